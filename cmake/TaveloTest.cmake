@@ -1,0 +1,25 @@
+# add_tavelo_test(<name> SOURCES <files...> [LIBS <targets...>] [FIXTURES <fixtures...>] [LABELS <labels...>])
+# Builds one QtTest executable and registers it with CTest. GUI tests run on the offscreen platform;
+# every test gets its own XDG directories so it never touches the real user's files or settings.
+function(add_tavelo_test name)
+    cmake_parse_arguments(T "" "" "SOURCES;LIBS;FIXTURES;LABELS" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE Qt6::Test ${T_LIBS})
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
+    target_compile_definitions(${name} PRIVATE
+        TAVELO_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data"
+        TAVELO_BINARY_DIR="${CMAKE_BINARY_DIR}")
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+    add_test(NAME ${name} COMMAND ${name})
+    set(home ${CMAKE_BINARY_DIR}/tests/home/${name})
+    file(MAKE_DIRECTORY ${home}/config ${home}/data)
+    set_tests_properties(${name} PROPERTIES
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;XDG_CONFIG_HOME=${home}/config;XDG_DATA_HOME=${home}/data;HOME=${home}"
+        TIMEOUT 600)
+    if(T_FIXTURES)
+        set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED "${T_FIXTURES}")
+    endif()
+    if(T_LABELS)
+        set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
+    endif()
+endfunction()

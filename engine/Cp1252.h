@@ -1,0 +1,15 @@
+// The boundary between the program's QString text and the 8-bit Windows-1252 bytes of the wire and
+// of the data files. Every byte maps to exactly one character and back, so lengths and positions
+// taken on the text are the positions of the bytes.
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+
+QString fromCp1252(QByteArrayView bytes);
+/** Characters outside Windows-1252 become '?'. */
+QByteArray toCp1252(QStringView text);
+/** True when every character of the text has a Windows-1252 byte. */
+bool fitsCp1252(QStringView text);

@@ -1,0 +1,171 @@
+#include "UnitISO.h"
+
+#include <QStringDecoder>
+#include <algorithm>
+#include <vector>
+
+#include "Cp1252.h"
+
+namespace {
+
+bool isLinearBlank(QChar c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
+
+// Positions (0-based) of every '?' in the value, so "where is the third '?' after here" is a binary
+// search and a value full of stray "=?" never costs quadratic time.
+class QuestionMarks {
+public:
+    explicit QuestionMarks(QStringView s) {
+        for (qsizetype i = 0; i < s.size(); ++i)
+            if (s[i] == u'?') m_positions.push_back(i);
+    }
+    /** Position of the third '?' at or after `from`, or -1. */
+    qsizetype third(qsizetype from) const {
+        auto it = std::lower_bound(m_positions.begin(), m_positions.end(), from);
+        if (m_positions.end() - it < 3) return -1;
+        return *(it + 2);
+    }
+
+private:
+    std::vector<qsizetype> m_positions;
+};
+
+bool startsWord(QStringView s, qsizetype i) { return i + 1 < s.size() && s[i] == u'=' && s[i + 1] == u'?'; }
+
+QString decodeCharset(const QString& charset, const QByteArray& bytes) {
+    // RFC 2231 lets a language follow the charset: "utf-8*es".
+    const QString name = charset.section(u'*', 0, 0).trimmed().toLower();
+    // Mail labelled Latin-1 or ASCII is in practice written in Windows-1252 (its superset).
+    if (name.isEmpty() || name == u"iso-8859-1" || name == u"us-ascii" || name == u"windows-1252" ||
+        name == u"cp1252" || name == u"latin1" || name == u"iso8859-1")
+        return fromCp1252(bytes);
+    if (name == u"utf-8" || name == u"utf8") return QString::fromUtf8(bytes);
+    QStringDecoder decoder(name.toLatin1().constData());
+    if (!decoder.isValid()) return fromCp1252(bytes);
+    return decoder.decode(bytes);
+}
+
+} // namespace
+
+QString DecodificarTexto(const QString& value) {
+    qsizetype begin = 0;
+    qsizetype end = value.size();
+    while (begin < end && value[begin] == u' ') ++begin;
+    while (end > begin && value[end - 1] == u' ') --end;
+    const QStringView s = QStringView(value).mid(begin, end - begin);
+    const qsizetype n = s.size();
+    const QuestionMarks marks(s);
+
+    QString result;
+    result.reserve(n);
+    qsizetype i = 0;
+    while (i < n) {
+        if (startsWord(s, i)) {
+            // An encoded word runs to the character after the third '?' from its "=?" on. Without
+            // three more '?' it cannot be completed and is copied as plain text below.
+            const qsizetype third = marks.third(i + 2);
+            if (third >= 0) {
+                const qsizetype wordEnd = std::min(third + 2, n);
+                result += DecodificarPalabra(s.mid(i, wordEnd - i).toString());
+                qsizetype k = wordEnd;
+                while (k < n && !startsWord(s, k)) ++k;
+                const QStringView between = s.mid(wordEnd, k - wordEnd);
+                // RFC 2047, 6.2: blanks between two adjacent encoded words are not part of the text.
+                const bool adjacentWord = k < n && marks.third(k + 2) >= 0;
+                if (!(adjacentWord && std::all_of(between.begin(), between.end(), isLinearBlank)))
+                    result += between;
+                i = k;
+                continue;
+            }
+        }
+        if (s[i] == u'"') {
+            const qsizetype q = s.indexOf(u'"', i + 1);
+            const qsizetype pieceEnd = q < 0 ? n : q + 1;
+            result += QuitarComillas(s.mid(i, pieceEnd - i).toString());
+            i = pieceEnd;
+            continue;
+        }
+        result += s[i];
+        ++i;
+    }
+    return QuitarBarras(result);
+}
+
+QString QuitarComillas(const QString& piece) {
+    const qsizetype q = piece.indexOf(u'"', 1);
+    if (q < 0) return piece;
+    return DecodificarTexto(piece.mid(1, q - 1));
+}
+
+QString DecodificarPalabra(const QString& word) {
+    // "=?" charset "?" letter "?" text "?=" (RFC 2047, 2)
+    const qsizetype c = word.indexOf(u'?', 2);
+    if (c < 0) return {};
+    const QString charset = word.mid(2, c - 2);
+    const QChar letter = c + 1 < word.size() ? word[c + 1] : QChar();
+    const qsizetype textStart = std::min(c + 3, word.size());
+    qsizetype textEnd = word.indexOf(u'?', textStart);
+    if (textEnd < 0) textEnd = word.size();
+    const QByteArray text = toCp1252(QStringView(word).mid(textStart, textEnd - textStart));
+    const QByteArray bytes = (letter == u'Q' || letter == u'q') ? DecodificarQ(text) : DecodificarBase64(text);
+    return decodeCharset(charset, bytes);
+}
+
+QByteArray DecodificarQ(const QByteArray& input) {
+    QByteArray text = input;
+    text.replace('_', ' ');
+    QByteArray out;
+    out.reserve(text.size());
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n;) {
+        if (text[i] == '=' && i + 2 < n) {
+            out += char(ValorHex(text[i + 1], text[i + 2]));
+            i += 3;
+        } else {
+            // A '=' with fewer than two characters after it is kept as it stands.
+            out += text[i];
+            ++i;
+        }
+    }
+    return out;
+}
+
+QByteArray DecodificarBase64(const QByteArray& text) {
+    QByteArray out;
+    out.reserve(text.size() / 4 * 3);
+    for (qsizetype i = 0; i + 3 < text.size(); i += 4) {
+        const int p = ValorBase64(text[i]);
+        const int q = ValorBase64(text[i + 1]);
+        const int r = ValorBase64(text[i + 2]);
+        const int t = ValorBase64(text[i + 3]);
+        const int b1 = (4 * p + ((q >> 4) & 3)) & 0xFF;
+        const int b2 = (((q & 15) << 4) + (r >> 2)) & 0xFF;
+        const int b3 = (((r & 3) << 6) + t) & 0xFF;
+        // Zero bytes are dropped, and with them the '=' padding of the last group.
+        for (int b : {b1, b2, b3})
+            if (b != 0) out += char(b);
+    }
+    return out;
+}
+
+unsigned char ValorHex(char a, char b) {
+    auto d = [](char c) {
+        const int v = static_cast<unsigned char>(c);
+        return v >= '0' && v <= '9' ? v - 48 : v - 55;
+    };
+    return static_cast<unsigned char>((16 * d(a) + d(b)) & 0xFF);
+}
+
+int ValorBase64(char c) {
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return 0;
+}
+
+QString QuitarBarras(const QString& text) {
+    QString out = text;
+    out.remove(u'\\');
+    return out;
+}

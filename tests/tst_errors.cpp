@@ -1,0 +1,58 @@
+// The number conversion every part relies on, and the 8-bit boundary of the wire and the files.
+#include <QTest>
+
+#include "Cp1252.h"
+#include "Errors.h"
+
+class TestErrors : public QObject {
+    Q_OBJECT
+private slots:
+    void integerTextConverts_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<int>("value");
+        QTest::newRow("plain") << u"110"_qs << true << 110;
+        QTest::newRow("leading blanks") << u"  995"_qs << true << 995;
+        QTest::newRow("sign") << u"-5"_qs << true << -5;
+        QTest::newRow("plus") << u"+7"_qs << true << 7;
+        QTest::newRow("max") << u"2147483647"_qs << true << 2147483647;
+        QTest::newRow("min") << u"-2147483648"_qs << true << int(-2147483648LL);
+        QTest::newRow("overflow") << u"2147483648"_qs << false << 0;
+        QTest::newRow("huge") << u"99999999999999999999999"_qs << false << 0;
+        QTest::newRow("empty") << QString() << false << 0;
+        QTest::newRow("sign only") << u"-"_qs << false << 0;
+        QTest::newRow("trailing blank") << u"5 "_qs << false << 0;
+        QTest::newRow("letters") << u"12a"_qs << false << 0;
+    }
+    void integerTextConverts() {
+        QFETCH(QString, text);
+        QFETCH(bool, ok);
+        QFETCH(int, value);
+        if (ok) {
+            QCOMPARE(ParseInt32(text), value);
+        } else {
+            try {
+                ParseInt32(text);
+                QFAIL("no error");
+            } catch (const EConvertError& e) {
+                QCOMPARE(e.message(), u"'%1' is not a valid integer value"_qs.arg(text));
+                QCOMPARE(QByteArray(e.className()), QByteArray("EConvertError"));
+            }
+        }
+    }
+    void everyByteSurvivesTheTextBoundary() {
+        QByteArray all;
+        for (int b = 0; b < 256; ++b) all += char(b);
+        const QString text = fromCp1252(all);
+        QCOMPARE(text.size(), 256);
+        QCOMPARE(text[0xE9], QChar(0xE9));
+        QCOMPARE(text[0x80], QChar(0x20AC));
+        QCOMPARE(toCp1252(text), all);
+        QVERIFY(fitsCp1252(text));
+        QVERIFY(!fitsCp1252(u"\u4F60"));
+        QCOMPARE(toCp1252(u"a\u4F60b"), QByteArray("a?b"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestErrors)
+#include "tst_errors.moc"
