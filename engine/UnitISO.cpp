@@ -33,14 +33,16 @@ bool startsWord(QStringView s, qsizetype i) { return i + 1 < s.size() && s[i] ==
 
 QString decodeCharset(const QString& charset, const QByteArray& bytes) {
     // RFC 2231 lets a language follow the charset: "utf-8*es".
-    const QString name = charset.section(u'*', 0, 0).trimmed().toLower();
-    // Mail labelled Latin-1 or ASCII is in practice written in Windows-1252 (its superset).
-    if (name.isEmpty() || name == u"iso-8859-1" || name == u"us-ascii" || name == u"windows-1252" ||
-        name == u"cp1252" || name == u"latin1" || name == u"iso8859-1")
-        return fromCp1252(bytes);
-    if (name == u"utf-8" || name == u"utf8") return QString::fromUtf8(bytes);
-    QStringDecoder decoder(name.toLatin1().constData());
+    const QByteArray name = charset.section(u'*', 0, 0).trimmed().toLatin1();
+    if (name.isEmpty()) return fromCp1252(bytes);
+    QStringDecoder decoder(name.constData());
     if (!decoder.isValid()) return fromCp1252(bytes);
+    // Aliases resolve to one canonical name ("latin1", "ISO_8859-1" -> "ISO-8859-1"; "ascii" -> "US-ASCII").
+    // Mail labelled Latin-1 or ASCII is in practice written in Windows-1252, its superset; Qt's
+    // "Locale" would make the text depend on the machine that reads it.
+    const QByteArrayView canonical(decoder.name());
+    for (const char* cp1252Name : {"ISO-8859-1", "US-ASCII", "windows-1252", "Locale"})
+        if (canonical.compare(cp1252Name, Qt::CaseInsensitive) == 0) return fromCp1252(bytes);
     return decoder.decode(bytes);
 }
 

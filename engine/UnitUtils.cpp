@@ -1,5 +1,6 @@
 #include "UnitUtils.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <cmath>
 
@@ -40,8 +41,10 @@ void ReproducirSonido(const QString& fileName) {
 
 int SegundosDeHora(double dateTime) {
     // The time part is rounded to whole milliseconds first, as a time stamp is, then cut to seconds.
+    // Less than half a millisecond before midnight rounds to the next day's 0:00:00, never to 24:00:00.
     const double fraction = std::abs(dateTime - std::trunc(dateTime));
-    const auto ms = static_cast<qint64>(std::llround(fraction * 86400000.0));
+    if (!std::isfinite(fraction)) return 0;
+    const auto ms = static_cast<qint64>(std::llround(fraction * 86400000.0)) % 86400000;
     return int(ms / 1000);
 }
 
@@ -69,4 +72,9 @@ int SegundosDeTexto(const QString& text) {
     if (total > std::numeric_limits<int>::max() || total < std::numeric_limits<int>::min())
         throw EConvertError(u"'%1' is not a valid integer value"_qs.arg(text));
     return int(total);
+}
+
+double CurrentDateTime() {
+    const QDateTime now = QDateTime::currentDateTime();
+    return double(QDate(1899, 12, 30).daysTo(now.date())) + now.time().msecsSinceStartOfDay() / 86400000.0;
 }

@@ -25,3 +25,7 @@ double HoraDeSegundos(int seconds);
 /** @short Seconds of "H:MM:SS", "M:SS" or "S" (fields without range limits); -1 for an empty text
  *  or more than two ':'. An empty or non-numeric field throws EConvertError. */
 int SegundosDeTexto(const QString& text);
+
+/** @short The local date and time as days since 30 December 1899 (one day = 1.0), the form in which
+ *  connection times are kept. */
+double CurrentDateTime();

@@ -1,0 +1,18 @@
+// What the engine needs of the desktop, provided by the window (or by the command-line scanner): a
+// yes/no question, opening a web page, and the application's report of unhandled errors.
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+class AppError;
+
+class IDesktop {
+public:
+    virtual ~IDesktop() = default;
+    /** @short Modal question with the question icon and Yes/No; line breaks in `text` are single CRs. */
+    virtual bool askYesNo(const QString& caption, const QString& text) = 0;
+    virtual void openUrl(const QUrl& url) = 0;
+    /** @short An error nobody handled (a host name that cannot be resolved reaches it as ESocketError). */
+    virtual void reportUnhandledError(const AppError& error) = 0;
+};

@@ -1,0 +1,304 @@
+#include "Pop3Replies.h"
+
+#include "Cp1252.h"
+#include "UnitISO.h"
+
+// ---------------------------------------------------------------------------------------------------
+// Framing (RFC 1939, 3: a multi-line reply ends with a line holding a single "."; lines starting with
+// "." are byte-stuffed).
+
+void ReplyAssembler::append(QByteArrayView bytes) {
+    // Drop what earlier replies consumed before the buffer grows, so it never holds more than one
+    // reply's worth of old bytes and compaction stays linear overall.
+    if (m_start > 0 && m_start >= m_buffer.size() / 2) {
+        m_buffer.remove(0, m_start);
+        m_lineStart -= m_start;
+        m_searchFrom -= m_start;
+        m_start = 0;
+    }
+    m_buffer.append(bytes);
+}
+
+void ReplyAssembler::clear() {
+    m_buffer.clear();
+    m_start = m_lineStart = m_searchFrom = 0;
+    m_statusSeen = m_multiLine = false;
+}
+
+std::optional<QString> ReplyAssembler::takeReply(Framing framing) {
+    const char* data = m_buffer.constData();
+    const qsizetype size = m_buffer.size();
+    if (m_start >= size) return std::nullopt;
+    if (!m_statusSeen) {
+        const qsizetype lf = m_buffer.indexOf('\n', std::max(m_searchFrom, m_start));
+        if (lf < 0) {
+            m_searchFrom = size;
+            return std::nullopt;
+        }
+        m_statusSeen = true;
+        m_multiLine = framing == Framing::MultiLineIfPositive && data[m_start] == '+';
+        m_lineStart = m_searchFrom = lf + 1;
+        if (!m_multiLine) return finish(lf + 1);
+    }
+    for (;;) {
+        const qsizetype lf = m_buffer.indexOf('\n', m_searchFrom);
+        if (lf < 0) {
+            m_searchFrom = size;
+            return std::nullopt;
+        }
+        qsizetype lineEnd = lf;
+        if (lineEnd > m_lineStart && data[lineEnd - 1] == '\r') --lineEnd;
+        if (lineEnd - m_lineStart == 1 && data[m_lineStart] == '.') return finish(lf + 1);
+        m_lineStart = m_searchFrom = lf + 1;
+    }
+}
+
+QString ReplyAssembler::finish(qsizetype end) {
+    const char* data = m_buffer.constData();
+    QString out;
+    out.reserve(end - m_start + 16);
+    bool firstLine = true;
+    qsizetype pos = m_start;
+    while (pos < end) {
+        qsizetype lf = m_buffer.indexOf('\n', pos);
+        if (lf < 0 || lf >= end) lf = end - 1; // cannot happen: every reply ends with a LF
+        qsizetype lineEnd = lf;
+        if (lineEnd > pos && data[lineEnd - 1] == '\r') --lineEnd;
+        qsizetype from = pos;
+        const bool terminator = !firstLine && lineEnd - pos == 1 && data[pos] == '.';
+        if (m_multiLine && !firstLine && !terminator && data[pos] == '.') ++from;
+        out += fromCp1252(QByteArrayView(data + from, lineEnd - from));
+        out += u"\r\n";
+        firstLine = false;
+        pos = lf + 1;
+    }
+    m_start = end;
+    m_lineStart = m_searchFrom = end;
+    m_statusSeen = m_multiLine = false;
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// LIST (RFC 1939, 5: "+OK" then one "msg octets" line per message)
+
+namespace {
+
+bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+
+std::optional<int> digitsToInt(QStringView s) {
+    if (s.isEmpty()) return std::nullopt;
+    qint64 v = 0;
+    for (QChar c : s) {
+        if (!isDigit(c)) return std::nullopt;
+        v = v * 10 + (c.unicode() - u'0');
+        if (v > std::numeric_limits<int>::max()) return std::nullopt;
+    }
+    return int(v);
+}
+
+} // namespace
+
+std::optional<QList<ListEntry>> ParseListReply(const QString& reply) {
+    QList<ListEntry> out;
+    qsizetype pos = reply.indexOf(u"\r\n");
+    if (pos < 0) return out;
+    pos += 2;
+    const qsizetype n = reply.size();
+    while (pos < n) {
+        const qsizetype eol = reply.indexOf(u"\r\n", pos);
+        if (eol < 0) break; // a line without its line break is not parsed
+        const QStringView line = QStringView(reply).mid(pos, eol - pos);
+        pos = eol + 2;
+        if (line.isEmpty() || line[0] == u'+' || line[0] == u'.') continue;
+        qsizetype run = 0;
+        while (run < line.size() && isDigit(line[run])) ++run;
+        const auto num = digitsToInt(line.left(run));
+        // One separator after the number; the size may be padded with blanks.
+        QStringView size = run + 1 <= line.size() ? line.mid(run + 1) : QStringView();
+        while (!size.isEmpty() && size[0] == u' ') size = size.mid(1);
+        const auto bytes = digitsToInt(size);
+        if (!num || !bytes) return std::nullopt;
+        out.append({*num, *bytes});
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// TOP of the header pass
+
+QString UnfoldHeader(const QString& reply) {
+    qsizetype headerEnd = reply.indexOf(u"\r\n\r\n");
+    if (headerEnd < 0) headerEnd = reply.size();
+    QString out;
+    out.reserve(reply.size());
+    qsizetype i = 0;
+    while (i < headerEnd) {
+        if (reply[i] == u'\r' && i + 2 < headerEnd + 2 && i + 1 < reply.size() && reply[i + 1] == u'\n') {
+            qsizetype j = i + 2;
+            while (j < headerEnd && (reply[j] == u' ' || reply[j] == u'\t')) ++j;
+            if (j > i + 2) {
+                out += u' ';
+                i = j;
+                continue;
+            }
+        }
+        out += reply[i++];
+    }
+    out += QStringView(reply).mid(headerEnd);
+    return out;
+}
+
+namespace {
+
+bool isLineBreakChar(QChar c) { return c == u'\r' || c == u'\n'; }
+bool isFoldChar(QChar c) { return c == u'\t' || c == u'\r' || c == u'\n'; }
+
+// The value after a keyword: from the character after the colon to the end of its line.
+QString valueAt(const QString& text, qsizetype afterColon, qsizetype& lineEnd) {
+    qsizetype e = afterColon;
+    while (e < text.size() && !isLineBreakChar(text[e])) ++e;
+    lineEnd = e;
+    return text.mid(afterColon, e - afterColon);
+}
+
+QString trimLeadingBlanks(const QString& s) {
+    qsizetype i = 0;
+    while (i < s.size() && s[i] == u' ') ++i;
+    return s.mid(i);
+}
+
+} // namespace
+
+ParsedHeader ParseHeaderReply(const QString& raw) {
+    ParsedHeader h;
+    const QString reply = UnfoldHeader(raw);
+    const QString folded = MayusculasSinAcentos(reply);
+    const qsizetype n = reply.size();
+    bool sawBlankLine = false;
+    // Keywords count wherever they stand (so Resent-From: replaces From:); the last one wins.
+    for (qsizetype p = 0; p + 1 < n;) {
+        const QStringView at = QStringView(folded).mid(p);
+        qsizetype skip = 0;
+        if (at.startsWith(u"FROM:")) skip = 5;
+        else if (at.startsWith(u"SUBJECT:")) skip = 8;
+        else if (at.startsWith(u"DATE:")) skip = 5;
+        else if (at.startsWith(u"\r\n\r\n")) {
+            sawBlankLine = true;
+            h.texto = reply.left(p).mid(3);
+            qsizetype lead = 0;
+            while (lead < h.texto.size() && isLineBreakChar(h.texto[lead])) ++lead;
+            h.texto.remove(0, lead);
+            // The body without the final "." line and the line breaks around it.
+            QString body = reply.mid(p + 4);
+            qsizetype e = body.size();
+            while (e > 0 && isLineBreakChar(body[e - 1])) --e;
+            if (e > 0) --e;
+            while (e > 0 && isLineBreakChar(body[e - 1])) --e;
+            body.truncate(e);
+            h.body = body;
+            break;
+        }
+        if (skip == 0) {
+            ++p;
+            continue;
+        }
+        qsizetype lineEnd = 0;
+        const QString value = valueAt(reply, p + skip, lineEnd);
+        if (skip == 8) h.subj = DecodificarTexto(value);
+        else if (at[0] == u'F') h.from = DecodificarTexto(value);
+        else h.fecha = trimLeadingBlanks(value);
+        p = lineEnd;
+    }
+    if (!sawBlankLine) h.texto = folded;
+    ExtraerDestinatarios(h.texto, u"TO: "_qs, h.destinatarios);
+    ExtraerDestinatarios(h.texto, u"CC: "_qs, h.destinatarios);
+    return h;
+}
+
+void ExtraerDestinatarios(const QString& text, const QString& key, QStringList& out) {
+    const QString folded = MayusculasSinAcentos(text);
+    const qsizetype n = text.size();
+    qsizetype keyPos = folded.indexOf(QString(u"\r\n"_qs + key));
+    if (keyPos < 0 || keyPos >= n - 1) return;
+    const qsizetype start = keyPos + 2 + key.size();
+    // Outside angle brackets a ':' (the next field's name) or a blank line ends the value.
+    bool inBrackets = false;
+    bool inQuotes = false;
+    qsizetype i = start;
+    qsizetype valueEnd = n; // exclusive
+    for (; i < n - 1; ++i) {
+        const QChar c = text[i];
+        if (c == u'"' && !inBrackets) inQuotes = !inQuotes;
+        else if (c == u'<' && !inQuotes) inBrackets = true;
+        else if (c == u'>' && !inQuotes) inBrackets = false;
+        else if (!inBrackets && !inQuotes && c == u':') {
+            // Step back over the next field's name and the line break before it.
+            qsizetype j = i - 1;
+            while (j >= start && !text[j].isSpace() && text[j] != u',' && text[j] != u'>') --j;
+            while (j >= start && isFoldChar(text[j])) --j;
+            valueEnd = j + 1;
+            break;
+        } else if (!inBrackets && QStringView(text).mid(i).startsWith(u"\r\n\r\n")) {
+            valueEnd = i;
+            break;
+        }
+    }
+    if (valueEnd < start) valueEnd = start;
+    QString value;
+    value.reserve(valueEnd - start);
+    bool inRun = false;
+    for (qsizetype k = start; k < valueEnd; ++k) {
+        const QChar c = text[k];
+        if (isFoldChar(c)) {
+            if (!inRun) value += u' ';
+            inRun = true;
+        } else {
+            value += c;
+            inRun = false;
+        }
+    }
+    // Split at commas outside quoted display names; blanks after a comma are skipped.
+    qsizetype pieceStart = 0;
+    bool quoted = false;
+    for (qsizetype k = 0; k <= value.size(); ++k) {
+        if (k < value.size() && value[k] == u'"') quoted = !quoted;
+        const bool comma = k < value.size() && value[k] == u',' && !quoted;
+        if (comma) {
+            out.append(DecodificarTexto(value.mid(pieceStart, k - pieceStart)));
+            pieceStart = k + 1;
+            while (pieceStart < value.size() && value[pieceStart] == u' ') ++pieceStart;
+            k = pieceStart - 1;
+        } else if (k == value.size()) {
+            const QString last = value.mid(pieceStart);
+            if (!last.isEmpty()) out.append(DecodificarTexto(last));
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------
+// TOP asked for by the user, STAT
+
+QString ParseFirstLinesReply(const QString& reply) {
+    const qsizetype blank = reply.indexOf(u"\r\n\r\n");
+    if (blank < 0) return {};
+    QString kept = reply.mid(blank + 4);
+    qsizetype e = kept.size();
+    while (e > 0 && isLineBreakChar(kept[e - 1])) --e;
+    if (e > 0 && kept[e - 1] == u'.' && (e == 1 || isLineBreakChar(kept[e - 2]))) {
+        --e;
+        while (e > 0 && isLineBreakChar(kept[e - 1])) --e;
+        kept.truncate(e);
+    }
+    return kept;
+}
+
+std::optional<qint64> ParseStatCount(const QString& reply) {
+    qsizetype i = reply.indexOf(u' ');
+    if (i < 0) return std::nullopt;
+    while (i < reply.size() && reply[i] == u' ') ++i;
+    qint64 v = 0;
+    qsizetype digits = 0;
+    for (; i < reply.size() && isDigit(reply[i]) && digits < 18; ++i, ++digits) v = v * 10 + (reply[i].unicode() - u'0');
+    if (digits == 0) return std::nullopt;
+    return v;
+}

@@ -1,0 +1,82 @@
+// Framing and parsing of POP3 server replies (RFC 1939). Framing is separate from parsing: the
+// assembler turns reads, split anywhere by TCP, into complete replies; the parsers are pure
+// functions on the text of one complete reply.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+/** @short Collects reads and hands out complete replies, each scanned once however it was split. */
+class ReplyAssembler final {
+public:
+    enum class Framing {
+        SingleLine,          ///< status line only (greeting, USER, PASS, STAT, DELE, RSET, NOOP)
+        MultiLineIfPositive, ///< "+OK" opens a reply that ends with a "." line (LIST, TOP); "-ERR" is one line
+    };
+
+    void append(QByteArrayView bytes);
+    /** @short The next complete reply, or nothing yet. The framing applies to the reply that starts
+     *  now; a reply already begun keeps the framing it started with. The text is Windows-1252
+     *  decoded, every line ends in CR LF (a bare LF counts as a line end), and in a multi-line reply
+     *  the extra leading dot of byte-stuffed lines is removed (the final "." line stays). */
+    std::optional<QString> takeReply(Framing framing);
+    /** @short Bytes received for replies not yet handed out. */
+    qsizetype pendingBytes() const { return m_buffer.size() - m_start; }
+    /** @short True when part of a reply has arrived. */
+    bool hasPartialReply() const { return pendingBytes() > 0; }
+    void clear();
+
+private:
+    QString finish(qsizetype end);
+
+    QByteArray m_buffer;
+    qsizetype m_start = 0;      // first byte of the reply being assembled
+    qsizetype m_lineStart = 0;  // first byte of the line being examined
+    qsizetype m_searchFrom = 0; // where the search for the next LF goes on
+    bool m_statusSeen = false;
+    bool m_multiLine = false;
+};
+
+/** One message of a LIST reply. */
+struct ListEntry {
+    int num = 0;
+    int bytes = 0;
+};
+
+/** @short The lines of a complete positive LIST reply: the run of digits at the start of a line is the
+ *  number, the size starts one separator after it. Empty lines and lines starting with '+' or '.'
+ *  are skipped. Returns nothing when a line is malformed (no number, a size that is not a
+ *  non-negative decimal up to the end of the line, values beyond 32 bits). */
+std::optional<QList<ListEntry>> ParseListReply(const QString& reply);
+
+/** What the header pass reads from one TOP reply. */
+struct ParsedHeader {
+    QString texto; ///< the header text shown to the user
+    QString from;
+    QString subj;
+    QString fecha;
+    QStringList destinatarios;
+    QString body; ///< the first lines of the body
+};
+
+/** @short Header fields, recipients and first lines of a complete positive TOP reply. Header lines
+ *  continued with blanks or TABs are joined with one blank (RFC 5322, 2.2.3); the body is left as
+ *  received. */
+ParsedHeader ParseHeaderReply(const QString& reply);
+
+/** @short Joins folded header lines: every line break followed by blanks or TABs becomes one blank, up
+ *  to the blank line that ends the header (the whole text when there is none). */
+QString UnfoldHeader(const QString& reply);
+
+/** @short Appends the addresses of the header field `key` ("TO: " or "CC: ") to `out`. */
+void ExtraerDestinatarios(const QString& headerText, const QString& key, QStringList& out);
+
+/** @short The body lines of a complete positive TOP reply asked for by the user: everything after the
+ *  blank line, without the final "." line. Nothing when the reply has no blank line. */
+QString ParseFirstLinesReply(const QString& reply);
+
+/** @short The message count of a positive STAT reply ("+OK 3 1024"), or nothing when it has none. */
+std::optional<qint64> ParseStatCount(const QString& reply);

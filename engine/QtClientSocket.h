@@ -1,0 +1,41 @@
+// The socket the program uses: a fresh QSslSocket for every connection, its errors mapped to the
+// WinSock numbers the session understands.
+#pragma once
+
+#include <QAbstractSocket>
+#include <QPointer>
+
+#include "ClientSocket.h"
+
+class IDesktop;
+class QSslSocket;
+
+class QtClientSocket final : public IClientSocket {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(QtClientSocket)
+public:
+    /** `desktop` receives the ESocketError of a host name that cannot be resolved (may be null). */
+    explicit QtClientSocket(IDesktop* desktop, QObject* parent = nullptr);
+    ~QtClientSocket() override;
+
+    void open(const QString& host, int port) override;
+    void close() override;
+    void send(const QByteArray& bytes) override;
+    bool isActive() const override { return m_connected; }
+
+    /** @short The WinSock error number of a Qt socket error. */
+    static int winsockCode(QAbstractSocket::SocketError error);
+    /** @short A factory for sessions, reporting lookup failures to `desktop`. */
+    static SocketFactory factory(IDesktop* desktop);
+
+private:
+    void detach();
+    void onReadyRead(quint64 generation);
+    void onError(quint64 generation, QAbstractSocket::SocketError error);
+
+    IDesktop* m_desktop;
+    QPointer<QSslSocket> m_socket;
+    QString m_host;
+    quint64 m_generation = 0;
+    bool m_connected = false;
+};

@@ -1,0 +1,461 @@
+#include "UnitPOP3.h"
+
+#include <QMetaMethod>
+#include <QPointer>
+
+#include "Cp1252.h"
+#include "Desktop.h"
+#include "Errors.h"
+#include "UnitUtils.h"
+
+namespace {
+const QUrl kWinsockErrorsPage(
+    u"https://learn.microsoft.com/windows/win32/winsock/windows-sockets-error-codes-2"_qs);
+}
+
+TPop3::TPop3(IDesktop* desktop, SocketFactory socketFactory, QObject* parent)
+    : QObject(parent), m_desktop(desktop), m_socket(socketFactory()), m_now(&CurrentDateTime) {
+    connect(m_socket.get(), &IClientSocket::dataRead, this, &TPop3::onData);
+    connect(m_socket.get(), &IClientSocket::socketError, this, &TPop3::onSocketError);
+    connect(m_socket.get(), &IClientSocket::hostLookupFailed, this, &TPop3::onHostLookupFailed);
+    m_timerNoop.setInterval(0);
+    connect(&m_timerNoop, &QTimer::timeout, this, &TPop3::onKeepAlive);
+    m_replyTimer.setSingleShot(true);
+    connect(&m_replyTimer, &QTimer::timeout, this, &TPop3::onReplyTimer);
+}
+
+TPop3::~TPop3() {
+    // Closing without QUIT, as a session destroyed while connected does.
+    m_socket->disconnect(this);
+    m_socket->close();
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Operations
+
+void TPop3::Conectar(const QString& servidor, int puerto, const QString& usuario, const QString& password) {
+    QPointer<TPop3> self(this);
+    Desconectar();
+    if (!self) return;
+    m_conexion.Servidor = servidor;
+    m_conexion.Puerto = puerto;
+    m_conexion.Usuario = usuario;
+    m_conexion.Password = password;
+    openConnection();
+}
+
+void TPop3::Reconectar() {
+    QPointer<TPop3> self(this);
+    Desconectar();
+    if (self) openConnection();
+}
+
+void TPop3::openConnection() {
+    m_conexion.HoraConexion = m_now();
+    m_assembler.clear();
+    m_pendingNoops = 0;
+    m_lookupFailed = false;
+    m_lastActivity.start();
+    if (!CambiarEstado(EsperandoSaludo, u"Conectando con "_qs + m_conexion.Servidor + u"..."_qs)) return;
+    try {
+        m_socket->open(m_conexion.Servidor, m_conexion.Puerto);
+    } catch (const ESocketError&) {
+        // No attempt is running: the session waits in state 1 for the window to give up on it.
+        onHostLookupFailed();
+        throw;
+    }
+    if (!VaciarMensajes()) return;
+    m_bytesTotales = 0;
+    m_timerNoop.start(m_keepAliveMs);
+}
+
+void TPop3::Desconectar(const QString& texto) {
+    if (m_estado != Desconectado && !EnviarComando(u"QUIT"_qs)) return;
+    if (!CambiarEstado(Desconectado, texto.isEmpty() ? u"Desconectado"_qs : texto)) return;
+    closeSocket();
+}
+
+void TPop3::DesconexionForzada(const QString& motivo) {
+    if (!EnviarComando(u"QUIT"_qs)) return;
+    if (!CambiarEstado(Desconectado, u"Desconectado"_qs)) return;
+    closeSocket();
+    emit OnDesconexionForzada(this, motivo);
+}
+
+void TPop3::closeSocket() {
+    m_socket->close();
+    m_assembler.clear();
+    m_pendingNoops = 0;
+    m_replyTimer.stop();
+}
+
+void TPop3::ComprobarDeNuevo() {
+    if (!CambiarEstado(Comprobando, u"Comprobando de nuevo la cuenta..."_qs)) return;
+    (void)EnviarComando(u"STAT"_qs);
+}
+
+bool TPop3::Restaurar() {
+    if (m_estado != Conectado) return false;
+    if (CambiarEstado(Restaurando, u"Enviando comando RSET"_qs)) (void)EnviarComando(u"RSET"_qs);
+    return true;
+}
+
+bool TPop3::EliminarMensajes(const QStringList& numeros) {
+    if (m_estado != Conectado) return false;
+    QList<int> parsed;
+    parsed.reserve(numeros.size());
+    for (const QString& s : numeros) parsed.append(ParseInt32(s)); // a non-number reaches the caller
+    // A batch never inherits numbers left over from an earlier, refused one.
+    m_colaBorrar.clear();
+    m_totalBorrar = 0;
+    for (int n : parsed) {
+        if (indexOfNum(n) < 0) continue;
+        m_colaBorrar.append(n);
+        ++m_totalBorrar;
+    }
+    if (!m_colaBorrar.isEmpty()) sendNextDelete();
+    return !m_colaBorrar.isEmpty();
+}
+
+void TPop3::sendNextDelete() {
+    m_mensajeBorrando = m_colaBorrar.takeFirst();
+    const int done = m_totalBorrar - int(m_colaBorrar.size());
+    const QString n = QString::number(m_mensajeBorrando);
+    if (!CambiarEstado(Borrando, u"Borrando mensaje %1 (%2 de %3)"_qs.arg(n).arg(done).arg(m_totalBorrar))) return;
+    (void)EnviarComando(u"DELE "_qs + n);
+}
+
+bool TPop3::PedirPrimerasLineas(int num, int lineas) {
+    if (m_estado != Conectado) return false;
+    if (indexOfNum(num) < 0) return false;
+    if (!CambiarEstado(LeyendoPrimerasLineas,
+                       u"Recuperando las %1 primeras líneas del mensaje %2"_qs.arg(lineas).arg(num)))
+        return true;
+    const qsizetype i = indexOfNum(num);
+    if (i >= 0) {
+        TMensaje& m = m_mensajes[i];
+        m.PrimerasLineas.clear();
+        m.Lineas = lineas;
+        m.EnCabecera = true;
+    }
+    m_mensajeActual = num;
+    (void)EnviarComando(u"TOP %1 %2"_qs.arg(num).arg(lineas));
+    return true;
+}
+
+TMensaje TPop3::MensajePorNumero(int num) const {
+    const qsizetype i = indexOfNum(num);
+    return i < 0 ? TMensaje() : m_mensajes[i];
+}
+
+TMensaje TPop3::MensajePorIndice(int index) const {
+    return index >= 0 && index < m_mensajes.size() ? m_mensajes[index] : TMensaje();
+}
+
+int TPop3::MensajeActual() const {
+    if (m_estado == LeyendoCabeceras || m_estado == LeyendoPrimerasLineas) return m_mensajeActual;
+    if (m_estado == Borrando) return m_mensajeBorrando;
+    return 0;
+}
+
+bool TPop3::Activo() const { return m_socket->isActive(); }
+
+double TPop3::TiempoDesdeConexion() const {
+    return m_estado == Desconectado ? 0.0 : m_now() - m_conexion.HoraConexion;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Internal steps
+
+bool TPop3::CambiarEstado(int estado, const QString& texto) {
+    QPointer<TPop3> self(this);
+    m_estado = estado;
+    armReplyTimer();
+    emit OnCambioEstado(this, estado, texto);
+    return !self.isNull();
+}
+
+bool TPop3::EnviarComando(const QString& comando) {
+    QPointer<TPop3> self(this);
+    if (comando == u"NOOP" && m_socket->isActive()) ++m_pendingNoops;
+    m_socket->send(toCp1252(comando) + "\r\n");
+    m_lastActivity.start();
+    emit OnSendCommandToServer(this, comando);
+    return !self.isNull();
+}
+
+bool TPop3::VaciarMensajes() {
+    QPointer<TPop3> self(this);
+    m_mensajes.clear();
+    m_index.clear();
+    m_indexDirty = false;
+    emit OnVaciarListaMensajes(this);
+    return !self.isNull();
+}
+
+QString TPop3::connectedText() const { return u"Conectado al servidor "_qs + m_conexion.Servidor; }
+
+qsizetype TPop3::indexOfNum(int num) const {
+    if (m_indexDirty) {
+        m_index.clear();
+        m_index.reserve(m_mensajes.size());
+        // Backwards, so the first record of a number is the one kept.
+        for (qsizetype i = m_mensajes.size() - 1; i >= 0; --i) m_index.insert(m_mensajes[i].Num, i);
+        m_indexDirty = false;
+    }
+    return m_index.value(num, -1);
+}
+
+void TPop3::removeMessageAt(qsizetype index) {
+    m_mensajes.removeAt(index);
+    m_indexDirty = true;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Reading
+
+void TPop3::onData(const QByteArray& bytes) {
+    QPointer<TPop3> self(this);
+    m_lastActivity.start();
+    if (isSignalConnected(QMetaMethod::fromSignal(&TPop3::OnTextFromServer)))
+        emit OnTextFromServer(this, fromCp1252(bytes));
+    if (!self || m_estado == Desconectado) return;
+    m_assembler.append(bytes);
+    while (self && m_estado != Desconectado) {
+        if (m_assembler.pendingBytes() > m_maxReplyBytes) {
+            DesconexionForzada(u"Respuesta no válida del Servidor : "_qs + m_conexion.Servidor);
+            return;
+        }
+        const bool multiLine = m_pendingNoops == 0 &&
+                               (m_estado == Listando || m_estado == LeyendoCabeceras ||
+                                m_estado == LeyendoPrimerasLineas);
+        const auto reply = m_assembler.takeReply(multiLine ? ReplyAssembler::Framing::MultiLineIfPositive
+                                                           : ReplyAssembler::Framing::SingleLine);
+        if (!reply) break;
+        if (m_pendingNoops > 0) {
+            --m_pendingNoops; // the keep-alive's answer: nothing to do
+            continue;
+        }
+        handleReply(*reply);
+    }
+    if (self) armReplyTimer();
+}
+
+void TPop3::handleReply(const QString& reply) {
+    const bool positive = reply.startsWith(u'+');
+    switch (m_estado) {
+    case EsperandoSaludo:
+        if (!positive) return DesconexionForzada(u"Conexión no aceptada"_qs);
+        if (CambiarEstado(EnviadoUser, u"Enviando comando USER"_qs))
+            (void)EnviarComando(u"USER "_qs + m_conexion.Usuario);
+        return;
+    case EnviadoUser:
+        if (!positive) return DesconexionForzada(u"Comando USER no aceptado"_qs);
+        if (CambiarEstado(EnviadoPass, u"Enviando comando PASS"_qs))
+            (void)EnviarComando(u"PASS "_qs + m_conexion.Password);
+        return;
+    case EnviadoPass:
+        if (!positive) return DesconexionForzada(u"Combinación USER/PASS no válida"_qs);
+        if (!CambiarEstado(Listando, u"Enviando comando LIST"_qs) || !EnviarComando(u"LIST"_qs)) return;
+        m_bytesTotales = 0;
+        (void)VaciarMensajes();
+        return;
+    case Listando:
+        return handleListReply(reply);
+    case LeyendoCabeceras:
+        return handleHeaderReply(reply);
+    case Restaurando:
+        if (!positive) {
+            (void)CambiarEstado(Conectado, connectedText());
+            return;
+        }
+        if (!CambiarEstado(Listando, u"Enviando comando LIST"_qs) || !EnviarComando(u"LIST"_qs)) return;
+        if (!VaciarMensajes()) return;
+        m_bytesTotales = 0;
+        return;
+    case Borrando:
+        return handleDeleteReply(positive);
+    case LeyendoPrimerasLineas:
+        return handleFirstLinesReply(reply);
+    case Comprobando:
+        if (!positive) {
+            (void)CambiarEstado(Conectado, connectedText());
+            return;
+        }
+        return handleStatReply(reply);
+    default:
+        return; // idle: keep-alive answers and unprompted lines are only shown
+    }
+}
+
+void TPop3::handleListReply(const QString& reply) {
+    if (!reply.startsWith(u'+')) return DesconexionForzada(u"Comando LIST fallido"_qs);
+    const auto entries = ParseListReply(reply);
+    if (!entries) return DesconexionForzada(u"Comando LIST fallido"_qs);
+    m_mensajes.reserve(entries->size());
+    for (const ListEntry& e : *entries) {
+        TMensaje m;
+        m.Num = e.num;
+        m.Bytes = e.bytes;
+        m_bytesTotales += e.bytes;
+        m_mensajes.append(std::move(m));
+    }
+    m_indexDirty = true;
+    m_mensajeActual = 1;
+    if (m_mensajes.isEmpty()) {
+        if (CambiarEstado(Conectado, u"No hay mensajes"_qs)) emit OnConexionCompletada(this);
+        return;
+    }
+    (void)requestHeader(0);
+}
+
+bool TPop3::requestHeader(qsizetype index) {
+    // The pass asks for each listed message by its own number, so it stays right even when LIST
+    // numbers are not 1..N.
+    m_headerIndex = index;
+    m_mensajeActual = m_mensajes[index].Num;
+    const qint64 k = index + 1;
+    const qint64 n = m_mensajes.size();
+    const QString progress =
+        u"Obteniendo cabecera del mensaje %1 de %2 (%3%)"_qs.arg(k).arg(n).arg(k * 100 / n);
+    if (!CambiarEstado(LeyendoCabeceras, progress)) return false;
+    return EnviarComando(u"TOP %1 %2"_qs.arg(m_mensajeActual).arg(LineasTop));
+}
+
+void TPop3::handleHeaderReply(const QString& reply) {
+    // A "-ERR" to one TOP leaves that message without header; the pass goes on.
+    if (reply.startsWith(u'+')) {
+        const qsizetype i = indexOfNum(m_mensajeActual);
+        if (i >= 0) {
+            ParsedHeader h = ParseHeaderReply(reply);
+            TMensaje& m = m_mensajes[i];
+            m.Cabecera.Texto = std::move(h.texto);
+            m.Cabecera.From = std::move(h.from);
+            m.Cabecera.Subj = std::move(h.subj);
+            m.Cabecera.Fecha = std::move(h.fecha);
+            m.Cabecera.Destinatarios = std::move(h.destinatarios);
+            m.PrimerasLineas = std::move(h.body);
+            m.Lineas = LineasTop;
+        }
+    }
+    const qsizetype next = m_headerIndex + 1;
+    if (next < m_mensajes.size()) {
+        (void)requestHeader(next);
+        return;
+    }
+    if (CambiarEstado(Conectado, connectedText())) emit OnConexionCompletada(this);
+}
+
+void TPop3::handleDeleteReply(bool positive) {
+    if (!positive) {
+        // A refused DELE ends the batch; its remaining numbers are dropped, never sent later.
+        m_colaBorrar.clear();
+        (void)CambiarEstado(Conectado, connectedText());
+        return;
+    }
+    QPointer<TPop3> self(this);
+    emit OnMensajeBorrado(this, m_mensajeBorrando);
+    if (!self) return;
+    const qsizetype i = indexOfNum(m_mensajeBorrando);
+    if (i >= 0) {
+        m_bytesTotales -= m_mensajes[i].Bytes;
+        removeMessageAt(i);
+    }
+    if (m_colaBorrar.isEmpty()) (void)CambiarEstado(Conectado, connectedText());
+    else sendNextDelete();
+}
+
+void TPop3::handleFirstLinesReply(const QString& reply) {
+    const qsizetype i = indexOfNum(m_mensajeActual);
+    if (i >= 0 && reply.startsWith(u'+')) {
+        TMensaje& m = m_mensajes[i];
+        const bool hasBlankLine = reply.contains(u"\r\n\r\n");
+        m.EnCabecera = !hasBlankLine;
+        m.PrimerasLineas = ParseFirstLinesReply(reply);
+    }
+    QPointer<TPop3> self(this);
+    emit OnPrimerasLineasRecibidas(this, m_mensajeActual);
+    if (self) (void)CambiarEstado(Conectado, connectedText());
+}
+
+void TPop3::handleStatReply(const QString& reply) {
+    const auto count = ParseStatCount(reply);
+    if (count && *count == m_mensajes.size()) {
+        (void)CambiarEstado(Conectado, connectedText());
+        return;
+    }
+    startListing();
+}
+
+void TPop3::startListing() {
+    if (!VaciarMensajes()) return;
+    m_bytesTotales = 0;
+    if (CambiarEstado(Listando, u"Enviando comando LIST"_qs)) (void)EnviarComando(u"LIST"_qs);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Socket notifications and timers
+
+void TPop3::onSocketError(int code) {
+    QPointer<TPop3> self(this);
+    const QString& server = m_conexion.Servidor;
+    QString reason;
+    switch (code) {
+    case 10049:
+        reason = u"Servidor no encontrado : "_qs + server;
+        break;
+    case 10054:
+        reason = u"Conexión cerrada por el Servidor : "_qs + server;
+        break;
+    case 10061:
+        reason = u"Conexión no permitida : "_qs + server;
+        break;
+    default:
+        break;
+    }
+    if (!reason.isEmpty()) {
+        emit OnHostNotFound(this, server);
+        if (self) DesconexionForzada(reason);
+        return;
+    }
+    // The reply timer must not fire while the question is open.
+    m_replyTimer.stop();
+    const QString text = u"ClientSocketError - Código de error: %1\r\r¿Desea abrir una página web donde se "
+                         "explican los errores?"_qs.arg(code);
+    if (m_desktop && m_desktop->askYesNo(u"Error no gestionado"_qs, text) && m_desktop) m_desktop->openUrl(kWinsockErrorsPage);
+    if (!self) return;
+    DesconexionForzada(u"ClientSocketError (%1) hablando con el Servidor : %2"_qs.arg(code).arg(m_conexion.Servidor));
+}
+
+void TPop3::onHostLookupFailed() {
+    // The session stays in state 1, not active; the window's sweep ends it.
+    m_lookupFailed = true;
+    m_replyTimer.stop();
+}
+
+void TPop3::onKeepAlive() {
+    if (m_estado == Conectado) (void)EnviarComando(u"NOOP"_qs);
+}
+
+void TPop3::armReplyTimer() {
+    const bool awaiting = m_estado != Desconectado && m_estado != Conectado && !m_lookupFailed;
+    if (!awaiting) {
+        m_replyTimer.stop();
+        return;
+    }
+    if (!m_replyTimer.isActive()) {
+        if (!m_lastActivity.isValid()) m_lastActivity.start();
+        m_replyTimer.start(std::max<qint64>(0, m_replyTimeoutMs - m_lastActivity.elapsed()));
+    }
+}
+
+void TPop3::onReplyTimer() {
+    const bool awaiting = m_estado != Desconectado && m_estado != Conectado && !m_lookupFailed;
+    if (!awaiting) return;
+    const qint64 idle = m_lastActivity.elapsed();
+    if (idle < m_replyTimeoutMs) {
+        m_replyTimer.start(int(m_replyTimeoutMs - idle));
+        return;
+    }
+    DesconexionForzada(u"Tiempo de espera agotado con el Servidor : "_qs + m_conexion.Servidor);
+}

@@ -1,0 +1,181 @@
+// One POP3 session (RFC 1939) over an asynchronous socket: login, LIST, the header pass with TOP,
+// then idle with NOOP, serving re-checks (STAT), first lines (TOP), delete batches (DELE), reset
+// (RSET) and disconnection (QUIT). Everything it does is reported through its events; it never
+// shows anything itself but for the question it asks the desktop on an unknown socket error.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+#include "ClientSocket.h"
+#include "Pop3Replies.h"
+
+class IDesktop;
+
+/** The header of one message as the header pass extracted it. */
+struct TCabecera {
+    QString Texto;
+    QString From;
+    QString Subj;
+    QString Fecha;
+    QStringList Destinatarios;
+};
+
+/** One message on the server. */
+struct TMensaje {
+    int Num = 0;
+    int Bytes = 0;
+    TCabecera Cabecera;
+    int Lineas = 0;
+    QString PrimerasLineas;
+    bool EnCabecera = true;
+};
+
+/** The connection data of a session. */
+struct TConexion {
+    QString Servidor;
+    int Puerto = 110;
+    QString Usuario;
+    QString Password;
+    double HoraConexion = 0; ///< days since 30 December 1899, local time
+};
+
+class TPop3 final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TPop3)
+public:
+    /** States of the conversation; the window switches on these numbers. */
+    enum : int {
+        Desconectado = 0,
+        EsperandoSaludo = 1,
+        EnviadoUser = 2,
+        EnviadoPass = 3,
+        Listando = 4,
+        LeyendoCabeceras = 5,
+        Conectado = 6,
+        Restaurando = 7,
+        Borrando = 8,
+        LeyendoPrimerasLineas = 9,
+        Comprobando = 10,
+    };
+
+    TPop3(IDesktop* desktop, SocketFactory socketFactory, QObject* parent = nullptr);
+    ~TPop3() override;
+
+    /** @short Disconnects, then connects and logs in afresh; may throw ESocketError for an empty server. */
+    void Conectar(const QString& servidor, int puerto, const QString& usuario, const QString& password);
+    /** @short Conectar with the stored connection data. */
+    void Reconectar();
+    /** @short QUIT unless already disconnected, state 0 with the text ("Desconectado" when empty). */
+    void Desconectar(const QString& texto = QString());
+    /** @short STAT: the mailbox is listed again only when its count changed. */
+    void ComprobarDeNuevo();
+    /** @short RSET then a new LIST; false (nothing sent) unless idle. */
+    bool Restaurar();
+    /** @short Deletes the listed ones of these decimal numbers, one DELE at a time. Throws
+     *  EConvertError for a string that is not a number. */
+    bool EliminarMensajes(const QStringList& numeros);
+    /** @short TOP num lineas for a listed message; false unless idle. */
+    bool PedirPrimerasLineas(int num, int lineas);
+
+    TMensaje MensajePorNumero(int num) const;
+    TMensaje MensajePorIndice(int index) const;
+    int NumMensajes() const { return int(m_mensajes.size()); }
+    qint64 BytesTotales() const { return m_bytesTotales; }
+    /** @short The message being worked on in states 5, 8 and 9, else 0. */
+    int MensajeActual() const;
+    bool Activo() const;
+    QString Servidor() const { return m_conexion.Servidor; }
+    QString Usuario() const { return m_conexion.Usuario; }
+    const TConexion& Conexion() const { return m_conexion; }
+    /** @short Days since the last Conectar began; 0 when disconnected. */
+    double TiempoDesdeConexion() const;
+    int Estado() const { return m_estado; }
+
+    /** Body lines asked for with each TOP of the header pass. */
+    int LineasTop = 20;
+
+    // Seams for tests and tools.
+    /** @short How long an awaited reply may bring no byte before the session gives up (60 s). */
+    void setReplyTimeout(int milliseconds) { m_replyTimeoutMs = milliseconds; }
+    /** @short The largest single reply accepted (64 MiB). */
+    void setMaxReplyBytes(qint64 bytes) { m_maxReplyBytes = bytes; }
+    /** @short The clock read for connection times (days since 30 December 1899). */
+    void setClock(std::function<double()> now) { m_now = std::move(now); }
+    /** @short Keep-alive period (60 s). */
+    void setKeepAliveInterval(int milliseconds) {
+        m_keepAliveMs = milliseconds;
+        if (m_timerNoop.isActive()) m_timerNoop.start(milliseconds);
+    }
+
+signals:
+    void OnCambioEstado(TPop3* sender, int estado, const QString& texto);
+    void OnDesconexionForzada(TPop3* sender, const QString& motivo);
+    void OnHostNotFound(TPop3* sender, const QString& servidor);
+    void OnSendCommandToServer(TPop3* sender, const QString& comando);
+    void OnTextFromServer(TPop3* sender, const QString& texto);
+    void OnPrimerasLineasRecibidas(TPop3* sender, int num);
+    void OnMensajeBorrado(TPop3* sender, int num);
+    void OnVaciarListaMensajes(TPop3* sender);
+    void OnConexionCompletada(TPop3* sender);
+
+private:
+    // Each returns false when a handler of the event it raised destroyed the session.
+    [[nodiscard]] bool CambiarEstado(int estado, const QString& texto);
+    [[nodiscard]] bool EnviarComando(const QString& comando);
+    void DesconexionForzada(const QString& motivo);
+    [[nodiscard]] bool VaciarMensajes();
+
+    void openConnection();
+    void closeSocket();
+    void onData(const QByteArray& bytes);
+    void onSocketError(int code);
+    void onHostLookupFailed();
+    void onKeepAlive();
+    void onReplyTimer();
+    void armReplyTimer();
+    void handleReply(const QString& reply);
+    void handleListReply(const QString& reply);
+    void handleHeaderReply(const QString& reply);
+    void handleDeleteReply(bool positive);
+    void handleFirstLinesReply(const QString& reply);
+    void handleStatReply(const QString& reply);
+    void startListing();
+    void sendNextDelete();
+    [[nodiscard]] bool requestHeader(qsizetype index);
+    QString connectedText() const;
+    qsizetype indexOfNum(int num) const;
+    void removeMessageAt(qsizetype index);
+
+    IDesktop* m_desktop;
+    std::unique_ptr<IClientSocket> m_socket;
+    QTimer m_timerNoop;
+    QTimer m_replyTimer;
+    QElapsedTimer m_lastActivity;
+    ReplyAssembler m_assembler;
+
+    QList<TMensaje> m_mensajes;
+    mutable QHash<int, qsizetype> m_index; // Num -> first position in m_mensajes
+    mutable bool m_indexDirty = false;
+    TConexion m_conexion;
+    qint64 m_bytesTotales = 0;
+    int m_mensajeActual = 0;
+    qsizetype m_headerIndex = 0; // position of the message whose header is awaited
+    int m_mensajeBorrando = 0;
+    int m_totalBorrar = 0;
+    QList<int> m_colaBorrar;
+    int m_estado = Desconectado;
+    int m_pendingNoops = 0;
+    bool m_lookupFailed = false;
+
+    int m_replyTimeoutMs = 60000;
+    qint64 m_maxReplyBytes = qint64(64) * 1024 * 1024;
+    int m_keepAliveMs = 60000;
+    std::function<double()> m_now;
+};

@@ -1,0 +1,2 @@
+add_tavelo_test(tst_pop3_session SOURCES tst_pop3_session.cpp support/FakeSocket.h support/SessionRecorder.h
+    LIBS tavelo_engine)

@@ -1,0 +1,61 @@
+// A socket the test drives by hand: it records what the session wrote and delivers what the test
+// says the server sent, synchronously, as the real adapter would from the event loop.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+
+#include "ClientSocket.h"
+#include "Errors.h"
+
+class FakeSocket final : public IClientSocket {
+    Q_OBJECT
+public:
+    void open(const QString& host, int port) override {
+        if (host.isEmpty()) throw ESocketError(u"No address specified"_qs);
+        ++opens;
+        lastHost = host;
+        lastPort = port;
+        active = false;
+    }
+    void close() override {
+        ++closes;
+        active = false;
+    }
+    void send(const QByteArray& bytes) override {
+        if (active) written += bytes;
+    }
+    bool isActive() const override { return active; }
+
+    /** The connection is established. */
+    void connectNow() { active = true; }
+    /** The server sent these bytes, in one read. */
+    void serverSends(const QByteArray& bytes) { emit dataRead(bytes); }
+    void fail(int code) {
+        active = false;
+        emit socketError(code);
+    }
+    void lookupFails() { emit hostLookupFailed(); }
+    /** What the client wrote since the last call. */
+    QByteArray takeWritten() {
+        QByteArray out = written;
+        written.clear();
+        return out;
+    }
+
+    QByteArray written;
+    QString lastHost;
+    int lastPort = 0;
+    int opens = 0;
+    int closes = 0;
+    bool active = false;
+};
+
+/** Hands a session a FakeSocket and keeps a pointer to it for the test. */
+inline SocketFactory fakeSocketFactory(FakeSocket*& out) {
+    return [&out] {
+        auto s = std::make_unique<FakeSocket>();
+        out = s.get();
+        return s;
+    };
+}

@@ -1,0 +1,468 @@
+// Conversations between a session and a server played by the test over a fake socket: each server
+// reply is followed by an exact check of what the client wrote, and of the events it raised.
+#include <QRandomGenerator>
+#include <QTest>
+
+#include "FakeSocket.h"
+#include "SessionRecorder.h"
+#include "UnitPOP3.h"
+
+namespace {
+
+QByteArray topReply(const QByteArray& header, const QByteArray& body) {
+    return "+OK\r\n" + header + "\r\n" + body + ".\r\n";
+}
+
+const QByteArray kTop1 = topReply("From: Ana <ana@example.es>\r\nSubject: Hola\r\nDate: Mon, 05 Aug 2002 10:20:30 "
+                                  "+0200\r\nTo: bob@example.es\r\n",
+                                  "Linea 1\r\n..punto\r\n");
+const QByteArray kTop2 = topReply("from: =?iso-8859-1?q?Jos=E9?= <jose@example.es>\r\nSubject: Factura\r\n"
+                                  " de agosto\r\nCc: a@x.es, b@x.es\r\n",
+                                  "");
+const QByteArray kTop3 = topReply("Subject: Sin remitente\r\n", "cuerpo\r\n");
+
+/** One exchange: what the server sends, then exactly what the client must have written. */
+struct Step {
+    QByteArray server;
+    QByteArray client;
+};
+
+// Login to a three-message mailbox, the header pass, and first lines of message 2.
+QList<Step> recordedConversation() {
+    return {
+        {"+OK Dovecot ready.\r\n", "USER ana\r\n"},
+        {"+OK\r\n", "PASS secreto\r\n"},
+        {"+OK Logged in.\r\n", "LIST\r\n"},
+        {"+OK 3 messages:\r\n1 120\r\n2 4800\r\n3 77\r\n.\r\n", "TOP 1 20\r\n"},
+        {kTop1, "TOP 2 20\r\n"},
+        {kTop2, "TOP 3 20\r\n"},
+        {kTop3, ""},
+    };
+}
+
+} // namespace
+
+class TestPop3Session : public QObject {
+    Q_OBJECT
+
+    FakeDesktop desktop;
+    FakeSocket* sock = nullptr;
+    std::unique_ptr<TPop3> s;
+    std::unique_ptr<SessionRecorder> rec;
+
+    void cServer(const QByteArray& bytes) { sock->serverSends(bytes); }
+    QByteArray written() { return sock->takeWritten(); }
+
+    void connectTo(const QString& server = u"pop.example.es"_qs) {
+        s->Conectar(server, 110, u"ana"_qs, u"secreto"_qs);
+        sock->connectNow();
+    }
+    /** Plays the steps, each server reply cut into pieces by `cut`; stops at the first mismatch. */
+    void play(const QList<Step>& steps, const std::function<QList<QByteArray>(const QByteArray&)>& cut) {
+        for (const Step& step : steps) {
+            for (const QByteArray& piece : cut(step.server)) cServer(piece);
+            QCOMPARE(written(), step.client);
+        }
+    }
+    static QList<QByteArray> whole(const QByteArray& b) { return {b}; }
+    void loginToThree() {
+        connectTo();
+        play(recordedConversation(), whole);
+        rec->take();
+    }
+
+private slots:
+    void init() {
+        desktop = FakeDesktop();
+        s = std::make_unique<TPop3>(&desktop, fakeSocketFactory(sock));
+        rec = std::make_unique<SessionRecorder>(*s);
+    }
+    void cleanup() {
+        rec.reset();
+        s.reset();
+    }
+
+    void loginListsAndReadsEveryHeader() {
+        connectTo();
+        play(recordedConversation(), whole);
+        QCOMPARE(rec->take(), (QStringList{
+                                  u"estado 0 Desconectado"_qs,
+                                  u"estado 1 Conectando con pop.example.es..."_qs,
+                                  u"vaciar"_qs,
+                                  u"estado 2 Enviando comando USER"_qs,
+                                  u"send USER ana"_qs,
+                                  u"estado 3 Enviando comando PASS"_qs,
+                                  u"send PASS secreto"_qs,
+                                  u"estado 4 Enviando comando LIST"_qs,
+                                  u"send LIST"_qs,
+                                  u"vaciar"_qs,
+                                  u"estado 5 Obteniendo cabecera del mensaje 1 de 3 (33%)"_qs,
+                                  u"send TOP 1 20"_qs,
+                                  u"estado 5 Obteniendo cabecera del mensaje 2 de 3 (66%)"_qs,
+                                  u"send TOP 2 20"_qs,
+                                  u"estado 5 Obteniendo cabecera del mensaje 3 de 3 (100%)"_qs,
+                                  u"send TOP 3 20"_qs,
+                                  u"estado 6 Conectado al servidor pop.example.es"_qs,
+                                  u"completada"_qs,
+                              }));
+        QCOMPARE(s->Estado(), 6);
+        QCOMPARE(s->NumMensajes(), 3);
+        QCOMPARE(s->BytesTotales(), 4997);
+        const TMensaje m1 = s->MensajePorNumero(1);
+        QCOMPARE(m1.Bytes, 120);
+        QCOMPARE(m1.Cabecera.From, u"Ana <ana@example.es>"_qs);
+        QCOMPARE(m1.Cabecera.Subj, u"Hola"_qs);
+        QCOMPARE(m1.Cabecera.Fecha, u"Mon, 05 Aug 2002 10:20:30 +0200"_qs);
+        QCOMPARE(m1.Cabecera.Destinatarios, QStringList{u"bob@example.es"_qs});
+        QCOMPARE(m1.PrimerasLineas, u"Linea 1\r\n.punto"_qs);
+        QCOMPARE(m1.Lineas, 20);
+        const TMensaje m2 = s->MensajePorNumero(2);
+        QCOMPARE(m2.Cabecera.From, u"José <jose@example.es>"_qs);
+        QCOMPARE(m2.Cabecera.Subj, u"Factura de agosto"_qs);
+        QCOMPARE(m2.Cabecera.Destinatarios, (QStringList{u"a@x.es"_qs, u"b@x.es"_qs}));
+        QCOMPARE(m2.PrimerasLineas, QString());
+        QCOMPARE(s->MensajePorNumero(3).Cabecera.From, QString());
+        QCOMPARE(s->MensajePorIndice(2).Num, 3);
+        QCOMPARE(s->MensajePorIndice(3).Num, 0);
+        QVERIFY(s->MensajePorNumero(4).EnCabecera);
+    }
+
+    void emptyMailboxCompletesWithoutTop() {
+        connectTo();
+        play({{"+OK\r\n", "USER ana\r\n"}, {"+OK\r\n", "PASS secreto\r\n"}, {"+OK\r\n", "LIST\r\n"},
+              {"+OK 0 messages\r\n.\r\n", ""}},
+             whole);
+        const QStringList events = rec->take();
+        QCOMPARE(events.mid(events.size() - 2), (QStringList{u"estado 6 No hay mensajes"_qs, u"completada"_qs}));
+        QCOMPARE(s->NumMensajes(), 0);
+    }
+
+    void refusedStepsEndTheConnection_data() {
+        QTest::addColumn<QList<QByteArray>>("replies");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("greeting") << QList<QByteArray>{"-ERR go away\r\n"} << u"Conexión no aceptada"_qs;
+        QTest::newRow("USER") << QList<QByteArray>{"+OK\r\n", "-ERR\r\n"} << u"Comando USER no aceptado"_qs;
+        QTest::newRow("PASS") << QList<QByteArray>{"+OK\r\n", "+OK\r\n", "-ERR [AUTH] no\r\n"}
+                              << u"Combinación USER/PASS no válida"_qs;
+        QTest::newRow("LIST") << QList<QByteArray>{"+OK\r\n", "+OK\r\n", "+OK\r\n", "-ERR\r\n"}
+                              << u"Comando LIST fallido"_qs;
+        QTest::newRow("LIST line with letters")
+            << QList<QByteArray>{"+OK\r\n", "+OK\r\n", "+OK\r\n", "+OK\r\n1 12a\r\n.\r\n"} << u"Comando LIST fallido"_qs;
+        QTest::newRow("LIST negative size")
+            << QList<QByteArray>{"+OK\r\n", "+OK\r\n", "+OK\r\n", "+OK\r\n1 -5\r\n.\r\n"} << u"Comando LIST fallido"_qs;
+        QTest::newRow("LIST size beyond 32 bits")
+            << QList<QByteArray>{"+OK\r\n", "+OK\r\n", "+OK\r\n", "+OK\r\n1 4294967296\r\n.\r\n"}
+            << u"Comando LIST fallido"_qs;
+    }
+    void refusedStepsEndTheConnection() {
+        QFETCH(QList<QByteArray>, replies);
+        QFETCH(QString, reason);
+        connectTo();
+        for (const QByteArray& r : replies) cServer(r);
+        const QStringList events = rec->take();
+        QCOMPARE(events.mid(events.size() - 3),
+                 (QStringList{u"send QUIT"_qs, u"estado 0 Desconectado"_qs, u"forzada "_qs + reason}));
+        QVERIFY(written().endsWith("QUIT\r\n"));
+        QCOMPARE(s->Estado(), 0);
+        QCOMPARE(sock->active, false);
+        // Whatever the server still says is not answered.
+        cServer("+OK\r\n");
+        QCOMPARE(written(), QByteArray());
+    }
+
+    void socketErrorsEndTheConnection_data() {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<QStringList>("expected");
+        const QString tail = u"send QUIT|estado 0 Desconectado|forzada "_qs;
+        QTest::newRow("10049") << 10049 << false
+                               << (u"hostnotfound h|"_qs + tail + u"Servidor no encontrado : h"_qs).split(u'|');
+        QTest::newRow("10054") << 10054 << false
+                               << (u"hostnotfound h|"_qs + tail + u"Conexión cerrada por el Servidor : h"_qs).split(u'|');
+        QTest::newRow("10061") << 10061 << false
+                               << (u"hostnotfound h|"_qs + tail + u"Conexión no permitida : h"_qs).split(u'|');
+        QTest::newRow("other, no") << 10060 << false
+                                   << (tail + u"ClientSocketError (10060) hablando con el Servidor : h"_qs).split(u'|');
+        QTest::newRow("other, yes") << 10050 << true
+                                    << (tail + u"ClientSocketError (10050) hablando con el Servidor : h"_qs).split(u'|');
+    }
+    void socketErrorsEndTheConnection() {
+        QFETCH(int, code);
+        QFETCH(bool, answer);
+        QFETCH(QStringList, expected);
+        desktop.answer = answer;
+        connectTo(u"h"_qs);
+        cServer("+OK\r\n");
+        rec->take();
+        sock->fail(code);
+        QCOMPARE(rec->take(), expected);
+        const bool asks = code != 10049 && code != 10054 && code != 10061;
+        QCOMPARE(desktop.questions.size(), asks ? 1 : 0);
+        if (asks)
+            QCOMPARE(desktop.questions[0], u"Error no gestionado|ClientSocketError - Código de error: %1\r\r¿Desea "
+                                           "abrir una página web donde se explican los errores?"_qs.arg(code));
+        QCOMPARE(desktop.urls.size(), asks && answer ? 1 : 0);
+        QCOMPARE(s->Estado(), 0);
+    }
+
+    void reconnectingSendsQuitFirst() {
+        loginToThree();
+        s->Conectar(u"otro.example.es"_qs, 995, u"eva"_qs, u"x"_qs);
+        QCOMPARE(rec->take(), (QStringList{u"send QUIT"_qs, u"estado 0 Desconectado"_qs,
+                                           u"estado 1 Conectando con otro.example.es..."_qs, u"vaciar"_qs}));
+        QCOMPARE(sock->lastPort, 995);
+        QCOMPARE(s->NumMensajes(), 0);
+        QCOMPARE(s->BytesTotales(), 0);
+    }
+
+    void emptyServerCannotOpen() {
+        QVERIFY_THROWS_EXCEPTION(ESocketError, s->Conectar(QString(), 110, u"a"_qs, u"b"_qs));
+        QCOMPARE(s->Estado(), 1);
+        QVERIFY(!s->Activo());
+    }
+
+    void commandsNeedAnIdleSession() {
+        connectTo();
+        QVERIFY(!s->Restaurar());
+        QVERIFY(!s->EliminarMensajes({u"1"_qs}));
+        QVERIFY(!s->PedirPrimerasLineas(1, 10));
+        QCOMPARE(written(), QByteArray());
+        play(recordedConversation(), whole);
+        QVERIFY(!s->PedirPrimerasLineas(9, 10));
+        QVERIFY(!s->EliminarMensajes({u"7"_qs, u"8"_qs}));
+        QCOMPARE(written(), QByteArray());
+        QCOMPARE(s->Estado(), 6);
+        QVERIFY_THROWS_EXCEPTION(EConvertError, s->EliminarMensajes({u"1"_qs, u"x"_qs}));
+        QCOMPARE(written(), QByteArray());
+    }
+
+    void firstLinesOfOneMessage() {
+        loginToThree();
+        QVERIFY(s->PedirPrimerasLineas(2, 50));
+        QCOMPARE(written(), QByteArray("TOP 2 50\r\n"));
+        QCOMPARE(s->MensajeActual(), 2);
+        // The blank line split across two reads and the final dot alone in a third.
+        cServer("+OK\r\nSubject: x\r\n\r");
+        cServer("\nuno\r\n..dos\r\n");
+        QCOMPARE(s->Estado(), 9);
+        cServer(".\r\n");
+        QCOMPARE(rec->take(), (QStringList{u"estado 9 Recuperando las 50 primeras líneas del mensaje 2"_qs,
+                                           u"send TOP 2 50"_qs, u"primeras 2"_qs,
+                                           u"estado 6 Conectado al servidor pop.example.es"_qs}));
+        const TMensaje m = s->MensajePorNumero(2);
+        QCOMPARE(m.PrimerasLineas, u"uno\r\n.dos"_qs);
+        QCOMPARE(m.Lineas, 50);
+        QVERIFY(!m.EnCabecera);
+        // A refused TOP completes too.
+        QVERIFY(s->PedirPrimerasLineas(3, 5));
+        cServer("-ERR no such message\r\n");
+        QCOMPARE(s->Estado(), 6);
+    }
+
+    void deleteBatch() {
+        loginToThree();
+        QVERIFY(s->EliminarMensajes({u"3"_qs, u"9"_qs, u"1"_qs}));
+        QCOMPARE(written(), QByteArray("DELE 3\r\n"));
+        QCOMPARE(s->MensajeActual(), 3);
+        cServer("+OK\r\n");
+        QCOMPARE(written(), QByteArray("DELE 1\r\n"));
+        cServer("+OK\r\n");
+        QCOMPARE(rec->take(),
+                 (QStringList{u"estado 8 Borrando mensaje 3 (1 de 2)"_qs, u"send DELE 3"_qs, u"borrado 3"_qs,
+                              u"estado 8 Borrando mensaje 1 (2 de 2)"_qs, u"send DELE 1"_qs, u"borrado 1"_qs,
+                              u"estado 6 Conectado al servidor pop.example.es"_qs}));
+        QCOMPARE(s->NumMensajes(), 1);
+        QCOMPARE(s->BytesTotales(), 4800);
+        QCOMPARE(s->MensajePorIndice(0).Num, 2);
+        QCOMPARE(s->MensajePorNumero(3).Num, 0);
+    }
+
+    void refusedDeleteEndsTheBatch() {
+        loginToThree();
+        s->EliminarMensajes({u"1"_qs, u"2"_qs, u"3"_qs});
+        QCOMPARE(written(), QByteArray("DELE 1\r\n"));
+        cServer("-ERR\r\n");
+        QCOMPARE(s->Estado(), 6);
+        QCOMPARE(written(), QByteArray());
+        QCOMPARE(s->NumMensajes(), 3);
+        // What was left of the refused batch is never sent with a later one.
+        s->EliminarMensajes({u"3"_qs});
+        cServer("+OK\r\n");
+        QCOMPARE(written(), QByteArray("DELE 3\r\n"));
+        QCOMPARE(s->Estado(), 6);
+    }
+
+    void resetListsAgain() {
+        loginToThree();
+        QVERIFY(s->Restaurar());
+        cServer("+OK\r\n");
+        QCOMPARE(rec->take(), (QStringList{u"estado 7 Enviando comando RSET"_qs, u"send RSET"_qs,
+                                           u"estado 4 Enviando comando LIST"_qs, u"send LIST"_qs, u"vaciar"_qs}));
+        QCOMPARE(written(), QByteArray("RSET\r\nLIST\r\n"));
+        cServer("+OK\r\n1 10\r\n.\r\n");
+        QCOMPARE(written(), QByteArray("TOP 1 20\r\n"));
+        // A refused RSET goes back to idle.
+        cServer(kTop1);
+        s->Restaurar();
+        cServer("-ERR\r\n");
+        QCOMPARE(s->Estado(), 6);
+    }
+
+    void recheckListsAgainOnlyWhenTheCountChanged_data() {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("relists");
+        QTest::newRow("same count") << QByteArray("+OK 3 4997\r\n") << false;
+        QTest::newRow("more") << QByteArray("+OK 4 5100\r\n") << true;
+        QTest::newRow("no count") << QByteArray("+OK\r\n") << true;
+        QTest::newRow("huge count") << QByteArray("+OK 4000000000 1\r\n") << true;
+        QTest::newRow("refused") << QByteArray("-ERR\r\n") << false;
+    }
+    void recheckListsAgainOnlyWhenTheCountChanged() {
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, relists);
+        loginToThree();
+        s->ComprobarDeNuevo();
+        QCOMPARE(written(), QByteArray("STAT\r\n"));
+        cServer(reply);
+        const QStringList events = rec->take();
+        QCOMPARE(events.first(), u"estado 10 Comprobando de nuevo la cuenta..."_qs);
+        if (relists) {
+            QCOMPARE(events.mid(2), (QStringList{u"vaciar"_qs, u"estado 4 Enviando comando LIST"_qs, u"send LIST"_qs}));
+            QCOMPARE(s->NumMensajes(), 0);
+        } else {
+            QCOMPARE(events.last(), u"estado 6 Conectado al servidor pop.example.es"_qs);
+            QCOMPARE(s->MensajePorNumero(1).Cabecera.Subj, u"Hola"_qs);
+        }
+    }
+
+    void keepAliveOnlyWhenIdleAndItsAnswerIsNotTakenForTheNextReply() {
+        s->setKeepAliveInterval(10);
+        connectTo();
+        QTest::qWait(40);
+        QCOMPARE(written(), QByteArray());
+        play(recordedConversation(), whole);
+        QTRY_VERIFY(sock->written.startsWith("NOOP\r\n"));
+        s->setKeepAliveInterval(60000);
+        const QByteArray noops = written();
+        QCOMPARE(noops, QByteArray("NOOP\r\n").repeated(noops.count("NOOP")));
+        QVERIFY(s->PedirPrimerasLineas(1, 3));
+        QCOMPARE(written(), QByteArray("TOP 1 3\r\n"));
+        cServer(QByteArray("+OK\r\n").repeated(noops.count("NOOP"))); // the keep-alive's answers
+        QCOMPARE(s->Estado(), 9);
+        cServer("+OK\r\nA: b\r\n\r\nuno\r\n.\r\n");
+        QCOMPARE(s->Estado(), 6);
+        QCOMPARE(s->MensajePorNumero(1).PrimerasLineas, u"uno"_qs);
+    }
+
+    void silentServerTimesOut_data() {
+        QTest::addColumn<int>("stepsBeforeSilence");
+        QTest::newRow("no greeting") << 0;
+        QTest::newRow("in the middle of a TOP reply") << 4;
+    }
+    void silentServerTimesOut() {
+        QFETCH(int, stepsBeforeSilence);
+        s->setReplyTimeout(150);
+        connectTo();
+        play(recordedConversation().mid(0, stepsBeforeSilence), whole);
+        if (stepsBeforeSilence) cServer("+OK\r\nFrom: a\r\n");
+        QTRY_COMPARE_WITH_TIMEOUT(s->Estado(), 0, 3000);
+        QCOMPARE(rec->take().last(), u"forzada Tiempo de espera agotado con el Servidor : pop.example.es"_qs);
+    }
+
+    void failedLookupWaitsForTheWindow() {
+        s->setReplyTimeout(50);
+        s->Conectar(u"nadie.invalid"_qs, 110, u"a"_qs, u"b"_qs);
+        sock->lookupFails();
+        QTest::qWait(200);
+        QCOMPARE(s->Estado(), 1);
+        QVERIFY(!s->Activo());
+    }
+
+    void idleSessionHasNoTimeLimit() {
+        s->setReplyTimeout(50);
+        loginToThree();
+        QTest::qWait(200);
+        QCOMPARE(s->Estado(), 6);
+    }
+
+    void oversizedReplyIsRefused() {
+        s->setMaxReplyBytes(1000);
+        connectTo();
+        play(recordedConversation().mid(0, 3), whole);
+        cServer("+OK\r\n" + QByteArray(600, 'x'));
+        QCOMPARE(s->Estado(), 4);
+        cServer(QByteArray(600, 'x'));
+        QCOMPARE(s->Estado(), 0);
+        QCOMPARE(rec->take().last(), u"forzada Respuesta no válida del Servidor : pop.example.es"_qs);
+    }
+
+    void timeSinceConnecting() {
+        double now = 1000.0;
+        s->setClock([&now] { return now; });
+        QCOMPARE(s->TiempoDesdeConexion(), 0.0);
+        connectTo();
+        now += 0.5;
+        QCOMPARE(s->TiempoDesdeConexion(), 0.5);
+        s->Desconectar();
+        QCOMPARE(s->TiempoDesdeConexion(), 0.0);
+    }
+
+    // Every way TCP may split the recorded conversation gives the same outcome.
+    void splitRepliesGiveTheSameOutcome() {
+        const QList<Step> steps = recordedConversation();
+        qsizetype total = 0;
+        for (const Step& st : steps) total += st.server.size();
+
+        auto outcome = [&](const std::function<QList<QByteArray>(const QByteArray&)>& cut) {
+            init();
+            connectTo();
+            play(steps, cut);
+            QStringList out = rec->take();
+            for (int i = 0; i < s->NumMensajes(); ++i) {
+                const TMensaje m = s->MensajePorIndice(i);
+                out << u"%1|%2|%3|%4|%5|%6|%7"_qs.arg(m.Num).arg(m.Bytes).arg(m.Cabecera.From, m.Cabecera.Subj,
+                                                                           m.Cabecera.Fecha, m.PrimerasLineas,
+                                                                           m.Cabecera.Destinatarios.join(u';'));
+            }
+            return out;
+        };
+        const QStringList expected = outcome(whole);
+
+        // Split at every byte boundary of the whole server stream.
+        for (qsizetype at = 1; at < total; ++at) {
+            qsizetype offset = 0;
+            const QStringList got = outcome([&](const QByteArray& reply) {
+                const qsizetype local = at - offset;
+                offset += reply.size();
+                if (local <= 0 || local >= reply.size()) return QList<QByteArray>{reply};
+                return QList<QByteArray>{reply.left(local), reply.mid(local)};
+            });
+            if (QTest::currentTestFailed()) QFAIL(qPrintable(u"split at %1"_qs.arg(at)));
+            QCOMPARE(got, expected);
+        }
+        // One byte per read.
+        QCOMPARE(outcome([](const QByteArray& r) {
+                     QList<QByteArray> out;
+                     for (char c : r) out << QByteArray(1, c);
+                     return out;
+                 }),
+                 expected);
+        // Random pieces.
+        QRandomGenerator rng(20261207);
+        for (int round = 0; round < 50; ++round) {
+            QCOMPARE(outcome([&rng](const QByteArray& r) {
+                         QList<QByteArray> out;
+                         for (qsizetype i = 0; i < r.size();) {
+                             const qsizetype len = rng.bounded(1, 40);
+                             out << r.mid(i, len);
+                             i += len;
+                         }
+                         return out;
+                     }),
+                     expected);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPop3Session)
+#include "tst_pop3_session.moc"
