@@ -218,9 +218,15 @@ ParsedHeader ParseHeaderReply(const QString& raw) {
 void ExtraerDestinatarios(const QString& text, const QString& key, QStringList& out) {
     const QString folded = MayusculasSinAcentos(text);
     const qsizetype n = text.size();
-    qsizetype keyPos = folded.indexOf(QString(u"\r\n"_qs + key));
-    if (keyPos < 0 || keyPos >= n - 1) return;
-    const qsizetype start = keyPos + 2 + key.size();
+    // The field starts a line; the first line of the header counts too.
+    qsizetype start = 0;
+    if (folded.startsWith(key)) {
+        start = key.size();
+    } else {
+        const qsizetype keyPos = folded.indexOf(QString(u"\r\n"_qs + key));
+        if (keyPos < 0 || keyPos >= n - 1) return;
+        start = keyPos + 2 + key.size();
+    }
     // Outside angle brackets a ':' (the next field's name) or a blank line ends the value.
     bool inBrackets = false;
     bool inQuotes = false;

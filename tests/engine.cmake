@@ -1,2 +1,3 @@
 add_tavelo_test(tst_pop3_session SOURCES tst_pop3_session.cpp support/FakeSocket.h support/SessionRecorder.h
     LIBS tavelo_engine)
+add_tavelo_test(tst_pop3_replies SOURCES tst_pop3_replies.cpp LIBS tavelo_engine)

@@ -1,0 +1,156 @@
+// tavelo-scan: lists a POP3 mailbox the way a Tavelo tab does (login, LIST, the header pass, QUIT)
+// and prints one line per message: number, size, sender, date, subject, separated by TABs.
+//
+// Exit codes: 0 listed, 1 any other failure, 2 usage, 3 the session was cut off (reason on stderr).
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTimer>
+#include <cstdio>
+#include <termios.h>
+#include <unistd.h>
+
+#include "Desktop.h"
+#include "Errors.h"
+#include "QtClientSocket.h"
+#include "UnitPOP3.h"
+#include "UnitUtils.h"
+
+namespace {
+
+enum ExitCode { Listed = 0, Failure = 1, Usage = 2, CutOff = 3 };
+
+void printError(const QString& text) {
+    const QByteArray line = text.toUtf8() + '\n';
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+}
+
+/** Reads a line from the terminal with echo off; nothing when there is no terminal. */
+std::optional<QString> askPassword(const QString& prompt) {
+    FILE* tty = std::fopen("/dev/tty", "r+");
+    if (!tty) return std::nullopt;
+    const int fd = fileno(tty);
+    termios saved{};
+    const bool isTerminal = tcgetattr(fd, &saved) == 0;
+    if (isTerminal) {
+        termios silent = saved;
+        silent.c_lflag &= ~tcflag_t(ECHO);
+        tcsetattr(fd, TCSAFLUSH, &silent);
+    }
+    const QByteArray p = prompt.toUtf8();
+    std::fwrite(p.constData(), 1, size_t(p.size()), tty);
+    std::fflush(tty);
+    QByteArray line;
+    for (int c; (c = std::fgetc(tty)) != EOF && c != '\n';) line += char(c);
+    if (isTerminal) tcsetattr(fd, TCSAFLUSH, &saved);
+    std::fputc('\n', tty);
+    std::fclose(tty);
+    return QString::fromUtf8(line);
+}
+
+/** A field on one output line: TAB, CR and LF would break the columns. */
+QByteArray field(QString text) {
+    for (QChar& c : text)
+        if (c == u'\t' || c == u'\r' || c == u'\n') c = u' ';
+    return text.toUtf8();
+}
+
+class ScanDesktop final : public IDesktop {
+public:
+    bool askYesNo(const QString& caption, const QString& text) override {
+        printError(caption + u": "_qs + QString(text).replace(u'\r', u' '));
+        return false;
+    }
+    void openUrl(const QUrl&) override {}
+    void reportUnhandledError(const AppError& error) override {
+        printError(QString::fromLatin1(error.className()) + u": "_qs + error.message());
+        QTimer::singleShot(0, [] { QCoreApplication::exit(Failure); });
+    }
+};
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(u"tavelo-scan"_qs);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        u"Lists a POP3 mailbox: number, size, sender, date and subject of every message, TAB-separated.\n"
+        "The password comes from TAVELO_PASSWORD or is asked for on the terminal."_qs);
+    parser.addHelpOption();
+    const QCommandLineOption hostOpt(u"host"_qs, u"POP3 server."_qs, u"name"_qs);
+    const QCommandLineOption portOpt(u"port"_qs, u"TCP port (110)."_qs, u"port"_qs, u"110"_qs);
+    const QCommandLineOption userOpt(u"user"_qs, u"User name."_qs, u"name"_qs);
+    const QCommandLineOption linesOpt(u"lines"_qs, u"Body lines asked for with each TOP (20)."_qs, u"n"_qs, u"20"_qs);
+    const QCommandLineOption logOpt(u"log"_qs, u"Write the dialogue with the server on stderr."_qs);
+    parser.addOptions({hostOpt, portOpt, userOpt, linesOpt, logOpt});
+    if (!parser.parse(QCoreApplication::arguments())) {
+        printError(parser.errorText());
+        return Usage;
+    }
+    if (parser.isSet(u"help"_qs)) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return Listed;
+    }
+    bool portOk = false, linesOk = false;
+    const int port = parser.value(portOpt).toInt(&portOk);
+    const int lines = parser.value(linesOpt).toInt(&linesOk);
+    if (!parser.isSet(hostOpt) || !parser.isSet(userOpt) || !parser.positionalArguments().isEmpty() || !portOk ||
+        port < 1 || port > 65535 || !linesOk || lines < 0) {
+        printError(u"usage: tavelo-scan --host NAME --user NAME [--port N] [--lines N] [--log]"_qs);
+        return Usage;
+    }
+    const QString host = parser.value(hostOpt);
+    const QString user = parser.value(userOpt);
+
+    QString password = qEnvironmentVariable("TAVELO_PASSWORD");
+    if (!qEnvironmentVariableIsSet("TAVELO_PASSWORD")) {
+        const auto typed = askPassword(u"Contraseña de %1 en %2: "_qs.arg(user, host));
+        if (!typed) {
+            printError(u"No password: set TAVELO_PASSWORD or run on a terminal."_qs);
+            return Failure;
+        }
+        password = *typed;
+    }
+
+    ScanDesktop desktop;
+    TPop3 session(&desktop, QtClientSocket::factory(&desktop));
+    session.LineasTop = lines;
+
+    if (parser.isSet(logOpt)) {
+        QObject::connect(&session, &TPop3::OnSendCommandToServer, [](TPop3*, const QString& command) {
+            const bool pass = MayusculasSinAcentos(command.left(5)) == u"PASS ";
+            printError(pass ? u"> PASS (\u00B7\u00B7\u00B7)"_qs : u"> "_qs + command);
+        });
+        QObject::connect(&session, &TPop3::OnTextFromServer, [](TPop3*, const QString& text) {
+            const QByteArray bytes = text.toUtf8();
+            std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+        });
+    }
+    QObject::connect(&session, &TPop3::OnDesconexionForzada, [](TPop3*, const QString& reason) {
+        printError(reason);
+        QTimer::singleShot(0, [] { QCoreApplication::exit(CutOff); });
+    });
+    QObject::connect(&session, &TPop3::OnConexionCompletada, [&session](TPop3*) {
+        QTimer::singleShot(0, &session, [&session] {
+            QByteArray out;
+            for (int i = 0; i < session.NumMensajes(); ++i) {
+                const TMensaje m = session.MensajePorIndice(i);
+                out += QByteArray::number(m.Num) + '\t' + QByteArray::number(m.Bytes) + '\t' +
+                       field(m.Cabecera.From) + '\t' + field(m.Cabecera.Fecha) + '\t' + field(m.Cabecera.Subj) + '\n';
+            }
+            std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+            std::fflush(stdout);
+            session.Desconectar(); // QUIT
+            QCoreApplication::exit(Listed);
+        });
+    });
+
+    try {
+        session.Conectar(host, port, user, password);
+    } catch (const AppError& e) {
+        printError(QString::fromLatin1(e.className()) + u": "_qs + e.message());
+        return Failure;
+    }
+    return QCoreApplication::exec();
+}

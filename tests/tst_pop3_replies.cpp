@@ -1,0 +1,223 @@
+// The reply framing and the parsers of LIST, TOP and STAT replies, in data tables.
+#include <QTest>
+
+#include "Pop3Replies.h"
+
+Q_DECLARE_METATYPE(std::optional<QList<ListEntry>>)
+
+namespace {
+QString q(const char* s) { return QString::fromUtf8(s); }
+} // namespace
+
+class TestPop3Replies : public QObject {
+    Q_OBJECT
+private slots:
+    void framing_data() {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<bool>("multiLine");
+        QTest::addColumn<QStringList>("replies");
+        QTest::newRow("one line") << QByteArray("+OK hi\r\n") << false << QStringList{q("+OK hi\r\n")};
+        QTest::newRow("two one-line replies") << QByteArray("+OK\r\n-ERR no\r\n") << false
+                                              << QStringList{q("+OK\r\n"), q("-ERR no\r\n")};
+        QTest::newRow("one line not finished") << QByteArray("+OK hi\r") << false << QStringList{};
+        QTest::newRow("multi-line") << QByteArray("+OK\r\n1 2\r\n.\r\n") << true
+                                    << QStringList{q("+OK\r\n1 2\r\n.\r\n")};
+        QTest::newRow("negative multi-line is one line") << QByteArray("-ERR x\r\n+OK\r\n.\r\n") << true
+                                                         << QStringList{q("-ERR x\r\n"), q("+OK\r\n.\r\n")};
+        QTest::newRow("byte-stuffed lines") << QByteArray("+OK\r\n..a\r\n...\r\n.b\r\n.\r\n") << true
+                                            << QStringList{q("+OK\r\n.a\r\n..\r\nb\r\n.\r\n")};
+        QTest::newRow("dot inside a line is not the end") << QByteArray("+OK\r\na.\r\n .\r\n") << true
+                                                          << QStringList{};
+        QTest::newRow("bare LF line ends") << QByteArray("+OK\nA: b\n\nc\n.\n") << true
+                                           << QStringList{q("+OK\r\nA: b\r\n\r\nc\r\n.\r\n")};
+        QTest::newRow("empty multi-line") << QByteArray("+OK\r\n.\r\n") << true << QStringList{q("+OK\r\n.\r\n")};
+        QTest::newRow("8-bit text") << QByteArray("+OK\r\nSubject: Ma\xF1" "ana\r\n.\r\n") << true
+                                    << QStringList{q("+OK\r\nSubject: Mañana\r\n.\r\n")};
+    }
+    void framing() {
+        QFETCH(QByteArray, input);
+        QFETCH(bool, multiLine);
+        QFETCH(QStringList, replies);
+        const auto framing =
+            multiLine ? ReplyAssembler::Framing::MultiLineIfPositive : ReplyAssembler::Framing::SingleLine;
+        // Whole, then one byte per read: the same replies.
+        for (int bytewise = 0; bytewise < 2; ++bytewise) {
+            ReplyAssembler a;
+            QStringList got;
+            auto drain = [&] {
+                while (auto r = a.takeReply(framing)) got << *r;
+            };
+            if (bytewise) {
+                for (char c : input) {
+                    a.append(QByteArrayView(&c, 1));
+                    drain();
+                }
+            } else {
+                a.append(input);
+                drain();
+            }
+            QCOMPARE(got, replies);
+        }
+    }
+
+    void listReply_data() {
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<QString>("expected"); // "num:bytes ..." or "fails"
+        QTest::newRow("two messages") << q("+OK 2 messages\r\n1 120\r\n2 4800\r\n.\r\n") << q("1:120 2:4800");
+        QTest::newRow("empty") << q("+OK\r\n.\r\n") << QString();
+        QTest::newRow("no line break at all") << q("+OK") << QString();
+        QTest::newRow("blank padding") << q("+OK\r\n3  77\r\n.\r\n") << q("3:77");
+        QTest::newRow("other separator") << q("+OK\r\n3\t77\r\n.\r\n") << q("3:77");
+        QTest::newRow("skipped lines") << q("+OK\r\n\r\n+x\r\n5 1\r\n.\r\n") << q("5:1");
+        QTest::newRow("letters in size") << q("+OK\r\n1 12a\r\n.\r\n") << q("fails");
+        QTest::newRow("no number") << q("+OK\r\nx 12\r\n.\r\n") << q("fails");
+        QTest::newRow("no size") << q("+OK\r\n1\r\n.\r\n") << q("fails");
+        QTest::newRow("negative size") << q("+OK\r\n1 -12\r\n.\r\n") << q("fails");
+        QTest::newRow("size beyond 32 bits") << q("+OK\r\n1 2147483648\r\n.\r\n") << q("fails");
+        QTest::newRow("number beyond 32 bits") << q("+OK\r\n99999999999 1\r\n.\r\n") << q("fails");
+    }
+    void listReply() {
+        QFETCH(QString, reply);
+        QFETCH(QString, expected);
+        const auto entries = ParseListReply(reply);
+        if (expected == u"fails") {
+            QVERIFY(!entries);
+            return;
+        }
+        QVERIFY(entries);
+        QStringList got;
+        for (const ListEntry& e : *entries) got << u"%1:%2"_qs.arg(e.num).arg(e.bytes);
+        QCOMPARE(got.join(u' '), expected);
+    }
+
+    void headerReply_data() {
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("subj");
+        QTest::addColumn<QString>("fecha");
+        QTest::addColumn<QStringList>("recipients");
+        QTest::addColumn<QString>("body");
+        const QString end = q("\r\n\r\ncuerpo\r\n.\r\n");
+        QTest::newRow("plain") << q("+OK\r\nFrom: a@x.es\r\nSubject: Hola\r\nDate: Mon, 05 Aug 2002 10:20:30 +0200") + end
+                               << q("a@x.es") << q("Hola") << q("Mon, 05 Aug 2002 10:20:30 +0200") << QStringList{}
+                               << q("cuerpo");
+        QTest::newRow("subject folded with TAB") << q("+OK\r\nSubject: Hola\r\n\tmundo") + end << QString()
+                                                 << q("Hola mundo") << QString() << QStringList{} << q("cuerpo");
+        QTest::newRow("subject folded over three lines")
+            << q("+OK\r\nSubject: uno\r\n dos\r\n  tres\r\nX: y") + end << QString() << q("uno dos tres") << QString()
+            << QStringList{} << q("cuerpo");
+        QTest::newRow("sender folded before an encoded word")
+            << q("+OK\r\nFrom:\r\n =?utf-8?q?Jos=C3=A9_P=C3=A9rez?= <jose@example.es>") + end
+            << q("José Pérez <jose@example.es>") << QString() << QString() << QStringList{} << q("cuerpo");
+        QTest::newRow("encoded words split over lines")
+            << q("+OK\r\nSubject: =?utf-8?q?Caf=C3=A9_con_le?=\r\n =?utf-8?q?che?=") + end << QString()
+            << q("Café con leche") << QString() << QStringList{} << q("cuerpo");
+        QTest::newRow("lower-case keywords") << q("+OK\r\nfrom: a\r\nsubject: b\r\ndate:   c") + end << q("a") << q("b")
+                                             << q("c") << QStringList{} << q("cuerpo");
+        QTest::newRow("Resent-From replaces the sender")
+            << q("+OK\r\nFrom: a@x\r\nResent-From: b@y") + end << q("b@y") << QString() << QString() << QStringList{}
+            << q("cuerpo");
+        QTest::newRow("empty sender") << q("+OK\r\nFrom:\r\nSubject: s") + end << QString() << q("s") << QString()
+                                      << QStringList{} << q("cuerpo");
+        QTest::newRow("keywords in the body do not count")
+            << q("+OK\r\nSubject: s\r\n\r\nFrom: nadie\r\n.\r\n") << QString() << q("s") << QString() << QStringList{}
+            << q("From: nadie");
+        QTest::newRow("no body") << q("+OK\r\nSubject: s\r\n\r\n.\r\n") << QString() << q("s") << QString()
+                                 << QStringList{} << QString();
+        QTest::newRow("body lines folded are not joined")
+            << q("+OK\r\nSubject: s\r\n\r\nuno\r\n\tdos\r\n.\r\n") << QString() << q("s") << QString() << QStringList{}
+            << q("uno\r\n\tdos");
+        QTest::newRow("To and Cc lists")
+            << q("+OK\r\nTo: a@x.es, \"B\" <b@x.es>\r\nCc: c@x.es\r\nSubject: s") + end << QString() << q("s")
+            << QString() << QStringList{q("a@x.es"), q("B <b@x.es>"), q("c@x.es")} << q("cuerpo");
+        QTest::newRow("To folded over lines")
+            << q("+OK\r\nTo: a@x.es,\r\n b@x.es,\r\n\tc@x.es\r\nX-Mailer: m") + end << QString() << QString()
+            << QString() << QStringList{q("a@x.es"), q("b@x.es"), q("c@x.es")} << q("cuerpo");
+        QTest::newRow("To on the last header line") << q("+OK\r\nSubject: s\r\nTo: ana@x.es") + end << QString()
+                                                    << q("s") << QString() << QStringList{q("ana@x.es")} << q("cuerpo");
+        QTest::newRow("field name with a hyphen after To")
+            << q("+OK\r\nTo: a@x.es\r\nMessage-ID: <1@x>") + end << QString() << QString() << QString()
+            << QStringList{q("a@x.es")} << q("cuerpo");
+        QTest::newRow("comma inside a quoted name")
+            << q("+OK\r\nTo: \"Pérez, José\" <jose@x.es>, b@x.es\r\nX: y") + end << QString() << QString() << QString()
+            << QStringList{q("Pérez, José <jose@x.es>"), q("b@x.es")} << q("cuerpo");
+        QTest::newRow("encoded recipient")
+            << q("+OK\r\nCc: =?iso-8859-1?q?Jos=E9?= <j@x.es>\r\nX: y") + end << QString() << QString() << QString()
+            << QStringList{q("José <j@x.es>")} << q("cuerpo");
+        QTest::newRow("empty piece between commas")
+            << q("+OK\r\nTo: a@x, , b@x\r\nX: y") + end << QString() << QString() << QString()
+            << QStringList{q("a@x"), QString(), q("b@x")} << q("cuerpo");
+        QTest::newRow("To without a blank after the colon is not a recipient field")
+            << q("+OK\r\nTo:a@x\r\nX: y") + end << QString() << QString() << QString() << QStringList{} << q("cuerpo");
+    }
+    void headerReply() {
+        QFETCH(QString, reply);
+        QFETCH(QString, from);
+        QFETCH(QString, subj);
+        QFETCH(QString, fecha);
+        QFETCH(QStringList, recipients);
+        QFETCH(QString, body);
+        const ParsedHeader h = ParseHeaderReply(reply);
+        QCOMPARE(h.from, from);
+        QCOMPARE(h.subj, subj);
+        QCOMPARE(h.fecha, fecha);
+        QCOMPARE(h.destinatarios, recipients);
+        QCOMPARE(h.body, body);
+    }
+
+    void headerText_data() {
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<QString>("texto");
+        QTest::newRow("status line of three characters") << q("+OK\r\nA: 1\r\nB: 2\r\n\r\nx\r\n.\r\n")
+                                                         << q("A: 1\r\nB: 2");
+        QTest::newRow("status line with an octet count") << q("+OK 1234 octets\r\nA: 1\r\n\r\nx\r\n.\r\n")
+                                                         << q(" 1234 octets\r\nA: 1");
+        QTest::newRow("folded lines joined") << q("+OK\r\nA: 1\r\n\t2\r\n\r\n.\r\n") << q("A: 1 2");
+        QTest::newRow("no blank line: the whole reply, upper-cased")
+            << q("+OK\r\nSubject: Año\r\n.\r\n") << q("+OK\r\nSUBJECT: AÑO\r\n.\r\n");
+    }
+    void headerText() {
+        QFETCH(QString, reply);
+        QFETCH(QString, texto);
+        QCOMPARE(ParseHeaderReply(reply).texto, texto);
+    }
+
+    void headerWithoutBlankLineStillGivesFields() {
+        const ParsedHeader h = ParseHeaderReply(q("+OK\r\nFrom: a@x\r\nSubject: s\r\n.\r\n"));
+        QCOMPARE(h.from, q("a@x"));
+        QCOMPARE(h.subj, q("s"));
+        QCOMPARE(h.body, QString());
+    }
+
+    void firstLines_data() {
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<QString>("lines");
+        QTest::newRow("usual") << q("+OK\r\nA: b\r\n\r\nuno\r\ndos\r\n.\r\n") << q("uno\r\ndos");
+        QTest::newRow("no body") << q("+OK\r\nA: b\r\n\r\n.\r\n") << QString();
+        QTest::newRow("no blank line") << q("+OK\r\nA: b\r\n.\r\n") << QString();
+        QTest::newRow("blank lines kept inside") << q("+OK\r\nA: b\r\n\r\nuno\r\n\r\ndos\r\n.\r\n") << q("uno\r\n\r\ndos");
+    }
+    void firstLines() {
+        QFETCH(QString, reply);
+        QFETCH(QString, lines);
+        QCOMPARE(ParseFirstLinesReply(reply), lines);
+    }
+
+    void statCount_data() {
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<qint64>("count"); // -1: none
+        QTest::newRow("usual") << q("+OK 3 1024\r\n") << qint64(3);
+        QTest::newRow("two blanks") << q("+OK  12 1\r\n") << qint64(12);
+        QTest::newRow("no blank") << q("+OK\r\n") << qint64(-1);
+        QTest::newRow("no digits") << q("+OK x\r\n") << qint64(-1);
+        QTest::newRow("beyond 32 bits") << q("+OK 4000000000 1\r\n") << qint64(4000000000LL);
+    }
+    void statCount() {
+        QFETCH(QString, reply);
+        QFETCH(qint64, count);
+        QCOMPARE(ParseStatCount(reply).value_or(-1), count);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPop3Replies)
+#include "tst_pop3_replies.moc"
