@@ -1,0 +1,134 @@
+#include "AccountWidgets.h"
+
+#include <QHeaderView>
+#include <QPainter>
+#include <QResizeEvent>
+
+TStatusPanels::TStatusPanels(QWidget* parent) : QWidget(parent) {
+    setFixedHeight(fontMetrics().height() + 8);
+    setPanelCount(2);
+}
+
+void TStatusPanels::setPanelCount(int count) {
+    while (m_panels.size() > count) {
+        delete m_panels.takeLast();
+        m_widths.removeLast();
+    }
+    while (m_panels.size() < count) {
+        auto* label = new QLabel(this);
+        label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        label->setTextFormat(Qt::PlainText);
+        label->show();
+        m_panels.append(label);
+        m_widths.append(50);
+    }
+    relayout();
+}
+
+void TStatusPanels::setPanelText(int index, const QString& text) {
+    if (index < m_panels.size()) m_panels[index]->setText(text);
+}
+QString TStatusPanels::panelText(int index) const { return index < m_panels.size() ? m_panels[index]->text() : QString(); }
+
+void TStatusPanels::setPanelWidth(int index, int width) {
+    if (index >= m_widths.size()) return;
+    m_widths[index] = width;
+    relayout();
+}
+int TStatusPanels::panelWidth(int index) const {
+    if (index >= m_panels.size()) return 0;
+    return index == m_panels.size() - 1 ? m_panels[index]->width() : m_widths[index];
+}
+
+void TStatusPanels::relayout() {
+    int x = 0;
+    for (int i = 0; i < m_panels.size(); ++i) {
+        const bool last = i == m_panels.size() - 1;
+        const int w = last ? std::max(0, width() - x) : m_widths[i];
+        m_panels[i]->setGeometry(x, 1, w, height() - 2);
+        x += w + 2;
+    }
+}
+
+void TStatusPanels::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    relayout();
+}
+
+AccountPage::AccountPage(QWidget* parent) : QWidget(parent) {}
+
+void AccountPage::placeContent() {
+    if (contentPanel) contentPanel->setGeometry(-1, 39, width() + 2, std::max(0, height() - 60));
+}
+
+void AccountPage::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (statusBar) statusBar->setGeometry(0, height() - statusBar->height(), width(), statusBar->height());
+    placeContent();
+}
+
+MessageList::MessageList(QWidget* parent) : QTreeWidget(parent) {
+    setRootIsDecorated(false);
+    setUniformRowHeights(true);
+    setItemsExpandable(false);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setAllColumnsShowFocus(true);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    header()->setStretchLastSection(false);
+    header()->setSectionsMovable(false);
+}
+
+QTreeWidgetItem* MessageList::rowByCaption(const QString& caption) const {
+    const auto it = m_byCaption.constFind(caption);
+    return it == m_byCaption.cend() || it->isEmpty() ? nullptr : it->first();
+}
+
+void MessageList::appendRows(const QList<QTreeWidgetItem*>& rows) {
+    for (QTreeWidgetItem* r : rows) m_byCaption[r->text(0)].append(r);
+    addTopLevelItems(rows);
+    emit rowsInserted();
+}
+
+void MessageList::deleteRow(QTreeWidgetItem* row) {
+    auto it = m_byCaption.find(row->text(0));
+    if (it != m_byCaption.end()) {
+        it->removeOne(row);
+        if (it->isEmpty()) m_byCaption.erase(it);
+    }
+    delete row;
+}
+
+void MessageList::clearRows() {
+    m_byCaption.clear();
+    clear();
+}
+
+QList<QTreeWidgetItem*> MessageList::selectedRowsInOrder() const {
+    QList<QTreeWidgetItem*> out;
+    const QModelIndexList indexes = selectionModel()->selectedRows();
+    QList<int> rows;
+    for (const QModelIndex& i : indexes) rows.append(i.row());
+    std::sort(rows.begin(), rows.end());
+    for (int r : rows) out.append(topLevelItem(r));
+    return out;
+}
+
+void MessageList::resizeEvent(QResizeEvent* event) {
+    QTreeWidget::resizeEvent(event);
+    emit resized();
+}
+
+void MessageList::drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    QTreeWidget::drawRow(painter, option, index);
+    // Grid lines between rows and columns.
+    painter->save();
+    painter->setPen(palette().color(QPalette::Midlight));
+    painter->drawLine(option.rect.bottomLeft(), option.rect.bottomRight());
+    int x = -header()->offset();
+    for (int c = 0; c < header()->count() - 1; ++c) {
+        x += header()->sectionSize(c);
+        painter->drawLine(x - 1, option.rect.top(), x - 1, option.rect.bottom());
+    }
+    painter->restore();
+}

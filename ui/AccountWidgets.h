@@ -1,0 +1,72 @@
+// The widgets of one account tab that need more than Qt gives: the page (which keeps its status bar
+// at the bottom), the status bar of numbered panels, and the message list that finds rows by caption
+// in constant time.
+#pragma once
+
+#include <QHash>
+#include <QLabel>
+#include <QList>
+#include <QTreeWidget>
+#include <QWidget>
+
+/** @short A status bar of numbered panels; panel widths as set, the last one takes the rest. */
+class TStatusPanels final : public QWidget {
+    Q_OBJECT
+public:
+    explicit TStatusPanels(QWidget* parent = nullptr);
+    void setPanelCount(int count);
+    int panelCount() const { return int(m_panels.size()); }
+    void setPanelText(int index, const QString& text);
+    QString panelText(int index) const;
+    void setPanelWidth(int index, int width);
+    int panelWidth(int index) const;
+
+private:
+    QList<QLabel*> m_panels;
+    QList<int> m_widths;
+    void relayout();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+};
+
+/** @short A tab page: the status bar stays at its bottom, the content panel placed by coordinates. */
+class AccountPage final : public QWidget {
+    Q_OBJECT
+public:
+    explicit AccountPage(QWidget* parent = nullptr);
+    TStatusPanels* statusBar = nullptr;
+    QWidget* contentPanel = nullptr;
+    /** @short Content panel at (-1, 39), client width + 2 wide, client height - 60 high. */
+    void placeContent();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+};
+
+/** @short The message list: report view whose rows are found by their caption (the message number
+ *  in decimal) through an index kept in step with the rows; the first row of a caption wins. */
+class MessageList final : public QTreeWidget {
+    Q_OBJECT
+public:
+    explicit MessageList(QWidget* parent = nullptr);
+    QTreeWidgetItem* rowByCaption(const QString& caption) const;
+    void appendRows(const QList<QTreeWidgetItem*>& rows);
+    void deleteRow(QTreeWidgetItem* row);
+    void clearRows();
+    int rowCount() const { return topLevelItemCount(); }
+    QTreeWidgetItem* row(int index) const { return topLevelItem(index); }
+    /** @short The selected rows in list order. */
+    QList<QTreeWidgetItem*> selectedRowsInOrder() const;
+
+signals:
+    void resized();
+    void rowsInserted();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+private:
+    QHash<QString, QList<QTreeWidgetItem*>> m_byCaption;
+};

@@ -1,0 +1,65 @@
+#include "Artwork.h"
+
+#include <QPainter>
+#include <QRadialGradient>
+
+namespace {
+
+QIcon lamp(const QColor& color) {
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    QRadialGradient g(QPointF(6, 6), 8);
+    g.setColorAt(0, color.lighter(170));
+    g.setColorAt(1, color.darker(120));
+    p.setBrush(g);
+    p.setPen(QPen(color.darker(180), 1));
+    p.drawEllipse(QRectF(1.5, 1.5, 13, 13));
+    return QIcon(pm);
+}
+
+QIcon envelope(const QColor& paper, const QColor& ink) {
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(paper);
+    p.setPen(QPen(ink, 1));
+    p.drawRect(QRectF(1.5, 3.5, 13, 9));
+    p.drawLine(QPointF(1.5, 3.5), QPointF(8, 9));
+    p.drawLine(QPointF(14.5, 3.5), QPointF(8, 9));
+    return QIcon(pm);
+}
+
+} // namespace
+
+QList<QIcon> MakeLampImages() {
+    return {lamp(QColor(210, 30, 30)), lamp(QColor(240, 170, 0)), lamp(QColor(30, 170, 40)), lamp(QColor(40, 90, 220))};
+}
+
+QList<QIcon> MakeTrayImages() {
+    return {envelope(QColor(250, 250, 240), QColor(40, 40, 120)), envelope(QColor(255, 200, 40), QColor(160, 40, 0))};
+}
+
+QPixmap MakeArrobaStrip() {
+    constexpr int kFrames = 18, kFrameWidth = 38, kHeight = 31;
+    QPixmap strip(kFrames * kFrameWidth, kHeight);
+    strip.fill(Qt::transparent);
+    QPainter p(&strip);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    QFont f(u"DejaVu Sans"_qs);
+    f.setPixelSize(22);
+    f.setBold(true);
+    p.setFont(f);
+    for (int i = 0; i < kFrames; ++i) {
+        p.save();
+        p.translate(i * kFrameWidth + 18.5, kHeight / 2.0);
+        p.rotate(i * 360.0 / kFrames);
+        p.setPen(QColor(30, 60, 160));
+        p.drawText(QRectF(-15, -15, 30, 30), Qt::AlignCenter, u"@"_qs);
+        p.restore();
+    }
+    return strip;
+}

@@ -1,0 +1,14 @@
+// The program's own pictures, drawn at run time: the four tab lamps, the two tray icons and the
+// 18-frame at-sign strip of the busy animation.
+#pragma once
+
+#include <QIcon>
+#include <QList>
+#include <QPixmap>
+
+/** Lamps 0 red (disconnected), 1 amber (busy), 2 green (mail), 3 blue (empty mailbox), 16 x 16. */
+QList<QIcon> MakeLampImages();
+/** Two distinguishable 16 x 16 tray icons: 0 normal, 1 the other blink image. */
+QList<QIcon> MakeTrayImages();
+/** 18 frames of 38 x 31 pixels side by side (684 x 31): an at-sign turning once. */
+QPixmap MakeArrobaStrip();

@@ -1,0 +1,212 @@
+#include "StyledTextView.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QScrollBar>
+
+#include "Cp1252.h"
+
+namespace {
+constexpr int kMargin = 3;
+}
+
+TRVStyle::TRVStyle(QObject* parent) : QObject(parent) {
+    // The sheet starts with six styles of its own (Arial 10) that the window never uses.
+    for (int i = 0; i < 6; ++i) AddStyle(u"Arial"_qs, 10, QApplication::palette().color(QPalette::WindowText));
+}
+
+int TRVStyle::AddStyle(const QString& fontName, int pointSize, const QColor& color) {
+    QFont f(fontName, pointSize);
+    f.setStyleHint(fontName.contains(u"Courier"_qs) ? QFont::TypeWriter : QFont::SansSerif);
+    m_fonts.append(f);
+    m_colors.append(color);
+    m_lineHeight = std::max(m_lineHeight, QFontMetrics(f).lineSpacing());
+    emit changed();
+    return int(m_fonts.size()) - 1;
+}
+
+const QFont& TRVStyle::font(int style) const { return m_fonts[std::clamp(style, 0, count() - 1)]; }
+QColor TRVStyle::color(int style) const { return m_colors[std::clamp(style, 0, count() - 1)]; }
+
+StyledTextView::StyledTextView(TRVStyle* sheet, QWidget* parent) : QAbstractScrollArea(parent), m_sheet(sheet) {
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(true);
+    viewport()->setCursor(Qt::IBeamCursor);
+    setFocusPolicy(Qt::StrongFocus);
+    verticalScrollBar()->setSingleStep(1);
+    connect(sheet, &TRVStyle::changed, this, [this] { Format(); });
+}
+
+void StyledTextView::AddParagraph(QStringView text, int style) {
+    m_paragraphs.append({m_text.size(), int(text.size()), style});
+    m_text += toCp1252(text);
+}
+
+void StyledTextView::Clear() {
+    m_text.clear();
+    m_paragraphs.clear();
+    m_anchor = m_cursor = Position();
+    m_widestSeen = 0;
+    Format();
+}
+
+QString StyledTextView::paragraphText(int index) const {
+    const Paragraph& p = m_paragraphs[index];
+    return fromCp1252(QByteArrayView(m_text.constData() + p.offset, p.length));
+}
+
+int StyledTextView::visibleLines() const {
+    return std::max(1, viewport()->height() / std::max(1, m_sheet->lineHeight()));
+}
+
+void StyledTextView::Format() {
+    QScrollBar* bar = verticalScrollBar();
+    const int lines = visibleLines();
+    bar->setPageStep(lines);
+    bar->setRange(0, std::max(0, int(m_paragraphs.size()) - lines));
+    viewport()->update();
+}
+
+int StyledTextView::VScrollPos() const { return verticalScrollBar()->value(); }
+int StyledTextView::VScrollMax() const { return verticalScrollBar()->maximum(); }
+void StyledTextView::ScrollTo(int position) { verticalScrollBar()->setValue(position); }
+void StyledTextView::Repaint() { viewport()->update(); }
+
+void StyledTextView::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    const bool atEnd = VScrollPos() == VScrollMax();
+    Format();
+    if (atEnd) ScrollTo(VScrollMax());
+}
+
+void StyledTextView::updateHorizontalRange(int width) {
+    if (width <= m_widestSeen) return;
+    m_widestSeen = width;
+    QScrollBar* bar = horizontalScrollBar();
+    bar->setPageStep(viewport()->width());
+    bar->setRange(0, std::max(0, m_widestSeen + 2 * kMargin - viewport()->width()));
+}
+
+void StyledTextView::paintEvent(QPaintEvent*) {
+    QPainter painter(viewport());
+    const int lineHeight = m_sheet->lineHeight();
+    const int first = VScrollPos();
+    const int last = std::min(int(m_paragraphs.size()), first + visibleLines() + 1);
+    const int dx = kMargin - horizontalScrollBar()->value();
+    const Position selFrom = std::min(m_anchor, m_cursor);
+    const Position selTo = std::max(m_anchor, m_cursor);
+    const QColor highlight = palette().color(QPalette::Highlight);
+    const QColor highlightText = palette().color(QPalette::HighlightedText);
+    int widest = 0;
+    for (int i = first; i < last; ++i) {
+        const Paragraph& p = m_paragraphs[i];
+        const QString text = paragraphText(i);
+        const QFont& font = m_sheet->font(p.style);
+        const QFontMetrics fm(font);
+        const int y = (i - first) * lineHeight;
+        painter.setFont(font);
+        const int width = fm.horizontalAdvance(text);
+        widest = std::max(widest, width);
+        int from = 0, to = 0;
+        if (selFrom.paragraph >= 0 && selFrom != selTo && i >= selFrom.paragraph && i <= selTo.paragraph) {
+            from = i == selFrom.paragraph ? selFrom.column : 0;
+            to = i == selTo.paragraph ? selTo.column : int(text.size());
+        }
+        const int baseline = y + fm.ascent() + (lineHeight - fm.height()) / 2;
+        if (to > from) {
+            const int x0 = dx + fm.horizontalAdvance(text.left(from));
+            const int x1 = dx + fm.horizontalAdvance(text.left(to));
+            painter.fillRect(QRect(x0, y, x1 - x0, lineHeight), highlight);
+            painter.setPen(m_sheet->color(p.style));
+            painter.drawText(dx, baseline, text.left(from));
+            painter.setPen(highlightText);
+            painter.drawText(x0, baseline, text.mid(from, to - from));
+            painter.setPen(m_sheet->color(p.style));
+            painter.drawText(x1, baseline, text.mid(to));
+        } else {
+            painter.setPen(m_sheet->color(p.style));
+            painter.drawText(dx, baseline, text);
+        }
+    }
+    updateHorizontalRange(widest);
+}
+
+StyledTextView::Position StyledTextView::positionAt(const QPoint& point) const {
+    if (m_paragraphs.isEmpty()) return {};
+    const int line = VScrollPos() + std::max(0, point.y()) / std::max(1, m_sheet->lineHeight());
+    Position pos;
+    pos.paragraph = std::min(line, int(m_paragraphs.size()) - 1);
+    const QString text = paragraphText(pos.paragraph);
+    const QFontMetrics fm(m_sheet->font(m_paragraphs[pos.paragraph].style));
+    const int x = point.x() - kMargin + horizontalScrollBar()->value();
+    if (line >= m_paragraphs.size()) {
+        pos.column = int(text.size());
+        return pos;
+    }
+    int lo = 0, hi = int(text.size());
+    while (lo < hi) { // first column whose middle lies right of x
+        const int mid = (lo + hi) / 2;
+        const int middle = (fm.horizontalAdvance(text.left(mid)) + fm.horizontalAdvance(text.left(mid + 1))) / 2;
+        if (middle < x) lo = mid + 1;
+        else hi = mid;
+    }
+    pos.column = lo;
+    return pos;
+}
+
+void StyledTextView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) return;
+    m_anchor = m_cursor = positionAt(event->position().toPoint());
+    viewport()->update();
+}
+
+void StyledTextView::mouseMoveEvent(QMouseEvent* event) {
+    if (!(event->buttons() & Qt::LeftButton)) return;
+    m_cursor = positionAt(event->position().toPoint());
+    viewport()->update();
+}
+
+void StyledTextView::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Copy)) copySelection();
+    else if (event->matches(QKeySequence::SelectAll)) selectAll();
+    else QAbstractScrollArea::keyPressEvent(event);
+}
+
+void StyledTextView::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    QAction* copy = menu.addAction(u"&Copiar"_qs, this, &StyledTextView::copySelection);
+    copy->setEnabled(m_anchor != m_cursor);
+    menu.addAction(u"Seleccionar &todo"_qs, this, &StyledTextView::selectAll);
+    menu.exec(event->globalPos());
+}
+
+void StyledTextView::selectAll() {
+    if (m_paragraphs.isEmpty()) return;
+    m_anchor = {0, 0};
+    m_cursor = {int(m_paragraphs.size()) - 1, m_paragraphs.last().length};
+    viewport()->update();
+}
+
+QString StyledTextView::selectedText() const {
+    const Position from = std::min(m_anchor, m_cursor);
+    const Position to = std::max(m_anchor, m_cursor);
+    if (from.paragraph < 0 || from == to) return {};
+    QStringList lines;
+    for (int i = from.paragraph; i <= to.paragraph; ++i) {
+        const QString text = paragraphText(i);
+        const int a = i == from.paragraph ? from.column : 0;
+        const int b = i == to.paragraph ? to.column : int(text.size());
+        lines << text.mid(a, b - a);
+    }
+    return lines.join(u'\n');
+}
+
+void StyledTextView::copySelection() const {
+    const QString text = selectedText();
+    if (!text.isEmpty()) QGuiApplication::clipboard()->setText(text);
+}

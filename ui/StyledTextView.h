@@ -1,0 +1,88 @@
+// A read-only view of styled paragraphs for the dialogue log. A 10,000-message header pass writes
+// some 430,000 paragraphs, so paragraphs are kept compactly (style number and 8-bit text in one
+// buffer, appended in O(1)) and only the visible lines are laid out and painted.
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QColor>
+#include <QFont>
+#include <QList>
+#include <QObject>
+#include <QVector>
+
+/** @short The style sheet shared by every view: numbered text styles (font, size, colour). */
+class TRVStyle final : public QObject {
+    Q_OBJECT
+public:
+    explicit TRVStyle(QObject* parent = nullptr);
+    /** @short Adds a style (plain, of the given font, size in points and colour); returns its number. */
+    int AddStyle(const QString& fontName, int pointSize, const QColor& color);
+    int count() const { return int(m_fonts.size()); }
+    const QFont& font(int style) const;
+    QColor color(int style) const;
+    /** @short The height of one line, the same for every style so that scrolling stays O(1). */
+    int lineHeight() const { return m_lineHeight; }
+
+signals:
+    void changed();
+
+private:
+    QList<QFont> m_fonts;
+    QList<QColor> m_colors;
+    int m_lineHeight = 0;
+};
+
+class StyledTextView final : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    explicit StyledTextView(TRVStyle* sheet, QWidget* parent = nullptr);
+
+    /** @short Appends one paragraph in a style of the sheet. */
+    void AddParagraph(QStringView text, int style);
+    void Clear();
+    /** @short Brings the scroll range up to date with the paragraphs appended. */
+    void Format();
+    /** @short The first visible line, and the largest value it can take. */
+    int VScrollPos() const;
+    int VScrollMax() const;
+    void ScrollTo(int position);
+    /** @short Paints again at the next turn of the event loop. */
+    void Repaint();
+
+    int paragraphCount() const { return int(m_paragraphs.size()); }
+    QString paragraphText(int index) const;
+    int paragraphStyle(int index) const { return m_paragraphs[index].style; }
+    QString selectedText() const;
+    void copySelection() const;
+    void selectAll();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    struct Paragraph {
+        qsizetype offset;
+        int length;
+        int style;
+    };
+    struct Position {
+        int paragraph = -1;
+        int column = 0;
+        auto operator<=>(const Position&) const = default;
+    };
+    Position positionAt(const QPoint& point) const;
+    int visibleLines() const;
+    void updateHorizontalRange(int width);
+
+    TRVStyle* m_sheet;
+    QByteArray m_text; // Windows-1252, every paragraph one after the other
+    QVector<Paragraph> m_paragraphs;
+    Position m_anchor;
+    Position m_cursor;
+    int m_widestSeen = 0;
+};

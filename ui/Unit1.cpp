@@ -1,0 +1,312 @@
+#include "Unit1.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QMenuBar>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QTabWidget>
+#include <QToolButton>
+
+#include "AccountWidgets.h"
+#include "Artwork.h"
+#include "Errors.h"
+#include "StyledTextView.h"
+#include "UnitPOP3.h"
+#include "UnitUtils.h"
+
+namespace {
+std::function<void(const AppError&)>& unhandledErrorHandler() {
+    static std::function<void(const AppError&)> handler;
+    return handler;
+}
+} // namespace
+
+void SetUnhandledErrorHandler(std::function<void(const AppError&)> handler) {
+    unhandledErrorHandler() = std::move(handler);
+}
+
+bool ReportUnhandledError(const AppError& error) {
+    if (!unhandledErrorHandler()) return false;
+    unhandledErrorHandler()(error);
+    return true;
+}
+
+TfrmPrincipal::TfrmPrincipal(WindowSeams seams, QWidget* parent) : QMainWindow(parent), m_seams(std::move(seams)) {
+    resize(800, 600);
+    m_lamps = MakeLampImages();
+    RVStyle = new TRVStyle(this);
+    auto* central = new QWidget(this);
+    setCentralWidget(central);
+    Page95Control = new QTabWidget(central);
+    Page95Control->setGeometry(2, 8, 788, 544);
+    Page95Control->setDocumentMode(false);
+    Page95Control->setUsesScrollButtons(true);
+    Page95Control->setStyleSheet(u"QTabBar::tab:!selected { color: rgb(85, 85, 85); }"_qs);
+    connect(Page95Control, &QTabWidget::currentChanged, this, [this] { Page95ControlChange(); });
+    buildButtonBar();
+    buildMenus();
+
+    TimerSocketExc.setInterval(5000);
+    connect(&TimerSocketExc, &QTimer::timeout, this, &TfrmPrincipal::TimerSocketExcTimer);
+    TimerReconexiones.setInterval(1000);
+    TimerTray.setInterval(500);
+    TimerArroba.setInterval(100);
+    connect(&TimerArroba, &QTimer::timeout, this, &TfrmPrincipal::TimerArrobaTimer);
+
+    FormCreate();
+}
+
+TfrmPrincipal::~TfrmPrincipal() {
+    FormDestroy();
+    SetUnhandledErrorHandler({});
+    SetSoundPlayer({});
+}
+
+QAction* TfrmPrincipal::addItem(QMenu* menu, const QString& name, const QString& caption) {
+    QAction* a = caption == u"-" ? menu->addSeparator() : menu->addAction(caption);
+    a->setObjectName(name);
+    return a;
+}
+
+QAction* TfrmPrincipal::action(const QString& objectName) const { return findChild<QAction*>(objectName); }
+
+void TfrmPrincipal::buildMenus() {
+    QMenuBar* bar = menuBar();
+    QMenu* conectar = bar->addMenu(u"&Conectar"_qs);
+    conectar->menuAction()->setObjectName(u"mnuConectar"_qs);
+    QAction* rapida = addItem(conectar, u"mnuConectarConexionRapida"_qs, u"Conexión &Rápida"_qs);
+    rapida->setShortcut(QKeySequence(u"Ctrl+R"_qs));
+    connect(rapida, &QAction::triggered, this, &TfrmPrincipal::mnuConectarConexionRapidaClick);
+    QAction* todas = addItem(conectar, u"mnuConectarConectarTodas"_qs, u"Conectar &Todas"_qs);
+    todas->setShortcut(QKeySequence(u"Ctrl+T"_qs));
+    connect(todas, &QAction::triggered, this, &TfrmPrincipal::mnuConectarConectarTodasClick);
+    mnuConectarCuentas = conectar->addMenu(u"&Cuentas..."_qs);
+    mnuConectarCuentas->menuAction()->setObjectName(u"mnuConectarCuentas"_qs);
+
+    QMenu* configurar = bar->addMenu(u"Con&figurar"_qs);
+    configurar->menuAction()->setObjectName(u"mnuConfigurar"_qs);
+    addItem(configurar, u"mnuConfigurarCuentasDeCorreo"_qs, u"&Cuentas de correo"_qs);
+    QMenu* filtrado = configurar->addMenu(u"&Filtrado de mensajes"_qs);
+    filtrado->menuAction()->setObjectName(u"mnuConfigurarFiltrado"_qs);
+    addItem(filtrado, u"mnuConfigurarFiltradoFiltrarAlConectar"_qs, u"Filtrar &al conectar"_qs)->setCheckable(true);
+    addItem(filtrado, u"mnuConfigurarFiltradoPreguntar"_qs, u"&Preguntar antes de borrar"_qs)->setCheckable(true);
+    addItem(filtrado, u"mnuConfigurarFiltradoConfigurar"_qs, u"&Configurar filtrado..."_qs);
+    addItem(configurar, u"mnuConfigurarSep1"_qs, u"-"_qs);
+    addItem(configurar, u"mnuConfigurarPrograma"_qs, u"&Programa"_qs);
+    QAction* about = bar->addAction(u"&Acerca de"_qs);
+    about->setObjectName(u"mnuAbout"_qs);
+
+    PopupListView = new QMenu(this);
+    PopupListView->setObjectName(u"PopupListView"_qs);
+    addItem(PopupListView, u"PopupListViewEnviarEMail"_qs, u"Enviar E-&Mail al remitente"_qs);
+    addItem(PopupListView, u"PopupListViewSep1"_qs, u"-"_qs);
+    addItem(PopupListView, u"PopupListViewEliminar"_qs, u"&Eliminar mensaje(s) del buzón"_qs);
+    addItem(PopupListView, u"PopupListViewRestaurar"_qs, u"&Reset: Abortar cambios en el buzón"_qs);
+    addItem(PopupListView, u"PopupListViewSep2"_qs, u"-"_qs);
+    addItem(PopupListView, u"PopupListViewPrimerasLineas"_qs, u"Ver &Primeras líneas del mensaje"_qs);
+    addItem(PopupListView, u"PopupListViewDestinatarios"_qs, u"Ver &Destinatarios del mensaje"_qs);
+    addItem(PopupListView, u"PopupListViewSep3"_qs, u"-"_qs);
+    QMenu* pf = PopupListView->addMenu(u"&Filtrado de mensajes"_qs);
+    pf->menuAction()->setObjectName(u"PopupListViewFiltrado"_qs);
+    addItem(pf, u"PopupListViewFiltradoFiltrarAhora"_qs, u"&Filtrar ahora los mensajes"_qs);
+    addItem(pf, u"PopupListViewFiltradoSep1"_qs, u"-"_qs);
+    addItem(pf, u"PopupListViewFiltradoFiltrarAlConectar"_qs, u"Filtrar &al conectar"_qs)->setCheckable(true);
+    addItem(pf, u"PopupListViewFiltradoPreguntar"_qs, u"&Preguntar antes de borrar"_qs)->setCheckable(true);
+    addItem(pf, u"PopupListViewFiltradoConfigurar"_qs, u"&Configurar filtrado..."_qs);
+    addItem(pf, u"PopupListViewFiltradoSep2"_qs, u"-"_qs);
+    addItem(pf, u"PopupListViewFiltradoAddRemitente"_qs, u"Añadir &remitente(s)"_qs);
+    addItem(pf, u"PopupListViewFiltradoAddSubj"_qs, u"Añadir &subject(s)"_qs);
+}
+
+void TfrmPrincipal::buildButtonBar() {
+    PanelBotonera = new QFrame(centralWidget());
+    PanelBotonera->setObjectName(u"PanelBotonera"_qs);
+    PanelBotonera->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    PanelBotonera->setGeometry(6, 34, 780, 35);
+    PanelBotonera->hide();
+    auto button = [this](const QString& name, const QString& caption, const QString& hint, QRect geometry) {
+        auto* b = new QToolButton(PanelBotonera);
+        b->setObjectName(name);
+        b->setText(caption);
+        b->setToolTip(hint);
+        b->setAutoRaise(true);
+        b->setGeometry(geometry);
+        return b;
+    };
+    btnRefrescar = button(u"btnRefrescar"_qs, u" Refrescar "_qs, {}, {6, 5, 83, 25});
+    btnEliminar = button(u"btnEliminar"_qs, u" Eliminar "_qs, {}, {89, 5, 76, 25});
+    btnRestaurar = button(u"btnRestaurar"_qs, u" Restaurar "_qs, {}, {165, 5, 86, 25});
+    btnPrimerasLineas = button(u"btnPrimerasLineas"_qs, u" Primeras Líneas "_qs, {}, {252, 5, 113, 25});
+    btnSoloLista = button(u"btnSoloLista"_qs, u"1"_qs, u"Ver sólo la lista"_qs, {558, 5, 25, 25});
+    btnListaTexto = button(u"btnListaTexto"_qs, u"2"_qs, u"Ver lista y texto"_qs, {583, 5, 25, 25});
+    btnListaTextoDialogo = button(u"btnListaTextoDialogo"_qs, u"3"_qs, u"Ver lista, texto y diálogo"_qs, {608, 5, 25, 25});
+    btnDesconectar = button(u"btnDesconectar"_qs, u"Desconectar "_qs, {}, {633, 5, 101, 25});
+    btnDesconectar->setIcon(m_lamps[0]);
+    btnDesconectar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    connect(btnRefrescar, &QToolButton::clicked, this, &TfrmPrincipal::btnRefrescarClick);
+    connect(btnDesconectar, &QToolButton::clicked, this, &TfrmPrincipal::btnDesconectarClick);
+    connect(btnSoloLista, &QToolButton::clicked, this, &TfrmPrincipal::btnSoloListaClick);
+    connect(btnListaTexto, &QToolButton::clicked, this, &TfrmPrincipal::btnListaTextoClick);
+    connect(btnListaTextoDialogo, &QToolButton::clicked, this, &TfrmPrincipal::btnListaTextoDialogoClick);
+
+    BevelArroba = new QFrame(PanelBotonera);
+    BevelArroba->setFrameStyle(QFrame::VLine | QFrame::Sunken);
+    BevelArroba->setGeometry(738, 1, 42, 32);
+    PanelArroba = new QFrame(PanelBotonera);
+    PanelArroba->setGeometry(740, 2, 37, 31);
+    imgArroba = new QLabel(PanelArroba);
+    const QPixmap strip = MakeArrobaStrip();
+    imgArroba->setPixmap(strip);
+    imgArroba->setGeometry(0, 0, strip.width(), strip.height());
+}
+
+bool TfrmPrincipal::guarded(const std::function<void()>& step) {
+    try {
+        step();
+        return true;
+    } catch (const AppError& e) {
+        AppException(e);
+        return false;
+    }
+}
+
+void TfrmPrincipal::FormCreate() {
+    // Every step runs even when one before it failed; what failed to load is not written back.
+    SetUnhandledErrorHandler([this](const AppError& e) { AppException(e); });
+    SetSoundPlayer(m_seams.playSound);
+    setWindowTitle(u"Tavelo v2.0"_qs);
+    m_settingsLoaded = guarded([this] { LoadSettings(); });
+    const QString dir = m_seams.dataDir.endsWith(u'/') ? m_seams.dataDir : m_seams.dataDir + u'/';
+    AccountsPath = dir + u"Cuentas.dat"_qs;
+    guarded([this] { LoadAccounts(); });
+    FiltersPath = dir + u"Filtros.dat"_qs;
+    m_filtersLoaded = guarded([this] { LoadFilters(); });
+    CommandStyle = RVStyle->AddStyle(u"Courier New"_qs, 8, QColor(221, 0, 0));
+    ServerStyle = RVStyle->AddStyle(u"MS Sans Serif"_qs, 8, QColor(0, 0, 221));
+    CommentStyle = RVStyle->AddStyle(u"MS Sans Serif"_qs, 8, QColor(0, 153, 0));
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect r = screen->availableGeometry();
+        move((r.width() - width()) / 2, (r.height() - height()) / 2);
+    }
+    PendingSocketErrors = 0;
+    TrayFlag = false;
+    if (Config.ConectarTodosAlArrancar) guarded([this] { mnuConectarConectarTodasClick(); });
+}
+
+void TfrmPrincipal::FormDestroy() {
+    if (m_closing) return;
+    if (m_settingsLoaded || SettingsChanged) guarded([this] { SaveSettings(); });
+    if (m_filtersLoaded || FiltersChanged) guarded([this] { SaveFilters(); });
+    while (!Tabs.isEmpty()) CloseAccountTab(Tabs.first());
+    for (TCuenta* a : std::as_const(Accounts)) delete a;
+    Accounts.clear();
+    m_closing = true;
+}
+
+void TfrmPrincipal::LoadSettings() {
+    ::LoadSettings(Config, m_seams.settingsPath);
+    action(u"PopupListViewFiltradoFiltrarAlConectar"_qs)->setChecked(Config.FiltrarAlConectar);
+    action(u"mnuConfigurarFiltradoFiltrarAlConectar"_qs)->setChecked(Config.FiltrarAlConectar);
+    action(u"PopupListViewFiltradoPreguntar"_qs)->setChecked(Config.PreguntarAntesDeBorrarEnFiltrado);
+    action(u"mnuConfigurarFiltradoPreguntar"_qs)->setChecked(Config.PreguntarAntesDeBorrarEnFiltrado);
+}
+
+void TfrmPrincipal::SaveSettings() { ::SaveSettings(Config, m_seams.settingsPath); }
+
+void TfrmPrincipal::LoadFilters() { Filtros.LoadFilters(FiltersPath); }
+void TfrmPrincipal::SaveFilters() { Filtros.SaveFilters(FiltersPath); }
+
+void TfrmPrincipal::LoadAccounts() {
+    for (const AccountRecord& r : LoadAccountsFile(AccountsPath)) {
+        // An account whose port does not convert is reported, still listed, and connects on 110.
+        int port = 110;
+        guarded([&] { port = ParseInt32(r.puerto); });
+        AddAccount(r.servidor, r.usuario, r.password, port);
+    }
+}
+
+void TfrmPrincipal::AddAccount(const QString& server, const QString& user, const QString& scrambledPassword,
+                               int port) {
+    auto* account = new TCuenta{user, scrambledPassword, server, port, nullptr, nullptr};
+    account->MenuItem = new QAction(user + u" ("_qs + server + u')', this);
+    connect(account->MenuItem, &QAction::triggered, this,
+            [this, item = account->MenuItem] { mnuConectarCuentaClick(item); });
+    Accounts.append(account);
+    mnuConectarCuentas->addAction(account->MenuItem);
+}
+
+void TfrmPrincipal::ClearAccounts() {
+    for (TCuenta* a : std::as_const(Accounts)) {
+        delete a->MenuItem;
+        delete a;
+    }
+    Accounts.clear();
+}
+
+QMessageBox::StandardButton TfrmPrincipal::ShowMessage(QMessageBox::Icon icon, const QString& caption,
+                                                       const QString& text, QMessageBox::StandardButtons buttons) {
+    return m_seams.messageBox(this, icon, caption, text, buttons);
+}
+
+bool TfrmPrincipal::askYesNo(const QString& caption, const QString& text) {
+    return ShowMessage(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+void TfrmPrincipal::openUrl(const QUrl& url) { m_seams.openUrl(url); }
+void TfrmPrincipal::reportUnhandledError(const AppError& error) { AppException(error); }
+
+void TfrmPrincipal::AppException(const AppError& error) {
+    if (QByteArrayView(error.className()) == "ESocketError") {
+        ++PendingSocketErrors;
+        SweepSocketErrors();
+        return;
+    }
+    ShowMessage(QMessageBox::Critical, u"Excepción no manejada"_qs,
+                u"E.ClassName : "_qs + QString::fromLatin1(error.className()) + u"\rMessage : "_qs + error.message());
+}
+
+void TfrmPrincipal::CenterOverMain(QWidget* form) {
+    form->move(x() + (width() - form->width()) / 2, y() + (height() - form->height()) / 2);
+}
+
+void TfrmPrincipal::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    FormResize();
+}
+
+void TfrmPrincipal::FormResize() {
+    // Heights from 450 to 499 are kept as they are; below 450 the window grows to 450.
+    if (width() < 600 || height() < 450) {
+        resize(width() < 600 ? 620 : width(), std::max(450, height()));
+        return; // the resize comes back here
+    }
+    const QWidget* client = centralWidget();
+    Page95Control->setGeometry(2, 8, client->width() - 4, client->height() - 10);
+    const int w = Page95Control->width() - 8;
+    PanelBotonera->resize(w, PanelBotonera->height());
+    PanelArroba->move(w - 40, PanelArroba->y());
+    BevelArroba->move(w - 42, BevelArroba->y());
+    btnDesconectar->move(w - 146, btnDesconectar->y());
+    btnListaTextoDialogo->move(w - 171, btnListaTextoDialogo->y());
+    btnListaTexto->move(w - 196, btnListaTexto->y());
+    btnSoloLista->move(w - 221, btnSoloLista->y());
+    if (!m_closing) {
+        for (TAccountTab* tab : std::as_const(Tabs)) {
+            tab->Sheet->placeContent();
+            if (tab->StatusBar->panelCount() == 3) {
+                const int textWidth = tab->StatusBar->fontMetrics().horizontalAdvance(u"Reconexión en 0:00:000"_qs);
+                tab->StatusBar->setPanelWidth(1, tab->StatusBar->width() - tab->StatusBar->panelWidth(0) - textWidth - 4);
+            }
+        }
+    }
+    placeButtonBar();
+}
+
+void TfrmPrincipal::placeButtonBar() {
+    if (Page95Control->count() == 0) return;
+    const QWidget* page = Page95Control->currentWidget();
+    PanelBotonera->move(PanelBotonera->x(), Page95Control->height() - page->height() + 5);
+    PanelBotonera->raise();
+}

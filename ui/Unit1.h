@@ -1,0 +1,217 @@
+// The main window: accounts, filter lists and settings for the whole run, one tab per connected
+// account with its message list, text pane and dialogue log, and everything the sessions' events
+// show in them.
+#pragma once
+
+#include <QList>
+#include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
+#include <memory>
+
+#include "AccountsFile.h"
+#include "Desktop.h"
+#include "FilterLists.h"
+#include "Settings.h"
+#include "WindowSeams.h"
+
+class AccountPage;
+class MessageList;
+class QAction;
+class QFrame;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QSplitter;
+class QTabWidget;
+class QToolButton;
+class QTreeWidgetItem;
+class StyledTextView;
+class TPop3;
+class TRVStyle;
+class TStatusPanels;
+struct TAccountTab;
+
+/** One configured account (a record of Cuentas.dat) and its place in the window. */
+struct TCuenta {
+    QString Usuario;
+    QString Password; ///< scrambled
+    QString Servidor;
+    int Puerto = 110;
+    QAction* MenuItem = nullptr;
+    TAccountTab* Tab = nullptr;
+};
+
+/** One open tab: its controls, its session and what the timers need to know about it. */
+struct TAccountTab {
+    AccountPage* Sheet = nullptr;
+    TStatusPanels* StatusBar = nullptr;
+    QWidget* ContentPanel = nullptr;
+    MessageList* ListView = nullptr;
+    QSplitter* ListSplitter = nullptr;
+    QWidget* LowerPanel = nullptr;
+    QPlainTextEdit* TextMemo = nullptr;
+    QSplitter* DialogueSplitter = nullptr;
+    QFrame* DialoguePanel = nullptr;
+    StyledTextView* DialogueView = nullptr;
+    TPop3* POP3 = nullptr;
+    int SavedLowerHeight = 0;
+    int SavedDialogueWidth = 0;
+    int ShownMessage = 0;
+    double ReconnectAt = 0;
+    double LastActivity = 0;
+    bool Announce = true;
+};
+
+class TfrmPrincipal final : public QMainWindow, public IDesktop {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TfrmPrincipal)
+public:
+    explicit TfrmPrincipal(WindowSeams seams = WindowSeams::defaults(), QWidget* parent = nullptr);
+    ~TfrmPrincipal() override;
+
+    // IDesktop, for the sessions.
+    bool askYesNo(const QString& caption, const QString& text) override;
+    void openUrl(const QUrl& url) override;
+    void reportUnhandledError(const AppError& error) override;
+
+    /** @short The report of every error nothing else handled (also installed for the whole
+     *  application): socket lookup failures are swept, anything else is shown in a box. */
+    void AppException(const AppError& error);
+
+    // Connecting.
+    void mnuConectarCuentaClick(QAction* sender);
+    void mnuConectarConectarTodasClick();
+    void mnuConectarConexionRapidaClick();
+    void QuickConnect(const QString& server, const QString& user, const QString& scrambledPassword, int port);
+    TCuenta* FindAccount(const QString& server, const QString& user, const QString& scrambledPassword, int port);
+    TCuenta* AccountOfMenuItem(QAction* item);
+
+    // Buttons of the bar.
+    void btnRefrescarClick();
+    void btnDesconectarClick();
+    void btnSoloListaClick();
+    void btnListaTextoClick();
+    void btnListaTextoDialogoClick();
+
+    // Tabs.
+    TAccountTab* CreateAccountTab(const QString& userName);
+    void CloseAccountTab(TAccountTab* tab);
+    TAccountTab* TabOfSheet(QWidget* page) const;
+    TAccountTab* TabOfSession(const TPop3* session) const;
+    TAccountTab* TabOfList(const QObject* list) const;
+    TAccountTab* ActiveTab() const;
+    void SetBusyAnimation(QWidget* page, bool on);
+    void CenterOverMain(QWidget* form);
+    void SweepSocketErrors();
+    void ListViewClick(MessageList* list);
+
+    // Accounts (the accounts file) and filters.
+    void LoadAccounts();
+    void AddAccount(const QString& server, const QString& user, const QString& scrambledPassword, int port);
+    void ClearAccounts();
+    void LoadFilters();
+    void SaveFilters();
+    void LoadSettings();
+    void SaveSettings();
+
+    static QString FormatThousands(qint64 n);
+    static QString ShortDate(const QString& fecha);
+
+    // State other windows and tests read.
+    QList<TAccountTab*> Tabs;
+    QList<TCuenta*> Accounts;
+    TConfig Config;
+    TFiltros Filtros;
+    QString AccountsPath;
+    QString FiltersPath;
+    int CommandStyle = 0;
+    int ServerStyle = 0;
+    int CommentStyle = 0;
+    int PendingSocketErrors = 0;
+    bool TrayFlag = false;
+    /** Settings or filters changed in this run (they are then saved at exit even if loading failed). */
+    bool SettingsChanged = false;
+    bool FiltersChanged = false;
+
+    // Controls.
+    QTabWidget* Page95Control = nullptr;
+    QFrame* PanelBotonera = nullptr;
+    QToolButton* btnRefrescar = nullptr;
+    QToolButton* btnEliminar = nullptr;
+    QToolButton* btnRestaurar = nullptr;
+    QToolButton* btnPrimerasLineas = nullptr;
+    QToolButton* btnSoloLista = nullptr;
+    QToolButton* btnListaTexto = nullptr;
+    QToolButton* btnListaTextoDialogo = nullptr;
+    QToolButton* btnDesconectar = nullptr;
+    QFrame* BevelArroba = nullptr;
+    QFrame* PanelArroba = nullptr;
+    QLabel* imgArroba = nullptr;
+    QMenu* mnuConectarCuentas = nullptr;
+    QMenu* PopupListView = nullptr;
+    QTimer TimerSocketExc;
+    QTimer TimerReconexiones;
+    QTimer TimerTray;
+    QTimer TimerArroba;
+    TRVStyle* RVStyle = nullptr;
+    /** @short The menu action of that object name (every menu item has the name it is known by). */
+    QAction* action(const QString& objectName) const;
+
+    const WindowSeams& seams() const { return m_seams; }
+    QMessageBox::StandardButton ShowMessage(QMessageBox::Icon icon, const QString& caption, const QString& text,
+                                            QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormDestroy();
+    void FormResize();
+    void buildMenus();
+    void buildButtonBar();
+    QAction* addItem(QMenu* menu, const QString& name, const QString& caption);
+    void TimerArrobaTimer();
+    void Page95ControlChange();
+    void TimerSocketExcTimer();
+    void placeButtonBar();
+    void connectAccount(TCuenta* account);
+    void startSession(TAccountTab* tab, const QString& server, const QString& user, const QString& password,
+                      int port);
+    /** @short Runs a step; an error it raises goes to AppException and the next step still runs. */
+    bool guarded(const std::function<void()>& step);
+
+    // Session events.
+    void POP3OnCambioEstado(TPop3* session, int estado, const QString& texto);
+    void POP3OnDesconexionForzada(TPop3* session, const QString& motivo);
+    void POP3OnHostNotFound(TPop3* session, const QString& servidor);
+    void POP3OnSendCommandToServer(TPop3* session, const QString& comando);
+    void POP3OnTextFromServer(TPop3* session, const QString& texto);
+    void POP3OnPrimerasLineasRecibidas(TPop3* session, int num);
+    void POP3OnMensajeBorrado(TPop3* session, int num);
+    void POP3OnVaciarListaMensajes(TPop3* session);
+    void POP3OnConexionCompletada(TPop3* session);
+
+    enum class Look { Busy, IdleWithMail, IdleEmpty, Disconnected };
+    void setLook(TAccountTab* tab, Look look);
+    void announce(TAccountTab* tab, const QString& sound);
+    void FillMessageList(TAccountTab* tab);
+    void UpdateHeaderProgress(TAccountTab* tab, int k);
+    void SetRowHeader(MessageList* list, int number, const QString& subject, const QString& date,
+                      const QString& sender);
+    void FillHeaderColumns(TAccountTab* tab);
+    void AppendDialogue(TAccountTab* tab, const QString& text, int style);
+    QString summaryText(TPop3* session) const;
+
+    WindowSeams m_seams;
+    bool m_closing = false;
+    bool m_settingsLoaded = false;
+    bool m_filtersLoaded = false;
+    QList<QIcon> m_lamps;
+};
+
+/** @short Where the whole application sends errors that reach its event loop uncaught. */
+void SetUnhandledErrorHandler(std::function<void(const AppError&)> handler);
+/** @short Passes an uncaught error to the installed handler; false when there is none. */
+bool ReportUnhandledError(const AppError& error);

@@ -1,0 +1,77 @@
+#include "WindowSeams.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QSoundEffect>
+#include <QStandardPaths>
+#include <QSystemTrayIcon>
+#include <QTemporaryFile>
+
+#include "QtClientSocket.h"
+#include "Settings.h"
+#include "UnitUtils.h"
+
+QString DisplayText(QString text) {
+    text.replace(u"\r\n"_qs, u"\n"_qs);
+    text.replace(u'\r', u'\n');
+    return text;
+}
+
+namespace {
+
+void playWithSoundEffect(const QString& file) {
+    // The effect must live until it has played: it frees itself when it stops or fails.
+    auto* effect = new QSoundEffect(qApp);
+    QObject::connect(effect, &QSoundEffect::playingChanged, effect, [effect] {
+        if (!effect->isPlaying()) effect->deleteLater();
+    });
+    QObject::connect(effect, &QSoundEffect::statusChanged, effect, [effect] {
+        if (effect->status() == QSoundEffect::Error) effect->deleteLater();
+        else if (effect->status() == QSoundEffect::Ready) effect->play();
+    });
+    effect->setSource(QUrl::fromLocalFile(file));
+}
+
+bool directoryIsWritable(const QString& dir) {
+    QTemporaryFile probe(dir + u"/.tavelo-probe-XXXXXX"_qs);
+    return probe.open();
+}
+
+} // namespace
+
+QString WindowSeams::defaultDataDir(const QString& executableDir) {
+    if (!executableDir.isEmpty() && directoryIsWritable(executableDir)) return executableDir;
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QDir().mkpath(dir);
+    return dir;
+}
+
+WindowSeams WindowSeams::defaults() {
+    WindowSeams s;
+    s.messageBox = [](QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text,
+                      QMessageBox::StandardButtons buttons) {
+        QMessageBox box(icon, caption, DisplayText(text), buttons, parent);
+        return QMessageBox::StandardButton(box.exec());
+    };
+    s.inputQuery = [](QWidget* parent, const QString& caption, const QString& prompt, QString& value) {
+        bool ok = false;
+        const QString answer = QInputDialog::getText(parent, caption, prompt, QLineEdit::Normal, value, &ok);
+        if (ok) value = answer;
+        return ok;
+    };
+    s.openFileName = [](QWidget* parent, const QString& caption, const QString& directory, const QString& filter) {
+        return QFileDialog::getOpenFileName(parent, caption, directory, filter);
+    };
+    s.playSound = &playWithSoundEffect;
+    s.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    s.socketFactory = [](IDesktop* desktop) { return QtClientSocket::factory(desktop); };
+    s.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    s.clock = &CurrentDateTime;
+    s.dataDir = defaultDataDir(QCoreApplication::applicationDirPath());
+    s.settingsPath = SettingsFilePath();
+    return s;
+}

@@ -1,0 +1,48 @@
+// Everything the main window takes from its surroundings, in one place, so that tests can drive
+// the real window: message boxes and prompts, sounds, web pages, sockets, files, settings, clock.
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+#include <QUrl>
+#include <functional>
+
+#include "ClientSocket.h"
+
+class IDesktop;
+
+struct WindowSeams {
+    /** A modal message box; returns the button pressed. Line breaks in `text` are single CRs. */
+    std::function<QMessageBox::StandardButton(QWidget* parent, QMessageBox::Icon icon, const QString& caption,
+                                              const QString& text, QMessageBox::StandardButtons buttons)>
+        messageBox;
+    /** A one-line prompt; false when cancelled. `value` holds the proposal and receives the answer. */
+    std::function<bool(QWidget* parent, const QString& caption, const QString& prompt, QString& value)> inputQuery;
+    /** The file-open dialog; an empty result when cancelled. */
+    std::function<QString(QWidget* parent, const QString& caption, const QString& directory, const QString& filter)>
+        openFileName;
+    /** Plays a sound file in the background. */
+    std::function<void(const QString& file)> playSound;
+    std::function<void(const QUrl& url)> openUrl;
+    /** The socket of every new session. */
+    std::function<SocketFactory(IDesktop* desktop)> socketFactory;
+    /** Whether the desktop has a notification area. */
+    std::function<bool()> trayAvailable;
+    /** Local date and time, days since 30 December 1899. */
+    std::function<double()> clock;
+    /** Where Cuentas.dat and Filtros.dat live. */
+    QString dataDir;
+    /** The settings file. */
+    QString settingsPath;
+    /** How long an awaited reply may bring no byte. */
+    int replyTimeoutMs = 60000;
+
+    /** @short The real desktop: Qt dialogs, QSoundEffect, QDesktopServices, Qt sockets, the
+     *  executable's directory (or the per-user data directory when it is not writable). */
+    static WindowSeams defaults();
+    /** @short The directory for the data files of a program installed at `executableDir`. */
+    static QString defaultDataDir(const QString& executableDir);
+};
+
+/** @short The message-box text as shown: the single CRs become line breaks. */
+QString DisplayText(QString text);
