@@ -11,10 +11,6 @@
 #include "UnitQuenmarEncode.h"
 #include "UnitUtils.h"
 
-namespace {
-constexpr double kSecond = 1.0 / 86400.0;
-}
-
 // ---------------------------------------------------------------------------------------------------
 // Connecting
 
@@ -111,8 +107,9 @@ void TfrmPrincipal::SweepSocketErrors() {
     for (TAccountTab* tab : tabs) {
         if (!Tabs.contains(tab)) continue; // closed while a box of this sweep was open
         TPop3* session = tab->POP3;
+        // Whole milliseconds, so that the clock's rounding never decides.
         if (session->Activo() || session->Estado() != TPop3::EsperandoSaludo ||
-            session->TiempoDesdeConexion() <= 30 * kSecond)
+            std::llround(session->TiempoDesdeConexion() * 86400000.0) <= 30000)
             continue;
         --PendingSocketErrors;
         const QString server = session->Servidor();

@@ -1,0 +1,63 @@
+#include "DataFile.h"
+
+#include "Errors.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+
+DataFileLines::DataFileLines(QByteArrayView data) : m_data(data) {
+    const qsizetype eof = m_data.indexOf('\x1A');
+    if (eof >= 0) m_data = m_data.first(eof);
+}
+
+QByteArrayView DataFileLines::next() {
+    if (atEnd()) return {};
+    qsizetype cr = m_data.indexOf('\r', m_pos);
+    if (cr < 0) cr = m_data.size();
+    const QByteArrayView line = m_data.sliced(m_pos, cr - m_pos);
+    m_pos = cr + 1;
+    if (m_pos < m_data.size() && m_data[m_pos] == '\n') ++m_pos;
+    return line;
+}
+
+namespace {
+
+QString shown(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+} // namespace
+
+QByteArray ReadDataFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw EInOutError(u"Cannot open file \"%1\" for reading: %2"_qs.arg(shown(path), file.errorString()));
+    QByteArray data = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw EInOutError(u"Cannot read file \"%1\": %2"_qs.arg(shown(path), file.errorString()));
+    return data;
+}
+
+void WriteDataFile(const QString& path, const QByteArray& data, std::optional<QFileDevice::Permissions> permissions) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        throw EInOutError(u"Cannot create file \"%1\": %2"_qs.arg(shown(path), file.errorString()));
+    // Set on the temporary file, so the data is never readable by others, not even for a moment.
+    if (permissions && !file.setPermissions(*permissions)) {
+        file.cancelWriting();
+        throw EInOutError(u"Cannot set the permissions of file \"%1\": %2"_qs.arg(shown(path), file.errorString()));
+    }
+    if (file.write(data) != data.size()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        throw EInOutError(u"Cannot write file \"%1\": %2"_qs.arg(shown(path), reason));
+    }
+    if (!file.commit()) throw EInOutError(u"Cannot write file \"%1\": %2"_qs.arg(shown(path), file.errorString()));
+}
+
+void CreateEmptyDataFile(const QString& path, QFileDevice::Permissions permissions) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly, permissions))
+        throw EInOutError(u"Cannot create file \"%1\": %2"_qs.arg(shown(path), file.errorString()));
+}

@@ -1,0 +1,134 @@
+#include "Settings.h"
+
+#include "Errors.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStringList>
+#include <type_traits>
+#include <variant>
+
+namespace {
+
+using Field = std::variant<int TConfig::*, bool TConfig::*, QString TConfig::*>;
+
+struct Setting {
+    QStringView name;
+    Field field;
+};
+
+// Declaration order: loading goes through the keys in this order and stops at a bad one.
+const Setting kSettings[] = {
+    {u"iniTop", &TConfig::iniTop},
+    {u"ConectarTodosAlArrancar", &TConfig::ConectarTodosAlArrancar},
+    {u"MinimizarAlTray", &TConfig::MinimizarAlTray},
+    {u"ElementosEnVentana", &TConfig::ElementosEnVentana},
+    {u"FiltrarAlConectar", &TConfig::FiltrarAlConectar},
+    {u"PreguntarAntesDeBorrarEnFiltrado", &TConfig::PreguntarAntesDeBorrarEnFiltrado},
+    {u"wavNoTieneMensajes", &TConfig::wavNoTieneMensajes},
+    {u"wavSiTieneMensajes", &TConfig::wavSiTieneMensajes},
+    {u"wavFalloDuranteConexion", &TConfig::wavFalloDuranteConexion},
+    {u"segsReconexionSiDesconectado", &TConfig::segsReconexionSiDesconectado},
+    {u"segsRechequeoSiConectado", &TConfig::segsRechequeoSiConectado},
+};
+
+ERegistryException wrongType(QStringView name) {
+    return ERegistryException(u"Invalid data type for '%1'"_qs.arg(name));
+}
+
+// The value as the file holds it. QSettings hands back an unquoted value with a comma as a list of
+// its pieces, and a value written by this process as what was written (a number stays a number).
+QString textOf(const QVariant& value, QStringView name) {
+    switch (value.typeId()) {
+    case QMetaType::QString:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+        return value.toString();
+    case QMetaType::QStringList:
+        return value.toStringList().join(u',');
+    default:
+        throw wrongType(name);
+    }
+}
+
+int integerOf(const QVariant& value, QStringView name) {
+    const QString text = textOf(value, name);
+    try {
+        return ParseInt32(text);
+    } catch (const EConvertError&) {
+        throw wrongType(name);
+    }
+}
+
+QVariant storedForm(const TConfig& config, const Field& field) {
+    return std::visit(
+        [&config](auto member) -> QVariant {
+            const auto& value = config.*member;
+            if constexpr (std::is_same_v<std::decay_t<decltype(value)>, bool>)
+                return int(value ? 1 : 0);
+            else
+                return value;
+        },
+        field);
+}
+
+void readInto(TConfig& config, const Setting& setting, const QVariant& value) {
+    std::visit(
+        [&](auto member) {
+            auto& target = config.*member;
+            using T = std::decay_t<decltype(target)>;
+            if constexpr (std::is_same_v<T, QString>)
+                target = textOf(value, setting.name);
+            else if constexpr (std::is_same_v<T, bool>)
+                target = integerOf(value, setting.name) != 0;
+            else
+                target = integerOf(value, setting.name);
+        },
+        setting.field);
+}
+
+void checkWritten(const QSettings& settings) {
+    // A format error is about reading the old file; only access errors mean the write failed.
+    if (settings.status() == QSettings::AccessError)
+        throw ERegistryException(
+            u"Cannot write the settings file \"%1\""_qs.arg(QDir::toNativeSeparators(settings.fileName())));
+}
+
+} // namespace
+
+void DefaultSettings(TConfig& config) {
+    config = TConfig{};
+}
+
+QString SettingsFilePath() {
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, u"Quenmar"_qs, u"Tavelo"_qs).fileName();
+}
+
+void LoadSettings(TConfig& config, const QString& iniPath) {
+    DefaultSettings(config);
+    // The file stands for the registry key: only a key that opens with full access is used.
+    const QFileInfo file(iniPath);
+    if (!file.exists() || !file.isReadable() || !file.isWritable()) return;
+    QSettings settings(iniPath, QSettings::IniFormat);
+    if (settings.status() == QSettings::AccessError) return;
+
+    for (const Setting& setting : kSettings) {
+        if (settings.contains(setting.name))
+            readInto(config, setting, settings.value(setting.name));
+        else
+            settings.setValue(setting.name, storedForm(config, setting.field));
+    }
+    settings.sync();
+    checkWritten(settings);
+}
+
+void SaveSettings(const TConfig& config, const QString& iniPath) {
+    QSettings settings(iniPath, QSettings::IniFormat);
+    for (const Setting& setting : kSettings)
+        settings.setValue(setting.name, storedForm(config, setting.field));
+    settings.sync();
+    checkWritten(settings);
+}

@@ -1,0 +1,41 @@
+// The program's eleven settings and their storage: keys of the [General] group of an INI file
+// (the per-user Quenmar/Tavelo.ini), named after the fields. Numbers and booleans are stored as
+// integers (booleans as 0 or 1), strings as strings. Other groups of the file are left alone.
+#pragma once
+
+#include <QString>
+
+/** @short The settings, held by the main window for the whole run. Field names are key names. */
+struct TConfig {
+    int iniTop = 20;                              ///< body lines asked for with each TOP
+    bool ConectarTodosAlArrancar = false;         ///< connect every account at start-up
+    bool MinimizarAlTray = false;                 ///< minimising hides the window behind the tray icon
+    int ElementosEnVentana = 3;                   ///< 1 list, 2 list and text, 3 list, text and dialogue
+    bool FiltrarAlConectar = false;               ///< run the filter when a connection completes
+    bool PreguntarAntesDeBorrarEnFiltrado = true; ///< ask before each deletion the filter proposes
+    QString wavNoTieneMensajes;                   ///< sound for an empty mailbox; empty = none
+    QString wavSiTieneMensajes;                   ///< sound for a mailbox with mail; empty = none
+    QString wavFalloDuranteConexion;              ///< sound for a failed connection; empty = none
+    int segsReconexionSiDesconectado = 600;       ///< seconds before a failed account retries; <= 0 never
+    int segsRechequeoSiConectado = 300;           ///< idle seconds before a re-check; <= 0 never
+    bool operator==(const TConfig&) const = default;
+};
+
+/** @short Puts every default into the record. */
+void DefaultSettings(TConfig& config);
+
+/** @short The per-user settings file: $XDG_CONFIG_HOME/Quenmar/Tavelo.ini. */
+QString SettingsFilePath();
+
+/** @short Defaults, then the values of the file. Without a file (or one that cannot be read and
+ *  written) the defaults stay and nothing is written. Otherwise the eleven keys are gone through
+ *  in declaration order: a present key is read into its field, a missing one is written with the
+ *  field's default. A number or boolean whose text is not an integer stops the load with
+ *  ERegistryException: the fields read so far keep their values, the others their defaults. A
+ *  boolean is true for any integer but 0. Also throws ERegistryException when the missing keys
+ *  cannot be written. */
+void LoadSettings(TConfig& config, const QString& iniPath);
+
+/** @short Writes all eleven keys, creating the file and its directory when needed. Throws
+ *  ERegistryException when the file cannot be written. */
+void SaveSettings(const TConfig& config, const QString& iniPath);

@@ -1,0 +1,94 @@
+// A real main window on the offscreen platform with every seam answered by the test: message boxes
+// and prompts are recorded and answered, sounds recorded, sockets fake, files in a temporary
+// directory, the clock in the test's hand.
+#pragma once
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+#include "FakeSocket.h"
+#include "Unit1.h"
+
+class WindowHarness {
+public:
+    struct Box {
+        QMessageBox::Icon icon;
+        QString caption;
+        QString text;
+    };
+
+    WindowHarness() { QVERIFY(dir.isValid()); }
+
+    WindowSeams seams() {
+        WindowSeams s;
+        s.messageBox = [this](QWidget*, QMessageBox::Icon icon, const QString& caption, const QString& text,
+                              QMessageBox::StandardButtons) {
+            boxes.append({icon, caption, text});
+            if (whileBoxOpen) {
+                auto f = std::move(whileBoxOpen);
+                whileBoxOpen = nullptr;
+                f();
+            }
+            return boxAnswer;
+        };
+        s.inputQuery = [this](QWidget*, const QString& caption, const QString& prompt, QString& value) {
+            prompts.append(caption + u'|' + prompt + u'|' + value);
+            if (!promptAnswer) return false;
+            value = *promptAnswer;
+            return true;
+        };
+        s.openFileName = [this](QWidget*, const QString&, const QString&, const QString&) { return fileAnswer; };
+        s.playSound = [this](const QString& file) { sounds.append(file); };
+        s.openUrl = [this](const QUrl& url) { urls.append(url); };
+        s.socketFactory = [this](IDesktop*) -> SocketFactory {
+            return [this] {
+                auto socket = std::make_unique<FakeSocket>();
+                sockets.append(socket.get());
+                return socket;
+            };
+        };
+        s.trayAvailable = [this] { return trayAvailable; };
+        s.clock = [this] { return now; };
+        s.dataDir = dir.path();
+        s.settingsPath = dir.filePath(u"Tavelo.ini"_qs);
+        return s;
+    }
+
+    TfrmPrincipal& open() {
+        window = std::make_unique<TfrmPrincipal>(seams());
+        return *window;
+    }
+    void close() { window.reset(); }
+
+    QString path(const QString& name) const { return dir.filePath(name); }
+    void write(const QString& name, const QByteArray& bytes) {
+        QFile f(path(name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    QByteArray read(const QString& name) const {
+        QFile f(path(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+    /** A sound file that exists, so that playing it reaches the recorder. */
+    QString soundFile(const QString& name) {
+        write(name, "RIFF");
+        return path(name);
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<TfrmPrincipal> window;
+    QList<Box> boxes;
+    QStringList prompts;
+    QStringList sounds;
+    QList<QUrl> urls;
+    QList<FakeSocket*> sockets;
+    QMessageBox::StandardButton boxAnswer = QMessageBox::Ok;
+    std::optional<QString> promptAnswer;
+    QString fileAnswer;
+    std::function<void()> whileBoxOpen;
+    bool trayAvailable = false;
+    double now = 46000.5;
+};

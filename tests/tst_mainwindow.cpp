@@ -1,0 +1,492 @@
+// The real main window, offscreen, driven through its seams: start-up and its files, tabs, what
+// the session events show, failures, the sweep of unresolved names, view modes and resizing.
+#include <QHeaderView>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QToolButton>
+
+#include "AccountWidgets.h"
+#include "StyledTextView.h"
+#include "UnitPOP3.h"
+#include "UnitQuenmarEncode.h"
+#include "WindowHarness.h"
+
+namespace {
+
+const QByteArray kTop1 = "+OK\r\nFrom: Ana <ana@example.es>\r\nSubject: Hola\r\nDate: Mon, 05 Aug 2002 10:20:30 "
+                         "+0200\r\n\r\nuno\r\n.\r\n";
+const QByteArray kTop2 = "+OK\r\nFrom: =?iso-8859-1?q?Jos=E9?= <j@x.es>\r\nSubject: Factura\r\nDate: Tue, 6 Aug "
+                         "2002 9:05 +0200\r\n\r\n.\r\n";
+
+QByteArray accountsFile(const QList<QStringList>& records) {
+    QByteArray out;
+    for (const QStringList& r : records)
+        out += "SERV:" + r[0].toLatin1() + "\r\nPORT:" + r[1].toLatin1() + "\r\nUSER:" + r[2].toLatin1() +
+               "\r\nPASS:" + EncodePassword(r[3]).toLatin1() + "\r\n-----\r\n";
+    return out;
+}
+
+void loginToTwo(FakeSocket* s) {
+    s->connectNow();
+    s->serverSends("+OK ready\r\n");
+    s->serverSends("+OK\r\n");
+    s->serverSends("+OK\r\n");
+    s->serverSends("+OK 2 messages\r\n1 1234\r\n2 65536\r\n.\r\n");
+    s->serverSends(kTop1);
+    s->serverSends(kTop2);
+}
+
+int imageOf(TfrmPrincipal& w, TAccountTab* tab) {
+    return w.Page95Control->tabBar()->tabData(w.Page95Control->indexOf(tab->Sheet)).toInt();
+}
+
+QStringList menuEntries(TfrmPrincipal& w) {
+    QStringList out;
+    for (QAction* a : w.mnuConectarCuentas->actions()) out << a->text();
+    return out;
+}
+
+QStringList rowTexts(MessageList* list) {
+    QStringList out;
+    for (int r = 0; r < list->rowCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < 5; ++c) cells << list->row(r)->text(c);
+        out << cells.join(u'|');
+    }
+    return out;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<WindowHarness> h;
+
+private slots:
+    void init() { h = std::make_unique<WindowHarness>(); }
+    void cleanup() { h.reset(); }
+
+    void startWithoutFilesCreatesAnEmptyAccountsFile() {
+        TfrmPrincipal& w = h->open();
+        QCOMPARE(w.windowTitle(), u"Tavelo v2.0"_qs);
+        QCOMPARE(h->read(u"Cuentas.dat"_qs), QByteArray());
+        QVERIFY(menuEntries(w).isEmpty());
+        QVERIFY(h->boxes.isEmpty());
+        QVERIFY(!w.PanelBotonera->isVisible());
+        QVERIFY(!QFile::exists(h->path(u"Tavelo.ini"_qs))); // nothing written at start-up
+        h->close();
+        QVERIFY(QFile::exists(h->path(u"Tavelo.ini"_qs))); // everything written at the end
+    }
+
+    void accountsAreListedInFileOrder() {
+        h->write(u"Cuentas.dat"_qs, accountsFile({{u"pop.a"_qs, u"110"_qs, u"ana"_qs, u"x"_qs},
+                                                  {u"pop.b"_qs, u"995"_qs, u"bea"_qs, u"y"_qs}}));
+        TfrmPrincipal& w = h->open();
+        QCOMPARE(menuEntries(w), (QStringList{u"ana (pop.a)"_qs, u"bea (pop.b)"_qs}));
+        QCOMPARE(w.Accounts[1]->Puerto, 995);
+    }
+
+    void badPortIsReportedAndLosesNothing() {
+        h->write(u"Cuentas.dat"_qs, accountsFile({{u"pop.a"_qs, u"11O"_qs, u"ana"_qs, u"x"_qs},
+                                                  {u"pop.b"_qs, u"110"_qs, u"bea"_qs, u"y"_qs}}));
+        const QByteArray filters = "[FROM]spam\r\n[SUBJ]oferta\r\n";
+        h->write(u"Filtros.dat"_qs, filters);
+        TfrmPrincipal& w = h->open();
+        QCOMPARE(h->boxes.size(), 1);
+        QCOMPARE(h->boxes[0].caption, u"Excepción no manejada"_qs);
+        QCOMPARE(h->boxes[0].text, u"E.ClassName : EConvertError\rMessage : '11O' is not a valid integer value"_qs);
+        QCOMPARE(menuEntries(w), (QStringList{u"ana (pop.a)"_qs, u"bea (pop.b)"_qs}));
+        QCOMPARE(w.Filtros.From, QStringList{u"spam"_qs});
+        // The account with the bad port connects on 110.
+        w.mnuConectarCuentaClick(w.Accounts[0]->MenuItem);
+        QCOMPARE(h->sockets.last()->lastPort, 110);
+        h->close();
+        QCOMPARE(h->read(u"Filtros.dat"_qs), filters);
+    }
+
+    void unreadableSettingIsNotOverwritten() {
+        const QByteArray ini = "[General]\niniTop=40\nConectarTodosAlArrancar=sí\n";
+        h->write(u"Tavelo.ini"_qs, ini);
+        h->write(u"Filtros.dat"_qs, "[FROM]a\r\n");
+        TfrmPrincipal& w = h->open();
+        QCOMPARE(h->boxes.size(), 1);
+        QVERIFY(h->boxes[0].text.startsWith(u"E.ClassName : ERegistryException\rMessage : "_qs));
+        QCOMPARE(w.Config.iniTop, 40);
+        QCOMPARE(w.Filtros.From, QStringList{u"a"_qs}); // the steps after the failed one still ran
+        h->close();
+        QCOMPARE(h->read(u"Tavelo.ini"_qs), ini);
+    }
+
+    void changedSettingIsSavedEvenIfLoadingFailed() {
+        h->write(u"Tavelo.ini"_qs, "[General]\niniTop=x\n");
+        TfrmPrincipal& w = h->open();
+        w.Config.iniTop = 33;
+        w.SettingsChanged = true;
+        h->close();
+        QVERIFY(h->read(u"Tavelo.ini"_qs).contains("iniTop=33"));
+    }
+
+    void loginShowsTheMailboxAndItsDialogue() {
+        const QString withMail = h->soundFile(u"si.wav"_qs);
+        h->write(u"Tavelo.ini"_qs, "[General]\nwavSiTieneMensajes=" + withMail.toUtf8() + "\n");
+        h->write(u"Cuentas.dat"_qs, accountsFile({{u"pop.example.es"_qs, u"110"_qs, u"ana"_qs, u"secreto"_qs}}));
+        TfrmPrincipal& w = h->open();
+        w.mnuConectarCuentaClick(w.Accounts[0]->MenuItem);
+        TAccountTab* tab = w.Tabs.first();
+        QCOMPARE(w.Accounts[0]->Tab, tab);
+        QCOMPARE(w.Page95Control->tabText(0), u"ana"_qs);
+        QCOMPARE(imageOf(w, tab), 1);
+        QCOMPARE(tab->StatusBar->panelText(0), u"Conectando..."_qs);
+        QCOMPARE(tab->StatusBar->panelText(1), u"Estableciendo conexión con pop.example.es"_qs);
+        QVERIFY(w.TimerArroba.isActive());
+        FakeSocket* s = h->sockets.last();
+        s->connectNow();
+        s->serverSends("+OK ready\r\n");
+        QCOMPARE(s->takeWritten(), QByteArray("USER ana\r\n"));
+        QCOMPARE(tab->StatusBar->panelText(1), u"Enviando comando USER"_qs);
+        s->serverSends("+OK\r\n");
+        QCOMPARE(s->takeWritten(), QByteArray("PASS secreto\r\n"));
+        s->serverSends("+OK\r\n");
+        s->serverSends("+OK 2 messages\r\n1 1234\r\n2 65536\r\n.\r\n");
+        QCOMPARE(tab->StatusBar->panelText(0), u"Conectado"_qs);
+        QCOMPARE(tab->StatusBar->panelText(1), u"Obteniendo cabecera del mensaje 1 de 2 (50%)"_qs);
+        QCOMPARE(rowTexts(tab->ListView), (QStringList{u"1|1.234|||"_qs, u"2|65.536|||"_qs}));
+        s->serverSends(kTop1);
+        // During the pass the row before the one asked for gets its header, with a cut date.
+        QCOMPARE(rowTexts(tab->ListView)[0], u"1|1.234|Ana <ana@example.es>|05 Aug 2002 10:20:30|Hola"_qs);
+        QVERIFY(h->sounds.isEmpty());
+        s->serverSends(kTop2);
+        QCOMPARE(rowTexts(tab->ListView),
+                 (QStringList{u"1|1.234|Ana <ana@example.es>|05 Aug 2002 10:20:30|Hola"_qs,
+                              u"2|65.536|José <j@x.es>|6 Aug 2002 9:05 +0200|Factura"_qs}));
+        QCOMPARE(imageOf(w, tab), 2);
+        QVERIFY(!w.TimerArroba.isActive());
+        QCOMPARE(tab->StatusBar->panelText(1),
+                 u"Conectado al servidor pop.example.es  (66.770 Bytes en 2 mensajes)"_qs);
+        QCOMPARE(h->sounds, QStringList{withMail});
+        QCOMPARE(tab->LastActivity, h->now);
+
+        // The dialogue: each command framed by blank paragraphs, replies one paragraph a line.
+        const int C = w.CommandStyle, S = w.ServerStyle, K = w.CommentStyle;
+        QList<std::pair<int, QString>> expected = {{S, u"+OK ready"_qs}};
+        auto command = [&](const QString& c, const QStringList& reply) {
+            expected << std::pair{C, u" "_qs} << std::pair{C, u"> "_qs + c} << std::pair{C, u" "_qs};
+            for (const QString& line : reply) expected << std::pair{S, line};
+        };
+        command(u"USER ana"_qs, {u"+OK"_qs});
+        command(u"PASS (\u00B7\u00B7\u00B7)"_qs, {u"+OK"_qs});
+        command(u"LIST"_qs, {u"+OK 2 messages"_qs, u"1 1234"_qs, u"2 65536"_qs, u"."_qs});
+        command(u"TOP 1 20"_qs, QString::fromLatin1(kTop1).split(u"\r\n"_qs, Qt::SkipEmptyParts));
+        expected.insert(expected.size() - 2, {S, u" "_qs}); // the blank line between header and body
+        command(u"TOP 2 20"_qs, QString::fromLatin1(kTop2).split(u"\r\n"_qs, Qt::SkipEmptyParts));
+        expected.insert(expected.size() - 1, {S, u" "_qs});
+        expected << std::pair{K, u" "_qs} << std::pair{K, u"// Conectado al servidor pop.example.es"_qs};
+        QList<std::pair<int, QString>> got;
+        for (int i = 0; i < tab->DialogueView->paragraphCount(); ++i)
+            got << std::pair{tab->DialogueView->paragraphStyle(i), tab->DialogueView->paragraphText(i)};
+        QCOMPARE(got, expected);
+        for (const auto& p : got) QVERIFY2(!p.second.contains(u"secreto"_qs), "the password reached the log");
+    }
+
+    void readsSplitAcrossLinesShowAsSeparateParagraphs() {
+        TfrmPrincipal& w = h->open();
+        w.QuickConnect(u"h"_qs, u"u"_qs, EncodePassword(u"p"_qs), 110);
+        FakeSocket* s = h->sockets.last();
+        s->connectNow();
+        s->serverSends("+OK re");
+        s->serverSends("ady\r\n");
+        StyledTextView* v = w.Tabs.first()->DialogueView;
+        QCOMPARE(v->paragraphText(0), u"+OK re"_qs);
+        QCOMPARE(v->paragraphText(1), u"ady"_qs);
+    }
+
+    void recheckWithTheSameCountIsSilent() {
+        const QString mail = h->soundFile(u"si.wav"_qs);
+        TfrmPrincipal& w = h->open();
+        w.Config.wavSiTieneMensajes = mail;
+        w.QuickConnect(u"h"_qs, u"u"_qs, EncodePassword(u"p"_qs), 110);
+        FakeSocket* s = h->sockets.last();
+        loginToTwo(s);
+        QCOMPARE(h->sounds.size(), 1);
+        TAccountTab* tab = w.Tabs.first();
+        const double activity = tab->LastActivity;
+        h->now += 1;
+        w.btnRefrescarClick();
+        QCOMPARE(imageOf(w, tab), 1);
+        s->serverSends("+OK 2 66770\r\n");
+        QCOMPARE(imageOf(w, tab), 2);
+        QCOMPARE(h->sounds.size(), 1);
+        QCOMPARE(tab->ListView->rowCount(), 2);
+        QCOMPARE(tab->LastActivity, activity + 1);
+        // A changed count lists again and is announced.
+        w.btnRefrescarClick();
+        s->serverSends("+OK 3 70000\r\n");
+        s->serverSends("+OK\r\n1 1\r\n.\r\n");
+        s->serverSends(kTop1);
+        QCOMPARE(tab->ListView->rowCount(), 1);
+        QCOMPARE(h->sounds.size(), 2);
+    }
+
+    void connectAllRechecksIdleTabsAndLeavesOthers() {
+        h->write(u"Cuentas.dat"_qs, accountsFile({{u"a"_qs, u"110"_qs, u"ana"_qs, u"x"_qs},
+                                                  {u"b"_qs, u"110"_qs, u"bea"_qs, u"y"_qs}}));
+        TfrmPrincipal& w = h->open();
+        w.mnuConectarConectarTodasClick();
+        QCOMPARE(w.Tabs.size(), 2);
+        QCOMPARE(w.Page95Control->currentIndex(), 1);
+        loginToTwo(h->sockets[0]);
+        h->sockets[0]->takeWritten();
+        h->sockets[1]->takeWritten();
+        w.mnuConectarConectarTodasClick();
+        QCOMPARE(w.Tabs.size(), 2);
+        QCOMPARE(h->sockets[0]->takeWritten(), QByteArray("STAT\r\n"));
+        QCOMPARE(h->sockets[1]->takeWritten(), QByteArray()); // busy: left alone
+    }
+
+    void failuresTurnTheTabRed_data() {
+        QTest::addColumn<int>("socketError"); // 0: the server's replies below
+        QTest::addColumn<QList<QByteArray>>("replies");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<bool>("hostBox");
+        QTest::newRow("wrong password") << 0 << QList<QByteArray>{"+OK\r\n", "+OK\r\n", "-ERR [AUTH] no\r\n"}
+                                        << u"Combinación USER/PASS no válida"_qs << false;
+        QTest::newRow("refused") << 10061 << QList<QByteArray>{} << u"Conexión no permitida : h"_qs << true;
+        QTest::newRow("reset") << 10054 << QList<QByteArray>{"+OK\r\n"} << u"Conexión cerrada por el Servidor : h"_qs
+                               << true;
+    }
+    void failuresTurnTheTabRed() {
+        QFETCH(int, socketError);
+        QFETCH(QList<QByteArray>, replies);
+        QFETCH(QString, reason);
+        QFETCH(bool, hostBox);
+        const QString fail = h->soundFile(u"fallo.wav"_qs);
+        TfrmPrincipal& w = h->open();
+        w.Config.wavFalloDuranteConexion = fail;
+        w.QuickConnect(u"h"_qs, u"u"_qs, EncodePassword(u"p"_qs), 110);
+        FakeSocket* s = h->sockets.last();
+        s->connectNow();
+        for (const QByteArray& r : replies) s->serverSends(r);
+        if (socketError) s->fail(socketError);
+        TAccountTab* tab = w.Tabs.first();
+        QCOMPARE(imageOf(w, tab), 0);
+        QCOMPARE(tab->StatusBar->panelText(0), u"Desconectado"_qs);
+        QCOMPARE(tab->StatusBar->panelText(1), reason);
+        QCOMPARE(h->sounds, QStringList{fail}); // once, not for the silent state change
+        QCOMPARE(h->boxes.size(), hostBox ? 1 : 0);
+        if (hostBox) {
+            QCOMPARE(h->boxes[0].caption, u"Servidor no encontrado"_qs);
+            QCOMPARE(h->boxes[0].text, u"No se encuentra el Servidor h"_qs);
+        }
+        const int n = tab->DialogueView->paragraphCount();
+        QCOMPARE(tab->DialogueView->paragraphText(n - 3), u"// Finalizando conexión con h"_qs);
+        QCOMPARE(tab->DialogueView->paragraphText(n - 2), u"// "_qs + reason);
+    }
+
+    void unresolvedNameIsSweptAfterThirtySeconds() {
+        TfrmPrincipal& w = h->open();
+        w.QuickConnect(u"nadie.invalid"_qs, u"u"_qs, EncodePassword(u"p"_qs), 110);
+        h->sockets.last()->lookupFails();
+        w.reportUnhandledError(ESocketError(u"Host not found"_qs));
+        QCOMPARE(w.PendingSocketErrors, 1);
+        QVERIFY(w.TimerSocketExc.isActive());
+        QVERIFY(h->boxes.isEmpty());
+        h->now += 30.0 / 86400;
+        w.SweepSocketErrors();
+        QCOMPARE(w.Tabs.first()->POP3->Estado(), 1); // not yet: more than 30 seconds are needed
+        h->now += 1.0 / 86400;
+        w.SweepSocketErrors();
+        TAccountTab* tab = w.Tabs.first();
+        QCOMPARE(tab->POP3->Estado(), 0);
+        QCOMPARE(w.PendingSocketErrors, 0);
+        QCOMPARE(imageOf(w, tab), 0);
+        QCOMPARE(tab->StatusBar->panelText(1), u"Servidor no encontrado : nadie.invalid"_qs);
+        QCOMPARE(h->boxes.size(), 1);
+        QCOMPARE(h->boxes[0].text, u"No se encuentra el Servidor nadie.invalid"_qs);
+    }
+
+    void sweepWithNoTabWaitingChangesNothing() {
+        TfrmPrincipal& w = h->open();
+        w.reportUnhandledError(ESocketError(u"x"_qs));
+        h->now += 1;
+        w.SweepSocketErrors();
+        QCOMPARE(w.PendingSocketErrors, 1);
+        QVERIFY(w.TimerSocketExc.isActive());
+        QVERIFY(h->boxes.isEmpty());
+    }
+
+    void closingATabWhileItsBoxIsOpenDoesNotCrash() {
+        TfrmPrincipal& w = h->open();
+        w.QuickConnect(u"h"_qs, u"u"_qs, EncodePassword(u"p"_qs), 110);
+        w.QuickConnect(u"g"_qs, u"v"_qs, EncodePassword(u"p"_qs), 110);
+        QPointer<TPop3> session = w.Tabs.first()->POP3;
+        w.Page95Control->setCurrentIndex(0);
+        h->whileBoxOpen = [&] {
+            w.btnDesconectarClick();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // as a modal loop would
+        };
+        h->sockets[0]->connectNow();
+        h->sockets[0]->fail(10061);
+        QVERIFY(session.isNull());
+        QCOMPARE(w.Tabs.size(), 1);
+        QCOMPARE(w.Page95Control->tabText(0), u"v"_qs);
+    }
+
+    void menuEntryOfAConnectedAccountOnlySwitchesTabs() {
+        h->write(u"Cuentas.dat"_qs, accountsFile({{u"a"_qs, u"110"_qs, u"ana"_qs, u"x"_qs},
+                                                  {u"b"_qs, u"110"_qs, u"bea"_qs, u"y"_qs}}));
+        TfrmPrincipal& w = h->open();
+        w.mnuConectarCuentaClick(w.Accounts[0]->MenuItem);
+        w.mnuConectarCuentaClick(w.Accounts[1]->MenuItem);
+        QCOMPARE(h->sockets.size(), 2);
+        w.mnuConectarCuentaClick(w.Accounts[0]->MenuItem);
+        QCOMPARE(h->sockets.size(), 2);
+        QCOMPARE(w.Page95Control->currentIndex(), 0);
+    }
+
+    void quickConnectReusesTheTabOfAStoredAccount() {
+        h->write(u"Cuentas.dat"_qs, accountsFile({{u"pop.a"_qs, u"110"_qs, u"ana"_qs, u"clave"_qs}}));
+        TfrmPrincipal& w = h->open();
+        // Another scrambling of the same password differs only in letter case.
+        w.QuickConnect(u"POP.A"_qs, u"Ana"_qs, EncodePassword(u"clave"_qs).toLower(), 110);
+        QCOMPARE(w.Tabs.size(), 1);
+        QCOMPARE(w.Accounts[0]->Tab, w.Tabs.first());
+        w.QuickConnect(u"pop.a"_qs, u"ana"_qs, EncodePassword(u"clave"_qs), 110);
+        QCOMPARE(w.Tabs.size(), 1);
+        w.QuickConnect(u"pop.a"_qs, u"ana"_qs, EncodePassword(u"clave"_qs), 995);
+        QCOMPARE(w.Tabs.size(), 2);
+        QCOMPARE(h->sockets.last()->lastPort, 995);
+    }
+
+    void closingTabs_data() {
+        QTest::addColumn<int>("close");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("activeAfter");
+        QTest::newRow("middle") << 1 << 3 << u"c"_qs;
+        QTest::newRow("last") << 2 << 3 << u"b"_qs;
+        QTest::newRow("only") << 0 << 1 << QString();
+    }
+    void closingTabs() {
+        QFETCH(int, close);
+        QFETCH(int, count);
+        QFETCH(QString, activeAfter);
+        TfrmPrincipal& w = h->open();
+        w.show();
+        const QStringList users{u"a"_qs, u"b"_qs, u"c"_qs};
+        for (int i = 0; i < count; ++i) w.QuickConnect(u"h"_qs, users[i], EncodePassword(u"p"_qs), 110 + i);
+        h->sockets[close]->connectNow();
+        w.Page95Control->setCurrentIndex(close);
+        w.btnDesconectarClick();
+        QCOMPARE(h->sockets[close]->written, QByteArray("QUIT\r\n"));
+        QCOMPARE(w.Tabs.size(), count - 1);
+        if (activeAfter.isEmpty()) {
+            QVERIFY(!w.PanelBotonera->isVisible());
+        } else {
+            QVERIFY(w.PanelBotonera->isVisible());
+            QCOMPARE(w.Page95Control->tabText(w.Page95Control->currentIndex()), activeAfter);
+        }
+    }
+
+    void viewModesKeepTheirSizes() {
+        TfrmPrincipal& w = h->open();
+        w.show();
+        w.QuickConnect(u"h"_qs, u"a"_qs, EncodePassword(u"p"_qs), 110);
+        w.QuickConnect(u"h"_qs, u"b"_qs, EncodePassword(u"p"_qs), 111);
+        TAccountTab* t = w.Tabs[1];
+        const int lower = t->ListSplitter->sizes()[1];
+        const int dialogue = t->DialogueSplitter->sizes()[1];
+        QVERIFY(lower > 0 && dialogue > 0);
+        w.btnSoloListaClick();
+        w.btnSoloListaClick();
+        QVERIFY(t->LowerPanel->isHidden());
+        QCOMPARE(t->SavedLowerHeight, lower);
+        w.btnListaTextoClick();
+        QVERIFY(!t->LowerPanel->isHidden());
+        QVERIFY(t->DialoguePanel->isHidden());
+        w.btnListaTextoDialogoClick();
+        QCOMPARE(t->ListSplitter->sizes()[1], lower);
+        QCOMPARE(t->DialogueSplitter->sizes()[1], dialogue);
+        QVERIFY(!w.Tabs[0]->DialoguePanel->isHidden()); // the other tab is left alone
+    }
+
+    void newTabsFollowTheViewSetting_data() {
+        QTest::addColumn<int>("elementos");
+        QTest::addColumn<bool>("lower");
+        QTest::addColumn<bool>("dialogue");
+        QTest::newRow("1") << 1 << false << true;
+        QTest::newRow("2") << 2 << true << false;
+        QTest::newRow("3") << 3 << true << true;
+        QTest::newRow("7") << 7 << true << true;
+    }
+    void newTabsFollowTheViewSetting() {
+        QFETCH(int, elementos);
+        QFETCH(bool, lower);
+        QFETCH(bool, dialogue);
+        TfrmPrincipal& w = h->open();
+        w.Config.ElementosEnVentana = elementos;
+        w.QuickConnect(u"h"_qs, u"a"_qs, EncodePassword(u"p"_qs), 110);
+        QCOMPARE(!w.Tabs[0]->LowerPanel->isHidden(), lower);
+        QCOMPARE(!w.Tabs[0]->DialoguePanel->isHidden(), dialogue);
+    }
+
+    void narrowWindowIsWidened() {
+        TfrmPrincipal& w = h->open();
+        w.show();
+        w.resize(500, 700);
+        QCOMPARE(w.width(), 620);
+        const int bar = w.PanelBotonera->width();
+        QCOMPARE(bar, w.Page95Control->width() - 8);
+        QCOMPARE(w.btnDesconectar->x(), bar - 146);
+        QCOMPARE(w.PanelArroba->x(), bar - 40);
+        QCOMPARE(w.btnSoloLista->x(), bar - 221);
+        QCOMPARE(w.btnRefrescar->x(), 6);
+        w.resize(700, 300);
+        QCOMPARE(w.height(), 450);
+    }
+
+    void textHelpers_data() {
+        QTest::addColumn<QString>("function");
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("output");
+        QTest::newRow("0") << u"thousands"_qs << u"0"_qs << u"0"_qs;
+        QTest::newRow("999") << u"thousands"_qs << u"999"_qs << u"999"_qs;
+        QTest::newRow("1000") << u"thousands"_qs << u"1000"_qs << u"1.000"_qs;
+        QTest::newRow("65536") << u"thousands"_qs << u"65536"_qs << u"65.536"_qs;
+        QTest::newRow("1234567") << u"thousands"_qs << u"1234567"_qs << u"1.234.567"_qs;
+        QTest::newRow("-1234") << u"thousands"_qs << u"-1234"_qs << u"-1.234"_qs;
+        QTest::newRow("full date") << u"date"_qs << u"Mon, 05 Aug 2002 10:20:30 +0200"_qs << u"05 Aug 2002 10:20:30"_qs;
+        QTest::newRow("one colon") << u"date"_qs << u"Mon, 5 Aug 2002 9:05 +0200"_qs << u"5 Aug 2002 9:05 +0200"_qs;
+        QTest::newRow("short") << u"date"_qs << u"Mon, "_qs << QString();
+    }
+    void textHelpers() {
+        QFETCH(QString, function);
+        QFETCH(QString, input);
+        QFETCH(QString, output);
+        if (function == u"thousands") QCOMPARE(TfrmPrincipal::FormatThousands(input.toLongLong()), output);
+        else QCOMPARE(TfrmPrincipal::ShortDate(input), output);
+    }
+
+    void deletedRowLeavesAndEmptiesTheTextPane() {
+        TfrmPrincipal& w = h->open();
+        w.QuickConnect(u"h"_qs, u"a"_qs, EncodePassword(u"p"_qs), 110);
+        FakeSocket* s = h->sockets.last();
+        loginToTwo(s);
+        TAccountTab* tab = w.Tabs.first();
+        tab->ListView->row(0)->setSelected(true);
+        QCOMPARE(tab->TextMemo->toPlainText(), u"uno"_qs);
+        QCOMPARE(tab->ShownMessage, 1);
+        tab->POP3->EliminarMensajes({u"1"_qs});
+        s->serverSends("+OK\r\n");
+        QCOMPARE(tab->ListView->rowCount(), 1);
+        QCOMPARE(tab->TextMemo->toPlainText(), QString());
+        QCOMPARE(tab->ShownMessage, 0);
+        QVERIFY(tab->ListView->rowByCaption(u"1"_qs) == nullptr);
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
