@@ -1,6 +1,7 @@
 # add_tavelo_test(<name> SOURCES <files...> [LIBS <targets...>] [FIXTURES <fixtures...>] [LABELS <labels...>])
 # Builds one QtTest executable and registers it with CTest. GUI tests run on the offscreen platform;
 # every test gets its own XDG directories so it never touches the real user's files or settings.
+# A fixture <f> keeps its files in <build>/tests/<f>: its tests find them through TAVELO_<F>_DIR.
 function(add_tavelo_test name)
     cmake_parse_arguments(T "" "" "SOURCES;LIBS;FIXTURES;LABELS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
@@ -18,6 +19,10 @@ function(add_tavelo_test name)
         TIMEOUT 600)
     if(T_FIXTURES)
         set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED "${T_FIXTURES}")
+        foreach(fixture ${T_FIXTURES})
+            string(TOUPPER ${fixture} upper)
+            set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT "TAVELO_${upper}_DIR=${CMAKE_BINARY_DIR}/tests/${fixture}")
+        endforeach()
     endif()
     if(T_LABELS)
         set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
