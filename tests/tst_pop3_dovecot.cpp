@@ -1,0 +1,228 @@
+// The session and the command-line scanner against a real Dovecot: real replies, real framing,
+// real DELE, RSET and QUIT, refused logins, closed ports and names that do not resolve.
+#include <QProcess>
+#include <QTcpServer>
+#include <QTest>
+
+#include "DovecotFixture.h"
+#include "QtClientSocket.h"
+#include "SessionRecorder.h"
+#include "UnitPOP3.h"
+
+namespace {
+
+constexpr int kWaitMs = 20000;
+
+/** What a human reads in a decoded sender: the quotes of a display name are not part of it. */
+QString unquoted(QString s) {
+    s.remove(u'"');
+    s.remove(u'\\');
+    return s.trimmed();
+}
+
+QString recipientAddress(const QString& entry) {
+    const qsizetype lt = entry.lastIndexOf(u'<');
+    const qsizetype gt = entry.lastIndexOf(u'>');
+    return lt >= 0 && gt > lt ? entry.mid(lt + 1, gt - lt - 1) : entry.trimmed();
+}
+
+} // namespace
+
+class TestPop3Dovecot : public QObject {
+    Q_OBJECT
+
+    DovecotFixture fx;
+    FakeDesktop desktop;
+
+    std::unique_ptr<TPop3> newSession() {
+        auto s = std::make_unique<TPop3>(&desktop, QtClientSocket::factory(&desktop));
+        s->setReplyTimeout(kWaitMs);
+        return s;
+    }
+    /** Connects and waits for the end of the header pass, or of the connection. */
+    bool listMailbox(TPop3& s, const QString& user, const QString& password = QString()) {
+        s.Conectar(fx.host(), fx.pop3Port(), user, password.isEmpty() ? fx.password(user) : password);
+        return QTest::qWaitFor([&] { return s.Estado() == TPop3::Conectado || s.Estado() == TPop3::Desconectado; },
+                               kWaitMs) &&
+               s.Estado() == TPop3::Conectado;
+    }
+    bool waitIdle(TPop3& s) {
+        return QTest::qWaitFor([&] { return s.Estado() == TPop3::Conectado || s.Estado() == TPop3::Desconectado; },
+                               kWaitMs);
+    }
+    /** The sender a reader of the list sees: a Resent-From replaces the From. */
+    QString expectedSender(const QString& user, const ManifestMessage& e) const {
+        if (!e.tags.contains(u"resent-from"_qs)) return unquoted(e.from);
+        const QByteArray raw = fx.rawMessage(user, e.num);
+        const qsizetype at = raw.indexOf("\nResent-From:");
+        return unquoted(QString::fromUtf8(raw.mid(at + 14, raw.indexOf('\n', at + 1) - at - 14)));
+    }
+    QString scanner() const { return QString::fromUtf8(TAVELO_BINARY_DIR) + u"/bin/tavelo-scan"_qs; }
+
+private slots:
+    void initTestCase() { TAVELO_REQUIRE_DOVECOT(fx); }
+
+    void listsEveryMessageAsGenerated() {
+        auto s = newSession();
+        QVERIFY(listMailbox(*s, u"ana"_qs));
+        const QList<ManifestMessage> expected = fx.manifest(u"ana"_qs);
+        QCOMPARE(s->NumMensajes(), expected.size());
+        qint64 total = 0;
+        for (const ManifestMessage& e : expected) {
+            const TMensaje m = s->MensajePorIndice(e.num - 1);
+            const QByteArray where = "message " + QByteArray::number(e.num) + " " + e.tags.join(u',').toUtf8();
+            QVERIFY2(m.Num == e.num, where);
+            QVERIFY2(m.Bytes == e.bytes, where);
+            QVERIFY2(m.Cabecera.From == expectedSender(u"ana"_qs, e), where + ": " + m.Cabecera.From.toUtf8());
+            QVERIFY2(m.Cabecera.Subj == unquoted(e.subject), where + ": " + m.Cabecera.Subj.toUtf8());
+            QVERIFY2(m.Cabecera.Fecha == e.rawDate.trimmed(), where);
+            QStringList addresses;
+            for (const QString& r : m.Cabecera.Destinatarios) addresses << recipientAddress(r);
+            QVERIFY2(addresses == e.to + e.cc, where + ": " + addresses.join(u',').toUtf8());
+            total += e.bytes;
+        }
+        QCOMPARE(s->BytesTotales(), total);
+    }
+
+    void firstLinesComeBackUnstuffed() {
+        const ManifestMessage dotted = fx.firstTagged(u"ana"_qs, u"dot-stuffed"_qs);
+        QVERIFY(dotted.num > 0);
+        auto s = newSession();
+        QVERIFY(listMailbox(*s, u"ana"_qs));
+        QVERIFY(s->PedirPrimerasLineas(dotted.num, 1000));
+        QVERIFY(waitIdle(*s));
+        const QByteArray raw = fx.rawMessage(u"ana"_qs, dotted.num);
+        const QByteArray body = raw.mid(raw.indexOf("\n\n") + 2);
+        QString expected = QString::fromUtf8(body);
+        expected.replace(u"\n"_qs, u"\r\n"_qs);
+        while (expected.endsWith(u"\r\n"_qs)) expected.chop(2);
+        QCOMPARE(s->MensajePorNumero(dotted.num).PrimerasLineas, expected);
+    }
+
+    void deleteThenResetBringsTheMessageBack() {
+        const QString user = u"scratch1"_qs;
+        auto s = newSession();
+        QVERIFY(listMailbox(*s, user));
+        const int count = s->NumMensajes();
+        s->EliminarMensajes({u"2"_qs});
+        QVERIFY(waitIdle(*s));
+        QCOMPARE(s->NumMensajes(), count - 1);
+        QVERIFY(s->Restaurar());
+        QVERIFY(QTest::qWaitFor([&] { return s->Estado() == TPop3::Conectado && s->NumMensajes() == count; }, kWaitMs));
+        QCOMPARE(s->MensajePorNumero(2).Bytes, fx.manifest(user)[1].bytes);
+        s->Desconectar();
+        QVERIFY2(fx.resetMailbox(user), qPrintable(fx.lastError()));
+    }
+
+    void deleteThenQuitRemovesTheMessage() {
+        const QString user = u"scratch2"_qs;
+        auto s = newSession();
+        QVERIFY(listMailbox(*s, user));
+        const int count = s->NumMensajes();
+        s->EliminarMensajes({u"1"_qs, u"3"_qs});
+        QVERIFY(waitIdle(*s));
+        s->Desconectar(); // QUIT: the server deletes now
+        auto again = newSession();
+        QVERIFY(QTest::qWaitFor([&] { return listMailbox(*again, user) && again->NumMensajes() == count - 2; }, kWaitMs));
+        QCOMPARE(again->MensajePorIndice(0).Bytes, fx.manifest(user)[1].bytes);
+        again->Desconectar();
+        QVERIFY2(fx.resetMailbox(user), qPrintable(fx.lastError()));
+    }
+
+    void emptyMailbox() {
+        auto s = newSession();
+        SessionRecorder rec(*s);
+        QVERIFY(listMailbox(*s, u"vacio"_qs));
+        QVERIFY(rec.events.contains(u"estado 6 No hay mensajes"_qs));
+        QCOMPARE(rec.events.last(), u"completada"_qs);
+    }
+
+    void wrongPasswordIsRefused() {
+        auto s = newSession();
+        SessionRecorder rec(*s);
+        QVERIFY(!listMailbox(*s, u"ana"_qs, u"mala"_qs));
+        QCOMPARE(rec.events.last(), u"forzada Combinación USER/PASS no válida"_qs);
+    }
+
+    void closedPortIsRefused() {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const quint16 port = probe.serverPort();
+        probe.close();
+        auto s = newSession();
+        SessionRecorder rec(*s);
+        s->Conectar(u"127.0.0.1"_qs, port, u"a"_qs, u"b"_qs);
+        QVERIFY(QTest::qWaitFor([&] { return s->Estado() == TPop3::Desconectado; }, kWaitMs));
+        QCOMPARE(rec.events.mid(rec.events.size() - 4),
+                 (QStringList{u"hostnotfound 127.0.0.1"_qs, u"send QUIT"_qs, u"estado 0 Desconectado"_qs,
+                              u"forzada Conexión no permitida : 127.0.0.1"_qs}));
+    }
+
+    void unresolvableNameWaitsForTheWindow() {
+        auto s = newSession();
+        s->Conectar(u"nadie.invalid"_qs, 110, u"a"_qs, u"b"_qs);
+        QVERIFY(QTest::qWaitFor([&] { return !desktop.errors.isEmpty(); }, kWaitMs));
+        QVERIFY(desktop.errors.first().startsWith(u"ESocketError: "_qs));
+        QCOMPARE(s->Estado(), 1);
+        QVERIFY(!s->Activo());
+    }
+
+    void scannerPrintsTheListing() {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"TAVELO_PASSWORD"_qs, fx.password(u"ana"_qs));
+        p.setProcessEnvironment(env);
+        p.start(scanner(), {u"--host"_qs, fx.host(), u"--port"_qs, QString::number(fx.pop3Port()), u"--user"_qs,
+                            u"ana"_qs, u"--log"_qs});
+        QVERIFY(p.waitForFinished(kWaitMs));
+        QCOMPARE(p.exitCode(), 0);
+        const QStringList lines = QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        const QList<ManifestMessage> expected = fx.manifest(u"ana"_qs);
+        QCOMPARE(lines.size(), expected.size());
+        for (int i = 0; i < lines.size(); ++i) {
+            const QStringList f = lines[i].split(u'\t');
+            QCOMPARE(f.size(), 5);
+            QCOMPARE(f[0].toInt(), expected[i].num);
+            QCOMPARE(f[1].toLongLong(), expected[i].bytes);
+            QCOMPARE(f[2], expectedSender(u"ana"_qs, expected[i]));
+            QCOMPARE(f[4], unquoted(expected[i].subject));
+        }
+        const QString log = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY(log.contains(u"> PASS (\u00B7\u00B7\u00B7)"_qs));
+        QVERIFY(!log.contains(fx.password(u"ana"_qs)));
+    }
+
+    void scannerExitCodes_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("stderrHas");
+        QTest::newRow("empty mailbox prints nothing") << QStringList{u"--user"_qs, u"vacio"_qs} << u"vacio-clave-1"_qs
+                                                      << 0 << QString();
+        QTest::newRow("wrong password") << QStringList{u"--user"_qs, u"ana"_qs} << u"mala"_qs << 3
+                                        << u"Combinación USER/PASS no válida"_qs;
+        QTest::newRow("no user") << QStringList{} << u"x"_qs << 2 << u"usage"_qs;
+        QTest::newRow("unresolvable host")
+            << QStringList{u"--user"_qs, u"ana"_qs, u"--host"_qs, u"nadie.invalid"_qs} << u"x"_qs << 1
+            << u"ESocketError"_qs;
+    }
+    void scannerExitCodes() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, password);
+        QFETCH(int, code);
+        QFETCH(QString, stderrHas);
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"TAVELO_PASSWORD"_qs, password);
+        p.setProcessEnvironment(env);
+        QStringList all{u"--host"_qs, fx.host(), u"--port"_qs, QString::number(fx.pop3Port())};
+        p.start(scanner(), all + args);
+        QVERIFY(p.waitForFinished(kWaitMs));
+        QCOMPARE(p.exitCode(), code);
+        if (code == 0) QCOMPARE(p.readAllStandardOutput(), QByteArray());
+        QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains(stderrHas));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPop3Dovecot)
+#include "tst_pop3_dovecot.moc"
