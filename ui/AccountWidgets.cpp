@@ -65,6 +65,7 @@ void AccountPage::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     if (statusBar) statusBar->setGeometry(0, height() - statusBar->height(), width(), statusBar->height());
     placeContent();
+    emit resized();
 }
 
 MessageList::MessageList(QWidget* parent) : QTreeWidget(parent) {

@@ -40,6 +40,10 @@ public:
     /** @short Content panel at (-1, 39), client width + 2 wide, client height - 60 high. */
     void placeContent();
 
+signals:
+    /** The page got its size (the button bar floating above it follows). */
+    void resized();
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
 };

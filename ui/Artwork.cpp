@@ -63,3 +63,27 @@ QPixmap MakeArrobaStrip() {
     }
     return strip;
 }
+
+QList<QIcon> MakeViewModeImages() {
+    QList<QIcon> out;
+    for (int mode = 1; mode <= 3; ++mode) {
+        QPixmap pm(16, 16);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        p.setPen(QColor(60, 60, 60));
+        p.setBrush(QColor(255, 255, 255));
+        const int listBottom = mode == 1 ? 14 : 8;
+        p.drawRect(1, 1, 13, listBottom - 1);
+        for (int y = 4; y < listBottom; y += 3) p.drawLine(3, y, 12, y);
+        if (mode >= 2) {
+            p.setBrush(QColor(255, 250, 220));
+            p.drawRect(1, 9, mode == 3 ? 7 : 13, 5);
+        }
+        if (mode == 3) {
+            p.setBrush(QColor(220, 235, 255));
+            p.drawRect(9, 9, 5, 5);
+        }
+        out.append(QIcon(pm));
+    }
+    return out;
+}

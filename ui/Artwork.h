@@ -12,3 +12,5 @@ QList<QIcon> MakeLampImages();
 QList<QIcon> MakeTrayImages();
 /** 18 frames of 38 x 31 pixels side by side (684 x 31): an at-sign turning once. */
 QPixmap MakeArrobaStrip();
+/** The glyphs of the three view-mode buttons: list only; list and text; list, text and dialogue. */
+QList<QIcon> MakeViewModeImages();

@@ -44,7 +44,10 @@ TfrmPrincipal::TfrmPrincipal(WindowSeams seams, QWidget* parent) : QMainWindow(p
     Page95Control->setDocumentMode(false);
     Page95Control->setUsesScrollButtons(true);
     Page95Control->setStyleSheet(u"QTabBar::tab:!selected { color: rgb(85, 85, 85); }"_qs);
-    connect(Page95Control, &QTabWidget::currentChanged, this, [this] { Page95ControlChange(); });
+    connect(Page95Control, &QTabWidget::currentChanged, this, [this] {
+        Page95ControlChange();
+        placeButtonBar();
+    });
     buildButtonBar();
     buildMenus();
 
@@ -144,6 +147,11 @@ void TfrmPrincipal::buildButtonBar() {
     btnListaTextoDialogo = button(u"btnListaTextoDialogo"_qs, u"3"_qs, u"Ver lista, texto y diálogo"_qs, {608, 5, 25, 25});
     btnDesconectar = button(u"btnDesconectar"_qs, u"Desconectar "_qs, {}, {633, 5, 101, 25});
     btnDesconectar->setIcon(m_lamps[0]);
+    const QList<QIcon> modes = MakeViewModeImages();
+    btnSoloLista->setIcon(modes[0]);
+    btnListaTexto->setIcon(modes[1]);
+    btnListaTextoDialogo->setIcon(modes[2]);
+    for (QToolButton* b : {btnSoloLista, btnListaTexto, btnListaTextoDialogo}) b->setToolButtonStyle(Qt::ToolButtonIconOnly);
     btnDesconectar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     connect(btnRefrescar, &QToolButton::clicked, this, &TfrmPrincipal::btnRefrescarClick);
     connect(btnDesconectar, &QToolButton::clicked, this, &TfrmPrincipal::btnDesconectarClick);

@@ -22,6 +22,9 @@ TAccountTab* TfrmPrincipal::CreateAccountTab(const QString& userName) {
                                                     : Page95Control->contentsRect().size() - QSize(4, 30);
     tab->Sheet = new AccountPage;
     tab->Sheet->resize(client);
+    connect(tab->Sheet, &AccountPage::resized, this, [this, page = tab->Sheet] {
+        if (page == Page95Control->currentWidget()) placeButtonBar();
+    });
     tab->StatusBar = new TStatusPanels(tab->Sheet);
     tab->StatusBar->setPanelWidth(0, 100);
     tab->Sheet->statusBar = tab->StatusBar;

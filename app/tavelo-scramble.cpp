@@ -1,0 +1,14 @@
+// tavelo-scramble: prints the scrambled form of the password read from stdin (one line), as
+// Cuentas.dat stores it. For scripts that prepare an accounts file.
+#include <QCoreApplication>
+#include <QTextStream>
+
+#include "UnitQuenmarEncode.h"
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QTextStream in(stdin);
+    QTextStream out(stdout);
+    out << EncodePassword(in.readLine()) << '\n';
+    return 0;
+}
