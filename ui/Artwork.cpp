@@ -87,3 +87,22 @@ QList<QIcon> MakeViewModeImages() {
     }
     return out;
 }
+
+QPixmap MakeLoudspeakerImage() {
+    QPixmap pm(13, 14);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(40, 40, 40), 1));
+    p.setBrush(QColor(90, 90, 110));
+    // The box and the cone.
+    p.drawRect(QRectF(0.5, 4.5, 3, 5));
+    const QPointF cone[] = {{3.5, 4.5}, {7.5, 0.5}, {7.5, 13.5}, {3.5, 9.5}};
+    p.drawPolygon(cone, 4);
+    // Two sound waves.
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(QColor(40, 40, 160), 1));
+    p.drawArc(QRectF(5.5, 4, 4, 6), -60 * 16, 120 * 16);
+    p.drawArc(QRectF(5.5, 1.5, 7, 11), -60 * 16, 120 * 16);
+    return pm;
+}

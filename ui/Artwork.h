@@ -14,3 +14,5 @@ QList<QIcon> MakeTrayImages();
 QPixmap MakeArrobaStrip();
 /** The glyphs of the three view-mode buttons: list only; list and text; list, text and dialogue. */
 QList<QIcon> MakeViewModeImages();
+/** A loudspeaker, 13 x 14: the mark of a sound row that has a file. */
+QPixmap MakeLoudspeakerImage();

@@ -54,11 +54,14 @@ TfrmPrincipal::TfrmPrincipal(WindowSeams seams, QWidget* parent) : QMainWindow(p
     TimerSocketExc.setInterval(5000);
     connect(&TimerSocketExc, &QTimer::timeout, this, &TfrmPrincipal::TimerSocketExcTimer);
     TimerReconexiones.setInterval(1000);
+    connect(&TimerReconexiones, &QTimer::timeout, this, &TfrmPrincipal::TimerReconexionesTimer);
     TimerTray.setInterval(500);
+    connect(&TimerTray, &QTimer::timeout, this, &TfrmPrincipal::TimerTrayTimer);
     TimerArroba.setInterval(100);
     connect(&TimerArroba, &QTimer::timeout, this, &TfrmPrincipal::TimerArrobaTimer);
 
     FormCreate();
+    TimerReconexiones.start();
 }
 
 TfrmPrincipal::~TfrmPrincipal() {
@@ -90,16 +93,21 @@ void TfrmPrincipal::buildMenus() {
 
     QMenu* configurar = bar->addMenu(u"Con&figurar"_qs);
     configurar->menuAction()->setObjectName(u"mnuConfigurar"_qs);
-    addItem(configurar, u"mnuConfigurarCuentasDeCorreo"_qs, u"&Cuentas de correo"_qs);
+    connect(addItem(configurar, u"mnuConfigurarCuentasDeCorreo"_qs, u"&Cuentas de correo"_qs), &QAction::triggered,
+            this, &TfrmPrincipal::mnuConfigurarCuentasDeCorreoClick);
     QMenu* filtrado = configurar->addMenu(u"&Filtrado de mensajes"_qs);
     filtrado->menuAction()->setObjectName(u"mnuConfigurarFiltrado"_qs);
     addItem(filtrado, u"mnuConfigurarFiltradoFiltrarAlConectar"_qs, u"Filtrar &al conectar"_qs)->setCheckable(true);
     addItem(filtrado, u"mnuConfigurarFiltradoPreguntar"_qs, u"&Preguntar antes de borrar"_qs)->setCheckable(true);
-    addItem(filtrado, u"mnuConfigurarFiltradoConfigurar"_qs, u"&Configurar filtrado..."_qs);
+    // The main menu's entry does what the pop-up's does.
+    connect(addItem(filtrado, u"mnuConfigurarFiltradoConfigurar"_qs, u"&Configurar filtrado..."_qs),
+            &QAction::triggered, this, &TfrmPrincipal::PopupListViewFiltradoConfigurarClick);
     addItem(configurar, u"mnuConfigurarSep1"_qs, u"-"_qs);
-    addItem(configurar, u"mnuConfigurarPrograma"_qs, u"&Programa"_qs);
+    connect(addItem(configurar, u"mnuConfigurarPrograma"_qs, u"&Programa"_qs), &QAction::triggered, this,
+            &TfrmPrincipal::mnuConfigurarProgramaClick);
     QAction* about = bar->addAction(u"&Acerca de"_qs);
     about->setObjectName(u"mnuAbout"_qs);
+    connect(about, &QAction::triggered, this, &TfrmPrincipal::mnuAboutClick);
 
     PopupListView = new QMenu(this);
     PopupListView->setObjectName(u"PopupListView"_qs);
@@ -121,6 +129,24 @@ void TfrmPrincipal::buildMenus() {
     addItem(pf, u"PopupListViewFiltradoSep2"_qs, u"-"_qs);
     addItem(pf, u"PopupListViewFiltradoAddRemitente"_qs, u"Añadir &remitente(s)"_qs);
     addItem(pf, u"PopupListViewFiltradoAddSubj"_qs, u"Añadir &subject(s)"_qs);
+
+    const std::pair<const char16_t*, void (TfrmPrincipal::*)()> handlers[] = {
+        {u"PopupListViewEnviarEMail", &TfrmPrincipal::PopupListViewEnviarEMailClick},
+        {u"PopupListViewEliminar", &TfrmPrincipal::btnEliminarClick},
+        {u"PopupListViewRestaurar", &TfrmPrincipal::btnRestaurarClick},
+        {u"PopupListViewPrimerasLineas", &TfrmPrincipal::btnPrimerasLineasClick},
+        {u"PopupListViewDestinatarios", &TfrmPrincipal::PopupListViewDestinatariosClick},
+        {u"PopupListViewFiltradoFiltrarAhora", &TfrmPrincipal::PopupListViewFiltradoFiltrarAhoraClick},
+        {u"PopupListViewFiltradoConfigurar", &TfrmPrincipal::PopupListViewFiltradoConfigurarClick},
+        {u"PopupListViewFiltradoAddRemitente", &TfrmPrincipal::PopupListViewFiltradoAddRemitenteClick},
+        {u"PopupListViewFiltradoAddSubj", &TfrmPrincipal::PopupListViewFiltradoAddSubjClick},
+    };
+    for (const auto& [name, handler] : handlers) connect(action(QString::fromUtf16(name)), &QAction::triggered, this, handler);
+    for (const char16_t* name : {u"PopupListViewFiltradoFiltrarAlConectar", u"PopupListViewFiltradoPreguntar",
+                                 u"mnuConfigurarFiltradoFiltrarAlConectar", u"mnuConfigurarFiltradoPreguntar"}) {
+        QAction* item = action(QString::fromUtf16(name));
+        connect(item, &QAction::triggered, this, [this, item] { filterCheckClicked(item); });
+    }
 }
 
 void TfrmPrincipal::buildButtonBar() {
@@ -154,6 +180,9 @@ void TfrmPrincipal::buildButtonBar() {
     for (QToolButton* b : {btnSoloLista, btnListaTexto, btnListaTextoDialogo}) b->setToolButtonStyle(Qt::ToolButtonIconOnly);
     btnDesconectar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     connect(btnRefrescar, &QToolButton::clicked, this, &TfrmPrincipal::btnRefrescarClick);
+    connect(btnEliminar, &QToolButton::clicked, this, &TfrmPrincipal::btnEliminarClick);
+    connect(btnRestaurar, &QToolButton::clicked, this, &TfrmPrincipal::btnRestaurarClick);
+    connect(btnPrimerasLineas, &QToolButton::clicked, this, &TfrmPrincipal::btnPrimerasLineasClick);
     connect(btnDesconectar, &QToolButton::clicked, this, &TfrmPrincipal::btnDesconectarClick);
     connect(btnSoloLista, &QToolButton::clicked, this, &TfrmPrincipal::btnSoloListaClick);
     connect(btnListaTexto, &QToolButton::clicked, this, &TfrmPrincipal::btnListaTextoClick);
@@ -210,6 +239,7 @@ void TfrmPrincipal::FormDestroy() {
     while (!Tabs.isEmpty()) CloseAccountTab(Tabs.first());
     for (TCuenta* a : std::as_const(Accounts)) delete a;
     Accounts.clear();
+    if (TrayFlag) RemoveTrayIcon();
     m_closing = true;
 }
 

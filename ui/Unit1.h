@@ -115,6 +115,42 @@ public:
     void LoadSettings();
     void SaveSettings();
 
+    // Message list commands.
+    void btnPrimerasLineasClick();
+    void btnEliminarClick();
+    void btnRestaurarClick();
+    void PopupListViewPopup();
+    void PopupListViewEnviarEMailClick();
+    void PopupListViewDestinatariosClick();
+    void ListViewResize(MessageList* list);
+    void mnuAboutClick();
+    /** @short The address of a FROM cell: what follows its first '<' without the cell's last
+     *  character, or the whole cell. */
+    static QString SenderAddress(const QString& from);
+
+    // Filtering.
+    void RunFilter(TAccountTab* tab, bool report);
+    bool AddFilter(const QString& field, const QString& text);
+    void PopupListViewFiltradoFiltrarAhoraClick();
+    void PopupListViewFiltradoAddRemitenteClick() { addSelectedToFilters(u"FROM"_qs); }
+    void PopupListViewFiltradoAddSubjClick() { addSelectedToFilters(u"SUBJ"_qs); }
+    void PopupListViewFiltradoConfigurarClick();
+    void mnuConfigurarCuentasDeCorreoClick();
+    void mnuConfigurarProgramaClick();
+
+    // Timers and tray.
+    void TimerReconexionesTimer();
+    void TimerTrayTimer();
+    void AddTrayIcon();
+    void RemoveTrayIcon();
+    void RestoreFromTray();
+    void HandleMinimize();
+    void mnuTraySalirClick();
+    /** @short The tray image shown now (0 or 1), or -1 without an icon. */
+    int TrayImageShown() const;
+    /** @short "h:mm:ss" of a number of seconds; hours beyond 23 are shown as they are. */
+    static QString FormatCountdown(qint64 seconds);
+
     static QString FormatThousands(qint64 n);
     static QString ShortDate(const QString& fecha);
 
@@ -162,8 +198,11 @@ public:
     QMessageBox::StandardButton ShowMessage(QMessageBox::Icon icon, const QString& caption, const QString& text,
                                             QMessageBox::StandardButtons buttons = QMessageBox::Ok);
 
+    QMenu* PopupMenuTray = nullptr;
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void FormCreate();
@@ -175,6 +214,8 @@ private:
     void TimerArrobaTimer();
     void Page95ControlChange();
     void TimerSocketExcTimer();
+    void addSelectedToFilters(const QString& field);
+    void filterCheckClicked(QAction* item);
     void placeButtonBar();
     void connectAccount(TCuenta* account);
     void startSession(TAccountTab* tab, const QString& server, const QString& user, const QString& password,
@@ -209,6 +250,9 @@ private:
     bool m_settingsLoaded = false;
     bool m_filtersLoaded = false;
     QList<QIcon> m_lamps;
+    QList<QIcon> m_trayImages;
+    class QSystemTrayIcon* m_trayIcon = nullptr;
+    int m_trayBlinkPhase = 0;
 };
 
 /** @short Where the whole application sends errors that reach its event loop uncaught. */

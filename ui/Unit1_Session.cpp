@@ -295,6 +295,7 @@ void TfrmPrincipal::POP3OnConexionCompletada(TPop3* session) {
     AppendDialogue(tab, u" "_qs, CommentStyle);
     AppendDialogue(tab, u"// Conectado al servidor "_qs + session->Servidor(), CommentStyle);
     if (session->NumMensajes() == 0) AppendDialogue(tab, u"// No tiene mensajes"_qs, CommentStyle);
+    if (Config.FiltrarAlConectar) RunFilter(tab, false);
 }
 
 void TfrmPrincipal::ListViewClick(MessageList* list) {

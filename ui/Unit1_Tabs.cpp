@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QSplitter>
 #include <QTabWidget>
@@ -44,6 +45,12 @@ TAccountTab* TfrmPrincipal::CreateAccountTab(const QString& userName) {
     tab->ListView->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(tab->ListView, &QTreeWidget::itemSelectionChanged, this,
             [this, list = tab->ListView] { ListViewClick(list); });
+    connect(tab->ListView, &MessageList::resized, this, [this, list = tab->ListView] { ListViewResize(list); });
+    connect(tab->ListView, &MessageList::rowsInserted, this, [this, list = tab->ListView] { ListViewResize(list); });
+    connect(tab->ListView, &QWidget::customContextMenuRequested, this, [this, list = tab->ListView](const QPoint& at) {
+        PopupListViewPopup();
+        PopupListView->exec(list->viewport()->mapToGlobal(at));
+    });
     tab->ListView->setHeaderLabels({u"Num"_qs, u"Bytes"_qs, u"FROM"_qs, u"FECHA"_qs, u"SUBJ"_qs});
     tab->ListView->headerItem()->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
     const int widths[] = {35, 65, 200, 120};

@@ -1,0 +1,44 @@
+// Replies of a small mailbox for sessions on a fake socket: LIST and one TOP reply per message.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+
+#include "FakeSocket.h"
+
+struct FakeMessage {
+    QByteArray from;
+    QByteArray subject;
+    QByteArray body = "linea 1\r\nlinea 2\r\n";
+    int bytes = 1000;
+};
+
+inline QByteArray listReply(const QList<FakeMessage>& box) {
+    QByteArray out = "+OK\r\n";
+    for (int i = 0; i < box.size(); ++i) out += QByteArray::number(i + 1) + ' ' + QByteArray::number(box[i].bytes) + "\r\n";
+    return out + ".\r\n";
+}
+
+inline QByteArray topReply(const FakeMessage& m) {
+    return "+OK\r\nFrom: " + m.from + "\r\nSubject: " + m.subject + "\r\nDate: Mon, 05 Aug 2002 10:20:30 +0200\r\n\r\n" +
+           m.body + ".\r\n";
+}
+
+/** Plays a whole login and header pass on a fake socket. */
+inline void serveLogin(FakeSocket* s, const QList<FakeMessage>& box) {
+    s->connectNow();
+    s->serverSends("+OK ready\r\n");
+    s->serverSends("+OK\r\n");
+    s->serverSends("+OK\r\n");
+    s->serverSends(listReply(box));
+    for (const FakeMessage& m : box) s->serverSends(topReply(m));
+    s->takeWritten();
+}
+
+inline QList<FakeMessage> numberedBox(int n) {
+    QList<FakeMessage> box;
+    for (int i = 1; i <= n; ++i)
+        box.append({"Remitente " + QByteArray::number(i) + " <r" + QByteArray::number(i) + "@x.es>",
+                    "Asunto " + QByteArray::number(i)});
+    return box;
+}

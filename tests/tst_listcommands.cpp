@@ -1,0 +1,330 @@
+// The commands of a tab's message list and the filtering run, on the real window with fake sockets.
+#include <QHeaderView>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QTest>
+
+#include "AccountWidgets.h"
+#include "FakeMailbox.h"
+#include "StyledTextView.h"
+#include "UnitPOP3.h"
+#include "UnitQuenmarEncode.h"
+#include "WindowHarness.h"
+
+class TestListCommands : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<WindowHarness> h;
+    TfrmPrincipal* w = nullptr;
+    FakeSocket* s = nullptr;
+    TAccountTab* tab = nullptr;
+
+    void openWith(const QList<FakeMessage>& box) {
+        w = &h->open();
+        w->QuickConnect(u"pop.x.es"_qs, u"ana"_qs, EncodePassword(u"p"_qs), 110);
+        s = h->sockets.last();
+        tab = w->Tabs.first();
+        serveLogin(s, box);
+        h->sounds.clear();
+    }
+    void select(const QList<int>& rows) {
+        tab->ListView->clearSelection();
+        for (int r : rows) tab->ListView->row(r)->setSelected(true);
+    }
+    QStringList captions() const {
+        QStringList out;
+        for (int r = 0; r < tab->ListView->rowCount(); ++r) out << tab->ListView->row(r)->text(0);
+        return out;
+    }
+
+private slots:
+    void init() { h = std::make_unique<WindowHarness>(); }
+    void cleanup() { h.reset(); }
+
+    void firstLinesAreShownAndFetchedOnlyWhenMoreAreAsked() {
+        openWith(numberedBox(3));
+        select({1});
+        QCOMPARE(tab->TextMemo->toPlainText(), u"linea 1\nlinea 2"_qs);
+        h->promptAnswer = u"50"_qs;
+        w->btnPrimerasLineasClick();
+        QCOMPARE(h->prompts.last(), u"Primeras líneas de: \"Asunto 2\"|¿Cuántas líneas a mostrar? (Actualmente 20)|20"_qs);
+        QCOMPARE(s->takeWritten(), QByteArray("TOP 2 50\r\n"));
+        s->serverSends("+OK\r\nA: b\r\n\r\nuno\r\ndos\r\ntres\r\n.\r\n");
+        QCOMPARE(tab->TextMemo->toPlainText(), u"uno\ndos\ntres"_qs);
+        for (const QString& again : {u"50"_qs, u"10"_qs}) {
+            h->promptAnswer = again;
+            w->btnPrimerasLineasClick();
+            QCOMPARE(s->takeWritten(), QByteArray());
+        }
+        h->promptAnswer = u"muchas"_qs;
+        w->btnPrimerasLineasClick();
+        QCOMPARE(h->boxes.last().caption, u"Error de conversión"_qs);
+        QCOMPARE(h->boxes.last().text, u"Error al convertir a número. Escribió: muchas"_qs);
+        QCOMPARE(s->takeWritten(), QByteArray());
+    }
+
+    void deleteSendsTheSelectedRowsInOrder() {
+        openWith(numberedBox(8));
+        select({6, 1, 4}); // rows 2, 5 and 7
+        h->boxAnswer = QMessageBox::Ok;
+        w->btnEliminarClick();
+        QCOMPARE(h->boxes.size(), 1);
+        QCOMPARE(h->boxes[0].caption, u"Confirmación de eliminación"_qs);
+        QCOMPARE(s->takeWritten(), QByteArray("DELE 2\r\n"));
+        s->serverSends("+OK\r\n");
+        QCOMPARE(captions(), (QStringList{u"1"_qs, u"3"_qs, u"4"_qs, u"5"_qs, u"6"_qs, u"7"_qs, u"8"_qs}));
+        QCOMPARE(s->takeWritten(), QByteArray("DELE 5\r\n"));
+        s->serverSends("+OK\r\n");
+        QCOMPARE(s->takeWritten(), QByteArray("DELE 7\r\n"));
+        s->serverSends("+OK\r\n");
+        QCOMPARE(captions(), (QStringList{u"1"_qs, u"3"_qs, u"4"_qs, u"6"_qs, u"8"_qs}));
+        QCOMPARE(w->Tabs.first()->POP3->Estado(), 6);
+        QVERIFY(h->sounds.isEmpty());
+    }
+
+    void deleteDoesNothingWithoutSelectionOrWhenCancelled() {
+        openWith(numberedBox(3));
+        w->btnEliminarClick();
+        QVERIFY(h->boxes.isEmpty());
+        select({0});
+        h->boxAnswer = QMessageBox::Cancel;
+        w->btnEliminarClick();
+        QCOMPARE(h->boxes.size(), 1);
+        QCOMPARE(s->takeWritten(), QByteArray());
+    }
+
+    void resetEmptiesAtOnceAndListsAgain() {
+        openWith(numberedBox(2));
+        select({0});
+        h->boxAnswer = QMessageBox::Ok;
+        w->btnRestaurarClick();
+        QCOMPARE(h->boxes[0].caption, u"Confirmar Reset"_qs);
+        QCOMPARE(h->boxes[0].text,
+                 u"¿Está seguro que desea enviar el comando RESET?\r\r(El comando Reset hará que los mensajes que se "
+                 "hayan\rmarcado para borrar durante esta sesión NO se borren,\ry por tanto todos \"volverán a "
+                 "aparecer\" en su buzón"_qs);
+        QCOMPARE(tab->ListView->rowCount(), 0);
+        QCOMPARE(tab->TextMemo->toPlainText(), QString());
+        QCOMPARE(s->takeWritten(), QByteArray("RSET\r\n"));
+        StyledTextView* log = tab->DialogueView;
+        QCOMPARE(log->paragraphText(log->paragraphCount() - 4), u"// Restaurando mensajes eliminados..."_qs);
+        s->serverSends("+OK\r\n");
+        s->serverSends(listReply(numberedBox(2)));
+        s->serverSends(topReply(numberedBox(2)[0]));
+        s->serverSends(topReply(numberedBox(2)[1]));
+        QCOMPARE(tab->ListView->rowCount(), 2);
+    }
+
+    void resetWaitsForABusySession() {
+        openWith(numberedBox(2));
+        h->boxAnswer = QMessageBox::Ok;
+        h->whileBoxOpen = [&] { tab->POP3->ComprobarDeNuevo(); }; // a re-check starts under the box
+        w->btnRestaurarClick();
+        QCOMPARE(s->takeWritten(), QByteArray("STAT\r\n"));
+        QTest::qWait(250);
+        QCOMPARE(s->takeWritten(), QByteArray());
+        s->serverSends("+OK 2 2000\r\n");
+        QTRY_COMPARE(s->written, QByteArray("RSET\r\n"));
+    }
+
+    void resetGivesUpWhenTheTabCloses() {
+        openWith(numberedBox(2));
+        h->boxAnswer = QMessageBox::Ok;
+        h->whileBoxOpen = [&] { tab->POP3->ComprobarDeNuevo(); };
+        w->btnRestaurarClick();
+        w->btnDesconectarClick();
+        QTest::qWait(250); // the retries find no tab and stop
+        QVERIFY(w->Tabs.isEmpty());
+    }
+
+    void popupEnablesByStateAndSelection() {
+        openWith(numberedBox(2));
+        w->PopupListViewPopup();
+        auto enabled = [&](const char16_t* name) { return w->action(QString::fromUtf16(name))->isEnabled(); };
+        QVERIFY(!enabled(u"PopupListViewEnviarEMail"));
+        QVERIFY(!enabled(u"PopupListViewEliminar"));
+        QVERIFY(enabled(u"PopupListViewRestaurar"));
+        QVERIFY(!enabled(u"PopupListViewPrimerasLineas"));
+        QVERIFY(!enabled(u"PopupListViewDestinatarios"));
+        QVERIFY(enabled(u"PopupListViewFiltradoFiltrarAhora"));
+        select({1});
+        tab->POP3->ComprobarDeNuevo();
+        w->PopupListViewPopup();
+        QVERIFY(enabled(u"PopupListViewEliminar"));
+        QVERIFY(!enabled(u"PopupListViewRestaurar"));
+        QVERIFY(!enabled(u"PopupListViewFiltradoFiltrarAhora"));
+        QVERIFY(enabled(u"PopupListViewFiltradoConfigurar"));
+    }
+
+    void writeToTheSender_data() {
+        QTest::addColumn<QString>("cell");
+        QTest::addColumn<QString>("url");
+        QTest::newRow("name and address") << u"Ana <ana@x.es>"_qs << u"mailto:ana@x.es"_qs;
+        QTest::newRow("bare address") << u"ana@x.es"_qs << u"mailto:ana@x.es"_qs;
+        QTest::newRow("no closing bracket") << u"Ana <ana@x.es"_qs << u"mailto:ana@x.e"_qs;
+    }
+    void writeToTheSender() {
+        QFETCH(QString, cell);
+        QFETCH(QString, url);
+        openWith(numberedBox(1));
+        tab->ListView->row(0)->setText(2, cell);
+        select({0});
+        w->PopupListViewEnviarEMailClick();
+        QCOMPARE(h->urls, QList<QUrl>{QUrl(url)});
+    }
+
+    void subjectColumnTakesTheRest() {
+        openWith(numberedBox(2));
+        MessageList* list = tab->ListView;
+        list->resize(800, 300);
+        w->ListViewResize(list);
+        QCOMPARE(list->columnWidth(4), 376);
+        list->resize(800, 30); // more rows than fit
+        w->ListViewResize(list);
+        QCOMPARE(list->columnWidth(4), 360);
+    }
+
+    // Filtering.
+
+    void filterAsksAboutEachCandidateOnce() {
+        openWith({{"Ofertas del mes <o@x.es>", "Oferta"}, {"Amigo <a@x.es>", "Hola"}, {"b@x.es", "oferta única"}});
+        w->Filtros.From = {u"oferta"_qs};
+        w->Filtros.Subj = {u"OFERTA"_qs};
+        w->Config.PreguntarAntesDeBorrarEnFiltrado = true;
+        h->boxAnswer = QMessageBox::No;
+        w->PopupListViewFiltradoFiltrarAhoraClick();
+        QCOMPARE(h->boxes.size(), 3); // two candidates, then "nothing to delete"
+        QCOMPARE(h->boxes[0].caption, u"ana (pop.x.es)"_qs);
+        QCOMPARE(h->boxes[0].text, u"Se encontró un mensaje no deseado:\r\rFROM: Ofertas del mes <o@x.es>\rSUBJ: "
+                                   "Oferta\r\r¿Desea borrarlo de su buzón?"_qs);
+        QCOMPARE(h->boxes[2].text, u"El filtro no encontró mensajes a borrar"_qs);
+        QCOMPARE(s->takeWritten(), QByteArray());
+    }
+
+    void filterDeletesWhatWasAccepted_data() {
+        QTest::addColumn<bool>("ask");
+        QTest::addColumn<QList<int>>("answers"); // per question: 1 yes, 0 no
+        QTest::addColumn<QByteArray>("dele");
+        QTest::newRow("no, yes, no") << true << QList<int>{0, 1, 0} << QByteArray("DELE 3\r\n");
+        QTest::newRow("without asking") << false << QList<int>{} << QByteArray("DELE 1\r\n");
+    }
+    void filterDeletesWhatWasAccepted() {
+        QFETCH(bool, ask);
+        QFETCH(QList<int>, answers);
+        QFETCH(QByteArray, dele);
+        openWith({{"spam1@x", "a"}, {"ok@x", "b"}, {"spam2@x", "c"}, {"ok@x", "spam"}});
+        w->Filtros.From = {u"SPAM"_qs};
+        w->Filtros.Subj = {u"spam"_qs};
+        w->Config.PreguntarAntesDeBorrarEnFiltrado = ask;
+        int question = 0;
+        std::function<void()> answerNext = [&] {
+            if (question < answers.size()) h->boxAnswer = answers[question++] ? QMessageBox::Yes : QMessageBox::No;
+            h->whileBoxOpen = answerNext;
+        };
+        h->whileBoxOpen = answerNext;
+        w->RunFilter(tab, true);
+        QCOMPARE(s->takeWritten(), dele);
+        QCOMPARE(h->boxes.size(), ask ? 3 : 0);
+    }
+
+    void filterAfterConnectingIsSilent() {
+        w = &h->open();
+        w->Filtros.From = {u"nadie"_qs};
+        w->Config.FiltrarAlConectar = true;
+        w->QuickConnect(u"h"_qs, u"a"_qs, EncodePassword(u"p"_qs), 110);
+        serveLogin(h->sockets.last(), numberedBox(2));
+        QVERIFY(h->boxes.isEmpty());
+        w->Filtros.From = {u"Remitente 2"_qs};
+        w->Config.PreguntarAntesDeBorrarEnFiltrado = false;
+        w->QuickConnect(u"g"_qs, u"b"_qs, EncodePassword(u"p"_qs), 110);
+        FakeSocket* other = h->sockets.last();
+        other->connectNow();
+        for (const QByteArray& r : {QByteArray("+OK\r\n"), QByteArray("+OK\r\n"), QByteArray("+OK\r\n"),
+                                    listReply(numberedBox(2)), topReply(numberedBox(2)[0])})
+            other->serverSends(r);
+        other->takeWritten();
+        other->serverSends(topReply(numberedBox(2)[1]));
+        QCOMPARE(other->takeWritten(), QByteArray("DELE 2\r\n"));
+    }
+
+    void filterOnAnEmptyListShowsNothing() {
+        openWith({});
+        w->Filtros.From = {u"x"_qs};
+        w->PopupListViewFiltradoFiltrarAhoraClick();
+        QVERIFY(h->boxes.isEmpty());
+    }
+
+    void listRebuiltWhileAQuestionIsOpenDeletesNoWrongMessage() {
+        openWith({{"spam@x", "1"}, {"ok@x", "2"}, {"spam@x", "3"}});
+        w->Filtros.From = {u"spam"_qs};
+        h->boxAnswer = QMessageBox::Yes;
+        // While the first question is open, a re-check finds another mailbox: message 3 is now other mail.
+        h->whileBoxOpen = [&] {
+            tab->POP3->ComprobarDeNuevo();
+            s->serverSends("+OK 4 4000\r\n");
+            s->serverSends(listReply(numberedBox(4)));
+            for (const FakeMessage& m : numberedBox(4)) s->serverSends(topReply(m));
+            s->takeWritten();
+        };
+        w->RunFilter(tab, true);
+        QCOMPARE(s->takeWritten(), QByteArray());
+        QCOMPARE(tab->ListView->rowCount(), 4);
+    }
+
+    void addingFilters() {
+        openWith({{"Spam <s@x>", "Uno"}, {"Otro <o@x>", "Dos"}, {"Tercero <t@x>", "Tres"}});
+        w->Filtros.From = {u"SPAM"_qs};
+        select({0});
+        h->promptAnswer = u"Spam"_qs;
+        w->PopupListViewFiltradoAddRemitenteClick();
+        QCOMPARE(h->prompts[0], u"Añadir filtro - FROM|Escriba el texto del nuevo filtro:|Spam <s@x>"_qs);
+        QCOMPARE(h->boxes[0].caption, u"Filtro ya existe - FROM"_qs);
+        QCOMPARE(h->boxes[0].text, u"Spam"_qs);
+        QCOMPARE(w->Filtros.From, QStringList{u"SPAM"_qs});
+        QVERIFY(!w->AddFilter(u"from"_qs, u"spám"_qs));
+        QVERIFY(!w->AddFilter(u"TO"_qs, u"x"_qs));
+        QVERIFY(w->AddFilter(u"SUBJ"_qs, u"x"_qs));
+        QVERIFY(w->AddFilter(u"subj"_qs, u"y"_qs));
+        QCOMPARE(w->Filtros.Subj, (QStringList{u"x"_qs, u"y"_qs}));
+    }
+
+    void addingSummarisesWhatWasAdded() {
+        int n = 0;
+        const QStringList answers{u"x"_qs, u"y"_qs};
+        // Each prompt gets the next answer.
+        WindowSeams custom = h->seams();
+        custom.inputQuery = [&](QWidget*, const QString&, const QString&, QString& value) {
+            value = answers[n++];
+            return true;
+        };
+        h->window = std::make_unique<TfrmPrincipal>(custom);
+        w = h->window.get();
+        w->QuickConnect(u"pop.x.es"_qs, u"ana"_qs, EncodePassword(u"p"_qs), 110);
+        serveLogin(h->sockets.last(), {{"a@x", "Uno"}, {"b@x", "Dos"}});
+        tab = w->Tabs.first();
+        select({0, 1});
+        w->PopupListViewFiltradoAddSubjClick();
+        QCOMPARE(h->boxes.last().caption, u"2 filtros añadidos - SUBJ"_qs);
+        QCOMPARE(h->boxes.last().text, u"Se añadieron los siguientes filtros:\r\rx\ry"_qs);
+        QCOMPARE(w->Filtros.Subj, (QStringList{u"x"_qs, u"y"_qs}));
+    }
+
+    void checkItemsKeepTheirTwinsAndTheSettings() {
+        w = &h->open();
+        QAction* mainAsk = w->action(u"mnuConfigurarFiltradoPreguntar"_qs);
+        QAction* popupAsk = w->action(u"PopupListViewFiltradoPreguntar"_qs);
+        QVERIFY(mainAsk->isChecked() && popupAsk->isChecked());
+        mainAsk->trigger();
+        QVERIFY(!popupAsk->isChecked());
+        QVERIFY(!w->Config.PreguntarAntesDeBorrarEnFiltrado);
+        w->action(u"PopupListViewFiltradoFiltrarAlConectar"_qs)->trigger();
+        QVERIFY(w->action(u"mnuConfigurarFiltradoFiltrarAlConectar"_qs)->isChecked());
+        QVERIFY(w->Config.FiltrarAlConectar);
+        h->close();
+        QVERIFY(h->read(u"Tavelo.ini"_qs).contains("FiltrarAlConectar=1"));
+    }
+};
+
+QTEST_MAIN(TestListCommands)
+#include "tst_listcommands.moc"

@@ -1,0 +1,126 @@
+// What the user does with a tab's message list: first lines, delete, reset, write to the sender,
+// recipients, the pop-up menu's enabling, and the subject column that takes the rest of the width.
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QMenu>
+#include <QPlainTextEdit>
+
+#include "AccountWidgets.h"
+#include "Errors.h"
+#include "Unit1.h"
+#include "UnitPOP3.h"
+
+namespace {
+int firstSelectedNumber(MessageList* list) {
+    const QList<QTreeWidgetItem*> rows = list->selectedRowsInOrder();
+    return rows.isEmpty() ? -1 : rows.first()->text(0).toInt();
+}
+} // namespace
+
+void TfrmPrincipal::btnPrimerasLineasClick() {
+    TAccountTab* tab = ActiveTab();
+    if (!tab || tab->POP3->Estado() != TPop3::Conectado) return;
+    const int n = firstSelectedNumber(tab->ListView);
+    if (n < 0) return;
+    const TMensaje m = tab->POP3->MensajePorNumero(n);
+    QPointer<TPop3> session = tab->POP3;
+    QString answer = QString::number(m.Lineas);
+    if (!m_seams.inputQuery(this, u"Primeras líneas de: \""_qs + m.Cabecera.Subj + u'"',
+                            u"¿Cuántas líneas a mostrar? (Actualmente "_qs + QString::number(m.Lineas) + u')',
+                            answer))
+        return;
+    int lines = 0;
+    try {
+        lines = ParseInt32(answer);
+    } catch (const EConvertError&) {
+        ShowMessage(QMessageBox::Critical, u"Error de conversión"_qs,
+                    u"Error al convertir a número. Escribió: "_qs + answer);
+        return;
+    }
+    if (lines <= m.Lineas || !session) return; // nothing more to fetch, or the tab went away
+    session->PedirPrimerasLineas(m.Num, lines);
+}
+
+void TfrmPrincipal::btnEliminarClick() {
+    TAccountTab* tab = ActiveTab();
+    if (!tab || tab->POP3->Estado() != TPop3::Conectado) return;
+    if (tab->ListView->selectedRowsInOrder().isEmpty()) return;
+    QPointer<TPop3> session = tab->POP3;
+    if (ShowMessage(QMessageBox::Question, u"Confirmación de eliminación"_qs,
+                    u"¿Está seguro que desea eliminar los mensajes marcados?"_qs,
+                    QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
+        return;
+    // The tab is found afresh: it may have closed, and its rows changed, while the box was open.
+    tab = session ? TabOfSession(session) : nullptr;
+    if (!tab) return;
+    QStringList numbers;
+    for (QTreeWidgetItem* row : tab->ListView->selectedRowsInOrder()) numbers << row->text(0);
+    tab->Announce = false;
+    guarded([&] { session->EliminarMensajes(numbers); });
+}
+
+void TfrmPrincipal::btnRestaurarClick() {
+    TAccountTab* tab = ActiveTab();
+    if (!tab || tab->POP3->Estado() != TPop3::Conectado) return;
+    QPointer<TPop3> session = tab->POP3;
+    const QString text = u"¿Está seguro que desea enviar el comando RESET?\r\r(El comando Reset hará que los "
+                         "mensajes que se hayan\rmarcado para borrar durante esta sesión NO se borren,\ry por "
+                         "tanto todos \"volverán a aparecer\" en su buzón"_qs;
+    if (ShowMessage(QMessageBox::Question, u"Confirmar Reset"_qs, text, QMessageBox::Ok | QMessageBox::Cancel) !=
+        QMessageBox::Ok)
+        return;
+    tab = session ? TabOfSession(session) : nullptr;
+    if (!tab) return;
+    tab->TextMemo->clear();
+    tab->ListView->clearRows();
+    if (session->Restaurar()) return;
+    // The session is busy (a re-check began while the box was open): ask again every 100 ms while
+    // its events go on, until it is idle; give up when the tab closes or the session disconnects.
+    auto* retry = new QTimer(this);
+    retry->setInterval(100);
+    connect(retry, &QTimer::timeout, this, [this, retry, session] {
+        if (!session || !TabOfSession(session) || session->Estado() == TPop3::Desconectado || session->Restaurar())
+            retry->deleteLater();
+    });
+    retry->start();
+}
+
+void TfrmPrincipal::PopupListViewPopup() {
+    TAccountTab* tab = ActiveTab();
+    const bool s = tab && !tab->ListView->selectedRowsInOrder().isEmpty();
+    const bool idle = tab && tab->POP3->Estado() == TPop3::Conectado;
+    action(u"PopupListViewEnviarEMail"_qs)->setEnabled(s);
+    action(u"PopupListViewEliminar"_qs)->setEnabled(s);
+    action(u"PopupListViewRestaurar"_qs)->setEnabled(idle);
+    action(u"PopupListViewPrimerasLineas"_qs)->setEnabled(s);
+    action(u"PopupListViewDestinatarios"_qs)->setEnabled(s);
+    action(u"PopupListViewFiltrado"_qs)->setEnabled(true);
+    action(u"PopupListViewFiltradoFiltrarAhora"_qs)->setEnabled(idle);
+    for (const char16_t* name : {u"PopupListViewFiltradoFiltrarAlConectar", u"PopupListViewFiltradoPreguntar",
+                                 u"PopupListViewFiltradoConfigurar"})
+        action(QString::fromUtf16(name))->setEnabled(true);
+}
+
+QString TfrmPrincipal::SenderAddress(const QString& from) {
+    const qsizetype p = from.indexOf(u'<');
+    if (p < 0) return from;
+    return from.mid(p + 1, from.size() - p - 2);
+}
+
+void TfrmPrincipal::PopupListViewEnviarEMailClick() {
+    TAccountTab* tab = ActiveTab();
+    if (!tab) return;
+    const QList<QTreeWidgetItem*> rows = tab->ListView->selectedRowsInOrder();
+    if (rows.isEmpty()) return;
+    m_seams.openUrl(QUrl(u"mailto:"_qs + SenderAddress(rows.first()->text(2))));
+}
+
+void TfrmPrincipal::ListViewResize(MessageList* list) {
+    if (list->property("resizing").toBool() || list->columnCount() < 5) return;
+    list->setProperty("resizing", true);
+    int width = list->width() - 4;
+    for (int c = 0; c < 4; ++c) width -= list->columnWidth(c);
+    if (list->rowCount() * 16 > list->height() - 2) width -= 16;
+    list->setColumnWidth(4, std::max(0, width));
+    list->setProperty("resizing", false);
+}

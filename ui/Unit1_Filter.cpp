@@ -1,0 +1,110 @@
+// The filtering run over a tab's messages, the commands that add senders and subjects to the filter
+// lists, and the check items that switch filtering at connection and asking on and off.
+#include "AccountWidgets.h"
+#include "Unit1.h"
+#include "UnitPOP3.h"
+#include "UnitUtils.h"
+
+namespace {
+/** What a row showed when a command began: the command goes on with this even if a re-check
+ *  rebuilds the list while one of its questions is open. */
+struct RowSnapshot {
+    QString number;
+    QString sender;
+    QString subject;
+};
+
+QList<RowSnapshot> snapshot(MessageList* list, bool selectedOnly) {
+    QList<RowSnapshot> out;
+    const QList<QTreeWidgetItem*> rows = selectedOnly ? list->selectedRowsInOrder() : [&] {
+        QList<QTreeWidgetItem*> all;
+        for (int r = 0; r < list->rowCount(); ++r) all << list->row(r);
+        return all;
+    }();
+    for (QTreeWidgetItem* row : rows) out.append({row->text(0), row->text(2), row->text(4)});
+    return out;
+}
+} // namespace
+
+void TfrmPrincipal::RunFilter(TAccountTab* tab, bool report) {
+    if (tab->ListView->rowCount() == 0) return;
+    QPointer<TPop3> session = tab->POP3;
+    const QString caption = session->Usuario() + u" ("_qs + session->Servidor() + u')';
+    QList<RowSnapshot> accepted;
+    for (const RowSnapshot& row : snapshot(tab->ListView, false)) {
+        if (!Filtros.MatchesFrom(row.sender) && !Filtros.MatchesSubj(row.subject)) continue;
+        if (Config.PreguntarAntesDeBorrarEnFiltrado) {
+            TAccountTab* current = session ? TabOfSession(session) : nullptr;
+            if (!current) return; // the tab was closed while a question was open
+            Page95Control->setCurrentWidget(current->Sheet);
+            const QString text = u"Se encontró un mensaje no deseado:\r\rFROM: "_qs + row.sender + u"\rSUBJ: "_qs +
+                                 row.subject + u"\r\r¿Desea borrarlo de su buzón?"_qs;
+            if (ShowMessage(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No) !=
+                QMessageBox::Yes)
+                continue;
+        }
+        accepted.append(row);
+    }
+    if (!session || !TabOfSession(session)) return;
+    if (accepted.isEmpty()) {
+        if (report) ShowMessage(QMessageBox::Information, caption, u"El filtro no encontró mensajes a borrar"_qs);
+        return;
+    }
+    // Only numbers that still name the message that was judged are handed over.
+    QStringList numbers;
+    for (const RowSnapshot& row : accepted) {
+        const TMensaje m = session->MensajePorNumero(row.number.toInt());
+        if (m.Num != 0 && m.Cabecera.From == row.sender && m.Cabecera.Subj == row.subject) numbers << row.number;
+    }
+    if (!numbers.isEmpty()) guarded([&] { session->EliminarMensajes(numbers); });
+}
+
+bool TfrmPrincipal::AddFilter(const QString& field, const QString& text) {
+    const QString f = MayusculasSinAcentos(field);
+    QStringList* list = f == u"FROM" ? &Filtros.From : f == u"SUBJ" ? &Filtros.Subj : nullptr;
+    if (!list) return false;
+    const QString folded = MayusculasSinAcentos(text);
+    for (const QString& fragment : std::as_const(*list))
+        if (MayusculasSinAcentos(fragment) == folded) return false;
+    list->append(text);
+    FiltersChanged = true;
+    return true;
+}
+
+void TfrmPrincipal::addSelectedToFilters(const QString& field) {
+    TAccountTab* tab = ActiveTab();
+    if (!tab) return;
+    QString summary = u"Se añadieron los siguientes filtros:\r"_qs;
+    int count = 0;
+    for (const RowSnapshot& row : snapshot(tab->ListView, true)) {
+        QString answer = field == u"FROM" ? row.sender : row.subject;
+        if (!m_seams.inputQuery(this, u"Añadir filtro - "_qs + field, u"Escriba el texto del nuevo filtro:"_qs, answer))
+            continue;
+        if (AddFilter(field, answer)) {
+            ++count;
+            summary += u'\r' + answer;
+        } else {
+            ShowMessage(QMessageBox::Information, u"Filtro ya existe - "_qs + field, answer);
+        }
+    }
+    if (count > 0)
+        ShowMessage(QMessageBox::Information, QString::number(count) + u" filtros añadidos - "_qs + field, summary);
+}
+
+void TfrmPrincipal::PopupListViewFiltradoFiltrarAhoraClick() {
+    if (TAccountTab* tab = ActiveTab()) RunFilter(tab, true);
+}
+
+void TfrmPrincipal::filterCheckClicked(QAction* item) {
+    // Each check item has a twin in the other menu; the pop-up ones are what the settings follow.
+    static const QList<std::pair<QString, QString>> twins = {
+        {u"PopupListViewFiltradoFiltrarAlConectar"_qs, u"mnuConfigurarFiltradoFiltrarAlConectar"_qs},
+        {u"PopupListViewFiltradoPreguntar"_qs, u"mnuConfigurarFiltradoPreguntar"_qs}};
+    for (const auto& [popup, main] : twins) {
+        if (item->objectName() == popup) action(main)->setChecked(item->isChecked());
+        if (item->objectName() == main) action(popup)->setChecked(item->isChecked());
+    }
+    Config.FiltrarAlConectar = action(u"PopupListViewFiltradoFiltrarAlConectar"_qs)->isChecked();
+    Config.PreguntarAntesDeBorrarEnFiltrado = action(u"PopupListViewFiltradoPreguntar"_qs)->isChecked();
+    SettingsChanged = true;
+}

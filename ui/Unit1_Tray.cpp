@@ -1,0 +1,79 @@
+// Hiding behind a notification-area icon when minimised, the icon's menu, and its blinking after a
+// result the user has not seen yet.
+#include <QCoreApplication>
+#include <QEvent>
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <QWindowStateChangeEvent>
+
+#include "Artwork.h"
+#include "Unit1.h"
+
+void TfrmPrincipal::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized)) HandleMinimize();
+}
+
+void TfrmPrincipal::HandleMinimize() {
+    // Without a notification area the window stays on the task bar, minimised as usual.
+    if (!Config.MinimizarAlTray || !m_seams.trayAvailable()) return;
+    AddTrayIcon();
+    // Hidden once the minimise has been handled, so the window system does not show it again.
+    QTimer::singleShot(0, this, [this] {
+        if (TrayFlag) hide();
+    });
+}
+
+void TfrmPrincipal::AddTrayIcon() {
+    if (!m_trayIcon) {
+        m_trayImages = MakeTrayImages();
+        m_trayIcon = new QSystemTrayIcon(this);
+        PopupMenuTray = new QMenu(this);
+        QAction* restaurar = PopupMenuTray->addAction(u"&Restaurar"_qs);
+        restaurar->setObjectName(u"mnuTrayRestaurar"_qs);
+        PopupMenuTray->addSeparator()->setObjectName(u"mnuTraySep"_qs);
+        QAction* salir = PopupMenuTray->addAction(u"&Salir"_qs);
+        salir->setObjectName(u"mnuTraySalir"_qs);
+        connect(restaurar, &QAction::triggered, this, &TfrmPrincipal::RestoreFromTray);
+        connect(salir, &QAction::triggered, this, &TfrmPrincipal::mnuTraySalirClick);
+        m_trayIcon->setContextMenu(PopupMenuTray);
+        connect(m_trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::DoubleClick) RestoreFromTray();
+        });
+    }
+    m_trayIcon->setIcon(m_trayImages[0]);
+    m_trayIcon->setToolTip(u"Tavelo v2.0"_qs);
+    m_trayIcon->show();
+    TrayFlag = true;
+}
+
+void TfrmPrincipal::RemoveTrayIcon() {
+    if (m_trayIcon) m_trayIcon->hide();
+    TrayFlag = false;
+}
+
+void TfrmPrincipal::RestoreFromTray() {
+    if (TrayFlag) {
+        RemoveTrayIcon();
+        showNormal();
+        activateWindow();
+    }
+    TrayFlag = false;
+    TimerTray.stop();
+}
+
+void TfrmPrincipal::TimerTrayTimer() {
+    m_trayBlinkPhase = 1 - m_trayBlinkPhase;
+    if (m_trayIcon) m_trayIcon->setIcon(m_trayImages[m_trayBlinkPhase]);
+}
+
+int TfrmPrincipal::TrayImageShown() const {
+    if (!m_trayIcon || !m_trayIcon->isVisible()) return -1;
+    return m_trayIcon->icon().cacheKey() == m_trayImages[1].cacheKey() ? 1 : 0;
+}
+
+void TfrmPrincipal::mnuTraySalirClick() {
+    // The normal way out: the window is destroyed, so settings and filters are saved.
+    close();
+    QCoreApplication::quit();
+}

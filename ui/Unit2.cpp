@@ -1,0 +1,276 @@
+#include "Unit2.h"
+
+#include <QFrame>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QHideEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTreeWidget>
+
+#include "AccountsFile.h"
+#include "Errors.h"
+#include "Unit1.h"
+#include "UnitQuenmarEncode.h"
+
+namespace {
+
+// Where a row keeps its values; the caption (column 0) is the scrambled password, never shown.
+enum Column { ColPass = 0, ColPort = 1, ColServer = 2, ColUser = 3 };
+
+/** A whole number that no TCP port can be: the socket takes 1 to 65535 only. */
+bool isNumberOutsidePortRange(const QString& text) {
+    static const QRegularExpression number(u"^ *[+-]?[0-9]+$"_qs);
+    if (!number.match(text).hasMatch()) return false;
+    try {
+        const int port = ParseInt32(text);
+        return port < 1 || port > 65535;
+    } catch (const EConvertError&) {
+        return true; // beyond 32 bits
+    }
+}
+
+} // namespace
+
+TfrmCuentas::TfrmCuentas(TfrmPrincipal* main) : QDialog(main), m_main(main) {
+    setObjectName(u"frmCuentas"_qs);
+    setWindowTitle(u"Cuentas de correo"_qs);
+    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setModal(true);
+    setFixedSize(380, 322);
+
+    GroupBox1 = new QGroupBox(u" Datos de la cuenta: "_qs, this);
+    GroupBox1->setObjectName(u"GroupBox1"_qs);
+    GroupBox1->setGeometry(8, 8, 241, 136);
+    auto field = [this](const QString& name, const QString& caption, QLabel*& label, int top, int width) {
+        auto* edit = new QLineEdit(GroupBox1);
+        edit->setObjectName(name);
+        edit->setGeometry(84, top, width, 21);
+        label = new QLabel(caption, GroupBox1);
+        label->setObjectName(u"lbl"_qs + name.mid(3));
+        label->setGeometry(8, top, 70, 21);
+        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        label->setBuddy(edit);
+        connect(edit, &QLineEdit::textChanged, this, &TfrmCuentas::edtUserNameChange);
+        return edit;
+    };
+    edtUserName = field(u"edtUserName"_qs, u"User Name:"_qs, lblUserName, 24, 145);
+    edtPassword = field(u"edtPassword"_qs, u"Password:"_qs, lblPassword, 52, 145);
+    edtPassword->setEchoMode(QLineEdit::Password);
+    edtPassword->setStyleSheet(u"lineedit-password-character: 42"_qs); // '*'
+    edtServidor = field(u"edtServidor"_qs, u"Servidor:"_qs, lblServidor, 80, 145);
+    edtPuerto = field(u"edtPuerto"_qs, u"Puerto:"_qs, lblPuerto, 108, 50);
+    edtPuerto->setText(u"110"_qs);
+    edtPuerto->installEventFilter(this);
+    setTabOrder(edtUserName, edtPassword);
+    setTabOrder(edtPassword, edtServidor);
+    setTabOrder(edtServidor, edtPuerto);
+
+    PanelBotones = new QFrame(this);
+    PanelBotones->setObjectName(u"PanelBotones"_qs);
+    PanelBotones->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    PanelBotones->setGeometry(256, 14, 116, 130);
+    auto button = [this](const QString& name, const QString& caption, int top, void (TfrmCuentas::*handler)()) {
+        auto* b = new QPushButton(caption, PanelBotones);
+        b->setObjectName(name);
+        b->setGeometry(6, top, 104, 25);
+        b->setAutoDefault(false); // Enter in a field presses nothing
+        connect(b, &QPushButton::clicked, this, handler);
+        return b;
+    };
+    btnAdd = button(u"btnAdd"_qs, u"&Añadir cuenta"_qs, 6, &TfrmCuentas::btnAddClick);
+    btnModificar = button(u"btnModificar"_qs, u"&Modificar cuenta"_qs, 34, &TfrmCuentas::btnModificarClick);
+    btnEliminar = button(u"btnEliminar"_qs, u"&Eliminar cuenta"_qs, 62, &TfrmCuentas::btnEliminarClick);
+    btnCiao = button(u"btnCiao"_qs, u"&Salir"_qs, 99, &TfrmCuentas::btnCiaoClick);
+    btnAdd->setEnabled(false);
+    btnModificar->setEnabled(false);
+    btnEliminar->setEnabled(false);
+
+    ListView = new QTreeWidget(this);
+    ListView->setObjectName(u"ListView"_qs);
+    ListView->setGeometry(8, 151, 363, 162);
+    ListView->setHeaderLabels({u"PASS"_qs, u"Port"_qs, u"Servidor"_qs, u"User Name"_qs});
+    ListView->setColumnHidden(ColPass, true);
+    ListView->setColumnWidth(ColPort, 40);
+    ListView->setColumnWidth(ColServer, 150);
+    ListView->header()->setStretchLastSection(true);
+    ListView->header()->setSectionsMovable(false);
+    ListView->setRootIsDecorated(false);
+    ListView->setItemsExpandable(false);
+    ListView->setUniformRowHeights(true);
+    ListView->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView->setAllColumnsShowFocus(true);
+    ListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListView->setStyleSheet(u"QTreeView::item { border-right: 1px solid palette(midlight);"
+                            " border-bottom: 1px solid palette(midlight); }"_qs);
+    QPalette keepSelection = ListView->palette(); // the selection stays visible without the focus
+    for (const QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
+        keepSelection.setColor(QPalette::Inactive, role, keepSelection.color(QPalette::Active, role));
+    ListView->setPalette(keepSelection);
+    ListView->viewport()->installEventFilter(this);
+
+    // FormCreate.
+    try {
+        LoadAccountList();
+        m_listLoaded = true;
+    } catch (const AppError& e) {
+        m_main->AppException(e);
+    }
+}
+
+void TfrmCuentas::showModal() { exec(); }
+
+QMessageBox::StandardButton TfrmCuentas::message(QMessageBox::Icon icon, const QString& caption,
+                                                 const QString& text, QMessageBox::StandardButtons buttons) {
+    return m_main->seams().messageBox(this, icon, caption, text, buttons);
+}
+
+bool TfrmCuentas::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == edtPuerto && event->type() == QEvent::KeyPress)
+        return edtPuertoKeyPress(static_cast<QKeyEvent*>(event));
+    if (watched == ListView->viewport()) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        // A click on no row leaves no row selected.
+        if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton &&
+            !ListView->itemAt(mouse->position().toPoint())) {
+            ListView->clearSelection();
+            ListView->setCurrentItem(nullptr);
+            return true;
+        }
+        if (event->type() == QEvent::MouseButtonRelease && mouse->button() == Qt::LeftButton) ListViewClick();
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+bool TfrmCuentas::edtPuertoKeyPress(const QKeyEvent* key) {
+    if (key->text().isEmpty() || (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
+        return false;
+    const QChar c = key->text().front();
+    if (c.unicode() < 32 && c != u'\b') return false; // Enter, Esc, Tab: not typed into the field
+    return !((c >= u'0' && c <= u'9') || c == u'\b');
+}
+
+void TfrmCuentas::edtUserNameChange() {
+    btnAdd->setEnabled(!edtUserName->text().isEmpty() && !edtServidor->text().isEmpty() &&
+                       !edtPuerto->text().isEmpty());
+}
+
+QTreeWidgetItem* TfrmCuentas::firstSelectedRow() const {
+    for (int i = 0; i < ListView->topLevelItemCount(); ++i)
+        if (ListView->topLevelItem(i)->isSelected()) return ListView->topLevelItem(i);
+    return nullptr;
+}
+
+void TfrmCuentas::ListViewClick() {
+    QTreeWidgetItem* row = firstSelectedRow();
+    CurrentIndex = row ? ListView->indexOfTopLevelItem(row) : ListView->topLevelItemCount();
+    const bool found = row != nullptr;
+    edtUserName->setText(found ? row->text(ColUser) : QString());
+    edtPassword->setText(found ? DecodePassword(row->text(ColPass)) : QString());
+    edtServidor->setText(found ? row->text(ColServer) : QString());
+    edtPuerto->setText(found ? row->text(ColPort) : QString());
+    btnModificar->setEnabled(found);
+    btnEliminar->setEnabled(found);
+}
+
+bool TfrmCuentas::portAcceptable() {
+    if (!isNumberOutsidePortRange(edtPuerto->text())) return true;
+    message(QMessageBox::Critical, u"Error"_qs, u"El Puerto debe ser un número entre 1 y 65535"_qs, QMessageBox::Ok);
+    edtPuerto->setFocus();
+    return false;
+}
+
+void TfrmCuentas::fillRow(QTreeWidgetItem* row) {
+    row->setText(ColPass, EncodePassword(edtPassword->text()));
+    row->setText(ColPort, edtPuerto->text());
+    row->setText(ColServer, edtServidor->text());
+    row->setText(ColUser, edtUserName->text());
+}
+
+void TfrmCuentas::btnAddClick() {
+    if (!portAcceptable()) return;
+    // Nothing stops the same account from being added twice.
+    auto* row = new QTreeWidgetItem;
+    fillRow(row);
+    ListView->addTopLevelItem(row);
+    btnModificar->setEnabled(false);
+    m_changed = true;
+    SaveAccountList();
+}
+
+void TfrmCuentas::btnModificarClick() {
+    QTreeWidgetItem* row = ListView->topLevelItem(CurrentIndex);
+    if (!row || !portAcceptable()) return;
+    fillRow(row); // empty fields too: modify does not insist on anything but a possible port
+    ListView->scrollToItem(row);
+    ListView->setCurrentItem(row);
+    ListView->setFocus();
+    m_changed = true;
+    SaveAccountList();
+}
+
+void TfrmCuentas::btnEliminarClick() {
+    QTreeWidgetItem* row = firstSelectedRow();
+    if (!row) return;
+    const QString text = u"¿Está seguro de que desea eliminar la cuenta: \r\r\""_qs + row->text(ColUser) +
+                         u"\" en \""_qs + row->text(ColServer) + u"\"?"_qs;
+    if (message(QMessageBox::Question, u"Confirmación de eliminación"_qs, text,
+                QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
+        return;
+    delete row;
+    ListView->clearSelection();
+    btnModificar->setEnabled(false);
+    btnEliminar->setEnabled(false);
+    m_changed = true;
+    SaveAccountList();
+}
+
+void TfrmCuentas::btnCiaoClick() { close(); }
+
+void TfrmCuentas::hideEvent(QHideEvent* event) {
+    QDialog::hideEvent(event);
+    if (!event->spontaneous()) FormHide();
+}
+
+void TfrmCuentas::FormHide() {
+    // A file that could not be read is not overwritten with an empty list, unless the user changed it.
+    if (m_listLoaded || m_changed) SaveAccountList();
+}
+
+void TfrmCuentas::LoadAccountList() {
+    ListView->clear();
+    for (const AccountRecord& r : LoadAccountsFile(m_main->AccountsPath)) {
+        auto* row = new QTreeWidgetItem;
+        row->setText(ColPass, r.password);
+        row->setText(ColPort, r.puerto); // kept as text, unchecked
+        row->setText(ColServer, r.servidor);
+        row->setText(ColUser, r.usuario);
+        ListView->addTopLevelItem(row);
+    }
+}
+
+void TfrmCuentas::SaveAccountList() {
+    QList<AccountRecord> records;
+    m_main->ClearAccounts();
+    for (int i = 0; i < ListView->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* row = ListView->topLevelItem(i);
+        const AccountRecord r{row->text(ColServer), row->text(ColPort), row->text(ColUser), row->text(ColPass)};
+        records.append(r);
+        // A port that is not a number is written as it is; the account then connects on 110.
+        int port = 110;
+        try {
+            port = ParseInt32(r.puerto);
+        } catch (const EConvertError&) {
+        }
+        m_main->AddAccount(r.servidor, r.usuario, r.password, port);
+    }
+    try {
+        SaveAccountsFile(m_main->AccountsPath, records);
+    } catch (const AppError& e) {
+        m_main->AppException(e);
+    }
+}

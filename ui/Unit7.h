@@ -1,0 +1,99 @@
+// The settings dialog "Configuración": what a new tab shows, the lines of each header request,
+// start-up and tray behaviour, the re-check and reconnection delays and the three sounds. Every
+// showing reloads the controls from the main window's settings; only "Aceptar" writes them back.
+#pragma once
+
+#include <QDialog>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTabWidget;
+class QToolButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+class TfrmPrincipal;
+
+class TfrmConfig final : public QDialog {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TfrmConfig)
+public:
+    explicit TfrmConfig(TfrmPrincipal* main);
+
+    /** @short Shows the dialog modally; Accepted when the settings were applied. */
+    int ShowModal() { return exec(); }
+
+    /** @short A delay as "h:mm:ss", hours as many as it takes (90000 is "25:00:00"); a delay of
+     *  0 or less (never) as "0:00:00". */
+    static QString TextOfDelay(int seconds);
+    /** @short The seconds of "H:MM:SS", "M:SS" or "S" (fields add up without range limits); a
+     *  negative result for a text that is no such time: empty, three colons, an empty or
+     *  non-numeric field. */
+    static int DelayOfText(const QString& text);
+    /** @short Whether the row shows the loudspeaker, i.e. has a sound file. */
+    static bool ShowsLoudspeaker(const QTreeWidgetItem* row);
+
+    /** Ask for the headers in one block; shown in chkPipelining and set by "Aceptar". */
+    bool pipelining = false;
+
+    void FormShow();
+    void ListViewSonidosClick();
+    void ListViewSonidosDblClick();
+    void btnEscogerSonidoClick();
+    void btnEliminarSonidoClick();
+    /** Key filters: a key set to null is dropped. */
+    void edtKeyPressSoloNumeros(QChar& key);
+    void edtKeyPressHora(QChar& key);
+    void btnAceptarClick();
+    void btnCancelarClick();
+
+    QTabWidget* PageControl = nullptr;
+    QWidget* TabSheet1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QRadioButton* rbMostrar1 = nullptr;
+    QRadioButton* rbMostrar2 = nullptr;
+    QRadioButton* rbMostrar3 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLineEdit* edtIniTop = nullptr;
+    QCheckBox* chkConectarTodas = nullptr;
+    QCheckBox* chkMinimizarAlTray = nullptr;
+    QLabel* Label3 = nullptr;
+    QLineEdit* edtRefrescar = nullptr;
+    QLabel* Label4 = nullptr;
+    QLineEdit* edtReintentar = nullptr;
+    QCheckBox* chkPipelining = nullptr;
+    QWidget* TabSheet4 = nullptr;
+    QTreeWidget* ListViewSonidos = nullptr;
+    QLineEdit* edtRutaSonido = nullptr;
+    QToolButton* btnEscogerSonido = nullptr;
+    QToolButton* btnEliminarSonido = nullptr;
+    QPushButton* btnAceptar = nullptr;
+    QPushButton* btnCancelar = nullptr;
+
+signals:
+    /** "Aceptar" changed `pipelining`. */
+    void pipeliningChanged(bool on);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QWidget* buildGeneralPage();
+    QWidget* buildSoundsPage();
+    void LoadFromSettings();
+    void FillSoundList();
+    void AddSoundRow(const QString& caption, const QString& path);
+    void setRowSound(QTreeWidgetItem* row, const QString& path);
+    void fitSoundColumns();
+    QTreeWidgetItem* selectedRow() const;
+    void ApplyToSettings();
+    void ApplySounds();
+    /** @short The conversion error box, then the focus into the field. */
+    void refuse(QLineEdit* field, const QString& text);
+
+    TfrmPrincipal* m_main;
+    QString m_initialDir; ///< where the file dialog opens when the row has no sound yet
+};
