@@ -1,0 +1,201 @@
+// The once-a-second timer (re-checks of idle mailboxes, reconnection countdowns) and the tray icon,
+// on the real window with a clock in the test's hand.
+#include <QTabWidget>
+#include <QTest>
+
+#include "AccountWidgets.h"
+#include "FakeMailbox.h"
+#include "UnitPOP3.h"
+#include "UnitQuenmarEncode.h"
+#include "WindowHarness.h"
+
+namespace {
+constexpr double kSecond = 1.0 / 86400.0;
+}
+
+class TestTimers : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<WindowHarness> h;
+    TfrmPrincipal* w = nullptr;
+
+    TAccountTab* connectOne(const QString& user, const QList<FakeMessage>& box = numberedBox(2)) {
+        w->QuickConnect(u"h"_qs, user, EncodePassword(u"p"_qs), 110);
+        serveLogin(h->sockets.last(), box);
+        return w->Tabs.last();
+    }
+    TAccountTab* failOne(const QString& user) {
+        w->QuickConnect(u"h"_qs, user, EncodePassword(u"p"_qs), 110);
+        h->sockets.last()->connectNow();
+        h->sockets.last()->serverSends("-ERR no\r\n");
+        return w->Tabs.last();
+    }
+    void tick(double seconds) {
+        h->now += seconds * kSecond;
+        w->TimerReconexionesTimer();
+    }
+
+private slots:
+    void init() {
+        h = std::make_unique<WindowHarness>();
+        w = &h->open();
+        w->TimerReconexiones.stop(); // the test ticks by hand
+    }
+    void cleanup() { h.reset(); }
+
+    void recheckAfterMoreThanTheInterval() {
+        TAccountTab* tab = connectOne(u"a"_qs);
+        FakeSocket* s = h->sockets.last();
+        tick(300);
+        QCOMPARE(s->takeWritten(), QByteArray());
+        tick(1);
+        QCOMPARE(s->takeWritten(), QByteArray("STAT\r\n"));
+        s->serverSends("+OK 2 2000\r\n");
+        QCOMPARE(tab->POP3->Estado(), 6);
+        QVERIFY(h->sounds.isEmpty());
+        QVERIFY(!w->TimerTray.isActive());
+        tick(300); // the interval counts again from the return to idle
+        QCOMPARE(s->takeWritten(), QByteArray());
+    }
+
+    void noRecheckWhileBusyOrSwitchedOff() {
+        TAccountTab* tab = connectOne(u"a"_qs);
+        FakeSocket* s = h->sockets.last();
+        tab->POP3->EliminarMensajes({u"1"_qs});
+        s->takeWritten();
+        tick(1000);
+        QCOMPARE(s->takeWritten(), QByteArray()); // deleting: state 8
+        s->serverSends("+OK\r\n");
+        tab->POP3->PedirPrimerasLineas(2, 40);
+        s->takeWritten();
+        tick(1000);
+        QCOMPARE(s->takeWritten(), QByteArray()); // reading first lines: state 9
+        s->serverSends("+OK\r\nA: b\r\n\r\n.\r\n");
+        w->Config.segsRechequeoSiConectado = 0;
+        tick(100000);
+        QCOMPARE(s->takeWritten(), QByteArray());
+    }
+
+    void countdownShowsAndReconnects() {
+        TAccountTab* tab = failOne(u"a"_qs);
+        FakeSocket* s = h->sockets.last();
+        QCOMPARE(tab->StatusBar->panelCount(), 2);
+        tick(0.2);
+        QCOMPARE(tab->StatusBar->panelCount(), 3);
+        QCOMPARE(tab->StatusBar->panelText(2), u"Reconexión en 0:10:00"_qs);
+        tick(1);
+        QCOMPARE(tab->StatusBar->panelText(2), u"Reconexión en 0:09:59"_qs);
+        const int opens = s->opens;
+        tick(598.8); // 0.2 s short of the due time
+        QCOMPARE(s->opens, opens);
+        tick(0.3);
+        QCOMPARE(s->opens, opens + 1);
+        QCOMPARE(tab->StatusBar->panelCount(), 2);
+        QCOMPARE(tab->POP3->Estado(), 1);
+        QCOMPARE(tab->ReconnectAt, 0.0);
+        serveLogin(s, numberedBox(1));
+        QCOMPARE(tab->POP3->Estado(), 6);
+    }
+
+    void twoTabsCountDownIndependently() {
+        TAccountTab* first = failOne(u"a"_qs);
+        tick(0.1);
+        tick(100);
+        TAccountTab* second = failOne(u"b"_qs);
+        tick(1);
+        QCOMPARE(first->StatusBar->panelText(2), u"Reconexión en 0:08:19"_qs);
+        QCOMPARE(second->StatusBar->panelText(2), u"Reconexión en 0:10:00"_qs);
+    }
+
+    void countdownSwitchedOffOrLongerThanADay_data() {
+        QTest::addColumn<int>("delay");
+        QTest::addColumn<int>("panels");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("off") << 0 << 2 << QString();
+        QTest::newRow("negative") << -5 << 2 << QString();
+        QTest::newRow("25 hours") << 90000 << 3 << u"Reconexión en 25:00:00"_qs;
+    }
+    void countdownSwitchedOffOrLongerThanADay() {
+        QFETCH(int, delay);
+        QFETCH(int, panels);
+        QFETCH(QString, text);
+        w->Config.segsReconexionSiDesconectado = delay;
+        TAccountTab* tab = failOne(u"a"_qs);
+        tick(0.1);
+        QCOMPARE(tab->StatusBar->panelCount(), panels);
+        QCOMPARE(tab->StatusBar->panelText(2), text);
+    }
+
+    void recheckIntervalOfMoreThanADay() {
+        w->Config.segsRechequeoSiConectado = 100000;
+        connectOne(u"a"_qs);
+        FakeSocket* s = h->sockets.last();
+        tick(99999);
+        QCOMPARE(s->takeWritten(), QByteArray());
+        tick(2);
+        QCOMPARE(s->takeWritten(), QByteArray("STAT\r\n"));
+    }
+
+    // Tray.
+
+    void minimiseGoesToTheTrayOnlyWhenAskedAndAvailable_data() {
+        QTest::addColumn<bool>("setting");
+        QTest::addColumn<bool>("available");
+        QTest::addColumn<bool>("tray");
+        QTest::newRow("setting on") << true << true << true;
+        QTest::newRow("setting off") << false << true << false;
+        QTest::newRow("no notification area") << true << false << false;
+    }
+    void minimiseGoesToTheTrayOnlyWhenAskedAndAvailable() {
+        QFETCH(bool, setting);
+        QFETCH(bool, available);
+        QFETCH(bool, tray);
+        h->trayAvailable = available;
+        w->Config.MinimizarAlTray = setting;
+        w->show();
+        w->showMinimized();
+        QTRY_COMPARE(w->TrayFlag, tray);
+        if (tray) QTRY_VERIFY(!w->isVisible());
+        QCOMPARE(w->TrayImageShown(), tray ? 0 : -1);
+        w->RestoreFromTray();
+        QVERIFY(!w->TrayFlag);
+    }
+
+    void blinkingOnlyAfterAnAnnouncedResult() {
+        h->trayAvailable = true;
+        w->Config.MinimizarAlTray = true;
+        TAccountTab* tab = connectOne(u"a"_qs);
+        w->HandleMinimize();
+        QVERIFY(w->TrayFlag);
+        // A re-check with the same count is not announced: no blinking.
+        tab->POP3->ComprobarDeNuevo();
+        h->sockets.last()->serverSends("+OK 2 2000\r\n");
+        QVERIFY(!w->TimerTray.isActive());
+        // A failure is: blinking starts, even without a sound file.
+        h->sockets.last()->fail(10054);
+        QVERIFY(w->TimerTray.isActive());
+        w->TimerTrayTimer();
+        QCOMPARE(w->TrayImageShown(), 1);
+        w->TimerTrayTimer();
+        QCOMPARE(w->TrayImageShown(), 0);
+        w->RestoreFromTray();
+        QVERIFY(!w->TimerTray.isActive());
+        QCOMPARE(w->TrayImageShown(), -1);
+        w->HandleMinimize(); // hidden again: the plain image until the next result
+        QCOMPARE(w->TrayImageShown(), 0);
+    }
+
+    void leavingFromTheTraySavesAsEveryExit() {
+        h->trayAvailable = true;
+        w->Config.MinimizarAlTray = true;
+        w->Config.iniTop = 45;
+        w->SettingsChanged = true;
+        w->HandleMinimize();
+        w->mnuTraySalirClick();
+        h->close();
+        QVERIFY(h->read(u"Tavelo.ini"_qs).contains("iniTop=45"));
+    }
+};
+
+QTEST_MAIN(TestTimers)
+#include "tst_timers.moc"
