@@ -56,6 +56,12 @@ QByteArray field(QString text) {
 
 class ScanDesktop final : public IDesktop {
 public:
+    /** A certificate that does not verify is accepted only with this SHA-256 fingerprint. */
+    QString trustedFingerprint;
+    std::optional<QString> trustedCertificate(const QString&) override {
+        if (trustedFingerprint.isEmpty()) return std::nullopt;
+        return trustedFingerprint;
+    }
     bool askYesNo(const QString& caption, const QString& text) override {
         printError(caption + u": "_qs + QString(text).replace(u'\r', u' '));
         return false;
@@ -83,7 +89,11 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption userOpt(u"user"_qs, u"User name."_qs, u"name"_qs);
     const QCommandLineOption linesOpt(u"lines"_qs, u"Body lines asked for with each TOP (20)."_qs, u"n"_qs, u"20"_qs);
     const QCommandLineOption logOpt(u"log"_qs, u"Write the dialogue with the server on stderr."_qs);
-    parser.addOptions({hostOpt, portOpt, userOpt, linesOpt, logOpt});
+    const QCommandLineOption trustOpt(
+        u"trust-certificate"_qs,
+        u"Accept a server certificate that does not verify when its SHA-256 fingerprint (hex) is this one."_qs,
+        u"sha256"_qs);
+    parser.addOptions({hostOpt, portOpt, userOpt, linesOpt, logOpt, trustOpt});
     if (!parser.parse(QCoreApplication::arguments())) {
         printError(parser.errorText());
         return Usage;
@@ -97,7 +107,7 @@ int main(int argc, char* argv[]) {
     const int lines = parser.value(linesOpt).toInt(&linesOk);
     if (!parser.isSet(hostOpt) || !parser.isSet(userOpt) || !parser.positionalArguments().isEmpty() || !portOk ||
         port < 1 || port > 65535 || !linesOk || lines < 0) {
-        printError(u"usage: tavelo-scan --host NAME --user NAME [--port N] [--lines N] [--log]"_qs);
+        printError(u"usage: tavelo-scan --host NAME --user NAME [--port N] [--lines N] [--log] [--trust-certificate SHA256]"_qs);
         return Usage;
     }
     const QString host = parser.value(hostOpt);
@@ -114,6 +124,7 @@ int main(int argc, char* argv[]) {
     }
 
     ScanDesktop desktop;
+    desktop.trustedFingerprint = parser.value(trustOpt).remove(u':').toLower();
     TPop3 session(&desktop, QtClientSocket::factory(&desktop));
     session.LineasTop = lines;
 

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QUrl>
+#include <optional>
 
 class AppError;
 
@@ -15,4 +16,14 @@ public:
     virtual void openUrl(const QUrl& url) = 0;
     /** @short An error nobody handled (a host name that cannot be resolved reaches it as ESocketError). */
     virtual void reportUnhandledError(const AppError& error) = 0;
+    /** @short The SHA-256 fingerprint (hex) the user trusted for "host:port", if any. */
+    virtual std::optional<QString> trustedCertificate(const QString& hostPort) {
+        Q_UNUSED(hostPort);
+        return std::nullopt;
+    }
+    /** @short Remembers at once that the user trusts this certificate for "host:port". */
+    virtual void trustCertificate(const QString& hostPort, const QString& sha256) {
+        Q_UNUSED(hostPort);
+        Q_UNUSED(sha256);
+    }
 };

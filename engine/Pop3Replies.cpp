@@ -308,3 +308,47 @@ std::optional<qint64> ParseStatCount(const QString& reply) {
     if (digits == 0) return std::nullopt;
     return v;
 }
+
+// ---------------------------------------------------------------------------------------------------
+// CAPA and UIDL
+
+namespace {
+/** The lines between the status line and the final ".". */
+QList<QStringView> contentLines(const QString& reply) {
+    QList<QStringView> out;
+    qsizetype pos = reply.indexOf(u"\r\n");
+    if (pos < 0) return out;
+    pos += 2;
+    while (pos < reply.size()) {
+        const qsizetype eol = reply.indexOf(u"\r\n", pos);
+        if (eol < 0) break;
+        const QStringView line = QStringView(reply).mid(pos, eol - pos);
+        pos = eol + 2;
+        if (line == u"." && pos >= reply.size()) break;
+        out.append(line);
+    }
+    return out;
+}
+} // namespace
+
+QStringList ParseCapabilities(const QString& reply) {
+    QStringList out;
+    for (QStringView line : contentLines(reply)) {
+        const QStringView name = line.trimmed().split(u' ').value(0);
+        if (!name.isEmpty()) out << name.toString().toUpper();
+    }
+    return out;
+}
+
+std::optional<QList<std::pair<int, QString>>> ParseUidlReply(const QString& reply) {
+    QList<std::pair<int, QString>> out;
+    for (QStringView line : contentLines(reply)) {
+        const qsizetype blank = line.indexOf(u' ');
+        if (blank <= 0) return std::nullopt;
+        const auto num = digitsToInt(line.left(blank));
+        const QStringView uid = line.mid(blank + 1).trimmed();
+        if (!num || uid.isEmpty()) return std::nullopt;
+        out.append({*num, uid.toString()});
+    }
+    return out;
+}

@@ -80,3 +80,10 @@ QString ParseFirstLinesReply(const QString& reply);
 
 /** @short The message count of a positive STAT reply ("+OK 3 1024"), or nothing when it has none. */
 std::optional<qint64> ParseStatCount(const QString& reply);
+
+/** @short The capability names of a positive CAPA reply (RFC 2449), upper case, in order. */
+QStringList ParseCapabilities(const QString& reply);
+
+/** @short The "number unique-id" lines of a positive UIDL reply (RFC 1939, 7); nothing when a line
+ *  is malformed. */
+std::optional<QList<std::pair<int, QString>>> ParseUidlReply(const QString& reply);

@@ -1,5 +1,6 @@
 #include "QtClientSocket.h"
 
+#include <QSslCipher>
 #include <QSslSocket>
 #include <QTimer>
 
@@ -37,17 +38,28 @@ int QtClientSocket::winsockCode(QAbstractSocket::SocketError error) {
     }
 }
 
-void QtClientSocket::open(const QString& host, int port) {
+void QtClientSocket::open(const QString& host, int port, bool encrypted) {
     detach();
     if (host.isEmpty()) throw ESocketError(u"No address specified"_qs);
     const quint64 generation = ++m_generation;
     m_host = host;
     auto* socket = new QSslSocket(this);
     m_socket = socket;
-    connect(socket, &QAbstractSocket::connected, this, [this, generation] {
-        if (generation == m_generation) m_connected = true;
+    connect(socket, &QAbstractSocket::connected, this, [this, generation, encrypted] {
+        if (generation != m_generation) return;
+        m_connected = true;
+        m_tlsInProgress = encrypted; // TLS from the first byte: the handshake starts now
     });
     connect(socket, &QIODevice::readyRead, this, [this, generation] { onReadyRead(generation); });
+    connect(socket, &QSslSocket::encrypted, this, [this, generation] {
+        if (generation != m_generation || !m_socket) return;
+        m_tlsInProgress = false;
+        const QSslCipher cipher = m_socket->sessionCipher();
+        emit this->encrypted(cipher.protocolString(), cipher.name());
+    });
+    // Asked there and then, so that the handshake goes on (or not) with the user's answer.
+    connect(socket, &QSslSocket::sslErrors, this,
+            [this, generation](const QList<QSslError>& errors) { onSslErrors(generation, errors); });
     // Errors can be raised inside connectToHost itself: queue them so that nothing reaches the
     // session before open() has returned.
     connect(
@@ -59,11 +71,50 @@ void QtClientSocket::open(const QString& host, int port) {
         });
         return;
     }
-    socket->connectToHost(host, quint16(port));
+    m_certificateRefused = false;
+    if (encrypted) socket->connectToHostEncrypted(host, quint16(port));
+    else socket->connectToHost(host, quint16(port));
+}
+
+void QtClientSocket::startTls() {
+    if (!m_socket) return;
+    m_tlsInProgress = true;
+    m_certificateRefused = false;
+    m_socket->startClientEncryption();
+}
+
+void QtClientSocket::onSslErrors(quint64 generation, const QList<QSslError>& errors) {
+    if (generation != m_generation || !m_socket) return;
+    const QSslCertificate cert = m_socket->peerCertificate();
+    CertificateInfo info;
+    info.subject = cert.subjectDisplayName();
+    info.issuer = cert.issuerDisplayName();
+    info.validFrom = cert.effectiveDate().toLocalTime().toString(u"dd/MM/yyyy"_qs);
+    info.validTo = cert.expiryDate().toLocalTime().toString(u"dd/MM/yyyy"_qs);
+    info.sha256 = QString::fromLatin1(cert.digest(QCryptographicHash::Sha256).toHex());
+    for (const QSslError& e : errors) info.errors << e.errorString();
+    QPointer<QSslSocket> socket = m_socket;
+    const bool accepted = m_certificateDecision && m_certificateDecision(info);
+    if (!socket || generation != m_generation) return; // closed while the question was open
+    if (accepted) {
+        socket->ignoreSslErrors(errors);
+        return;
+    }
+    // Refused: end it here rather than wait for the socket to notice.
+    m_certificateRefused = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation] {
+            if (generation != m_generation) return;
+            detach();
+            emit tlsFailed(true);
+        },
+        Qt::QueuedConnection);
 }
 
 void QtClientSocket::detach() {
     m_connected = false;
+    m_tlsInProgress = false;
     ++m_generation;
     QSslSocket* socket = m_socket;
     m_socket = nullptr;
@@ -100,6 +151,15 @@ void QtClientSocket::onReadyRead(quint64 generation) {
 
 void QtClientSocket::onError(quint64 generation, QAbstractSocket::SocketError error) {
     if (generation != m_generation) return;
+    if (m_tlsInProgress) {
+        // Whatever breaks the handshake: never a fall-back to clear text.
+        m_tlsInProgress = false;
+        m_connected = false;
+        const bool refused = m_certificateRefused;
+        detach();
+        emit tlsFailed(refused);
+        return;
+    }
     if (error == QAbstractSocket::HostNotFoundError) {
         m_connected = false;
         if (m_desktop) m_desktop->reportUnhandledError(ESocketError(u"Host not found: "_qs + m_host));

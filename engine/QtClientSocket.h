@@ -18,7 +18,8 @@ public:
     explicit QtClientSocket(IDesktop* desktop, QObject* parent = nullptr);
     ~QtClientSocket() override;
 
-    void open(const QString& host, int port) override;
+    void open(const QString& host, int port, bool encrypted = false) override;
+    void startTls() override;
     void close() override;
     void send(const QByteArray& bytes) override;
     bool isActive() const override { return m_connected; }
@@ -32,10 +33,13 @@ private:
     void detach();
     void onReadyRead(quint64 generation);
     void onError(quint64 generation, QAbstractSocket::SocketError error);
+    void onSslErrors(quint64 generation, const QList<class QSslError>& errors);
 
     IDesktop* m_desktop;
     QPointer<QSslSocket> m_socket;
     QString m_host;
     quint64 m_generation = 0;
     bool m_connected = false;
+    bool m_tlsInProgress = false;
+    bool m_certificateRefused = false;
 };

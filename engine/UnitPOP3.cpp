@@ -18,6 +18,9 @@ TPop3::TPop3(IDesktop* desktop, SocketFactory socketFactory, QObject* parent)
     connect(m_socket.get(), &IClientSocket::dataRead, this, &TPop3::onData);
     connect(m_socket.get(), &IClientSocket::socketError, this, &TPop3::onSocketError);
     connect(m_socket.get(), &IClientSocket::hostLookupFailed, this, &TPop3::onHostLookupFailed);
+    connect(m_socket.get(), &IClientSocket::encrypted, this, &TPop3::onEncrypted);
+    connect(m_socket.get(), &IClientSocket::tlsFailed, this, &TPop3::onTlsFailed);
+    m_socket->setCertificateDecision([this](const CertificateInfo& info) { return decideCertificate(info); });
     m_timerNoop.setInterval(0);
     connect(&m_timerNoop, &QTimer::timeout, this, &TPop3::onKeepAlive);
     m_replyTimer.setSingleShot(true);
@@ -55,10 +58,16 @@ void TPop3::openConnection() {
     m_assembler.clear();
     m_pendingNoops = 0;
     m_lookupFailed = false;
+    m_step = Step::Greeting;
+    m_relogin = false;
+    m_encrypted = false;
+    m_capabilities.clear();
+    m_haveUids = false;
     m_lastActivity.start();
     if (!CambiarEstado(EsperandoSaludo, u"Conectando con "_qs + m_conexion.Servidor + u"..."_qs)) return;
     try {
-        m_socket->open(m_conexion.Servidor, m_conexion.Puerto);
+        // Port 995 is POP3 over TLS from the first byte (RFC 8314).
+        m_socket->open(m_conexion.Servidor, m_conexion.Puerto, m_conexion.Puerto == m_implicitTlsPort);
     } catch (const ESocketError&) {
         // No attempt is running: the session waits in state 1 for the window to give up on it.
         onHostLookupFailed();
@@ -87,11 +96,38 @@ void TPop3::closeSocket() {
     m_assembler.clear();
     m_pendingNoops = 0;
     m_replyTimer.stop();
+    m_step = Step::None;
+    m_relogin = false;
+    m_encrypted = false;
 }
 
 void TPop3::ComprobarDeNuevo() {
+    const bool idle = m_estado == Conectado && m_socket->isActive();
     if (!CambiarEstado(Comprobando, u"Comprobando de nuevo la cuenta..."_qs)) return;
-    (void)EnviarComando(u"STAT"_qs);
+    // A server counts the mailbox once, at login: only a fresh login sees new mail. With deletions
+    // pending that would commit them, so the open session is asked instead.
+    if (!idle || m_deletionPending) {
+        (void)EnviarComando(u"STAT"_qs);
+        return;
+    }
+    if (m_capabilities.contains(u"UIDL"_qs) && !m_haveUids) {
+        // What the rows stand for, to compare with what the fresh login finds.
+        m_step = Step::OldUidl;
+        (void)EnviarComando(u"UIDL"_qs);
+        return;
+    }
+    beginRelogin();
+}
+
+void TPop3::beginRelogin() {
+    if (!EnviarComando(u"QUIT"_qs)) return;
+    closeSocket();
+    m_relogin = true;
+    m_step = Step::Greeting;
+    m_lookupFailed = false;
+    m_lastActivity.start();
+    armReplyTimer();
+    m_socket->open(m_conexion.Servidor, m_conexion.Puerto, m_conexion.Puerto == m_implicitTlsPort);
 }
 
 bool TPop3::Restaurar() {
@@ -226,9 +262,7 @@ void TPop3::onData(const QByteArray& bytes) {
             DesconexionForzada(u"Respuesta no válida del Servidor : "_qs + m_conexion.Servidor);
             return;
         }
-        const bool multiLine = m_pendingNoops == 0 &&
-                               (m_estado == Listando || m_estado == LeyendoCabeceras ||
-                                m_estado == LeyendoPrimerasLineas);
+        const bool multiLine = m_pendingNoops == 0 && expectsMultiLine();
         const auto reply = m_assembler.takeReply(multiLine ? ReplyAssembler::Framing::MultiLineIfPositive
                                                            : ReplyAssembler::Framing::SingleLine);
         if (!reply) break;
@@ -241,25 +275,24 @@ void TPop3::onData(const QByteArray& bytes) {
     if (self) armReplyTimer();
 }
 
+bool TPop3::expectsMultiLine() const {
+    switch (m_step) {
+    case Step::Capa:
+    case Step::CapaAfterTls:
+    case Step::OldUidl:
+    case Step::NewUidl:
+        return true;
+    case Step::None:
+        return m_estado == Listando || m_estado == LeyendoCabeceras || m_estado == LeyendoPrimerasLineas;
+    default:
+        return false;
+    }
+}
+
 void TPop3::handleReply(const QString& reply) {
+    if (m_step != Step::None) return handleLoginStep(reply);
     const bool positive = reply.startsWith(u'+');
     switch (m_estado) {
-    case EsperandoSaludo:
-        if (!positive) return DesconexionForzada(u"Conexión no aceptada"_qs);
-        if (CambiarEstado(EnviadoUser, u"Enviando comando USER"_qs))
-            (void)EnviarComando(u"USER "_qs + m_conexion.Usuario);
-        return;
-    case EnviadoUser:
-        if (!positive) return DesconexionForzada(u"Comando USER no aceptado"_qs);
-        if (CambiarEstado(EnviadoPass, u"Enviando comando PASS"_qs))
-            (void)EnviarComando(u"PASS "_qs + m_conexion.Password);
-        return;
-    case EnviadoPass:
-        if (!positive) return DesconexionForzada(u"Combinación USER/PASS no válida"_qs);
-        if (!CambiarEstado(Listando, u"Enviando comando LIST"_qs) || !EnviarComando(u"LIST"_qs)) return;
-        m_bytesTotales = 0;
-        (void)VaciarMensajes();
-        return;
     case Listando:
         return handleListReply(reply);
     case LeyendoCabeceras:
@@ -269,6 +302,7 @@ void TPop3::handleReply(const QString& reply) {
             (void)CambiarEstado(Conectado, connectedText());
             return;
         }
+        m_deletionPending = false;
         if (!CambiarEstado(Listando, u"Enviando comando LIST"_qs) || !EnviarComando(u"LIST"_qs)) return;
         if (!VaciarMensajes()) return;
         m_bytesTotales = 0;
@@ -286,6 +320,148 @@ void TPop3::handleReply(const QString& reply) {
     default:
         return; // idle: keep-alive answers and unprompted lines are only shown
     }
+}
+
+QString TPop3::refusalReason(const QString& reply, const QString& fallback) const {
+    // Response codes (RFC 2449, 8; RFC 3206): a locked mailbox or a wait is not a wrong password.
+    const QString code = reply.mid(4).trimmed().toUpper();
+    const QString& server = m_conexion.Servidor;
+    if (code.startsWith(u"[IN-USE]")) return u"Buzón bloqueado por otra sesión : "_qs + server;
+    if (code.startsWith(u"[LOGIN-DELAY]")) return u"Espere antes de volver a conectar : "_qs + server;
+    if (code.startsWith(u"[SYS/TEMP]")) return u"Problema temporal del servidor : "_qs + server;
+    return fallback;
+}
+
+void TPop3::askCapabilities() {
+    m_step = m_encrypted && m_step == Step::Handshake ? Step::CapaAfterTls : Step::Capa;
+    if (!m_relogin && !CambiarEstado(ConsultandoCapacidades, u"Consultando capacidades del servidor"_qs)) return;
+    (void)EnviarComando(u"CAPA"_qs);
+}
+
+void TPop3::sendUser() {
+    m_step = Step::User;
+    if (!m_relogin && !CambiarEstado(EnviadoUser, u"Enviando comando USER"_qs)) return;
+    (void)EnviarComando(u"USER "_qs + m_conexion.Usuario);
+}
+
+void TPop3::handleLoginStep(const QString& reply) {
+    const bool positive = reply.startsWith(u'+');
+    switch (m_step) {
+    case Step::Greeting:
+        if (!positive) return DesconexionForzada(u"Conexión no aceptada"_qs);
+        return askCapabilities();
+    case Step::Capa:
+    case Step::CapaAfterTls: {
+        // A server without CAPA answers "-ERR": it has no capabilities to offer.
+        const bool afterTls = m_step == Step::CapaAfterTls;
+        m_capabilities = positive ? ParseCapabilities(reply) : QStringList();
+        if (!afterTls && !m_encrypted && m_capabilities.contains(u"STLS"_qs)) {
+            // The password never travels in clear where the server offers encryption (RFC 2595).
+            m_step = Step::Stls;
+            if (!m_relogin && !CambiarEstado(IniciandoConexionSegura, u"Iniciando conexión segura"_qs)) return;
+            (void)EnviarComando(u"STLS"_qs);
+            return;
+        }
+        return sendUser();
+    }
+    case Step::Stls:
+        if (!positive) return DesconexionForzada(u"Conexión segura fallida : "_qs + m_conexion.Servidor);
+        m_step = Step::Handshake;
+        // Anything the server sent after its answer is not to be trusted: it came before encryption.
+        m_assembler.clear();
+        m_socket->startTls();
+        return;
+    case Step::Handshake:
+        return; // nothing can come in clear now
+    case Step::User:
+        if (!positive) return DesconexionForzada(refusalReason(reply, u"Comando USER no aceptado"_qs));
+        m_step = Step::Pass;
+        if (!m_relogin && !CambiarEstado(EnviadoPass, u"Enviando comando PASS"_qs)) return;
+        (void)EnviarComando(u"PASS "_qs + m_conexion.Password);
+        return;
+    case Step::Pass:
+        if (!positive) return DesconexionForzada(refusalReason(reply, u"Combinación USER/PASS no válida"_qs));
+        m_deletionPending = false;
+        if (!m_relogin) {
+            m_step = Step::None;
+            m_haveUids = false;
+            if (!CambiarEstado(Listando, u"Enviando comando LIST"_qs) || !EnviarComando(u"LIST"_qs)) return;
+            m_bytesTotales = 0;
+            (void)VaciarMensajes();
+            return;
+        }
+        m_haveNewUids = false;
+        m_step = m_capabilities.contains(u"UIDL"_qs) ? Step::NewUidl : Step::Stat;
+        (void)EnviarComando(m_step == Step::NewUidl ? u"UIDL"_qs : u"STAT"_qs);
+        return;
+    case Step::OldUidl: {
+        const auto uids = positive ? ParseUidlReply(reply) : std::nullopt;
+        m_haveUids = uids.has_value();
+        m_uids = uids.value_or(QList<std::pair<int, QString>>());
+        return beginRelogin();
+    }
+    case Step::NewUidl: {
+        const auto uids = positive ? ParseUidlReply(reply) : std::nullopt;
+        m_haveNewUids = uids.has_value();
+        m_newUids = uids.value_or(QList<std::pair<int, QString>>());
+        m_step = Step::Stat;
+        (void)EnviarComando(u"STAT"_qs);
+        return;
+    }
+    case Step::Stat: {
+        m_step = Step::None;
+        m_relogin = false;
+        const auto count = positive ? ParseStatCount(reply) : std::nullopt;
+        // Unchanged only when the unique ids say so: without them, numbers from the earlier login
+        // may name other messages now, so the mailbox is listed again.
+        const bool unchanged = count && *count == m_mensajes.size() && m_haveUids && m_haveNewUids &&
+                               m_uids == m_newUids;
+        m_uids = m_newUids;
+        m_haveUids = m_haveNewUids;
+        if (unchanged) (void)CambiarEstado(Conectado, connectedText());
+        else startListing();
+        return;
+    }
+    case Step::None:
+        return;
+    }
+}
+
+void TPop3::onEncrypted(const QString& protocol, const QString& cipher) {
+    QPointer<TPop3> self(this);
+    m_encrypted = true;
+    m_lastActivity.start();
+    emit OnConexionCifrada(this, protocol, cipher);
+    if (self && m_step == Step::Handshake) askCapabilities();
+}
+
+void TPop3::onTlsFailed(bool certificateRefused) {
+    if (m_estado == Desconectado) return;
+    DesconexionForzada((certificateRefused ? u"Certificado no válido : "_qs : u"Conexión segura fallida : "_qs) +
+                       m_conexion.Servidor);
+}
+
+bool TPop3::decideCertificate(const CertificateInfo& info) {
+    const QString key = m_conexion.Servidor + u':' + QString::number(m_conexion.Puerto);
+    const auto remembered = m_desktop ? m_desktop->trustedCertificate(key) : std::nullopt;
+    if (remembered && remembered->compare(info.sha256, Qt::CaseInsensitive) == 0) return true;
+    if (!m_desktop) return false;
+    const QString head =
+        remembered ? u"El certificado del servidor %1 ha cambiado desde la última vez que lo aceptó."_qs.arg(key)
+                   : u"No se puede verificar el certificado del servidor %1."_qs.arg(key);
+    const QString text = head + u"\r\rSujeto: "_qs + info.subject + u"\rEmisor: "_qs + info.issuer +
+                         u"\rVálido desde el "_qs + info.validFrom + u" hasta el "_qs + info.validTo +
+                         u"\rHuella SHA-256: "_qs + info.sha256 + u"\r\rMotivos:\r"_qs + info.errors.join(u'\r') +
+                         u"\r\r¿Desea confiar en este certificado para este servidor?"_qs;
+    // No time limit while the user reads.
+    m_replyTimer.stop();
+    QPointer<TPop3> self(this);
+    const bool yes = m_desktop->askYesNo(u"Certificado no verificado"_qs, text);
+    if (!self) return false;
+    m_lastActivity.start();
+    armReplyTimer();
+    if (yes) m_desktop->trustCertificate(key, info.sha256.toLower());
+    return yes;
 }
 
 void TPop3::handleListReply(const QString& reply) {
@@ -353,6 +529,7 @@ void TPop3::handleDeleteReply(bool positive) {
         (void)CambiarEstado(Conectado, connectedText());
         return;
     }
+    m_deletionPending = true;
     QPointer<TPop3> self(this);
     emit OnMensajeBorrado(this, m_mensajeBorrando);
     if (!self) return;
@@ -428,6 +605,10 @@ void TPop3::onSocketError(int code) {
 }
 
 void TPop3::onHostLookupFailed() {
+    if (m_relogin) {
+        DesconexionForzada(u"Servidor no encontrado : "_qs + m_conexion.Servidor);
+        return;
+    }
     // The session stays in state 1, not active; the window's sweep ends it.
     m_lookupFailed = true;
     m_replyTimer.stop();

@@ -63,6 +63,8 @@ public:
         Borrando = 8,
         LeyendoPrimerasLineas = 9,
         Comprobando = 10,
+        ConsultandoCapacidades = 11, ///< CAPA
+        IniciandoConexionSegura = 12, ///< STLS and the TLS handshake
     };
 
     TPop3(IDesktop* desktop, SocketFactory socketFactory, QObject* parent = nullptr);
@@ -108,6 +110,8 @@ public:
     void setMaxReplyBytes(qint64 bytes) { m_maxReplyBytes = bytes; }
     /** @short The clock read for connection times (days since 30 December 1899). */
     void setClock(std::function<double()> now) { m_now = std::move(now); }
+    /** @short The port that means POP3 over TLS from the first byte (995). */
+    void setImplicitTlsPort(int port) { m_implicitTlsPort = port; }
     /** @short Keep-alive period (60 s). */
     void setKeepAliveInterval(int milliseconds) {
         m_keepAliveMs = milliseconds;
@@ -124,6 +128,8 @@ signals:
     void OnMensajeBorrado(TPop3* sender, int num);
     void OnVaciarListaMensajes(TPop3* sender);
     void OnConexionCompletada(TPop3* sender);
+    /** The connection is encrypted now (TLS from the first byte, or after STLS). */
+    void OnConexionCifrada(TPop3* sender, const QString& protocol, const QString& cipher);
 
 private:
     // Each returns false when a handler of the event it raised destroyed the session.
@@ -141,6 +147,15 @@ private:
     void onReplyTimer();
     void armReplyTimer();
     void handleReply(const QString& reply);
+    void handleLoginStep(const QString& reply);
+    void askCapabilities();
+    void sendUser();
+    void beginRelogin();
+    void onEncrypted(const QString& protocol, const QString& cipher);
+    void onTlsFailed(bool certificateRefused);
+    bool decideCertificate(const CertificateInfo& info);
+    bool expectsMultiLine() const;
+    QString refusalReason(const QString& reply, const QString& fallback) const;
     void handleListReply(const QString& reply);
     void handleHeaderReply(const QString& reply);
     void handleDeleteReply(bool positive);
@@ -174,8 +189,21 @@ private:
     int m_pendingNoops = 0;
     bool m_lookupFailed = false;
 
+    // Login, also the silent fresh login of a re-check.
+    enum class Step { None, Greeting, Capa, Stls, Handshake, CapaAfterTls, User, Pass, OldUidl, NewUidl, Stat };
+    Step m_step = Step::None;
+    bool m_relogin = false;        ///< a fresh login inside a re-check: no state events for it
+    bool m_encrypted = false;
+    bool m_deletionPending = false; ///< a DELE was accepted since login or the last RSET
+    QStringList m_capabilities;
+    QList<std::pair<int, QString>> m_uids; ///< UIDL of the login the rows come from
+    bool m_haveUids = false;
+    QList<std::pair<int, QString>> m_newUids;
+    bool m_haveNewUids = false;
+
     int m_replyTimeoutMs = 60000;
     qint64 m_maxReplyBytes = qint64(64) * 1024 * 1024;
     int m_keepAliveMs = 60000;
+    int m_implicitTlsPort = 995;
     std::function<double()> m_now;
 };

@@ -121,10 +121,11 @@ private slots:
         h->boxAnswer = QMessageBox::Ok;
         h->whileBoxOpen = [&] { tab->POP3->ComprobarDeNuevo(); }; // a re-check starts under the box
         w->btnRestaurarClick();
-        QCOMPARE(s->takeWritten(), QByteArray("STAT\r\n"));
+        QCOMPARE(s->takeWritten(), QByteArray("UIDL\r\n"));
         QTest::qWait(250);
         QCOMPARE(s->takeWritten(), QByteArray());
-        s->serverSends("+OK 2 2000\r\n");
+        serveRecheck(s, numberedBox(2), numberedBox(2));
+        s->takeWritten();
         QTRY_COMPARE(s->written, QByteArray("RSET\r\n"));
     }
 
@@ -240,7 +241,7 @@ private slots:
         w->QuickConnect(u"g"_qs, u"b"_qs, EncodePassword(u"p"_qs), 110);
         FakeSocket* other = h->sockets.last();
         other->connectNow();
-        for (const QByteArray& r : {QByteArray("+OK\r\n"), QByteArray("+OK\r\n"), QByteArray("+OK\r\n"),
+        for (const QByteArray& r : {QByteArray("+OK\r\n"), QByteArray("-ERR\r\n"), QByteArray("+OK\r\n"), QByteArray("+OK\r\n"),
                                     listReply(numberedBox(2)), topReply(numberedBox(2)[0])})
             other->serverSends(r);
         other->takeWritten();
@@ -262,7 +263,7 @@ private slots:
         // While the first question is open, a re-check finds another mailbox: message 3 is now other mail.
         h->whileBoxOpen = [&] {
             tab->POP3->ComprobarDeNuevo();
-            s->serverSends("+OK 4 4000\r\n");
+            serveRecheck(s, {{"spam@x", "1"}, {"ok@x", "2"}, {"spam@x", "3"}}, numberedBox(4));
             s->serverSends(listReply(numberedBox(4)));
             for (const FakeMessage& m : numberedBox(4)) s->serverSends(topReply(m));
             s->takeWritten();

@@ -13,6 +13,7 @@
 #include "StyledTextView.h"
 #include "UnitPOP3.h"
 #include "UnitQuenmarEncode.h"
+#include "FakeMailbox.h"
 #include "WindowHarness.h"
 
 namespace {
@@ -33,6 +34,7 @@ QByteArray accountsFile(const QList<QStringList>& records) {
 void loginToTwo(FakeSocket* s) {
     s->connectNow();
     s->serverSends("+OK ready\r\n");
+    s->serverSends("-ERR\r\n"); // no CAPA
     s->serverSends("+OK\r\n");
     s->serverSends("+OK\r\n");
     s->serverSends("+OK 2 messages\r\n1 1234\r\n2 65536\r\n.\r\n");
@@ -147,6 +149,10 @@ private slots:
         FakeSocket* s = h->sockets.last();
         s->connectNow();
         s->serverSends("+OK ready\r\n");
+        QCOMPARE(s->takeWritten(), QByteArray("CAPA\r\n"));
+        QCOMPARE(tab->StatusBar->panelText(0), u"Conectando..."_qs);
+        QCOMPARE(tab->StatusBar->panelText(1), u"Consultando capacidades del servidor"_qs);
+        s->serverSends("+OK\r\nUSER\r\n.\r\n");
         QCOMPARE(s->takeWritten(), QByteArray("USER ana\r\n"));
         QCOMPARE(tab->StatusBar->panelText(1), u"Enviando comando USER"_qs);
         s->serverSends("+OK\r\n");
@@ -178,6 +184,7 @@ private slots:
             expected << std::pair{C, u" "_qs} << std::pair{C, u"> "_qs + c} << std::pair{C, u" "_qs};
             for (const QString& line : reply) expected << std::pair{S, line};
         };
+        command(u"CAPA"_qs, {u"+OK"_qs, u"USER"_qs, u"."_qs});
         command(u"USER ana"_qs, {u"+OK"_qs});
         command(u"PASS (\u00B7\u00B7\u00B7)"_qs, {u"+OK"_qs});
         command(u"LIST"_qs, {u"+OK 2 messages"_qs, u"1 1234"_qs, u"2 65536"_qs, u"."_qs});
@@ -205,30 +212,35 @@ private slots:
         QCOMPARE(v->paragraphText(1), u"ady"_qs);
     }
 
-    void recheckWithTheSameCountIsSilent() {
+    void recheckWithTheSameMailboxIsSilent() {
         const QString mail = h->soundFile(u"si.wav"_qs);
         TfrmPrincipal& w = h->open();
         w.Config.wavSiTieneMensajes = mail;
         w.QuickConnect(u"h"_qs, u"u"_qs, EncodePassword(u"p"_qs), 110);
         FakeSocket* s = h->sockets.last();
-        loginToTwo(s);
+        const QList<FakeMessage> box = numberedBox(2);
+        serveLogin(s, box);
         QCOMPARE(h->sounds.size(), 1);
         TAccountTab* tab = w.Tabs.first();
         const double activity = tab->LastActivity;
         h->now += 1;
         w.btnRefrescarClick();
         QCOMPARE(imageOf(w, tab), 1);
-        s->serverSends("+OK 2 66770\r\n");
+        serveRecheck(s, box, box);
+        // A fresh login sees new mail; its steps stay inside the re-check, so the rows stay.
+        QCOMPARE(s->takeWritten(), QByteArray("UIDL\r\nQUIT\r\nCAPA\r\nUSER u\r\nPASS p\r\nUIDL\r\nSTAT\r\n"));
         QCOMPARE(imageOf(w, tab), 2);
         QCOMPARE(h->sounds.size(), 1);
         QCOMPARE(tab->ListView->rowCount(), 2);
         QCOMPARE(tab->LastActivity, activity + 1);
-        // A changed count lists again and is announced.
+        // New mail lists again and is announced.
+        const QList<FakeMessage> more = numberedBox(3);
         w.btnRefrescarClick();
-        s->serverSends("+OK 3 70000\r\n");
-        s->serverSends("+OK\r\n1 1\r\n.\r\n");
-        s->serverSends(kTop1);
-        QCOMPARE(tab->ListView->rowCount(), 1);
+        serveRecheck(s, box, more, false);
+        QVERIFY(s->takeWritten().endsWith("STAT\r\nLIST\r\n"));
+        s->serverSends(listReply(more));
+        for (const FakeMessage& m : more) s->serverSends(topReply(m));
+        QCOMPARE(tab->ListView->rowCount(), 3);
         QCOMPARE(h->sounds.size(), 2);
     }
 
@@ -239,13 +251,12 @@ private slots:
         w.mnuConectarConectarTodasClick();
         QCOMPARE(w.Tabs.size(), 2);
         QCOMPARE(w.Page95Control->currentIndex(), 1);
-        loginToTwo(h->sockets[0]);
-        h->sockets[0]->takeWritten();
+        serveLogin(h->sockets[0], numberedBox(1));
         h->sockets[1]->takeWritten();
         w.mnuConectarConectarTodasClick();
         QCOMPARE(w.Tabs.size(), 2);
-        QCOMPARE(h->sockets[0]->takeWritten(), QByteArray("STAT\r\n"));
-        QCOMPARE(h->sockets[1]->takeWritten(), QByteArray()); // busy: left alone
+        QCOMPARE(h->sockets[0]->takeWritten(), QByteArray("UIDL\r\n")); // the re-check begins
+        QCOMPARE(h->sockets[1]->takeWritten(), QByteArray());         // busy: left alone
     }
 
     void failuresTurnTheTabRed_data() {
@@ -253,7 +264,7 @@ private slots:
         QTest::addColumn<QList<QByteArray>>("replies");
         QTest::addColumn<QString>("reason");
         QTest::addColumn<bool>("hostBox");
-        QTest::newRow("wrong password") << 0 << QList<QByteArray>{"+OK\r\n", "+OK\r\n", "-ERR [AUTH] no\r\n"}
+        QTest::newRow("wrong password") << 0 << QList<QByteArray>{"+OK\r\n", "-ERR\r\n", "+OK\r\n", "-ERR [AUTH] no\r\n"}
                                         << u"Combinación USER/PASS no válida"_qs << false;
         QTest::newRow("refused") << 10061 << QList<QByteArray>{} << u"Conexión no permitida : h"_qs << true;
         QTest::newRow("reset") << 10054 << QList<QByteArray>{"+OK\r\n"} << u"Conexión cerrada por el Servidor : h"_qs

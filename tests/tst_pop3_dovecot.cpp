@@ -1,6 +1,8 @@
 // The session and the command-line scanner against a real Dovecot: real replies, real framing,
 // real DELE, RSET and QUIT, refused logins, closed ports and names that do not resolve.
 #include <QProcess>
+#include <QSslCertificate>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
 
@@ -59,8 +61,20 @@ class TestPop3Dovecot : public QObject {
     }
     QString scanner() const { return QString::fromUtf8(TAVELO_BINARY_DIR) + u"/bin/tavelo-scan"_qs; }
 
+    QString fixtureFingerprint() const {
+        const QList<QSslCertificate> certs = QSslCertificate::fromPath(fx.certificatePath());
+        return certs.isEmpty() ? QString() : QString::fromLatin1(certs.first().digest(QCryptographicHash::Sha256).toHex());
+    }
+    QStringList scanArgs(const QString& user) const {
+        return {u"--host"_qs, fx.host(), u"--port"_qs, QString::number(fx.pop3Port()), u"--user"_qs, user,
+                u"--trust-certificate"_qs, fixtureFingerprint()};
+    }
+
 private slots:
-    void initTestCase() { TAVELO_REQUIRE_DOVECOT(fx); }
+    void initTestCase() {
+        TAVELO_REQUIRE_DOVECOT(fx);
+        desktop.answer = true; // the fixture's own self-signed certificate is trusted when asked
+    }
 
     void listsEveryMessageAsGenerated() {
         auto s = newSession();
@@ -167,13 +181,91 @@ private slots:
         QVERIFY(!s->Activo());
     }
 
+    void plainPortUpgradesWithStls() {
+        auto s = newSession();
+        SessionRecorder rec(*s);
+        QSignalSpy encrypted(s.get(), &TPop3::OnConexionCifrada);
+        QVERIFY(listMailbox(*s, u"vacio"_qs));
+        const QStringList e = rec.events;
+        QVERIFY(e.indexOf(u"send STLS"_qs) >= 0);
+        QVERIFY(e.indexOf(u"send STLS"_qs) < e.indexOf(u"send USER vacio"_qs));
+        QCOMPARE(encrypted.size(), 1);
+        QVERIFY(encrypted[0][1].toString().startsWith(u"TLS"_qs));
+    }
+
+    void tlsPortAsksAboutTheCertificateOnce() {
+        FakeDesktop own;
+        auto session = [&] {
+            auto s = std::make_unique<TPop3>(&own, QtClientSocket::factory(&own));
+            s->setReplyTimeout(kWaitMs);
+            s->setImplicitTlsPort(fx.pop3sPort());
+            return s;
+        };
+        const QString key = fx.host() + u':' + QString::number(fx.pop3sPort());
+        auto s = session();
+        SessionRecorder rec(*s);
+        own.answer = false;
+        s->Conectar(fx.host(), fx.pop3sPort(), u"vacio"_qs, fx.password(u"vacio"_qs));
+        QVERIFY(waitIdle(*s));
+        QCOMPARE(rec.events.last(), u"forzada Certificado no válido : "_qs + fx.host());
+        QCOMPARE(own.questions.size(), 1);
+        QVERIFY(own.questions[0].contains(fixtureFingerprint()));
+        own.answer = true;
+        s->Conectar(fx.host(), fx.pop3sPort(), u"vacio"_qs, fx.password(u"vacio"_qs));
+        QVERIFY(waitIdle(*s) && s->Estado() == TPop3::Conectado);
+        QCOMPARE(own.trusted.value(key), fixtureFingerprint());
+        s->Conectar(fx.host(), fx.pop3sPort(), u"vacio"_qs, fx.password(u"vacio"_qs));
+        QVERIFY(waitIdle(*s) && s->Estado() == TPop3::Conectado);
+        QCOMPARE(own.questions.size(), 2); // remembered
+        own.trusted[key] = u"00"_qs.repeated(32); // another certificate was trusted before
+        s->Conectar(fx.host(), fx.pop3sPort(), u"vacio"_qs, fx.password(u"vacio"_qs));
+        QVERIFY(waitIdle(*s));
+        QCOMPARE(own.questions.size(), 3);
+        QVERIFY(own.questions[2].contains(u"ha cambiado"_qs));
+    }
+
+    void recheckSeesNewMailAndMailDeletedElsewhere() {
+        const QString user = u"scratch3"_qs;
+        auto s = newSession();
+        QVERIFY(listMailbox(*s, user));
+        const int count = s->NumMensajes();
+        QVERIFY2(fx.deliver(user, "From: nuevo@example.es\nSubject: Recien llegado\n\nHola\n"), qPrintable(fx.lastError()));
+        s->ComprobarDeNuevo();
+        QVERIFY(QTest::qWaitFor([&] { return s->Estado() == TPop3::Conectado && s->NumMensajes() == count + 1; }, kWaitMs));
+        QCOMPARE(s->MensajePorNumero(count + 1).Cabecera.Subj, u"Recien llegado"_qs);
+        // Another client deletes message 1: the numbers shift, so the mailbox is listed again.
+        auto other = newSession();
+        QVERIFY(listMailbox(*other, user));
+        other->EliminarMensajes({u"1"_qs});
+        QVERIFY(waitIdle(*other));
+        other->Desconectar();
+        const QString secondSubject = s->MensajePorNumero(2).Cabecera.Subj;
+        QVERIFY(QTest::qWaitFor([&] {
+            s->ComprobarDeNuevo();
+            return waitIdle(*s) && s->NumMensajes() == count;
+        }, kWaitMs));
+        QCOMPARE(s->MensajePorNumero(1).Cabecera.Subj, secondSubject);
+        s->Desconectar();
+        QVERIFY2(fx.resetMailbox(user), qPrintable(fx.lastError()));
+    }
+
+    void lockedMailboxSaysSo() {
+        auto holder = newSession();
+        QVERIFY(listMailbox(*holder, u"bloqueo"_qs));
+        auto s = newSession();
+        SessionRecorder rec(*s);
+        QVERIFY(!listMailbox(*s, u"bloqueo"_qs));
+        QCOMPARE(rec.events.last(), u"forzada Buzón bloqueado por otra sesión : "_qs + fx.host());
+        holder->Desconectar();
+        QVERIFY(QTest::qWaitFor([&] { return listMailbox(*s, u"bloqueo"_qs); }, kWaitMs));
+    }
+
     void scannerPrintsTheListing() {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"TAVELO_PASSWORD"_qs, fx.password(u"ana"_qs));
         p.setProcessEnvironment(env);
-        p.start(scanner(), {u"--host"_qs, fx.host(), u"--port"_qs, QString::number(fx.pop3Port()), u"--user"_qs,
-                            u"ana"_qs, u"--log"_qs});
+        p.start(scanner(), scanArgs(u"ana"_qs) << u"--log"_qs);
         QVERIFY(p.waitForFinished(kWaitMs));
         QCOMPARE(p.exitCode(), 0);
         const QStringList lines = QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
@@ -189,6 +281,7 @@ private slots:
         }
         const QString log = QString::fromUtf8(p.readAllStandardError());
         QVERIFY(log.contains(u"> PASS (\u00B7\u00B7\u00B7)"_qs));
+        QVERIFY(log.indexOf(u"> STLS"_qs) < log.indexOf(u"> USER"_qs));
         QVERIFY(!log.contains(fx.password(u"ana"_qs)));
     }
 
@@ -215,7 +308,8 @@ private slots:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"TAVELO_PASSWORD"_qs, password);
         p.setProcessEnvironment(env);
-        QStringList all{u"--host"_qs, fx.host(), u"--port"_qs, QString::number(fx.pop3Port())};
+        QStringList all{u"--host"_qs, fx.host(), u"--port"_qs, QString::number(fx.pop3Port()), u"--trust-certificate"_qs,
+                        fixtureFingerprint()};
         p.start(scanner(), all + args);
         QVERIFY(p.waitForFinished(kWaitMs));
         QCOMPARE(p.exitCode(), code);

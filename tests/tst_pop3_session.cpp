@@ -30,7 +30,8 @@ struct Step {
 // Login to a three-message mailbox, the header pass, and first lines of message 2.
 QList<Step> recordedConversation() {
     return {
-        {"+OK Dovecot ready.\r\n", "USER ana\r\n"},
+        {"+OK Dovecot ready.\r\n", "CAPA\r\n"},
+        {"+OK\r\nTOP\r\nUIDL\r\nUSER\r\n.\r\n", "USER ana\r\n"},
         {"+OK\r\n", "PASS secreto\r\n"},
         {"+OK Logged in.\r\n", "LIST\r\n"},
         {"+OK 3 messages:\r\n1 120\r\n2 4800\r\n3 77\r\n.\r\n", "TOP 1 20\r\n"},
@@ -89,6 +90,8 @@ private slots:
                                   u"estado 0 Desconectado"_qs,
                                   u"estado 1 Conectando con pop.example.es..."_qs,
                                   u"vaciar"_qs,
+                                  u"estado 11 Consultando capacidades del servidor"_qs,
+                                  u"send CAPA"_qs,
                                   u"estado 2 Enviando comando USER"_qs,
                                   u"send USER ana"_qs,
                                   u"estado 3 Enviando comando PASS"_qs,
@@ -129,7 +132,7 @@ private slots:
 
     void emptyMailboxCompletesWithoutTop() {
         connectTo();
-        play({{"+OK\r\n", "USER ana\r\n"}, {"+OK\r\n", "PASS secreto\r\n"}, {"+OK\r\n", "LIST\r\n"},
+        play({{"+OK\r\n", "CAPA\r\n"}, {"-ERR\r\n", "USER ana\r\n"}, {"+OK\r\n", "PASS secreto\r\n"}, {"+OK\r\n", "LIST\r\n"},
               {"+OK 0 messages\r\n.\r\n", ""}},
              whole);
         const QStringList events = rec->take();
@@ -141,17 +144,17 @@ private slots:
         QTest::addColumn<QList<QByteArray>>("replies");
         QTest::addColumn<QString>("reason");
         QTest::newRow("greeting") << QList<QByteArray>{"-ERR go away\r\n"} << u"Conexión no aceptada"_qs;
-        QTest::newRow("USER") << QList<QByteArray>{"+OK\r\n", "-ERR\r\n"} << u"Comando USER no aceptado"_qs;
-        QTest::newRow("PASS") << QList<QByteArray>{"+OK\r\n", "+OK\r\n", "-ERR [AUTH] no\r\n"}
+        QTest::newRow("USER") << QList<QByteArray>{"+OK\r\n", "-ERR\r\n", "-ERR\r\n"} << u"Comando USER no aceptado"_qs;
+        QTest::newRow("PASS") << QList<QByteArray>{"+OK\r\n", "-ERR\r\n", "+OK\r\n", "-ERR [AUTH] no\r\n"}
                               << u"Combinación USER/PASS no válida"_qs;
-        QTest::newRow("LIST") << QList<QByteArray>{"+OK\r\n", "+OK\r\n", "+OK\r\n", "-ERR\r\n"}
+        QTest::newRow("LIST") << QList<QByteArray>{"+OK\r\n", "-ERR\r\n", "+OK\r\n", "+OK\r\n", "-ERR\r\n"}
                               << u"Comando LIST fallido"_qs;
         QTest::newRow("LIST line with letters")
-            << QList<QByteArray>{"+OK\r\n", "+OK\r\n", "+OK\r\n", "+OK\r\n1 12a\r\n.\r\n"} << u"Comando LIST fallido"_qs;
+            << QList<QByteArray>{"+OK\r\n", "-ERR\r\n", "+OK\r\n", "+OK\r\n", "+OK\r\n1 12a\r\n.\r\n"} << u"Comando LIST fallido"_qs;
         QTest::newRow("LIST negative size")
-            << QList<QByteArray>{"+OK\r\n", "+OK\r\n", "+OK\r\n", "+OK\r\n1 -5\r\n.\r\n"} << u"Comando LIST fallido"_qs;
+            << QList<QByteArray>{"+OK\r\n", "-ERR\r\n", "+OK\r\n", "+OK\r\n", "+OK\r\n1 -5\r\n.\r\n"} << u"Comando LIST fallido"_qs;
         QTest::newRow("LIST size beyond 32 bits")
-            << QList<QByteArray>{"+OK\r\n", "+OK\r\n", "+OK\r\n", "+OK\r\n1 4294967296\r\n.\r\n"}
+            << QList<QByteArray>{"+OK\r\n", "-ERR\r\n", "+OK\r\n", "+OK\r\n", "+OK\r\n1 4294967296\r\n.\r\n"}
             << u"Comando LIST fallido"_qs;
     }
     void refusedStepsEndTheConnection() {
@@ -308,19 +311,24 @@ private slots:
         QCOMPARE(s->Estado(), 6);
     }
 
-    void recheckListsAgainOnlyWhenTheCountChanged_data() {
+    // With deletions pending a fresh login would commit them: the open session is asked.
+    void recheckWithDeletionsPendingAsksTheOpenSession_data() {
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<bool>("relists");
-        QTest::newRow("same count") << QByteArray("+OK 3 4997\r\n") << false;
+        QTest::newRow("same count") << QByteArray("+OK 2 4920\r\n") << false;
         QTest::newRow("more") << QByteArray("+OK 4 5100\r\n") << true;
         QTest::newRow("no count") << QByteArray("+OK\r\n") << true;
         QTest::newRow("huge count") << QByteArray("+OK 4000000000 1\r\n") << true;
         QTest::newRow("refused") << QByteArray("-ERR\r\n") << false;
     }
-    void recheckListsAgainOnlyWhenTheCountChanged() {
+    void recheckWithDeletionsPendingAsksTheOpenSession() {
         QFETCH(QByteArray, reply);
         QFETCH(bool, relists);
         loginToThree();
+        s->EliminarMensajes({u"3"_qs});
+        cServer("+OK\r\n");
+        written();
+        rec->take();
         s->ComprobarDeNuevo();
         QCOMPARE(written(), QByteArray("STAT\r\n"));
         cServer(reply);
@@ -333,6 +341,182 @@ private slots:
             QCOMPARE(events.last(), u"estado 6 Conectado al servidor pop.example.es"_qs);
             QCOMPARE(s->MensajePorNumero(1).Cabecera.Subj, u"Hola"_qs);
         }
+    }
+
+    // Without deletions pending a re-check logs in afresh, since a server counts the mailbox once.
+    void recheckLogsInAfresh_data() {
+        QTest::addColumn<QByteArray>("capa");
+        QTest::addColumn<QByteArray>("newUidl");
+        QTest::addColumn<QByteArray>("stat");
+        QTest::addColumn<QString>("outcome"); // "kept", "relisted" or a forced disconnection's reason
+        const QByteArray uidl = "+OK\r\n1 a\r\n2 b\r\n3 c\r\n.\r\n";
+        const QByteArray capa = "+OK\r\nUIDL\r\n.\r\n";
+        QTest::newRow("unchanged") << capa << uidl << QByteArray("+OK 3 4997\r\n") << u"kept"_qs;
+        QTest::newRow("one gone, one new") << capa << QByteArray("+OK\r\n1 a\r\n2 c\r\n3 d\r\n.\r\n")
+                                           << QByteArray("+OK 3 4997\r\n") << u"relisted"_qs;
+        QTest::newRow("more mail") << capa << QByteArray("+OK\r\n1 a\r\n2 b\r\n3 c\r\n4 d\r\n.\r\n")
+                                   << QByteArray("+OK 4 5100\r\n") << u"relisted"_qs;
+        QTest::newRow("no UIDL at the server") << QByteArray("-ERR\r\n") << QByteArray() << QByteArray("+OK 3 4997\r\n")
+                                               << u"relisted"_qs;
+    }
+    void recheckLogsInAfresh() {
+        QFETCH(QByteArray, capa);
+        QFETCH(QByteArray, newUidl);
+        QFETCH(QByteArray, stat);
+        QFETCH(QString, outcome);
+        QList<Step> steps = recordedConversation();
+        steps[1].server = capa;
+        connectTo();
+        play(steps, whole);
+        rec->take();
+        const int opens = sock->opens;
+        s->ComprobarDeNuevo();
+        const bool uidlAtServer = !newUidl.isEmpty();
+        if (uidlAtServer) {
+            QCOMPARE(written(), QByteArray("UIDL\r\n"));
+            cServer("+OK\r\n1 a\r\n2 b\r\n3 c\r\n.\r\n");
+        }
+        QCOMPARE(written(), QByteArray("QUIT\r\n"));
+        QCOMPARE(sock->opens, opens + 1);
+        sock->connectNow();
+        play({{"+OK again\r\n", "CAPA\r\n"}, {capa, "USER ana\r\n"}, {"+OK\r\n", "PASS secreto\r\n"}}, whole);
+        if (uidlAtServer) play({{"+OK\r\n", "UIDL\r\n"}, {newUidl, "STAT\r\n"}}, whole);
+        else play({{"+OK\r\n", "STAT\r\n"}}, whole);
+        cServer(stat);
+        const QStringList events = rec->take();
+        QCOMPARE(events.first(), u"estado 10 Comprobando de nuevo la cuenta..."_qs);
+        QVERIFY(!events.join(u'|').contains(u"estado 1 "_qs)); // no state 1 to 3: the rows stay
+        QVERIFY(!events.join(u'|').contains(u"estado 2 "_qs));
+        QVERIFY(events.contains(u"send PASS secreto"_qs));
+        if (outcome == u"kept") {
+            QCOMPARE(events.last(), u"estado 6 Conectado al servidor pop.example.es"_qs);
+            QCOMPARE(s->MensajePorNumero(1).Cabecera.Subj, u"Hola"_qs);
+            // Unchanged ids: the numbers still name the same messages and may be deleted.
+            QVERIFY(s->EliminarMensajes({u"2"_qs, u"3"_qs}));
+            QCOMPARE(written(), QByteArray("DELE 2\r\n"));
+        } else {
+            QCOMPARE(events.mid(events.size() - 3),
+                     (QStringList{u"vaciar"_qs, u"estado 4 Enviando comando LIST"_qs, u"send LIST"_qs}));
+            QCOMPARE(s->NumMensajes(), 0);
+        }
+    }
+
+    void failedFreshLoginEndsTheConnection_data() {
+        QTest::addColumn<QByteArray>("passReply");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("wrong password") << QByteArray("-ERR [AUTH] no\r\n") << u"Combinación USER/PASS no válida"_qs;
+        QTest::newRow("locked") << QByteArray("-ERR [IN-USE] locked\r\n")
+                                << u"Buzón bloqueado por otra sesión : pop.example.es"_qs;
+    }
+    void failedFreshLoginEndsTheConnection() {
+        QFETCH(QByteArray, passReply);
+        QFETCH(QString, reason);
+        loginToThree();
+        s->ComprobarDeNuevo();
+        cServer("+OK\r\n1 a\r\n2 b\r\n3 c\r\n.\r\n");
+        sock->connectNow();
+        for (const QByteArray& r : {QByteArray("+OK\r\n"), QByteArray("-ERR\r\n"), QByteArray("+OK\r\n"), passReply})
+            cServer(r);
+        QCOMPARE(s->Estado(), 0);
+        QCOMPARE(rec->take().last(), u"forzada "_qs + reason);
+    }
+
+    void responseCodesSayWhatWentWrong_data() {
+        QTest::addColumn<bool>("atUser");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("in use at PASS") << false << QByteArray("-ERR [IN-USE] Mailbox is locked\r\n")
+                                        << u"Buzón bloqueado por otra sesión : pop.example.es"_qs;
+        QTest::newRow("login delay at USER") << true << QByteArray("-ERR [LOGIN-DELAY] wait\r\n")
+                                             << u"Espere antes de volver a conectar : pop.example.es"_qs;
+        QTest::newRow("temporary at PASS") << false << QByteArray("-ERR [SYS/TEMP] try later\r\n")
+                                           << u"Problema temporal del servidor : pop.example.es"_qs;
+        QTest::newRow("permanent at PASS") << false << QByteArray("-ERR [SYS/PERM] no\r\n")
+                                           << u"Combinación USER/PASS no válida"_qs;
+        QTest::newRow("auth at PASS") << false << QByteArray("-ERR [AUTH] bad\r\n")
+                                      << u"Combinación USER/PASS no válida"_qs;
+        QTest::newRow("plain at USER") << true << QByteArray("-ERR no\r\n") << u"Comando USER no aceptado"_qs;
+    }
+    void responseCodesSayWhatWentWrong() {
+        QFETCH(bool, atUser);
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, reason);
+        connectTo();
+        cServer("+OK\r\n");
+        cServer("-ERR\r\n");
+        if (!atUser) cServer("+OK\r\n");
+        cServer(reply);
+        QCOMPARE(rec->take().last(), u"forzada "_qs + reason);
+    }
+
+    // TLS.
+
+    void serverOfferingStlsGetsThePasswordOnlyEncrypted() {
+        s->Conectar(u"pop.example.es"_qs, 110, u"ana"_qs, u"secreto"_qs);
+        QVERIFY(!sock->openedEncrypted);
+        sock->connectNow();
+        play({{"+OK\r\n", "CAPA\r\n"}, {"+OK\r\nSTLS\r\nUSER\r\n.\r\n", "STLS\r\n"}}, whole);
+        cServer("+OK Begin TLS\r\n+OK injected before the handshake\r\n");
+        QVERIFY(sock->tlsStarted);
+        QCOMPARE(written(), QByteArray());
+        sock->handshakeSucceeds();
+        QCOMPARE(written(), QByteArray("CAPA\r\n"));
+        play({{"+OK\r\nUSER\r\n.\r\n", "USER ana\r\n"}}, whole);
+        const QStringList events = rec->take();
+        QVERIFY(events.contains(u"estado 12 Iniciando conexión segura"_qs));
+        QVERIFY(events.indexOf(u"send STLS"_qs) < events.indexOf(u"send USER ana"_qs));
+    }
+
+    void failedStlsNeverFallsBackToClearText_data() {
+        QTest::addColumn<int>("how"); // 0 refused, 1 handshake broken, 2 certificate refused
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("STLS refused") << 0 << u"Conexión segura fallida : pop.example.es"_qs;
+        QTest::newRow("handshake broken") << 1 << u"Conexión segura fallida : pop.example.es"_qs;
+        QTest::newRow("certificate refused") << 2 << u"Certificado no válido : pop.example.es"_qs;
+    }
+    void failedStlsNeverFallsBackToClearText() {
+        QFETCH(int, how);
+        QFETCH(QString, reason);
+        connectTo();
+        play({{"+OK\r\n", "CAPA\r\n"}, {"+OK\r\nSTLS\r\n.\r\n", "STLS\r\n"}}, whole);
+        if (how == 0) {
+            cServer("-ERR no TLS today\r\n");
+        } else {
+            cServer("+OK\r\n");
+            if (how == 1) sock->handshakeFails();
+            else QVERIFY(!sock->presentCertificate({u"CN=x"_qs, u"CN=x"_qs, {}, {}, u"ab"_qs, {u"self-signed"_qs}}));
+        }
+        QCOMPARE(s->Estado(), 0);
+        QCOMPARE(rec->take().last(), u"forzada "_qs + reason);
+        QVERIFY(!written().contains("USER"));
+    }
+
+    void port995IsEncryptedFromTheStart() {
+        s->Conectar(u"pop.example.es"_qs, 995, u"ana"_qs, u"secreto"_qs);
+        QVERIFY(sock->openedEncrypted);
+    }
+
+    void untrustedCertificateIsAskedAboutOnce() {
+        const CertificateInfo cert{u"CN=pop"_qs, u"CN=pop"_qs, u"01/01/2026"_qs, u"01/01/2027"_qs, u"aa11"_qs,
+                                   {u"The certificate is self-signed, and untrusted"_qs}};
+        s->Conectar(u"pop.example.es"_qs, 995, u"ana"_qs, u"x"_qs);
+        desktop.answer = true;
+        QVERIFY(sock->presentCertificate(cert));
+        QCOMPARE(desktop.questions.size(), 1);
+        QVERIFY(desktop.questions[0].startsWith(u"Certificado no verificado|No se puede verificar el certificado "
+                                                "del servidor pop.example.es:995."_qs));
+        QVERIFY(desktop.questions[0].contains(u"Huella SHA-256: aa11"_qs));
+        QCOMPARE(desktop.trusted.value(u"pop.example.es:995"_qs), u"aa11"_qs);
+        s->Conectar(u"pop.example.es"_qs, 995, u"ana"_qs, u"x"_qs);
+        QVERIFY(sock->presentCertificate(cert));
+        QCOMPARE(desktop.questions.size(), 1); // remembered
+        CertificateInfo other = cert;
+        other.sha256 = u"bb22"_qs;
+        desktop.answer = false;
+        QVERIFY(!sock->presentCertificate(other));
+        QCOMPARE(desktop.questions.size(), 2);
+        QVERIFY(desktop.questions[1].contains(u"ha cambiado"_qs));
+        QCOMPARE(desktop.trusted.value(u"pop.example.es:995"_qs), u"aa11"_qs);
     }
 
     void keepAliveOnlyWhenIdleAndItsAnswerIsNotTakenForTheNextReply() {

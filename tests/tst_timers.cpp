@@ -49,8 +49,9 @@ private slots:
         tick(300);
         QCOMPARE(s->takeWritten(), QByteArray());
         tick(1);
-        QCOMPARE(s->takeWritten(), QByteArray("STAT\r\n"));
-        s->serverSends("+OK 2 2000\r\n");
+        QCOMPARE(s->takeWritten(), QByteArray("UIDL\r\n"));
+        serveRecheck(s, numberedBox(2), numberedBox(2));
+        s->takeWritten();
         QCOMPARE(tab->POP3->Estado(), 6);
         QVERIFY(h->sounds.isEmpty());
         QVERIFY(!w->TimerTray.isActive());
@@ -133,7 +134,7 @@ private slots:
         tick(99999);
         QCOMPARE(s->takeWritten(), QByteArray());
         tick(2);
-        QCOMPARE(s->takeWritten(), QByteArray("STAT\r\n"));
+        QCOMPARE(s->takeWritten(), QByteArray("UIDL\r\n"));
     }
 
     // Tray.
@@ -169,7 +170,7 @@ private slots:
         QVERIFY(w->TrayFlag);
         // A re-check with the same count is not announced: no blinking.
         tab->POP3->ComprobarDeNuevo();
-        h->sockets.last()->serverSends("+OK 2 2000\r\n");
+        serveRecheck(h->sockets.last(), numberedBox(2), numberedBox(2));
         QVERIFY(!w->TimerTray.isActive());
         // A failure is: blinking starts, even without a sound file.
         h->sockets.last()->fail(10054);

@@ -6,6 +6,7 @@
 #include <QMenuBar>
 #include <QResizeEvent>
 #include <QScreen>
+#include <QSettings>
 #include <QTabWidget>
 #include <QToolButton>
 
@@ -293,6 +294,19 @@ bool TfrmPrincipal::askYesNo(const QString& caption, const QString& text) {
 }
 
 void TfrmPrincipal::openUrl(const QUrl& url) { m_seams.openUrl(url); }
+
+std::optional<QString> TfrmPrincipal::trustedCertificate(const QString& hostPort) {
+    QSettings s(m_seams.settingsPath, QSettings::IniFormat);
+    const QVariant v = s.value(u"CertificadosConfiados/"_qs + hostPort);
+    if (!v.isValid()) return std::nullopt;
+    return v.toString();
+}
+
+void TfrmPrincipal::trustCertificate(const QString& hostPort, const QString& sha256) {
+    QSettings s(m_seams.settingsPath, QSettings::IniFormat);
+    s.setValue(u"CertificadosConfiados/"_qs + hostPort, sha256);
+    s.sync();
+}
 void TfrmPrincipal::reportUnhandledError(const AppError& error) { AppException(error); }
 
 void TfrmPrincipal::AppException(const AppError& error) {

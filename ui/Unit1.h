@@ -74,6 +74,9 @@ public:
     bool askYesNo(const QString& caption, const QString& text) override;
     void openUrl(const QUrl& url) override;
     void reportUnhandledError(const AppError& error) override;
+    /** Certificates the user trusted live in the settings file, group CertificadosConfiados. */
+    std::optional<QString> trustedCertificate(const QString& hostPort) override;
+    void trustCertificate(const QString& hostPort, const QString& sha256) override;
 
     /** @short The report of every error nothing else handled (also installed for the whole
      *  application): socket lookup failures are swept, anything else is shown in a box. */
@@ -233,6 +236,7 @@ private:
     void POP3OnMensajeBorrado(TPop3* session, int num);
     void POP3OnVaciarListaMensajes(TPop3* session);
     void POP3OnConexionCompletada(TPop3* session);
+    void POP3OnConexionCifrada(TPop3* session, const QString& protocol, const QString& cipher);
 
     enum class Look { Busy, IdleWithMail, IdleEmpty, Disconnected };
     void setLook(TAccountTab* tab, Look look);

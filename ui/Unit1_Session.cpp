@@ -177,6 +177,8 @@ void TfrmPrincipal::POP3OnCambioEstado(TPop3* session, int estado, const QString
         break;
     case TPop3::EnviadoUser:
     case TPop3::EnviadoPass:
+    case TPop3::ConsultandoCapacidades:
+    case TPop3::IniciandoConexionSegura:
         bar->setPanelText(0, u"Conectando..."_qs);
         bar->setPanelText(1, texto);
         tab->LastActivity = now;
@@ -255,6 +257,11 @@ void TfrmPrincipal::POP3OnSendCommandToServer(TPop3* session, const QString& com
     if (MayusculasSinAcentos(comando.left(5)) == u"PASS ") AppendDialogue(tab, u"> PASS (\u00B7\u00B7\u00B7)"_qs, CommandStyle);
     else AppendDialogue(tab, u"> "_qs + comando, CommandStyle);
     AppendDialogue(tab, u" "_qs, CommandStyle);
+}
+
+void TfrmPrincipal::POP3OnConexionCifrada(TPop3* session, const QString& protocol, const QString& cipher) {
+    if (TAccountTab* tab = TabOfSession(session))
+        AppendDialogue(tab, u"// Conexión cifrada ("_qs + protocol + u", "_qs + cipher + u')', CommentStyle);
 }
 
 void TfrmPrincipal::POP3OnTextFromServer(TPop3* session, const QString& texto) {

@@ -90,6 +90,7 @@ TAccountTab* TfrmPrincipal::CreateAccountTab(const QString& userName) {
     tab->POP3->LineasTop = Config.iniTop;
     tab->POP3->setClock(m_seams.clock);
     tab->POP3->setReplyTimeout(m_seams.replyTimeoutMs);
+    tab->POP3->setImplicitTlsPort(m_seams.implicitTlsPort);
     connect(tab->POP3, &TPop3::OnCambioEstado, this, &TfrmPrincipal::POP3OnCambioEstado);
     connect(tab->POP3, &TPop3::OnDesconexionForzada, this, &TfrmPrincipal::POP3OnDesconexionForzada);
     connect(tab->POP3, &TPop3::OnHostNotFound, this, &TfrmPrincipal::POP3OnHostNotFound);
@@ -99,6 +100,7 @@ TAccountTab* TfrmPrincipal::CreateAccountTab(const QString& userName) {
     connect(tab->POP3, &TPop3::OnMensajeBorrado, this, &TfrmPrincipal::POP3OnMensajeBorrado);
     connect(tab->POP3, &TPop3::OnVaciarListaMensajes, this, &TfrmPrincipal::POP3OnVaciarListaMensajes);
     connect(tab->POP3, &TPop3::OnConexionCompletada, this, &TfrmPrincipal::POP3OnConexionCompletada);
+    connect(tab->POP3, &TPop3::OnConexionCifrada, this, &TfrmPrincipal::POP3OnConexionCifrada);
 
     tab->SavedLowerHeight = lowerHeight;
     tab->SavedDialogueWidth = dialogueWidth;

@@ -36,6 +36,8 @@ struct WindowSeams {
     QString settingsPath;
     /** How long an awaited reply may bring no byte. */
     int replyTimeoutMs = 60000;
+    /** The port that means POP3 over TLS from the first byte. */
+    int implicitTlsPort = 995;
 
     /** @short The real desktop: Qt dialogs, QSoundEffect, QDesktopServices, Qt sockets, the
      *  executable's directory (or the per-user data directory when it is not writable). */

@@ -11,13 +11,16 @@
 class FakeSocket final : public IClientSocket {
     Q_OBJECT
 public:
-    void open(const QString& host, int port) override {
+    void open(const QString& host, int port, bool encrypted = false) override {
         if (host.isEmpty()) throw ESocketError(u"No address specified"_qs);
         ++opens;
         lastHost = host;
         lastPort = port;
+        openedEncrypted = encrypted;
+        tlsStarted = false;
         active = false;
     }
+    void startTls() override { tlsStarted = true; }
     void close() override {
         ++closes;
         active = false;
@@ -36,6 +39,14 @@ public:
         emit socketError(code);
     }
     void lookupFails() { emit hostLookupFailed(); }
+    void handshakeSucceeds() { emit encrypted(u"TLSv1.3"_qs, u"TLS_AES_256_GCM_SHA384"_qs); }
+    void handshakeFails() { emit tlsFailed(false); }
+    /** The server shows a certificate that does not verify: true when the session goes on. */
+    bool presentCertificate(const CertificateInfo& info) {
+        const bool accepted = m_certificateDecision && m_certificateDecision(info);
+        if (!accepted) emit tlsFailed(true);
+        return accepted;
+    }
     /** What the client wrote since the last call. */
     QByteArray takeWritten() {
         QByteArray out = written;
@@ -49,6 +60,8 @@ public:
     int opens = 0;
     int closes = 0;
     bool active = false;
+    bool openedEncrypted = false;
+    bool tlsStarted = false;
 };
 
 /** Hands a session a FakeSocket and keeps a pointer to it for the test. */

@@ -2,6 +2,7 @@
 // session's question as the test says and remembers what it was asked.
 #pragma once
 
+#include <QHash>
 #include <QStringList>
 #include <QUrl>
 
@@ -49,7 +50,12 @@ public:
     void reportUnhandledError(const AppError& e) override {
         errors << QString::fromLatin1(e.className()) + u": "_qs + e.message();
     }
+    std::optional<QString> trustedCertificate(const QString& hostPort) override {
+        return trusted.contains(hostPort) ? std::optional<QString>(trusted[hostPort]) : std::nullopt;
+    }
+    void trustCertificate(const QString& hostPort, const QString& sha256) override { trusted[hostPort] = sha256; }
     bool answer = false;
+    QHash<QString, QString> trusted;
     QStringList questions;
     QList<QUrl> urls;
     QStringList errors;

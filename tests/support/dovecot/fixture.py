@@ -34,6 +34,9 @@ HOST = "127.0.0.1"
 USERS = {"ana": ("test", "ana-clave-1", False), "vacio": ("empty", "vacio-clave-1", False),
          "demo": ("demo", "demo-clave-1", False)}
 USERS.update({"scratch%d" % i: ("test", "scratch%d-clave" % i, True) for i in range(1, 9)})
+# A mailbox that one session at a time may open: a second one is refused with [IN-USE].
+USERS["bloqueo"] = ("test", "bloqueo-clave", True)
+EXTRA_FIELDS = {"bloqueo": "userdb_pop3_lock_session=yes"}
 # Mailboxes checked message by message (Message-ID order) when the server starts.
 CHECK_ORDER = {"ana", "demo"}
 
@@ -297,7 +300,8 @@ def start(d):
     install_homes(d, runtime, ids[3], ids[4])
     with open(os.path.join(runtime, "passwd"), "w") as f:
         for user, (_, password, _) in USERS.items():
-            f.write("%s:{PLAIN}%s:%d:%d::%s\n" % (user, password, ids[3], ids[4], os.path.join(runtime, "home", user)))
+            f.write("%s:{PLAIN}%s:%d:%d::%s::%s\n" % (user, password, ids[3], ids[4],
+                                                       os.path.join(runtime, "home", user), EXTRA_FIELDS.get(user, "")))
     os.chmod(os.path.join(runtime, "passwd"), 0o644)
     try:
         pop3, pop3s = launch(d, runtime, ids, cert, key)
