@@ -3,3 +3,5 @@ add_tavelo_test(tst_listcommands SOURCES tst_listcommands.cpp support/WindowHarn
     support/FakeMailbox.h LIBS tavelo_ui)
 add_tavelo_test(tst_timers SOURCES tst_timers.cpp support/WindowHarness.h support/FakeSocket.h
     support/FakeMailbox.h LIBS tavelo_ui)
+add_tavelo_test(tst_window_dovecot SOURCES tst_window_dovecot.cpp support/WindowHarness.h support/FakeSocket.h
+    LIBS tavelo_ui tavelo_dovecot_fixture FIXTURES dovecot)
