@@ -93,7 +93,9 @@ int main(int argc, char* argv[]) {
         u"trust-certificate"_qs,
         u"Accept a server certificate that does not verify when its SHA-256 fingerprint (hex) is this one."_qs,
         u"sha256"_qs);
-    parser.addOptions({hostOpt, portOpt, userOpt, linesOpt, logOpt, trustOpt});
+    const QCommandLineOption sequentialOpt(
+        u"sequential"_qs, u"One header request at a time, even where the server accepts several in flight."_qs);
+    parser.addOptions({hostOpt, portOpt, userOpt, linesOpt, logOpt, trustOpt, sequentialOpt});
     if (!parser.parse(QCoreApplication::arguments())) {
         printError(parser.errorText());
         return Usage;
@@ -107,7 +109,8 @@ int main(int argc, char* argv[]) {
     const int lines = parser.value(linesOpt).toInt(&linesOk);
     if (!parser.isSet(hostOpt) || !parser.isSet(userOpt) || !parser.positionalArguments().isEmpty() || !portOk ||
         port < 1 || port > 65535 || !linesOk || lines < 0) {
-        printError(u"usage: tavelo-scan --host NAME --user NAME [--port N] [--lines N] [--log] [--trust-certificate SHA256]"_qs);
+        printError(u"usage: tavelo-scan --host NAME --user NAME [--port N] [--lines N] [--log] [--sequential]\n"
+                   "       [--trust-certificate SHA256]"_qs);
         return Usage;
     }
     const QString host = parser.value(hostOpt);
@@ -127,6 +130,7 @@ int main(int argc, char* argv[]) {
     desktop.trustedFingerprint = parser.value(trustOpt).remove(u':').toLower();
     TPop3 session(&desktop, QtClientSocket::factory(&desktop));
     session.LineasTop = lines;
+    session.setPipelining(!parser.isSet(sequentialOpt));
 
     if (parser.isSet(logOpt)) {
         QObject::connect(&session, &TPop3::OnSendCommandToServer, [](TPop3*, const QString& command) {

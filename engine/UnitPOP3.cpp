@@ -478,6 +478,8 @@ void TPop3::handleListReply(const QString& reply) {
     }
     m_indexDirty = true;
     m_mensajeActual = 1;
+    m_nextToSend = 0;
+    m_bytesInFlight = 0;
     if (m_mensajes.isEmpty()) {
         if (CambiarEstado(Conectado, u"No hay mensajes"_qs)) emit OnConexionCompletada(this);
         return;
@@ -487,7 +489,7 @@ void TPop3::handleListReply(const QString& reply) {
 
 bool TPop3::requestHeader(qsizetype index) {
     // The pass asks for each listed message by its own number, so it stays right even when LIST
-    // numbers are not 1..N.
+    // numbers are not 1..N. The event for message k comes when the headers before it are stored.
     m_headerIndex = index;
     m_mensajeActual = m_mensajes[index].Num;
     const qint64 k = index + 1;
@@ -495,26 +497,43 @@ bool TPop3::requestHeader(qsizetype index) {
     const QString progress =
         u"Obteniendo cabecera del mensaje %1 de %2 (%3%)"_qs.arg(k).arg(n).arg(k * 100 / n);
     if (!CambiarEstado(LeyendoCabeceras, progress)) return false;
-    return EnviarComando(u"TOP %1 %2"_qs.arg(m_mensajeActual).arg(LineasTop));
+    return sendHeaderRequests();
+}
+
+bool TPop3::sendHeaderRequests() {
+    // Strictly one TOP at a time, unless the server accepts commands in flight (RFC 2449,
+    // PIPELINING): then a window of them, bounded by count and by the reply bytes not yet read, so
+    // that neither side's buffers fill.
+    const bool pipelined = m_pipelining && m_capabilities.contains(u"PIPELINING"_qs);
+    const qsizetype maxInFlight = pipelined ? kMaxTopsInFlight : 1;
+    if (m_nextToSend < m_headerIndex) m_nextToSend = m_headerIndex;
+    while (m_nextToSend < m_mensajes.size() && m_nextToSend - m_headerIndex < maxInFlight) {
+        const TMensaje& m = m_mensajes[m_nextToSend];
+        const qint64 expected = std::min<qint64>(std::max(m.Bytes, 0), kReplyEstimateCap);
+        if (m_nextToSend > m_headerIndex && m_bytesInFlight + expected > kMaxBytesInFlight) break;
+        m_bytesInFlight += expected;
+        ++m_nextToSend;
+        if (!EnviarComando(u"TOP %1 %2"_qs.arg(m.Num).arg(LineasTop))) return false;
+    }
+    return true;
 }
 
 void TPop3::handleHeaderReply(const QString& reply) {
+    const qsizetype i = m_headerIndex;
+    m_bytesInFlight -= std::min<qint64>(std::max(m_mensajes[i].Bytes, 0), kReplyEstimateCap);
     // A "-ERR" to one TOP leaves that message without header; the pass goes on.
     if (reply.startsWith(u'+')) {
-        const qsizetype i = indexOfNum(m_mensajeActual);
-        if (i >= 0) {
-            ParsedHeader h = ParseHeaderReply(reply);
-            TMensaje& m = m_mensajes[i];
-            m.Cabecera.Texto = std::move(h.texto);
-            m.Cabecera.From = std::move(h.from);
-            m.Cabecera.Subj = std::move(h.subj);
-            m.Cabecera.Fecha = std::move(h.fecha);
-            m.Cabecera.Destinatarios = std::move(h.destinatarios);
-            m.PrimerasLineas = std::move(h.body);
-            m.Lineas = LineasTop;
-        }
+        ParsedHeader h = ParseHeaderReply(reply);
+        TMensaje& m = m_mensajes[i];
+        m.Cabecera.Texto = std::move(h.texto);
+        m.Cabecera.From = std::move(h.from);
+        m.Cabecera.Subj = std::move(h.subj);
+        m.Cabecera.Fecha = std::move(h.fecha);
+        m.Cabecera.Destinatarios = std::move(h.destinatarios);
+        m.PrimerasLineas = std::move(h.body);
+        m.Lineas = LineasTop;
     }
-    const qsizetype next = m_headerIndex + 1;
+    const qsizetype next = i + 1;
     if (next < m_mensajes.size()) {
         (void)requestHeader(next);
         return;

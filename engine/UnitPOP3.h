@@ -110,6 +110,8 @@ public:
     void setMaxReplyBytes(qint64 bytes) { m_maxReplyBytes = bytes; }
     /** @short The clock read for connection times (days since 30 December 1899). */
     void setClock(std::function<double()> now) { m_now = std::move(now); }
+    /** @short Keep several header requests in flight when the server offers PIPELINING (off). */
+    void setPipelining(bool on) { m_pipelining = on; }
     /** @short The port that means POP3 over TLS from the first byte (995). */
     void setImplicitTlsPort(int port) { m_implicitTlsPort = port; }
     /** @short Keep-alive period (60 s). */
@@ -164,6 +166,7 @@ private:
     void startListing();
     void sendNextDelete();
     [[nodiscard]] bool requestHeader(qsizetype index);
+    [[nodiscard]] bool sendHeaderRequests();
     QString connectedText() const;
     qsizetype indexOfNum(int num) const;
     void removeMessageAt(qsizetype index);
@@ -182,6 +185,13 @@ private:
     qint64 m_bytesTotales = 0;
     int m_mensajeActual = 0;
     qsizetype m_headerIndex = 0; // position of the message whose header is awaited
+    qsizetype m_nextToSend = 0;  // position of the next message to ask for in the header pass
+    qint64 m_bytesInFlight = 0;  // reply bytes expected for the header requests in flight
+    bool m_pipelining = false;
+    // A TOP reply is the header and a few lines: a message's size, up to 16 KiB, is a fair guess.
+    static constexpr qsizetype kMaxTopsInFlight = 1000;
+    static constexpr qint64 kReplyEstimateCap = 16 * 1024;
+    static constexpr qint64 kMaxBytesInFlight = 8 * 1024 * 1024;
     int m_mensajeBorrando = 0;
     int m_totalBorrar = 0;
     QList<int> m_colaBorrar;

@@ -132,3 +132,20 @@ void SaveSettings(const TConfig& config, const QString& iniPath) {
     settings.sync();
     checkWritten(settings);
 }
+
+TAdvancedSettings LoadAdvancedSettings(const QString& iniPath) {
+    TAdvancedSettings advanced;
+    if (!QFileInfo::exists(iniPath)) return advanced;
+    QSettings settings(iniPath, QSettings::IniFormat);
+    bool ok = false;
+    const int pipelining = settings.value(u"Avanzado/Pipelining"_qs).toString().trimmed().toInt(&ok);
+    if (ok) advanced.Pipelining = pipelining != 0;
+    return advanced;
+}
+
+void SaveAdvancedSettings(const TAdvancedSettings& advanced, const QString& iniPath) {
+    QSettings settings(iniPath, QSettings::IniFormat);
+    settings.setValue(u"Avanzado/Pipelining"_qs, advanced.Pipelining ? 1 : 0);
+    settings.sync();
+    checkWritten(settings);
+}

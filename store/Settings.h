@@ -39,3 +39,13 @@ void LoadSettings(TConfig& config, const QString& iniPath);
 /** @short Writes all eleven keys, creating the file and its directory when needed. Throws
  *  ERegistryException when the file cannot be written. */
 void SaveSettings(const TConfig& config, const QString& iniPath);
+
+/** Options beyond the eleven settings, kept in a group of their own ([Avanzado]). */
+struct TAdvancedSettings {
+    bool Pipelining = false; ///< ask for the headers in batches where the server allows it
+    bool operator==(const TAdvancedSettings&) const = default;
+};
+/** @short The [Avanzado] group; missing or unreadable values keep their defaults. Never writes. */
+TAdvancedSettings LoadAdvancedSettings(const QString& iniPath);
+/** @short Writes the [Avanzado] group (0 or 1). Throws ERegistryException when it cannot be written. */
+void SaveAdvancedSettings(const TAdvancedSettings& advanced, const QString& iniPath);

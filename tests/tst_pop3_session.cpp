@@ -591,6 +591,83 @@ private slots:
         QCOMPARE(s->TiempoDesdeConexion(), 0.0);
     }
 
+    // Pipelined header pass: the same records and events as one TOP at a time.
+private:
+    static QByteArray pipelinedCapa() { return "+OK\r\nPIPELINING\r\nUIDL\r\n.\r\n"; }
+    /** Logs in to the three-message mailbox up to the LIST reply, with the server offering PIPELINING. */
+    void loginUpToList() {
+        s->setPipelining(true);
+        connectTo();
+        QList<Step> steps = recordedConversation().mid(0, 5);
+        steps[1].server = pipelinedCapa();
+        steps[4].client = "TOP 1 20\r\nTOP 2 20\r\nTOP 3 20\r\n";
+        play(steps, whole);
+    }
+    QStringList records() const {
+        QStringList out;
+        for (int i = 0; i < s->NumMensajes(); ++i) {
+            const TMensaje m = s->MensajePorIndice(i);
+            out << u"%1|%2|%3|%4|%5"_qs.arg(m.Num).arg(m.Cabecera.From, m.Cabecera.Subj, m.Cabecera.Fecha,
+                                                  m.PrimerasLineas);
+        }
+        return out;
+    }
+
+private slots:
+    void pipelinedPassMatchesTheSequentialOne() {
+        connectTo();
+        play(recordedConversation(), whole);
+        const QStringList sequentialRecords = records();
+        QStringList sequentialEvents = rec->take();
+        init();
+        loginUpToList();
+        const QByteArray replies = kTop1 + kTop2 + kTop3;
+        // Every split of the three replies into two reads.
+        for (qsizetype at = 0; at < replies.size(); at += (at < 200 ? 1 : 7)) {
+            if (at > 0) {
+                init();
+                loginUpToList();
+            }
+            if (at > 0) cServer(replies.left(at));
+            cServer(replies.mid(at));
+            QCOMPARE(written(), QByteArray());
+            QCOMPARE(s->Estado(), 6);
+            QCOMPARE(records(), sequentialRecords);
+        }
+        // The events tell the same story; only the TOPs go out together.
+        QStringList pipelinedEvents = rec->take();
+        auto withoutTops = [](QStringList e) {
+            e.removeIf([](const QString& x) { return x.startsWith(u"send TOP"_qs) || x.startsWith(u"send CAPA"_qs); });
+            return e;
+        };
+        QCOMPARE(withoutTops(pipelinedEvents), withoutTops(sequentialEvents));
+        QCOMPARE(pipelinedEvents.filter(u"send TOP"_qs).size(), 3);
+    }
+
+    void refusedTopInTheMiddleOfTheWindow() {
+        loginUpToList();
+        cServer(kTop1 + "-ERR no such message\r\n" + kTop3);
+        QCOMPARE(s->Estado(), 6);
+        QCOMPARE(s->MensajePorNumero(1).Cabecera.Subj, u"Hola"_qs);
+        QCOMPARE(s->MensajePorNumero(2).Cabecera.Subj, QString());
+        QCOMPARE(s->MensajePorNumero(3).Cabecera.Subj, u"Sin remitente"_qs);
+    }
+
+    void dropInTheMiddleOfAPipelinedPass() {
+        loginUpToList();
+        cServer(kTop1 + kTop2.left(20));
+        sock->fail(10054);
+        QCOMPARE(s->Estado(), 0);
+        QCOMPARE(rec->take().last(), u"forzada Conexión cerrada por el Servidor : pop.example.es"_qs);
+    }
+
+    void withoutPipeliningAtTheServerTheOptionChangesNothing() {
+        s->setPipelining(true);
+        connectTo();
+        play(recordedConversation(), whole); // CAPA without PIPELINING: one TOP at a time
+        QCOMPARE(s->Estado(), 6);
+    }
+
     // Every way TCP may split the recorded conversation gives the same outcome.
     void splitRepliesGiveTheSameOutcome() {
         const QList<Step> steps = recordedConversation();

@@ -245,6 +245,7 @@ void TfrmPrincipal::FormDestroy() {
 }
 
 void TfrmPrincipal::LoadSettings() {
+    Advanced = LoadAdvancedSettings(m_seams.settingsPath);
     ::LoadSettings(Config, m_seams.settingsPath);
     action(u"PopupListViewFiltradoFiltrarAlConectar"_qs)->setChecked(Config.FiltrarAlConectar);
     action(u"mnuConfigurarFiltradoFiltrarAlConectar"_qs)->setChecked(Config.FiltrarAlConectar);
@@ -252,7 +253,10 @@ void TfrmPrincipal::LoadSettings() {
     action(u"mnuConfigurarFiltradoPreguntar"_qs)->setChecked(Config.PreguntarAntesDeBorrarEnFiltrado);
 }
 
-void TfrmPrincipal::SaveSettings() { ::SaveSettings(Config, m_seams.settingsPath); }
+void TfrmPrincipal::SaveSettings() {
+    ::SaveSettings(Config, m_seams.settingsPath);
+    SaveAdvancedSettings(Advanced, m_seams.settingsPath);
+}
 
 void TfrmPrincipal::LoadFilters() { Filtros.LoadFilters(FiltersPath); }
 void TfrmPrincipal::SaveFilters() { Filtros.SaveFilters(FiltersPath); }

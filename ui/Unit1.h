@@ -161,6 +161,7 @@ public:
     QList<TAccountTab*> Tabs;
     QList<TCuenta*> Accounts;
     TConfig Config;
+    TAdvancedSettings Advanced;
     TFiltros Filtros;
     QString AccountsPath;
     QString FiltersPath;

@@ -91,6 +91,7 @@ TAccountTab* TfrmPrincipal::CreateAccountTab(const QString& userName) {
     tab->POP3->setClock(m_seams.clock);
     tab->POP3->setReplyTimeout(m_seams.replyTimeoutMs);
     tab->POP3->setImplicitTlsPort(m_seams.implicitTlsPort);
+    tab->POP3->setPipelining(Advanced.Pipelining);
     connect(tab->POP3, &TPop3::OnCambioEstado, this, &TfrmPrincipal::POP3OnCambioEstado);
     connect(tab->POP3, &TPop3::OnDesconexionForzada, this, &TfrmPrincipal::POP3OnDesconexionForzada);
     connect(tab->POP3, &TPop3::OnHostNotFound, this, &TfrmPrincipal::POP3OnHostNotFound);
