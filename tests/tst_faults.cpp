@@ -1,0 +1,196 @@
+// What real servers and bad networks do, played by a scripted server on loopback against the real
+// window and socket: replies split into single bytes, silence, dropped connections, refusals,
+// malformed and oversized replies. Each row: what the server does, and what must hold afterwards.
+#include <QDir>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+
+#include "AccountWidgets.h"
+#include "QtClientSocket.h"
+#include "ScriptedServer.h"
+#include "UnitPOP3.h"
+#include "UnitQuenmarEncode.h"
+#include "WindowHarness.h"
+
+Q_DECLARE_METATYPE(QList<ServerFault>)
+
+namespace {
+constexpr int kWaitMs = 15000;
+constexpr double kSecond = 1.0 / 86400.0;
+using F = ServerFault;
+const QString kHost = u"127.0.0.1"_qs;
+const QByteArray kFiles = "SERV:x\r\nPORT:110\r\nUSER:y\r\nPASS:\r\n-----\r\n";
+const QByteArray kFilters = "[FROM]spam\r\n";
+
+int openDescriptors() { return int(QDir(u"/proc/self/fd"_qs).entryList(QDir::Files | QDir::System).size()); }
+} // namespace
+
+class TestFaults : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<WindowHarness> h;
+    TfrmPrincipal* w = nullptr;
+
+    void openWindow() {
+        WindowSeams s = h->seams();
+        s.socketFactory = [](IDesktop* desktop) { return QtClientSocket::factory(desktop); };
+        s.replyTimeoutMs = 400;
+        h->window = std::make_unique<TfrmPrincipal>(s);
+        w = h->window.get();
+        w->TimerReconexiones.stop();
+        w->Config.segsReconexionSiDesconectado = 1;
+    }
+    bool settled(TPop3* s) {
+        return QTest::qWaitFor([&] { return s->Estado() == 0 || s->Estado() == 6; }, kWaitMs);
+    }
+    int image(TAccountTab* tab) {
+        return w->Page95Control->tabBar()->tabData(w->Page95Control->indexOf(tab->Sheet)).toInt();
+    }
+
+private slots:
+    void init() {
+        h = std::make_unique<WindowHarness>();
+        h->write(u"Cuentas.dat"_qs, kFiles);
+        h->write(u"Filtros.dat"_qs, kFilters);
+        openWindow();
+    }
+    void cleanup() { h.reset(); }
+
+    void scenario_data() {
+        QTest::addColumn<QList<ServerFault>>("faults");
+        QTest::addColumn<QByteArray>("capa");   // empty: the usual capabilities
+        QTest::addColumn<QString>("action");    // "", "delete" or "recheck"
+        QTest::addColumn<int>("state");         // the session's state once it settles
+        QTest::addColumn<QString>("reason");    // panel 1 after a failure ("" = any)
+        QTest::addColumn<QByteArray>("neverSent");
+        const QString timeout = u"Tiempo de espera agotado con el Servidor : 127.0.0.1"_qs;
+        const QString closed = u"Conexión cerrada por el Servidor : 127.0.0.1"_qs;
+        const QByteArray stls = "+OK\r\nSTLS\r\nUSER\r\n.\r\n";
+        const QByteArray big(10 * 1024 * 1024, 'x');
+
+        QTest::newRow("greeting, USER and TOP one byte a read")
+            << QList<F>{{"", {}, true, 1, 1}, {"USER", {}, true, 1, 2}, {"TOP 2", {}, true, 1, 1}} << QByteArray()
+            << QString() << 6 << QString() << QByteArray();
+        QTest::newRow("no greeting") << QList<F>{{"", {}, false, 0, 0, F::After::Stall}} << QByteArray() << QString()
+                                     << 0 << timeout << QByteArray("USER");
+        QTest::newRow("stall inside a TOP reply")
+            << QList<F>{{"TOP 2", "+OK\r\nFrom: a\r\n", false, 0, 0, F::After::Stall}} << QByteArray() << QString()
+            << 0 << timeout << QByteArray();
+        QTest::newRow("stall after DELE") << QList<F>{{"DELE", {}, false, 0, 0, F::After::Stall}} << QByteArray()
+                                          << u"delete"_qs << 0 << timeout << QByteArray();
+        QTest::newRow("drop inside LIST") << QList<F>{{"LIST", "+OK\r\n1 100\r\n", false, 0, 0, F::After::Drop}}
+                                          << QByteArray() << QString() << 0 << closed << QByteArray();
+        QTest::newRow("drop inside the header pass")
+            << QList<F>{{"TOP 2", "+OK\r\nFrom: x\r\n", false, 0, 0, F::After::Drop}} << QByteArray() << QString() << 0
+            << closed << QByteArray();
+        QTest::newRow("drop after DELE, before QUIT")
+            << QList<F>{{"DELE", {}, true, 0, 0, F::After::Drop}} << QByteArray() << u"delete"_qs << 0 << closed
+            << QByteArray();
+        QTest::newRow("-ERR greeting") << QList<F>{{"", "-ERR go away\r\n"}} << QByteArray() << QString() << 0
+                                       << u"Conexión no aceptada"_qs << QByteArray("USER");
+        QTest::newRow("-ERR to one TOP") << QList<F>{{"TOP 2", "-ERR gone\r\n"}} << QByteArray() << QString() << 6
+                                         << QString() << QByteArray();
+        QTest::newRow("-ERR to PASS") << QList<F>{{"PASS", "-ERR [AUTH] no\r\n"}} << QByteArray() << QString() << 0
+                                      << u"Combinación USER/PASS no válida"_qs << QByteArray("LIST");
+        QTest::newRow("-ERR to LIST") << QList<F>{{"LIST", "-ERR\r\n"}} << QByteArray() << QString() << 0
+                                      << u"Comando LIST fallido"_qs << QByteArray("TOP");
+        QTest::newRow("unprompted -ERR, then closed while idle")
+            << QList<F>{{"TOP 3", "-ERR Disconnected for inactivity.\r\n", true, 0, 0, F::After::Drop}}
+            << QByteArray() << QString() << 0 << closed << QByteArray();
+        QTest::newRow("STLS offered, then refused") << QList<F>{} << stls << QString() << 0
+                                                    << u"Conexión segura fallida : 127.0.0.1"_qs << QByteArray("USER");
+        QTest::newRow("bytes before the TLS handshake")
+            << QList<F>{{"STLS", "+OK go\r\n+OK injected\r\n"}} << stls << QString() << 0 << QString()
+            << QByteArray("USER");
+        QTest::newRow("10 MB line without CR LF")
+            << QList<F>{{"TOP 1", "+OK\r\n" + big, false, 0, 0, F::After::Stall}} << QByteArray() << QString() << 0
+            << timeout << QByteArray();
+        QTest::newRow("LIST line with letters") << QList<F>{{"LIST", "+OK\r\n1 12a\r\n.\r\n"}} << QByteArray()
+                                                << QString() << 0 << u"Comando LIST fallido"_qs << QByteArray("TOP");
+        QTest::newRow("LIST negative size") << QList<F>{{"LIST", "+OK\r\n1 -5\r\n.\r\n"}} << QByteArray() << QString()
+                                            << 0 << u"Comando LIST fallido"_qs << QByteArray("TOP");
+        QTest::newRow("LIST size beyond 32 bits")
+            << QList<F>{{"LIST", "+OK\r\n1 99999999999\r\n.\r\n"}} << QByteArray() << QString() << 0
+            << u"Comando LIST fallido"_qs << QByteArray("TOP");
+        QTest::newRow("STAT claims 4,000,000,000 messages")
+            << QList<F>{{"STAT", "+OK 4000000000 1\r\n", false, 0, 0, F::After::Go, 1}} << QByteArray()
+            << u"recheck"_qs << 6 << QString() << QByteArray();
+        QTest::newRow("NUL bytes and bare LF in headers")
+            << QList<F>{{"TOP 1", QByteArray("+OK\nFrom: a\0b <a@x>\nSubject: s\0t\n\nbody\n.\n", 43)}}
+            << QByteArray() << QString() << 6 << QString() << QByteArray();
+    }
+    void scenario() {
+        QFETCH(QList<ServerFault>, faults);
+        QFETCH(QByteArray, capa);
+        QFETCH(QString, action);
+        QFETCH(int, state);
+        QFETCH(QString, reason);
+        QFETCH(QByteArray, neverSent);
+        ScriptedPop3Server server(ScriptedPop3Server::sampleMailbox(3));
+        server.setFaults(faults);
+        if (!capa.isEmpty()) server.setCapabilities(capa);
+        w->QuickConnect(kHost, u"ana"_qs, EncodePassword(u"x"_qs), server.port());
+        TAccountTab* tab = w->Tabs.first();
+        TPop3* s = tab->POP3;
+        QVERIFY(settled(s));
+        if (action == u"delete") {
+            QCOMPARE(s->Estado(), 6);
+            tab->ListView->row(0)->setSelected(true);
+            h->boxAnswer = QMessageBox::Ok;
+            w->btnEliminarClick();
+            QVERIFY(QTest::qWaitFor([&] { return s->Estado() != TPop3::Borrando; }, kWaitMs));
+        } else if (action == u"recheck") {
+            QCOMPARE(s->Estado(), 6);
+            w->btnRefrescarClick();
+            QVERIFY(QTest::qWaitFor([&] { return server.connections() == 2 && (s->Estado() == 6 || s->Estado() == 0); },
+                                    kWaitMs));
+        }
+        // A connection that drops after its last reply reaches 6 first, then 0.
+        QVERIFY(QTest::qWaitFor([&] { return s->Estado() == state; }, kWaitMs));
+        QVERIFY(settled(s));
+        QCOMPARE(s->Estado(), state);
+        for (const QByteArray& line : std::as_const(server.received))
+            QVERIFY2(neverSent.isEmpty() || !line.startsWith(neverSent), line.constData());
+        if (state == 6) {
+            QCOMPARE(tab->ListView->rowCount(), 3);
+            QVERIFY(image(tab) == 2);
+        } else {
+            QCOMPARE(image(tab), 0);
+            if (!reason.isEmpty()) QCOMPARE(tab->StatusBar->panelText(1), reason);
+            // The countdown runs, and the next attempt meets a healthy server (unless it insists on TLS).
+            h->now += 1.5 * kSecond;
+            w->TimerReconexionesTimer();
+            QCOMPARE(tab->StatusBar->panelCount(), 3);
+            if (capa.isEmpty()) {
+                h->now += 1.5 * kSecond;
+                w->TimerReconexionesTimer();
+                QVERIFY(QTest::qWaitFor([&] { return s->Estado() == 6; }, kWaitMs));
+                QCOMPARE(tab->ListView->rowCount(), 3); // nothing was deleted without its QUIT
+            }
+        }
+        h->close();
+        QCOMPARE(h->read(u"Cuentas.dat"_qs), kFiles);
+        QCOMPARE(h->read(u"Filtros.dat"_qs), kFilters);
+    }
+
+    void fiftySessionsLeaveNoDescriptorBehind() {
+        ScriptedPop3Server server(ScriptedPop3Server::sampleMailbox(2));
+        auto round = [&] {
+            w->QuickConnect(kHost, u"ana"_qs, EncodePassword(u"x"_qs), server.port());
+            QVERIFY(settled(w->Tabs.first()->POP3));
+            QCOMPARE(w->Tabs.first()->POP3->Estado(), 6);
+            w->btnDesconectarClick();
+            QTest::qWait(5);
+        };
+        round(); // the first connection sets up what stays for the whole run
+        QTest::qWait(100);
+        const int before = openDescriptors();
+        for (int i = 0; i < 50; ++i) round();
+        QVERIFY(QTest::qWaitFor([&] { return openDescriptors() <= before; }, kWaitMs));
+        QCOMPARE(server.connections(), 51);
+    }
+};
+
+QTEST_MAIN(TestFaults)
+#include "tst_faults.moc"
