@@ -1,8 +1,8 @@
 // The program's entry: the application, its windows in order, and the message loop.
-#include <QApplication>
-
 #include "Errors.h"
 #include "Unit1.h"
+
+#include <QApplication>
 
 namespace {
 

@@ -2,18 +2,18 @@
 // and prints one line per message: number, size, sender, date, subject, separated by TABs.
 //
 // Exit codes: 0 listed, 1 any other failure, 2 usage, 3 the session was cut off (reason on stderr).
+#include "Desktop.h"
+#include "Errors.h"
+#include "QtClientSocket.h"
+#include "UnitPOP3.h"
+#include "UnitUtils.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTimer>
 #include <cstdio>
 #include <termios.h>
 #include <unistd.h>
-
-#include "Desktop.h"
-#include "Errors.h"
-#include "QtClientSocket.h"
-#include "UnitPOP3.h"
-#include "UnitUtils.h"
 
 namespace {
 
@@ -40,7 +40,8 @@ std::optional<QString> askPassword(const QString& prompt) {
     std::fwrite(p.constData(), 1, size_t(p.size()), tty);
     std::fflush(tty);
     QByteArray line;
-    for (int c; (c = std::fgetc(tty)) != EOF && c != '\n';) line += char(c);
+    for (int c; (c = std::fgetc(tty)) != EOF && c != '\n';)
+        line += char(c);
     if (isTerminal) tcsetattr(fd, TCSAFLUSH, &saved);
     std::fputc('\n', tty);
     std::fclose(tty);
@@ -151,8 +152,8 @@ int main(int argc, char* argv[]) {
             QByteArray out;
             for (int i = 0; i < session.NumMensajes(); ++i) {
                 const TMensaje m = session.MensajePorIndice(i);
-                out += QByteArray::number(m.Num) + '\t' + QByteArray::number(m.Bytes) + '\t' +
-                       field(m.Cabecera.From) + '\t' + field(m.Cabecera.Fecha) + '\t' + field(m.Cabecera.Subj) + '\n';
+                out += QByteArray::number(m.Num) + '\t' + QByteArray::number(m.Bytes) + '\t' + field(m.Cabecera.From) +
+                       '\t' + field(m.Cabecera.Fecha) + '\t' + field(m.Cabecera.Subj) + '\n';
             }
             std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
             std::fflush(stdout);

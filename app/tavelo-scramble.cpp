@@ -1,9 +1,9 @@
 // tavelo-scramble: prints the scrambled form of the password read from stdin (one line), as
 // Cuentas.dat stores it. For scripts that prepare an accounts file.
+#include "UnitQuenmarEncode.h"
+
 #include <QCoreApplication>
 #include <QTextStream>
-
-#include "UnitQuenmarEncode.h"
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);

@@ -5,7 +5,8 @@
 int ParseInt32(const QString& text) {
     qsizetype i = 0;
     const qsizetype n = text.size();
-    while (i < n && text[i] == u' ') ++i;
+    while (i < n && text[i] == u' ')
+        ++i;
     bool negative = false;
     if (i < n && (text[i] == u'-' || text[i] == u'+')) negative = text[i++] == u'-';
     const qsizetype firstDigit = i;
@@ -15,8 +16,7 @@ int ParseInt32(const QString& text) {
         if (value > qint64(std::numeric_limits<int>::max()) + 1) break;
     }
     if (negative) value = -value;
-    if (i == firstDigit || i != n || value > std::numeric_limits<int>::max() ||
-        value < std::numeric_limits<int>::min())
+    if (i == firstDigit || i != n || value > std::numeric_limits<int>::max() || value < std::numeric_limits<int>::min())
         throw EConvertError(u"'%1' is not a valid integer value"_qs.arg(text));
     return int(value);
 }

@@ -23,7 +23,7 @@ private:
     class Name final : public AppError {                                                                               \
     public:                                                                                                            \
         using AppError::AppError;                                                                                      \
-        const char* className() const noexcept override { return #Name; }                                             \
+        const char* className() const noexcept override { return #Name; }                                              \
     };
 
 /** Text that is not a number, or a time that cannot be built. */

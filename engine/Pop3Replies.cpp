@@ -83,7 +83,9 @@ QString ReplyAssembler::finish(qsizetype end) {
 
 namespace {
 
-bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+bool isDigit(QChar c) {
+    return c >= u'0' && c <= u'9';
+}
 
 std::optional<int> digitsToInt(QStringView s) {
     if (s.isEmpty()) return std::nullopt;
@@ -111,11 +113,13 @@ std::optional<QList<ListEntry>> ParseListReply(const QString& reply) {
         pos = eol + 2;
         if (line.isEmpty() || line[0] == u'+' || line[0] == u'.') continue;
         qsizetype run = 0;
-        while (run < line.size() && isDigit(line[run])) ++run;
+        while (run < line.size() && isDigit(line[run]))
+            ++run;
         const auto num = digitsToInt(line.left(run));
         // One separator after the number; the size may be padded with blanks.
         QStringView size = run + 1 <= line.size() ? line.mid(run + 1) : QStringView();
-        while (!size.isEmpty() && size[0] == u' ') size = size.mid(1);
+        while (!size.isEmpty() && size[0] == u' ')
+            size = size.mid(1);
         const auto bytes = digitsToInt(size);
         if (!num || !bytes) return std::nullopt;
         out.append({*num, *bytes});
@@ -135,7 +139,8 @@ QString UnfoldHeader(const QString& reply) {
     while (i < headerEnd) {
         if (reply[i] == u'\r' && i + 2 < headerEnd + 2 && i + 1 < reply.size() && reply[i + 1] == u'\n') {
             qsizetype j = i + 2;
-            while (j < headerEnd && (reply[j] == u' ' || reply[j] == u'\t')) ++j;
+            while (j < headerEnd && (reply[j] == u' ' || reply[j] == u'\t'))
+                ++j;
             if (j > i + 2) {
                 out += u' ';
                 i = j;
@@ -150,20 +155,26 @@ QString UnfoldHeader(const QString& reply) {
 
 namespace {
 
-bool isLineBreakChar(QChar c) { return c == u'\r' || c == u'\n'; }
-bool isFoldChar(QChar c) { return c == u'\t' || c == u'\r' || c == u'\n'; }
+bool isLineBreakChar(QChar c) {
+    return c == u'\r' || c == u'\n';
+}
+bool isFoldChar(QChar c) {
+    return c == u'\t' || c == u'\r' || c == u'\n';
+}
 
 // The value after a keyword: from the character after the colon to the end of its line.
 QString valueAt(const QString& text, qsizetype afterColon, qsizetype& lineEnd) {
     qsizetype e = afterColon;
-    while (e < text.size() && !isLineBreakChar(text[e])) ++e;
+    while (e < text.size() && !isLineBreakChar(text[e]))
+        ++e;
     lineEnd = e;
     return text.mid(afterColon, e - afterColon);
 }
 
 QString trimLeadingBlanks(const QString& s) {
     qsizetype i = 0;
-    while (i < s.size() && s[i] == u' ') ++i;
+    while (i < s.size() && s[i] == u' ')
+        ++i;
     return s.mid(i);
 }
 
@@ -179,21 +190,27 @@ ParsedHeader ParseHeaderReply(const QString& raw) {
     for (qsizetype p = 0; p + 1 < n;) {
         const QStringView at = QStringView(folded).mid(p);
         qsizetype skip = 0;
-        if (at.startsWith(u"FROM:")) skip = 5;
-        else if (at.startsWith(u"SUBJECT:")) skip = 8;
-        else if (at.startsWith(u"DATE:")) skip = 5;
+        if (at.startsWith(u"FROM:"))
+            skip = 5;
+        else if (at.startsWith(u"SUBJECT:"))
+            skip = 8;
+        else if (at.startsWith(u"DATE:"))
+            skip = 5;
         else if (at.startsWith(u"\r\n\r\n")) {
             sawBlankLine = true;
             h.texto = reply.left(p).mid(3);
             qsizetype lead = 0;
-            while (lead < h.texto.size() && isLineBreakChar(h.texto[lead])) ++lead;
+            while (lead < h.texto.size() && isLineBreakChar(h.texto[lead]))
+                ++lead;
             h.texto.remove(0, lead);
             // The body without the final "." line and the line breaks around it.
             QString body = reply.mid(p + 4);
             qsizetype e = body.size();
-            while (e > 0 && isLineBreakChar(body[e - 1])) --e;
+            while (e > 0 && isLineBreakChar(body[e - 1]))
+                --e;
             if (e > 0) --e;
-            while (e > 0 && isLineBreakChar(body[e - 1])) --e;
+            while (e > 0 && isLineBreakChar(body[e - 1]))
+                --e;
             body.truncate(e);
             h.body = body;
             break;
@@ -204,9 +221,12 @@ ParsedHeader ParseHeaderReply(const QString& raw) {
         }
         qsizetype lineEnd = 0;
         const QString value = valueAt(reply, p + skip, lineEnd);
-        if (skip == 8) h.subj = DecodificarTexto(value);
-        else if (at[0] == u'F') h.from = DecodificarTexto(value);
-        else h.fecha = trimLeadingBlanks(value);
+        if (skip == 8)
+            h.subj = DecodificarTexto(value);
+        else if (at[0] == u'F')
+            h.from = DecodificarTexto(value);
+        else
+            h.fecha = trimLeadingBlanks(value);
         p = lineEnd;
     }
     if (!sawBlankLine) h.texto = folded;
@@ -234,14 +254,19 @@ void ExtraerDestinatarios(const QString& text, const QString& key, QStringList& 
     qsizetype valueEnd = n; // exclusive
     for (; i < n - 1; ++i) {
         const QChar c = text[i];
-        if (c == u'"' && !inBrackets) inQuotes = !inQuotes;
-        else if (c == u'<' && !inQuotes) inBrackets = true;
-        else if (c == u'>' && !inQuotes) inBrackets = false;
+        if (c == u'"' && !inBrackets)
+            inQuotes = !inQuotes;
+        else if (c == u'<' && !inQuotes)
+            inBrackets = true;
+        else if (c == u'>' && !inQuotes)
+            inBrackets = false;
         else if (!inBrackets && !inQuotes && c == u':') {
             // Step back over the next field's name and the line break before it.
             qsizetype j = i - 1;
-            while (j >= start && !text[j].isSpace() && text[j] != u',' && text[j] != u'>') --j;
-            while (j >= start && isFoldChar(text[j])) --j;
+            while (j >= start && !text[j].isSpace() && text[j] != u',' && text[j] != u'>')
+                --j;
+            while (j >= start && isFoldChar(text[j]))
+                --j;
             valueEnd = j + 1;
             break;
         } else if (!inBrackets && QStringView(text).mid(i).startsWith(u"\r\n\r\n")) {
@@ -272,7 +297,8 @@ void ExtraerDestinatarios(const QString& text, const QString& key, QStringList& 
         if (comma) {
             out.append(DecodificarTexto(value.mid(pieceStart, k - pieceStart)));
             pieceStart = k + 1;
-            while (pieceStart < value.size() && value[pieceStart] == u' ') ++pieceStart;
+            while (pieceStart < value.size() && value[pieceStart] == u' ')
+                ++pieceStart;
             k = pieceStart - 1;
         } else if (k == value.size()) {
             const QString last = value.mid(pieceStart);
@@ -289,10 +315,12 @@ QString ParseFirstLinesReply(const QString& reply) {
     if (blank < 0) return {};
     QString kept = reply.mid(blank + 4);
     qsizetype e = kept.size();
-    while (e > 0 && isLineBreakChar(kept[e - 1])) --e;
+    while (e > 0 && isLineBreakChar(kept[e - 1]))
+        --e;
     if (e > 0 && kept[e - 1] == u'.' && (e == 1 || isLineBreakChar(kept[e - 2]))) {
         --e;
-        while (e > 0 && isLineBreakChar(kept[e - 1])) --e;
+        while (e > 0 && isLineBreakChar(kept[e - 1]))
+            --e;
         kept.truncate(e);
     }
     return kept;
@@ -301,10 +329,12 @@ QString ParseFirstLinesReply(const QString& reply) {
 std::optional<qint64> ParseStatCount(const QString& reply) {
     qsizetype i = reply.indexOf(u' ');
     if (i < 0) return std::nullopt;
-    while (i < reply.size() && reply[i] == u' ') ++i;
+    while (i < reply.size() && reply[i] == u' ')
+        ++i;
     qint64 v = 0;
     qsizetype digits = 0;
-    for (; i < reply.size() && isDigit(reply[i]) && digits < 18; ++i, ++digits) v = v * 10 + (reply[i].unicode() - u'0');
+    for (; i < reply.size() && isDigit(reply[i]) && digits < 18; ++i, ++digits)
+        v = v * 10 + (reply[i].unicode() - u'0');
     if (digits == 0) return std::nullopt;
     return v;
 }

@@ -1,11 +1,11 @@
 #include "QtClientSocket.h"
 
+#include "Desktop.h"
+#include "Errors.h"
+
 #include <QSslCipher>
 #include <QSslSocket>
 #include <QTimer>
-
-#include "Desktop.h"
-#include "Errors.h"
 
 namespace {
 // How long a closing socket may take to hand its last bytes (the QUIT) to the server.
@@ -14,7 +14,9 @@ constexpr int kCloseGraceMs = 10000;
 
 QtClientSocket::QtClientSocket(IDesktop* desktop, QObject* parent) : IClientSocket(parent), m_desktop(desktop) {}
 
-QtClientSocket::~QtClientSocket() { detach(); }
+QtClientSocket::~QtClientSocket() {
+    detach();
+}
 
 SocketFactory QtClientSocket::factory(IDesktop* desktop) {
     return [desktop] { return std::make_unique<QtClientSocket>(desktop); };
@@ -22,19 +24,32 @@ SocketFactory QtClientSocket::factory(IDesktop* desktop) {
 
 int QtClientSocket::winsockCode(QAbstractSocket::SocketError error) {
     switch (error) {
-    case QAbstractSocket::ConnectionRefusedError: return 10061;     // WSAECONNREFUSED
-    case QAbstractSocket::RemoteHostClosedError: return 10054;      // WSAECONNRESET
-    case QAbstractSocket::HostNotFoundError: return 10049;          // WSAEADDRNOTAVAIL
-    case QAbstractSocket::SocketAddressNotAvailableError: return 10049;
-    case QAbstractSocket::SocketTimeoutError: return 10060;         // WSAETIMEDOUT
-    case QAbstractSocket::NetworkError: return 10050;               // WSAENETDOWN
-    case QAbstractSocket::SocketAccessError: return 10013;          // WSAEACCES
-    case QAbstractSocket::SocketResourceError: return 10055;        // WSAENOBUFS
-    case QAbstractSocket::DatagramTooLargeError: return 10040;      // WSAEMSGSIZE
-    case QAbstractSocket::AddressInUseError: return 10048;          // WSAEADDRINUSE
-    case QAbstractSocket::UnsupportedSocketOperationError: return 10045; // WSAEOPNOTSUPP
-    case QAbstractSocket::TemporaryError: return 10035;             // WSAEWOULDBLOCK
-    default: return 10053;                                          // WSAECONNABORTED
+    case QAbstractSocket::ConnectionRefusedError:
+        return 10061; // WSAECONNREFUSED
+    case QAbstractSocket::RemoteHostClosedError:
+        return 10054; // WSAECONNRESET
+    case QAbstractSocket::HostNotFoundError:
+        return 10049; // WSAEADDRNOTAVAIL
+    case QAbstractSocket::SocketAddressNotAvailableError:
+        return 10049;
+    case QAbstractSocket::SocketTimeoutError:
+        return 10060; // WSAETIMEDOUT
+    case QAbstractSocket::NetworkError:
+        return 10050; // WSAENETDOWN
+    case QAbstractSocket::SocketAccessError:
+        return 10013; // WSAEACCES
+    case QAbstractSocket::SocketResourceError:
+        return 10055; // WSAENOBUFS
+    case QAbstractSocket::DatagramTooLargeError:
+        return 10040; // WSAEMSGSIZE
+    case QAbstractSocket::AddressInUseError:
+        return 10048; // WSAEADDRINUSE
+    case QAbstractSocket::UnsupportedSocketOperationError:
+        return 10045; // WSAEOPNOTSUPP
+    case QAbstractSocket::TemporaryError:
+        return 10035; // WSAEWOULDBLOCK
+    default:
+        return 10053; // WSAECONNABORTED
     }
 }
 
@@ -66,14 +81,15 @@ void QtClientSocket::open(const QString& host, int port, bool encrypted) {
         socket, &QAbstractSocket::errorOccurred, this,
         [this, generation](QAbstractSocket::SocketError e) { onError(generation, e); }, Qt::QueuedConnection);
     if (port < 0 || port > 65535) {
-        QTimer::singleShot(0, this, [this, generation] {
-            onError(generation, QAbstractSocket::SocketAddressNotAvailableError);
-        });
+        QTimer::singleShot(
+            0, this, [this, generation] { onError(generation, QAbstractSocket::SocketAddressNotAvailableError); });
         return;
     }
     m_certificateRefused = false;
-    if (encrypted) socket->connectToHostEncrypted(host, quint16(port));
-    else socket->connectToHost(host, quint16(port));
+    if (encrypted)
+        socket->connectToHostEncrypted(host, quint16(port));
+    else
+        socket->connectToHost(host, quint16(port));
 }
 
 void QtClientSocket::startTls() {
@@ -92,7 +108,8 @@ void QtClientSocket::onSslErrors(quint64 generation, const QList<QSslError>& err
     info.validFrom = cert.effectiveDate().toLocalTime().toString(u"dd/MM/yyyy"_qs);
     info.validTo = cert.expiryDate().toLocalTime().toString(u"dd/MM/yyyy"_qs);
     info.sha256 = QString::fromLatin1(cert.digest(QCryptographicHash::Sha256).toHex());
-    for (const QSslError& e : errors) info.errors << e.errorString();
+    for (const QSslError& e : errors)
+        info.errors << e.errorString();
     QPointer<QSslSocket> socket = m_socket;
     const bool accepted = m_certificateDecision && m_certificateDecision(info);
     if (!socket || generation != m_generation) return; // closed while the question was open
@@ -137,7 +154,9 @@ void QtClientSocket::detach() {
     }
 }
 
-void QtClientSocket::close() { detach(); }
+void QtClientSocket::close() {
+    detach();
+}
 
 void QtClientSocket::send(const QByteArray& bytes) {
     if (m_socket && m_connected) m_socket->write(bytes);

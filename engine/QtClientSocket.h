@@ -2,10 +2,10 @@
 // WinSock numbers the session understands.
 #pragma once
 
+#include "ClientSocket.h"
+
 #include <QAbstractSocket>
 #include <QPointer>
-
-#include "ClientSocket.h"
 
 class IDesktop;
 class QSslSocket;

@@ -1,14 +1,16 @@
 #include "UnitISO.h"
 
+#include "Cp1252.h"
+
 #include <QStringDecoder>
 #include <algorithm>
 #include <vector>
 
-#include "Cp1252.h"
-
 namespace {
 
-bool isLinearBlank(QChar c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
+bool isLinearBlank(QChar c) {
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
+}
 
 // Positions (0-based) of every '?' in the value, so "where is the third '?' after here" is a binary
 // search and a value full of stray "=?" never costs quadratic time.
@@ -29,7 +31,9 @@ private:
     std::vector<qsizetype> m_positions;
 };
 
-bool startsWord(QStringView s, qsizetype i) { return i + 1 < s.size() && s[i] == u'=' && s[i + 1] == u'?'; }
+bool startsWord(QStringView s, qsizetype i) {
+    return i + 1 < s.size() && s[i] == u'=' && s[i + 1] == u'?';
+}
 
 QString decodeCharset(const QString& charset, const QByteArray& bytes) {
     // RFC 2231 lets a language follow the charset: "utf-8*es".
@@ -51,8 +55,10 @@ QString decodeCharset(const QString& charset, const QByteArray& bytes) {
 QString DecodificarTexto(const QString& value) {
     qsizetype begin = 0;
     qsizetype end = value.size();
-    while (begin < end && value[begin] == u' ') ++begin;
-    while (end > begin && value[end - 1] == u' ') --end;
+    while (begin < end && value[begin] == u' ')
+        ++begin;
+    while (end > begin && value[end - 1] == u' ')
+        --end;
     const QStringView s = QStringView(value).mid(begin, end - begin);
     const qsizetype n = s.size();
     const QuestionMarks marks(s);
@@ -69,12 +75,12 @@ QString DecodificarTexto(const QString& value) {
                 const qsizetype wordEnd = std::min(third + 2, n);
                 result += DecodificarPalabra(s.mid(i, wordEnd - i).toString());
                 qsizetype k = wordEnd;
-                while (k < n && !startsWord(s, k)) ++k;
+                while (k < n && !startsWord(s, k))
+                    ++k;
                 const QStringView between = s.mid(wordEnd, k - wordEnd);
                 // RFC 2047, 6.2: blanks between two adjacent encoded words are not part of the text.
                 const bool adjacentWord = k < n && marks.third(k + 2) >= 0;
-                if (!(adjacentWord && std::all_of(between.begin(), between.end(), isLinearBlank)))
-                    result += between;
+                if (!(adjacentWord && std::all_of(between.begin(), between.end(), isLinearBlank))) result += between;
                 i = k;
                 continue;
             }

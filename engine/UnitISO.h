@@ -3,10 +3,10 @@
 // Positions are 1-based in the comments below, as in the rest of the header code.
 #pragma once
 
+#include "UnitUtils.h" // MayusculasSinAcentos: one implementation for the whole program
+
 #include <QByteArray>
 #include <QString>
-
-#include "UnitUtils.h" // MayusculasSinAcentos: one implementation for the whole program
 
 /** @short Decoded, trimmed, unquoted text of a raw header value (sender, subject, one recipient). */
 QString DecodificarTexto(const QString& value);

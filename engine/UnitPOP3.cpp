@@ -1,16 +1,15 @@
 #include "UnitPOP3.h"
 
-#include <QMetaMethod>
-#include <QPointer>
-
 #include "Cp1252.h"
 #include "Desktop.h"
 #include "Errors.h"
 #include "UnitUtils.h"
 
+#include <QMetaMethod>
+#include <QPointer>
+
 namespace {
-const QUrl kWinsockErrorsPage(
-    u"https://learn.microsoft.com/windows/win32/winsock/windows-sockets-error-codes-2"_qs);
+const QUrl kWinsockErrorsPage(u"https://learn.microsoft.com/windows/win32/winsock/windows-sockets-error-codes-2"_qs);
 }
 
 TPop3::TPop3(IDesktop* desktop, SocketFactory socketFactory, QObject* parent)
@@ -140,7 +139,8 @@ bool TPop3::EliminarMensajes(const QStringList& numeros) {
     if (m_estado != Conectado) return false;
     QList<int> parsed;
     parsed.reserve(numeros.size());
-    for (const QString& s : numeros) parsed.append(ParseInt32(s)); // a non-number reaches the caller
+    for (const QString& s : numeros)
+        parsed.append(ParseInt32(s)); // a non-number reaches the caller
     // A batch never inherits numbers left over from an earlier, refused one.
     m_colaBorrar.clear();
     m_totalBorrar = 0;
@@ -194,7 +194,9 @@ int TPop3::MensajeActual() const {
     return 0;
 }
 
-bool TPop3::Activo() const { return m_socket->isActive(); }
+bool TPop3::Activo() const {
+    return m_socket->isActive();
+}
 
 double TPop3::TiempoDesdeConexion() const {
     return m_estado == Desconectado ? 0.0 : m_now() - m_conexion.HoraConexion;
@@ -229,14 +231,17 @@ bool TPop3::VaciarMensajes() {
     return !self.isNull();
 }
 
-QString TPop3::connectedText() const { return u"Conectado al servidor "_qs + m_conexion.Servidor; }
+QString TPop3::connectedText() const {
+    return u"Conectado al servidor "_qs + m_conexion.Servidor;
+}
 
 qsizetype TPop3::indexOfNum(int num) const {
     if (m_indexDirty) {
         m_index.clear();
         m_index.reserve(m_mensajes.size());
         // Backwards, so the first record of a number is the one kept.
-        for (qsizetype i = m_mensajes.size() - 1; i >= 0; --i) m_index.insert(m_mensajes[i].Num, i);
+        for (qsizetype i = m_mensajes.size() - 1; i >= 0; --i)
+            m_index.insert(m_mensajes[i].Num, i);
         m_indexDirty = false;
     }
     return m_index.value(num, -1);
@@ -414,12 +419,14 @@ void TPop3::handleLoginStep(const QString& reply) {
         const auto count = positive ? ParseStatCount(reply) : std::nullopt;
         // Unchanged only when the unique ids say so: without them, numbers from the earlier login
         // may name other messages now, so the mailbox is listed again.
-        const bool unchanged = count && *count == m_mensajes.size() && m_haveUids && m_haveNewUids &&
-                               m_uids == m_newUids;
+        const bool unchanged =
+            count && *count == m_mensajes.size() && m_haveUids && m_haveNewUids && m_uids == m_newUids;
         m_uids = m_newUids;
         m_haveUids = m_haveNewUids;
-        if (unchanged) (void)CambiarEstado(Conectado, connectedText());
-        else startListing();
+        if (unchanged)
+            (void)CambiarEstado(Conectado, connectedText());
+        else
+            startListing();
         return;
     }
     case Step::None:
@@ -494,8 +501,7 @@ bool TPop3::requestHeader(qsizetype index) {
     m_mensajeActual = m_mensajes[index].Num;
     const qint64 k = index + 1;
     const qint64 n = m_mensajes.size();
-    const QString progress =
-        u"Obteniendo cabecera del mensaje %1 de %2 (%3%)"_qs.arg(k).arg(n).arg(k * 100 / n);
+    const QString progress = u"Obteniendo cabecera del mensaje %1 de %2 (%3%)"_qs.arg(k).arg(n).arg(k * 100 / n);
     if (!CambiarEstado(LeyendoCabeceras, progress)) return false;
     return sendHeaderRequests();
 }
@@ -557,8 +563,10 @@ void TPop3::handleDeleteReply(bool positive) {
         m_bytesTotales -= m_mensajes[i].Bytes;
         removeMessageAt(i);
     }
-    if (m_colaBorrar.isEmpty()) (void)CambiarEstado(Conectado, connectedText());
-    else sendNextDelete();
+    if (m_colaBorrar.isEmpty())
+        (void)CambiarEstado(Conectado, connectedText());
+    else
+        sendNextDelete();
 }
 
 void TPop3::handleFirstLinesReply(const QString& reply) {
@@ -618,7 +626,8 @@ void TPop3::onSocketError(int code) {
     m_replyTimer.stop();
     const QString text = u"ClientSocketError - Código de error: %1\r\r¿Desea abrir una página web donde se "
                          "explican los errores?"_qs.arg(code);
-    if (m_desktop && m_desktop->askYesNo(u"Error no gestionado"_qs, text) && m_desktop) m_desktop->openUrl(kWinsockErrorsPage);
+    if (m_desktop && m_desktop->askYesNo(u"Error no gestionado"_qs, text) && m_desktop)
+        m_desktop->openUrl(kWinsockErrorsPage);
     if (!self) return;
     DesconexionForzada(u"ClientSocketError (%1) hablando con el Servidor : %2"_qs.arg(code).arg(m_conexion.Servidor));
 }

@@ -4,6 +4,9 @@
 // shows anything itself but for the question it asks the desktop on an unknown socket error.
 #pragma once
 
+#include "ClientSocket.h"
+#include "Pop3Replies.h"
+
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
@@ -12,9 +15,6 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
-
-#include "ClientSocket.h"
-#include "Pop3Replies.h"
 
 class IDesktop;
 
@@ -63,7 +63,7 @@ public:
         Borrando = 8,
         LeyendoPrimerasLineas = 9,
         Comprobando = 10,
-        ConsultandoCapacidades = 11, ///< CAPA
+        ConsultandoCapacidades = 11,  ///< CAPA
         IniciandoConexionSegura = 12, ///< STLS and the TLS handshake
     };
 
@@ -202,7 +202,7 @@ private:
     // Login, also the silent fresh login of a re-check.
     enum class Step { None, Greeting, Capa, Stls, Handshake, CapaAfterTls, User, Pass, OldUidl, NewUidl, Stat };
     Step m_step = Step::None;
-    bool m_relogin = false;        ///< a fresh login inside a re-check: no state events for it
+    bool m_relogin = false; ///< a fresh login inside a re-check: no state events for it
     bool m_encrypted = false;
     bool m_deletionPending = false; ///< a DELE was accepted since login or the last RSET
     QStringList m_capabilities;

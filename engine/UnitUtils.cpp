@@ -1,10 +1,10 @@
 #include "UnitUtils.h"
 
+#include "Errors.h"
+
 #include <QDateTime>
 #include <QFileInfo>
 #include <cmath>
-
-#include "Errors.h"
 
 QString MayusculasSinAcentos(const QString& text) {
     QString out(text.size(), Qt::Uninitialized);
@@ -13,13 +13,20 @@ QString MayusculasSinAcentos(const QString& text) {
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t c = s[i].unicode();
         char16_t r = c;
-        if (c >= u'a' && c <= u'z') r = c - 32;
-        else if (c == 0xE1) r = u'A';
-        else if (c == 0xE9) r = u'E';
-        else if (c == 0xED) r = u'I';
-        else if (c == 0xF3) r = u'O';
-        else if (c == 0xFA) r = u'U';
-        else if (c == 0xF1) r = 0xD1;
+        if (c >= u'a' && c <= u'z')
+            r = c - 32;
+        else if (c == 0xE1)
+            r = u'A';
+        else if (c == 0xE9)
+            r = u'E';
+        else if (c == 0xED)
+            r = u'I';
+        else if (c == 0xF3)
+            r = u'O';
+        else if (c == 0xFA)
+            r = u'U';
+        else if (c == 0xF1)
+            r = 0xD1;
         d[i] = QChar(r);
     }
     return out;
@@ -32,7 +39,9 @@ SoundPlayer& soundPlayer() {
 }
 } // namespace
 
-void SetSoundPlayer(SoundPlayer player) { soundPlayer() = std::move(player); }
+void SetSoundPlayer(SoundPlayer player) {
+    soundPlayer() = std::move(player);
+}
 
 void ReproducirSonido(const QString& fileName) {
     if (fileName.isEmpty() || !QFileInfo(fileName).isFile()) return;
@@ -53,8 +62,7 @@ double HoraDeSegundos(int seconds) {
     const int rest = seconds - hours * 3600;
     const int minutes = rest / 60;
     const int secs = rest - minutes * 60;
-    if (hours < 0 || hours >= 24 || minutes < 0 || secs < 0)
-        throw EConvertError(u"Invalid argument to time encode"_qs);
+    if (hours < 0 || hours >= 24 || minutes < 0 || secs < 0) throw EConvertError(u"Invalid argument to time encode"_qs);
     return (hours * 3600000.0 + minutes * 60000.0 + secs * 1000.0) / 86400000.0;
 }
 

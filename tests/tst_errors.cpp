@@ -1,8 +1,8 @@
 // The number conversion every part relies on, and the 8-bit boundary of the wire and the files.
-#include <QTest>
-
 #include "Cp1252.h"
 #include "Errors.h"
+
+#include <QTest>
 
 class TestErrors : public QObject {
     Q_OBJECT
@@ -42,7 +42,8 @@ private slots:
     }
     void everyByteSurvivesTheTextBoundary() {
         QByteArray all;
-        for (int b = 0; b < 256; ++b) all += char(b);
+        for (int b = 0; b < 256; ++b)
+            all += char(b);
         const QString text = fromCp1252(all);
         QCOMPARE(text.size(), 256);
         QCOMPARE(text[0xE9], QChar(0xE9));

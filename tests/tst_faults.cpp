@@ -1,17 +1,17 @@
 // What real servers and bad networks do, played by a scripted server on loopback against the real
 // window and socket: replies split into single bytes, silence, dropped connections, refusals,
 // malformed and oversized replies. Each row: what the server does, and what must hold afterwards.
-#include <QDir>
-#include <QTabBar>
-#include <QTabWidget>
-#include <QTest>
-
 #include "AccountWidgets.h"
 #include "QtClientSocket.h"
 #include "ScriptedServer.h"
 #include "UnitPOP3.h"
 #include "UnitQuenmarEncode.h"
 #include "WindowHarness.h"
+
+#include <QDir>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
 
 Q_DECLARE_METATYPE(QList<ServerFault>)
 
@@ -23,7 +23,9 @@ const QString kHost = u"127.0.0.1"_qs;
 const QByteArray kFiles = "SERV:x\r\nPORT:110\r\nUSER:y\r\nPASS:\r\n-----\r\n";
 const QByteArray kFilters = "[FROM]spam\r\n";
 
-int openDescriptors() { return int(QDir(u"/proc/self/fd"_qs).entryList(QDir::Files | QDir::System).size()); }
+int openDescriptors() {
+    return int(QDir(u"/proc/self/fd"_qs).entryList(QDir::Files | QDir::System).size());
+}
 } // namespace
 
 class TestFaults : public QObject {
@@ -59,10 +61,10 @@ private slots:
 
     void scenario_data() {
         QTest::addColumn<QList<ServerFault>>("faults");
-        QTest::addColumn<QByteArray>("capa");   // empty: the usual capabilities
-        QTest::addColumn<QString>("action");    // "", "delete" or "recheck"
-        QTest::addColumn<int>("state");         // the session's state once it settles
-        QTest::addColumn<QString>("reason");    // panel 1 after a failure ("" = any)
+        QTest::addColumn<QByteArray>("capa"); // empty: the usual capabilities
+        QTest::addColumn<QString>("action");  // "", "delete" or "recheck"
+        QTest::addColumn<int>("state");       // the session's state once it settles
+        QTest::addColumn<QString>("reason");  // panel 1 after a failure ("" = any)
         QTest::addColumn<QByteArray>("neverSent");
         const QString timeout = u"Tiempo de espera agotado con el Servidor : 127.0.0.1"_qs;
         const QString closed = u"Conexión cerrada por el Servidor : 127.0.0.1"_qs;
@@ -75,8 +77,8 @@ private slots:
         QTest::newRow("no greeting") << QList<F>{{"", {}, false, 0, 0, F::After::Stall}} << QByteArray() << QString()
                                      << 0 << timeout << QByteArray("USER");
         QTest::newRow("stall inside a TOP reply")
-            << QList<F>{{"TOP 2", "+OK\r\nFrom: a\r\n", false, 0, 0, F::After::Stall}} << QByteArray() << QString()
-            << 0 << timeout << QByteArray();
+            << QList<F>{{"TOP 2", "+OK\r\nFrom: a\r\n", false, 0, 0, F::After::Stall}} << QByteArray() << QString() << 0
+            << timeout << QByteArray();
         QTest::newRow("stall after DELE") << QList<F>{{"DELE", {}, false, 0, 0, F::After::Stall}} << QByteArray()
                                           << u"delete"_qs << 0 << timeout << QByteArray();
         QTest::newRow("drop inside LIST") << QList<F>{{"LIST", "+OK\r\n1 100\r\n", false, 0, 0, F::After::Drop}}
@@ -84,9 +86,8 @@ private slots:
         QTest::newRow("drop inside the header pass")
             << QList<F>{{"TOP 2", "+OK\r\nFrom: x\r\n", false, 0, 0, F::After::Drop}} << QByteArray() << QString() << 0
             << closed << QByteArray();
-        QTest::newRow("drop after DELE, before QUIT")
-            << QList<F>{{"DELE", {}, true, 0, 0, F::After::Drop}} << QByteArray() << u"delete"_qs << 0 << closed
-            << QByteArray();
+        QTest::newRow("drop after DELE, before QUIT") << QList<F>{{"DELE", {}, true, 0, 0, F::After::Drop}}
+                                                      << QByteArray() << u"delete"_qs << 0 << closed << QByteArray();
         QTest::newRow("-ERR greeting") << QList<F>{{"", "-ERR go away\r\n"}} << QByteArray() << QString() << 0
                                        << u"Conexión no aceptada"_qs << QByteArray("USER");
         QTest::newRow("-ERR to one TOP") << QList<F>{{"TOP 2", "-ERR gone\r\n"}} << QByteArray() << QString() << 6
@@ -96,29 +97,26 @@ private slots:
         QTest::newRow("-ERR to LIST") << QList<F>{{"LIST", "-ERR\r\n"}} << QByteArray() << QString() << 0
                                       << u"Comando LIST fallido"_qs << QByteArray("TOP");
         QTest::newRow("unprompted -ERR, then closed while idle")
-            << QList<F>{{"TOP 3", "-ERR Disconnected for inactivity.\r\n", true, 0, 0, F::After::Drop}}
-            << QByteArray() << QString() << 0 << closed << QByteArray();
-        QTest::newRow("STLS offered, then refused") << QList<F>{} << stls << QString() << 0
-                                                    << u"Conexión segura fallida : 127.0.0.1"_qs << QByteArray("USER");
-        QTest::newRow("bytes before the TLS handshake")
-            << QList<F>{{"STLS", "+OK go\r\n+OK injected\r\n"}} << stls << QString() << 0 << QString()
-            << QByteArray("USER");
-        QTest::newRow("10 MB line without CR LF")
-            << QList<F>{{"TOP 1", "+OK\r\n" + big, false, 0, 0, F::After::Stall}} << QByteArray() << QString() << 0
-            << timeout << QByteArray();
+            << QList<F>{{"TOP 3", "-ERR Disconnected for inactivity.\r\n", true, 0, 0, F::After::Drop}} << QByteArray()
+            << QString() << 0 << closed << QByteArray();
+        QTest::newRow("STLS offered, then refused")
+            << QList<F>{} << stls << QString() << 0 << u"Conexión segura fallida : 127.0.0.1"_qs << QByteArray("USER");
+        QTest::newRow("bytes before the TLS handshake") << QList<F>{{"STLS", "+OK go\r\n+OK injected\r\n"}} << stls
+                                                        << QString() << 0 << QString() << QByteArray("USER");
+        QTest::newRow("10 MB line without CR LF") << QList<F>{{"TOP 1", "+OK\r\n" + big, false, 0, 0, F::After::Stall}}
+                                                  << QByteArray() << QString() << 0 << timeout << QByteArray();
         QTest::newRow("LIST line with letters") << QList<F>{{"LIST", "+OK\r\n1 12a\r\n.\r\n"}} << QByteArray()
                                                 << QString() << 0 << u"Comando LIST fallido"_qs << QByteArray("TOP");
         QTest::newRow("LIST negative size") << QList<F>{{"LIST", "+OK\r\n1 -5\r\n.\r\n"}} << QByteArray() << QString()
                                             << 0 << u"Comando LIST fallido"_qs << QByteArray("TOP");
-        QTest::newRow("LIST size beyond 32 bits")
-            << QList<F>{{"LIST", "+OK\r\n1 99999999999\r\n.\r\n"}} << QByteArray() << QString() << 0
-            << u"Comando LIST fallido"_qs << QByteArray("TOP");
+        QTest::newRow("LIST size beyond 32 bits") << QList<F>{{"LIST", "+OK\r\n1 99999999999\r\n.\r\n"}} << QByteArray()
+                                                  << QString() << 0 << u"Comando LIST fallido"_qs << QByteArray("TOP");
         QTest::newRow("STAT claims 4,000,000,000 messages")
-            << QList<F>{{"STAT", "+OK 4000000000 1\r\n", false, 0, 0, F::After::Go, 1}} << QByteArray()
-            << u"recheck"_qs << 6 << QString() << QByteArray();
+            << QList<F>{{"STAT", "+OK 4000000000 1\r\n", false, 0, 0, F::After::Go, 1}} << QByteArray() << u"recheck"_qs
+            << 6 << QString() << QByteArray();
         QTest::newRow("NUL bytes and bare LF in headers")
-            << QList<F>{{"TOP 1", QByteArray("+OK\nFrom: a\0b <a@x>\nSubject: s\0t\n\nbody\n.\n", 43)}}
-            << QByteArray() << QString() << 6 << QString() << QByteArray();
+            << QList<F>{{"TOP 1", QByteArray("+OK\nFrom: a\0b <a@x>\nSubject: s\0t\n\nbody\n.\n", 43)}} << QByteArray()
+            << QString() << 6 << QString() << QByteArray();
     }
     void scenario() {
         QFETCH(QList<ServerFault>, faults);
@@ -186,7 +184,8 @@ private slots:
         round(); // the first connection sets up what stays for the whole run
         QTest::qWait(100);
         const int before = openDescriptors();
-        for (int i = 0; i < 50; ++i) round();
+        for (int i = 0; i < 50; ++i)
+            round();
         QVERIFY(QTest::qWaitFor([&] { return openDescriptors() <= before; }, kWaitMs));
         QCOMPARE(server.connections(), 51);
     }

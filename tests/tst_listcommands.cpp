@@ -1,16 +1,16 @@
 // The commands of a tab's message list and the filtering run, on the real window with fake sockets.
-#include <QHeaderView>
-#include <QMenu>
-#include <QPlainTextEdit>
-#include <QTabWidget>
-#include <QTest>
-
 #include "AccountWidgets.h"
 #include "FakeMailbox.h"
 #include "StyledTextView.h"
 #include "UnitPOP3.h"
 #include "UnitQuenmarEncode.h"
 #include "WindowHarness.h"
+
+#include <QHeaderView>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QTest>
 
 class TestListCommands : public QObject {
     Q_OBJECT
@@ -30,11 +30,13 @@ class TestListCommands : public QObject {
     }
     void select(const QList<int>& rows) {
         tab->ListView->clearSelection();
-        for (int r : rows) tab->ListView->row(r)->setSelected(true);
+        for (int r : rows)
+            tab->ListView->row(r)->setSelected(true);
     }
     QStringList captions() const {
         QStringList out;
-        for (int r = 0; r < tab->ListView->rowCount(); ++r) out << tab->ListView->row(r)->text(0);
+        for (int r = 0; r < tab->ListView->rowCount(); ++r)
+            out << tab->ListView->row(r)->text(0);
         return out;
     }
 
@@ -48,7 +50,8 @@ private slots:
         QCOMPARE(tab->TextMemo->toPlainText(), u"linea 1\nlinea 2"_qs);
         h->promptAnswer = u"50"_qs;
         w->btnPrimerasLineasClick();
-        QCOMPARE(h->prompts.last(), u"Primeras líneas de: \"Asunto 2\"|¿Cuántas líneas a mostrar? (Actualmente 20)|20"_qs);
+        QCOMPARE(h->prompts.last(),
+                 u"Primeras líneas de: \"Asunto 2\"|¿Cuántas líneas a mostrar? (Actualmente 20)|20"_qs);
         QCOMPARE(s->takeWritten(), QByteArray("TOP 2 50\r\n"));
         s->serverSends("+OK\r\nA: b\r\n\r\nuno\r\ndos\r\ntres\r\n.\r\n");
         QCOMPARE(tab->TextMemo->toPlainText(), u"uno\ndos\ntres"_qs);
@@ -241,8 +244,8 @@ private slots:
         w->QuickConnect(u"g"_qs, u"b"_qs, EncodePassword(u"p"_qs), 110);
         FakeSocket* other = h->sockets.last();
         other->connectNow();
-        for (const QByteArray& r : {QByteArray("+OK\r\n"), QByteArray("-ERR\r\n"), QByteArray("+OK\r\n"), QByteArray("+OK\r\n"),
-                                    listReply(numberedBox(2)), topReply(numberedBox(2)[0])})
+        for (const QByteArray& r : {QByteArray("+OK\r\n"), QByteArray("-ERR\r\n"), QByteArray("+OK\r\n"),
+                                    QByteArray("+OK\r\n"), listReply(numberedBox(2)), topReply(numberedBox(2)[0])})
             other->serverSends(r);
         other->takeWritten();
         other->serverSends(topReply(numberedBox(2)[1]));
@@ -265,7 +268,8 @@ private slots:
             tab->POP3->ComprobarDeNuevo();
             serveRecheck(s, {{"spam@x", "1"}, {"ok@x", "2"}, {"spam@x", "3"}}, numberedBox(4));
             s->serverSends(listReply(numberedBox(4)));
-            for (const FakeMessage& m : numberedBox(4)) s->serverSends(topReply(m));
+            for (const FakeMessage& m : numberedBox(4))
+                s->serverSends(topReply(m));
             s->takeWritten();
         };
         w->RunFilter(tab, true);

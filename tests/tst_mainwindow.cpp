@@ -1,5 +1,12 @@
 // The real main window, offscreen, driven through its seams: start-up and its files, tabs, what
 // the session events show, failures, the sweep of unresolved names, view modes and resizing.
+#include "AccountWidgets.h"
+#include "FakeMailbox.h"
+#include "StyledTextView.h"
+#include "UnitPOP3.h"
+#include "UnitQuenmarEncode.h"
+#include "WindowHarness.h"
+
 #include <QHeaderView>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -8,13 +15,6 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QToolButton>
-
-#include "AccountWidgets.h"
-#include "StyledTextView.h"
-#include "UnitPOP3.h"
-#include "UnitQuenmarEncode.h"
-#include "FakeMailbox.h"
-#include "WindowHarness.h"
 
 namespace {
 
@@ -48,7 +48,8 @@ int imageOf(TfrmPrincipal& w, TAccountTab* tab) {
 
 QStringList menuEntries(TfrmPrincipal& w) {
     QStringList out;
-    for (QAction* a : w.mnuConectarCuentas->actions()) out << a->text();
+    for (QAction* a : w.mnuConectarCuentas->actions())
+        out << a->text();
     return out;
 }
 
@@ -56,7 +57,8 @@ QStringList rowTexts(MessageList* list) {
     QStringList out;
     for (int r = 0; r < list->rowCount(); ++r) {
         QStringList cells;
-        for (int c = 0; c < 5; ++c) cells << list->row(r)->text(c);
+        for (int c = 0; c < 5; ++c)
+            cells << list->row(r)->text(c);
         out << cells.join(u'|');
     }
     return out;
@@ -167,9 +169,8 @@ private slots:
         QCOMPARE(rowTexts(tab->ListView)[0], u"1|1.234|Ana <ana@example.es>|05 Aug 2002 10:20:30|Hola"_qs);
         QVERIFY(h->sounds.isEmpty());
         s->serverSends(kTop2);
-        QCOMPARE(rowTexts(tab->ListView),
-                 (QStringList{u"1|1.234|Ana <ana@example.es>|05 Aug 2002 10:20:30|Hola"_qs,
-                              u"2|65.536|José <j@x.es>|6 Aug 2002 9:05 +0200|Factura"_qs}));
+        QCOMPARE(rowTexts(tab->ListView), (QStringList{u"1|1.234|Ana <ana@example.es>|05 Aug 2002 10:20:30|Hola"_qs,
+                                                       u"2|65.536|José <j@x.es>|6 Aug 2002 9:05 +0200|Factura"_qs}));
         QCOMPARE(imageOf(w, tab), 2);
         QVERIFY(!w.TimerArroba.isActive());
         QCOMPARE(tab->StatusBar->panelText(1),
@@ -182,7 +183,8 @@ private slots:
         QList<std::pair<int, QString>> expected = {{S, u"+OK ready"_qs}};
         auto command = [&](const QString& c, const QStringList& reply) {
             expected << std::pair{C, u" "_qs} << std::pair{C, u"> "_qs + c} << std::pair{C, u" "_qs};
-            for (const QString& line : reply) expected << std::pair{S, line};
+            for (const QString& line : reply)
+                expected << std::pair{S, line};
         };
         command(u"CAPA"_qs, {u"+OK"_qs, u"USER"_qs, u"."_qs});
         command(u"USER ana"_qs, {u"+OK"_qs});
@@ -197,7 +199,8 @@ private slots:
         for (int i = 0; i < tab->DialogueView->paragraphCount(); ++i)
             got << std::pair{tab->DialogueView->paragraphStyle(i), tab->DialogueView->paragraphText(i)};
         QCOMPARE(got, expected);
-        for (const auto& p : got) QVERIFY2(!p.second.contains(u"secreto"_qs), "the password reached the log");
+        for (const auto& p : got)
+            QVERIFY2(!p.second.contains(u"secreto"_qs), "the password reached the log");
     }
 
     void readsSplitAcrossLinesShowAsSeparateParagraphs() {
@@ -239,14 +242,15 @@ private slots:
         serveRecheck(s, box, more, false);
         QVERIFY(s->takeWritten().endsWith("STAT\r\nLIST\r\n"));
         s->serverSends(listReply(more));
-        for (const FakeMessage& m : more) s->serverSends(topReply(m));
+        for (const FakeMessage& m : more)
+            s->serverSends(topReply(m));
         QCOMPARE(tab->ListView->rowCount(), 3);
         QCOMPARE(h->sounds.size(), 2);
     }
 
     void connectAllRechecksIdleTabsAndLeavesOthers() {
-        h->write(u"Cuentas.dat"_qs, accountsFile({{u"a"_qs, u"110"_qs, u"ana"_qs, u"x"_qs},
-                                                  {u"b"_qs, u"110"_qs, u"bea"_qs, u"y"_qs}}));
+        h->write(u"Cuentas.dat"_qs,
+                 accountsFile({{u"a"_qs, u"110"_qs, u"ana"_qs, u"x"_qs}, {u"b"_qs, u"110"_qs, u"bea"_qs, u"y"_qs}}));
         TfrmPrincipal& w = h->open();
         w.mnuConectarConectarTodasClick();
         QCOMPARE(w.Tabs.size(), 2);
@@ -256,7 +260,7 @@ private slots:
         w.mnuConectarConectarTodasClick();
         QCOMPARE(w.Tabs.size(), 2);
         QCOMPARE(h->sockets[0]->takeWritten(), QByteArray("UIDL\r\n")); // the re-check begins
-        QCOMPARE(h->sockets[1]->takeWritten(), QByteArray());         // busy: left alone
+        QCOMPARE(h->sockets[1]->takeWritten(), QByteArray());           // busy: left alone
     }
 
     void failuresTurnTheTabRed_data() {
@@ -264,7 +268,8 @@ private slots:
         QTest::addColumn<QList<QByteArray>>("replies");
         QTest::addColumn<QString>("reason");
         QTest::addColumn<bool>("hostBox");
-        QTest::newRow("wrong password") << 0 << QList<QByteArray>{"+OK\r\n", "-ERR\r\n", "+OK\r\n", "-ERR [AUTH] no\r\n"}
+        QTest::newRow("wrong password") << 0
+                                        << QList<QByteArray>{"+OK\r\n", "-ERR\r\n", "+OK\r\n", "-ERR [AUTH] no\r\n"}
                                         << u"Combinación USER/PASS no válida"_qs << false;
         QTest::newRow("refused") << 10061 << QList<QByteArray>{} << u"Conexión no permitida : h"_qs << true;
         QTest::newRow("reset") << 10054 << QList<QByteArray>{"+OK\r\n"} << u"Conexión cerrada por el Servidor : h"_qs
@@ -281,7 +286,8 @@ private slots:
         w.QuickConnect(u"h"_qs, u"u"_qs, EncodePassword(u"p"_qs), 110);
         FakeSocket* s = h->sockets.last();
         s->connectNow();
-        for (const QByteArray& r : replies) s->serverSends(r);
+        for (const QByteArray& r : replies)
+            s->serverSends(r);
         if (socketError) s->fail(socketError);
         TAccountTab* tab = w.Tabs.first();
         QCOMPARE(imageOf(w, tab), 0);
@@ -348,8 +354,8 @@ private slots:
     }
 
     void menuEntryOfAConnectedAccountOnlySwitchesTabs() {
-        h->write(u"Cuentas.dat"_qs, accountsFile({{u"a"_qs, u"110"_qs, u"ana"_qs, u"x"_qs},
-                                                  {u"b"_qs, u"110"_qs, u"bea"_qs, u"y"_qs}}));
+        h->write(u"Cuentas.dat"_qs,
+                 accountsFile({{u"a"_qs, u"110"_qs, u"ana"_qs, u"x"_qs}, {u"b"_qs, u"110"_qs, u"bea"_qs, u"y"_qs}}));
         TfrmPrincipal& w = h->open();
         w.mnuConectarCuentaClick(w.Accounts[0]->MenuItem);
         w.mnuConectarCuentaClick(w.Accounts[1]->MenuItem);
@@ -388,7 +394,8 @@ private slots:
         TfrmPrincipal& w = h->open();
         w.show();
         const QStringList users{u"a"_qs, u"b"_qs, u"c"_qs};
-        for (int i = 0; i < count; ++i) w.QuickConnect(u"h"_qs, users[i], EncodePassword(u"p"_qs), 110 + i);
+        for (int i = 0; i < count; ++i)
+            w.QuickConnect(u"h"_qs, users[i], EncodePassword(u"p"_qs), 110 + i);
         h->sockets[close]->connectNow();
         w.Page95Control->setCurrentIndex(close);
         w.btnDesconectarClick();
@@ -477,8 +484,10 @@ private slots:
         QFETCH(QString, function);
         QFETCH(QString, input);
         QFETCH(QString, output);
-        if (function == u"thousands") QCOMPARE(TfrmPrincipal::FormatThousands(input.toLongLong()), output);
-        else QCOMPARE(TfrmPrincipal::ShortDate(input), output);
+        if (function == u"thousands")
+            QCOMPARE(TfrmPrincipal::FormatThousands(input.toLongLong()), output);
+        else
+            QCOMPARE(TfrmPrincipal::ShortDate(input), output);
     }
 
     void deletedRowLeavesAndEmptiesTheTextPane() {

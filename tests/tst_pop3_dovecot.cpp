@@ -1,15 +1,15 @@
 // The session and the command-line scanner against a real Dovecot: real replies, real framing,
 // real DELE, RSET and QUIT, refused logins, closed ports and names that do not resolve.
-#include <QProcess>
-#include <QSslCertificate>
-#include <QSignalSpy>
-#include <QTcpServer>
-#include <QTest>
-
 #include "DovecotFixture.h"
 #include "QtClientSocket.h"
 #include "SessionRecorder.h"
 #include "UnitPOP3.h"
+
+#include <QProcess>
+#include <QSignalSpy>
+#include <QSslCertificate>
+#include <QTcpServer>
+#include <QTest>
 
 namespace {
 
@@ -63,11 +63,18 @@ class TestPop3Dovecot : public QObject {
 
     QString fixtureFingerprint() const {
         const QList<QSslCertificate> certs = QSslCertificate::fromPath(fx.certificatePath());
-        return certs.isEmpty() ? QString() : QString::fromLatin1(certs.first().digest(QCryptographicHash::Sha256).toHex());
+        return certs.isEmpty() ? QString()
+                               : QString::fromLatin1(certs.first().digest(QCryptographicHash::Sha256).toHex());
     }
     QStringList scanArgs(const QString& user) const {
-        return {u"--host"_qs, fx.host(), u"--port"_qs, QString::number(fx.pop3Port()), u"--user"_qs, user,
-                u"--trust-certificate"_qs, fixtureFingerprint()};
+        return {u"--host"_qs,
+                fx.host(),
+                u"--port"_qs,
+                QString::number(fx.pop3Port()),
+                u"--user"_qs,
+                user,
+                u"--trust-certificate"_qs,
+                fixtureFingerprint()};
     }
 
 private slots:
@@ -91,7 +98,8 @@ private slots:
             QVERIFY2(m.Cabecera.Subj == unquoted(e.subject), where + ": " + m.Cabecera.Subj.toUtf8());
             QVERIFY2(m.Cabecera.Fecha == e.rawDate.trimmed(), where);
             QStringList addresses;
-            for (const QString& r : m.Cabecera.Destinatarios) addresses << recipientAddress(r);
+            for (const QString& r : m.Cabecera.Destinatarios)
+                addresses << recipientAddress(r);
             QVERIFY2(addresses == e.to + e.cc, where + ": " + addresses.join(u',').toUtf8());
             total += e.bytes;
         }
@@ -109,7 +117,8 @@ private slots:
         const QByteArray body = raw.mid(raw.indexOf("\n\n") + 2);
         QString expected = QString::fromUtf8(body);
         expected.replace(u"\n"_qs, u"\r\n"_qs);
-        while (expected.endsWith(u"\r\n"_qs)) expected.chop(2);
+        while (expected.endsWith(u"\r\n"_qs))
+            expected.chop(2);
         QCOMPARE(s->MensajePorNumero(dotted.num).PrimerasLineas, expected);
     }
 
@@ -137,7 +146,8 @@ private slots:
         QVERIFY(waitIdle(*s));
         s->Desconectar(); // QUIT: the server deletes now
         auto again = newSession();
-        QVERIFY(QTest::qWaitFor([&] { return listMailbox(*again, user) && again->NumMensajes() == count - 2; }, kWaitMs));
+        QVERIFY(
+            QTest::qWaitFor([&] { return listMailbox(*again, user) && again->NumMensajes() == count - 2; }, kWaitMs));
         QCOMPARE(again->MensajePorIndice(0).Bytes, fx.manifest(user)[1].bytes);
         again->Desconectar();
         QVERIFY2(fx.resetMailbox(user), qPrintable(fx.lastError()));
@@ -216,7 +226,7 @@ private slots:
         QCOMPARE(own.trusted.value(key), fixtureFingerprint());
         s->Conectar(fx.host(), fx.pop3sPort(), u"vacio"_qs, fx.password(u"vacio"_qs));
         QVERIFY(waitIdle(*s) && s->Estado() == TPop3::Conectado);
-        QCOMPARE(own.questions.size(), 2); // remembered
+        QCOMPARE(own.questions.size(), 2);        // remembered
         own.trusted[key] = u"00"_qs.repeated(32); // another certificate was trusted before
         s->Conectar(fx.host(), fx.pop3sPort(), u"vacio"_qs, fx.password(u"vacio"_qs));
         QVERIFY(waitIdle(*s));
@@ -229,9 +239,11 @@ private slots:
         auto s = newSession();
         QVERIFY(listMailbox(*s, user));
         const int count = s->NumMensajes();
-        QVERIFY2(fx.deliver(user, "From: nuevo@example.es\nSubject: Recien llegado\n\nHola\n"), qPrintable(fx.lastError()));
+        QVERIFY2(fx.deliver(user, "From: nuevo@example.es\nSubject: Recien llegado\n\nHola\n"),
+                 qPrintable(fx.lastError()));
         s->ComprobarDeNuevo();
-        QVERIFY(QTest::qWaitFor([&] { return s->Estado() == TPop3::Conectado && s->NumMensajes() == count + 1; }, kWaitMs));
+        QVERIFY(
+            QTest::qWaitFor([&] { return s->Estado() == TPop3::Conectado && s->NumMensajes() == count + 1; }, kWaitMs));
         QCOMPARE(s->MensajePorNumero(count + 1).Cabecera.Subj, u"Recien llegado"_qs);
         // Another client deletes message 1: the numbers shift, so the mailbox is listed again.
         auto other = newSession();
@@ -240,10 +252,12 @@ private slots:
         QVERIFY(waitIdle(*other));
         other->Desconectar();
         const QString secondSubject = s->MensajePorNumero(2).Cabecera.Subj;
-        QVERIFY(QTest::qWaitFor([&] {
-            s->ComprobarDeNuevo();
-            return waitIdle(*s) && s->NumMensajes() == count;
-        }, kWaitMs));
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                s->ComprobarDeNuevo();
+                return waitIdle(*s) && s->NumMensajes() == count;
+            },
+            kWaitMs));
         QCOMPARE(s->MensajePorNumero(1).Cabecera.Subj, secondSubject);
         s->Desconectar();
         QVERIFY2(fx.resetMailbox(user), qPrintable(fx.lastError()));
@@ -290,14 +304,13 @@ private slots:
         QTest::addColumn<QString>("password");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("stderrHas");
-        QTest::newRow("empty mailbox prints nothing") << QStringList{u"--user"_qs, u"vacio"_qs} << u"vacio-clave-1"_qs
-                                                      << 0 << QString();
+        QTest::newRow("empty mailbox prints nothing")
+            << QStringList{u"--user"_qs, u"vacio"_qs} << u"vacio-clave-1"_qs << 0 << QString();
         QTest::newRow("wrong password") << QStringList{u"--user"_qs, u"ana"_qs} << u"mala"_qs << 3
                                         << u"Combinación USER/PASS no válida"_qs;
         QTest::newRow("no user") << QStringList{} << u"x"_qs << 2 << u"usage"_qs;
-        QTest::newRow("unresolvable host")
-            << QStringList{u"--user"_qs, u"ana"_qs, u"--host"_qs, u"nadie.invalid"_qs} << u"x"_qs << 1
-            << u"ESocketError"_qs;
+        QTest::newRow("unresolvable host") << QStringList{u"--user"_qs, u"ana"_qs, u"--host"_qs, u"nadie.invalid"_qs}
+                                           << u"x"_qs << 1 << u"ESocketError"_qs;
     }
     void scannerExitCodes() {
         QFETCH(QStringList, args);
@@ -308,8 +321,9 @@ private slots:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"TAVELO_PASSWORD"_qs, password);
         p.setProcessEnvironment(env);
-        QStringList all{u"--host"_qs, fx.host(), u"--port"_qs, QString::number(fx.pop3Port()), u"--trust-certificate"_qs,
-                        fixtureFingerprint()};
+        QStringList all{
+            u"--host"_qs,        fx.host(), u"--port"_qs, QString::number(fx.pop3Port()), u"--trust-certificate"_qs,
+            fixtureFingerprint()};
         p.start(scanner(), all + args);
         QVERIFY(p.waitForFinished(kWaitMs));
         QCOMPARE(p.exitCode(), code);

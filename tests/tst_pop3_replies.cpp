@@ -1,12 +1,14 @@
 // The reply framing and the parsers of LIST, TOP and STAT replies, in data tables.
-#include <QTest>
-
 #include "Pop3Replies.h"
+
+#include <QTest>
 
 Q_DECLARE_METATYPE(std::optional<QList<ListEntry>>)
 
 namespace {
-QString q(const char* s) { return QString::fromUtf8(s); }
+QString q(const char* s) {
+    return QString::fromUtf8(s);
+}
 } // namespace
 
 class TestPop3Replies : public QObject {
@@ -17,22 +19,22 @@ private slots:
         QTest::addColumn<bool>("multiLine");
         QTest::addColumn<QStringList>("replies");
         QTest::newRow("one line") << QByteArray("+OK hi\r\n") << false << QStringList{q("+OK hi\r\n")};
-        QTest::newRow("two one-line replies") << QByteArray("+OK\r\n-ERR no\r\n") << false
-                                              << QStringList{q("+OK\r\n"), q("-ERR no\r\n")};
+        QTest::newRow("two one-line replies")
+            << QByteArray("+OK\r\n-ERR no\r\n") << false << QStringList{q("+OK\r\n"), q("-ERR no\r\n")};
         QTest::newRow("one line not finished") << QByteArray("+OK hi\r") << false << QStringList{};
         QTest::newRow("multi-line") << QByteArray("+OK\r\n1 2\r\n.\r\n") << true
                                     << QStringList{q("+OK\r\n1 2\r\n.\r\n")};
-        QTest::newRow("negative multi-line is one line") << QByteArray("-ERR x\r\n+OK\r\n.\r\n") << true
-                                                         << QStringList{q("-ERR x\r\n"), q("+OK\r\n.\r\n")};
+        QTest::newRow("negative multi-line is one line")
+            << QByteArray("-ERR x\r\n+OK\r\n.\r\n") << true << QStringList{q("-ERR x\r\n"), q("+OK\r\n.\r\n")};
         QTest::newRow("byte-stuffed lines") << QByteArray("+OK\r\n..a\r\n...\r\n.b\r\n.\r\n") << true
                                             << QStringList{q("+OK\r\n.a\r\n..\r\nb\r\n.\r\n")};
-        QTest::newRow("dot inside a line is not the end") << QByteArray("+OK\r\na.\r\n .\r\n") << true
-                                                          << QStringList{};
-        QTest::newRow("bare LF line ends") << QByteArray("+OK\nA: b\n\nc\n.\n") << true
-                                           << QStringList{q("+OK\r\nA: b\r\n\r\nc\r\n.\r\n")};
+        QTest::newRow("dot inside a line is not the end") << QByteArray("+OK\r\na.\r\n .\r\n") << true << QStringList{};
+        QTest::newRow("bare LF line ends")
+            << QByteArray("+OK\nA: b\n\nc\n.\n") << true << QStringList{q("+OK\r\nA: b\r\n\r\nc\r\n.\r\n")};
         QTest::newRow("empty multi-line") << QByteArray("+OK\r\n.\r\n") << true << QStringList{q("+OK\r\n.\r\n")};
-        QTest::newRow("8-bit text") << QByteArray("+OK\r\nSubject: Ma\xF1" "ana\r\n.\r\n") << true
-                                    << QStringList{q("+OK\r\nSubject: Mañana\r\n.\r\n")};
+        QTest::newRow("8-bit text") << QByteArray("+OK\r\nSubject: Ma\xF1"
+                                                  "ana\r\n.\r\n")
+                                    << true << QStringList{q("+OK\r\nSubject: Mañana\r\n.\r\n")};
     }
     void framing() {
         QFETCH(QByteArray, input);
@@ -45,7 +47,8 @@ private slots:
             ReplyAssembler a;
             QStringList got;
             auto drain = [&] {
-                while (auto r = a.takeReply(framing)) got << *r;
+                while (auto r = a.takeReply(framing))
+                    got << *r;
             };
             if (bytewise) {
                 for (char c : input) {
@@ -86,7 +89,8 @@ private slots:
         }
         QVERIFY(entries);
         QStringList got;
-        for (const ListEntry& e : *entries) got << u"%1:%2"_qs.arg(e.num).arg(e.bytes);
+        for (const ListEntry& e : *entries)
+            got << u"%1:%2"_qs.arg(e.num).arg(e.bytes);
         QCOMPARE(got.join(u' '), expected);
     }
 
@@ -98,7 +102,8 @@ private slots:
         QTest::addColumn<QStringList>("recipients");
         QTest::addColumn<QString>("body");
         const QString end = q("\r\n\r\ncuerpo\r\n.\r\n");
-        QTest::newRow("plain") << q("+OK\r\nFrom: a@x.es\r\nSubject: Hola\r\nDate: Mon, 05 Aug 2002 10:20:30 +0200") + end
+        QTest::newRow("plain") << q("+OK\r\nFrom: a@x.es\r\nSubject: Hola\r\nDate: Mon, 05 Aug 2002 10:20:30 +0200") +
+                                      end
                                << q("a@x.es") << q("Hola") << q("Mon, 05 Aug 2002 10:20:30 +0200") << QStringList{}
                                << q("cuerpo");
         QTest::newRow("subject folded with TAB") << q("+OK\r\nSubject: Hola\r\n\tmundo") + end << QString()
@@ -114,9 +119,8 @@ private slots:
             << q("Café con leche") << QString() << QStringList{} << q("cuerpo");
         QTest::newRow("lower-case keywords") << q("+OK\r\nfrom: a\r\nsubject: b\r\ndate:   c") + end << q("a") << q("b")
                                              << q("c") << QStringList{} << q("cuerpo");
-        QTest::newRow("Resent-From replaces the sender")
-            << q("+OK\r\nFrom: a@x\r\nResent-From: b@y") + end << q("b@y") << QString() << QString() << QStringList{}
-            << q("cuerpo");
+        QTest::newRow("Resent-From replaces the sender") << q("+OK\r\nFrom: a@x\r\nResent-From: b@y") + end << q("b@y")
+                                                         << QString() << QString() << QStringList{} << q("cuerpo");
         QTest::newRow("empty sender") << q("+OK\r\nFrom:\r\nSubject: s") + end << QString() << q("s") << QString()
                                       << QStringList{} << q("cuerpo");
         QTest::newRow("keywords in the body do not count")
@@ -127,9 +131,9 @@ private slots:
         QTest::newRow("body lines folded are not joined")
             << q("+OK\r\nSubject: s\r\n\r\nuno\r\n\tdos\r\n.\r\n") << QString() << q("s") << QString() << QStringList{}
             << q("uno\r\n\tdos");
-        QTest::newRow("To and Cc lists")
-            << q("+OK\r\nTo: a@x.es, \"B\" <b@x.es>\r\nCc: c@x.es\r\nSubject: s") + end << QString() << q("s")
-            << QString() << QStringList{q("a@x.es"), q("B <b@x.es>"), q("c@x.es")} << q("cuerpo");
+        QTest::newRow("To and Cc lists") << q("+OK\r\nTo: a@x.es, \"B\" <b@x.es>\r\nCc: c@x.es\r\nSubject: s") + end
+                                         << QString() << q("s") << QString()
+                                         << QStringList{q("a@x.es"), q("B <b@x.es>"), q("c@x.es")} << q("cuerpo");
         QTest::newRow("To folded over lines")
             << q("+OK\r\nTo: a@x.es,\r\n b@x.es,\r\n\tc@x.es\r\nX-Mailer: m") + end << QString() << QString()
             << QString() << QStringList{q("a@x.es"), q("b@x.es"), q("c@x.es")} << q("cuerpo");
@@ -168,10 +172,10 @@ private slots:
     void headerText_data() {
         QTest::addColumn<QString>("reply");
         QTest::addColumn<QString>("texto");
-        QTest::newRow("status line of three characters") << q("+OK\r\nA: 1\r\nB: 2\r\n\r\nx\r\n.\r\n")
-                                                         << q("A: 1\r\nB: 2");
-        QTest::newRow("status line with an octet count") << q("+OK 1234 octets\r\nA: 1\r\n\r\nx\r\n.\r\n")
-                                                         << q(" 1234 octets\r\nA: 1");
+        QTest::newRow("status line of three characters")
+            << q("+OK\r\nA: 1\r\nB: 2\r\n\r\nx\r\n.\r\n") << q("A: 1\r\nB: 2");
+        QTest::newRow("status line with an octet count")
+            << q("+OK 1234 octets\r\nA: 1\r\n\r\nx\r\n.\r\n") << q(" 1234 octets\r\nA: 1");
         QTest::newRow("folded lines joined") << q("+OK\r\nA: 1\r\n\t2\r\n\r\n.\r\n") << q("A: 1 2");
         QTest::newRow("no blank line: the whole reply, upper-cased")
             << q("+OK\r\nSubject: Año\r\n.\r\n") << q("+OK\r\nSUBJECT: AÑO\r\n.\r\n");
@@ -195,7 +199,8 @@ private slots:
         QTest::newRow("usual") << q("+OK\r\nA: b\r\n\r\nuno\r\ndos\r\n.\r\n") << q("uno\r\ndos");
         QTest::newRow("no body") << q("+OK\r\nA: b\r\n\r\n.\r\n") << QString();
         QTest::newRow("no blank line") << q("+OK\r\nA: b\r\n.\r\n") << QString();
-        QTest::newRow("blank lines kept inside") << q("+OK\r\nA: b\r\n\r\nuno\r\n\r\ndos\r\n.\r\n") << q("uno\r\n\r\ndos");
+        QTest::newRow("blank lines kept inside")
+            << q("+OK\r\nA: b\r\n\r\nuno\r\n\r\ndos\r\n.\r\n") << q("uno\r\n\r\ndos");
     }
     void firstLines() {
         QFETCH(QString, reply);

@@ -1,11 +1,11 @@
 // Conversations between a session and a server played by the test over a fake socket: each server
 // reply is followed by an exact check of what the client wrote, and of the events it raised.
-#include <QRandomGenerator>
-#include <QTest>
-
 #include "FakeSocket.h"
 #include "SessionRecorder.h"
 #include "UnitPOP3.h"
+
+#include <QRandomGenerator>
+#include <QTest>
 
 namespace {
 
@@ -61,7 +61,8 @@ class TestPop3Session : public QObject {
     /** Plays the steps, each server reply cut into pieces by `cut`; stops at the first mismatch. */
     void play(const QList<Step>& steps, const std::function<QList<QByteArray>(const QByteArray&)>& cut) {
         for (const Step& step : steps) {
-            for (const QByteArray& piece : cut(step.server)) cServer(piece);
+            for (const QByteArray& piece : cut(step.server))
+                cServer(piece);
             QCOMPARE(written(), step.client);
         }
     }
@@ -132,7 +133,10 @@ private slots:
 
     void emptyMailboxCompletesWithoutTop() {
         connectTo();
-        play({{"+OK\r\n", "CAPA\r\n"}, {"-ERR\r\n", "USER ana\r\n"}, {"+OK\r\n", "PASS secreto\r\n"}, {"+OK\r\n", "LIST\r\n"},
+        play({{"+OK\r\n", "CAPA\r\n"},
+              {"-ERR\r\n", "USER ana\r\n"},
+              {"+OK\r\n", "PASS secreto\r\n"},
+              {"+OK\r\n", "LIST\r\n"},
               {"+OK 0 messages\r\n.\r\n", ""}},
              whole);
         const QStringList events = rec->take();
@@ -150,9 +154,11 @@ private slots:
         QTest::newRow("LIST") << QList<QByteArray>{"+OK\r\n", "-ERR\r\n", "+OK\r\n", "+OK\r\n", "-ERR\r\n"}
                               << u"Comando LIST fallido"_qs;
         QTest::newRow("LIST line with letters")
-            << QList<QByteArray>{"+OK\r\n", "-ERR\r\n", "+OK\r\n", "+OK\r\n", "+OK\r\n1 12a\r\n.\r\n"} << u"Comando LIST fallido"_qs;
+            << QList<QByteArray>{"+OK\r\n", "-ERR\r\n", "+OK\r\n", "+OK\r\n", "+OK\r\n1 12a\r\n.\r\n"}
+            << u"Comando LIST fallido"_qs;
         QTest::newRow("LIST negative size")
-            << QList<QByteArray>{"+OK\r\n", "-ERR\r\n", "+OK\r\n", "+OK\r\n", "+OK\r\n1 -5\r\n.\r\n"} << u"Comando LIST fallido"_qs;
+            << QList<QByteArray>{"+OK\r\n", "-ERR\r\n", "+OK\r\n", "+OK\r\n", "+OK\r\n1 -5\r\n.\r\n"}
+            << u"Comando LIST fallido"_qs;
         QTest::newRow("LIST size beyond 32 bits")
             << QList<QByteArray>{"+OK\r\n", "-ERR\r\n", "+OK\r\n", "+OK\r\n", "+OK\r\n1 4294967296\r\n.\r\n"}
             << u"Comando LIST fallido"_qs;
@@ -161,7 +167,8 @@ private slots:
         QFETCH(QList<QByteArray>, replies);
         QFETCH(QString, reason);
         connectTo();
-        for (const QByteArray& r : replies) cServer(r);
+        for (const QByteArray& r : replies)
+            cServer(r);
         const QStringList events = rec->take();
         QCOMPARE(events.mid(events.size() - 3),
                  (QStringList{u"send QUIT"_qs, u"estado 0 Desconectado"_qs, u"forzada "_qs + reason}));
@@ -180,14 +187,15 @@ private slots:
         const QString tail = u"send QUIT|estado 0 Desconectado|forzada "_qs;
         QTest::newRow("10049") << 10049 << false
                                << (u"hostnotfound h|"_qs + tail + u"Servidor no encontrado : h"_qs).split(u'|');
-        QTest::newRow("10054") << 10054 << false
-                               << (u"hostnotfound h|"_qs + tail + u"Conexión cerrada por el Servidor : h"_qs).split(u'|');
+        QTest::newRow("10054")
+            << 10054 << false
+            << (u"hostnotfound h|"_qs + tail + u"Conexión cerrada por el Servidor : h"_qs).split(u'|');
         QTest::newRow("10061") << 10061 << false
                                << (u"hostnotfound h|"_qs + tail + u"Conexión no permitida : h"_qs).split(u'|');
         QTest::newRow("other, no") << 10060 << false
                                    << (tail + u"ClientSocketError (10060) hablando con el Servidor : h"_qs).split(u'|');
-        QTest::newRow("other, yes") << 10050 << true
-                                    << (tail + u"ClientSocketError (10050) hablando con el Servidor : h"_qs).split(u'|');
+        QTest::newRow("other, yes")
+            << 10050 << true << (tail + u"ClientSocketError (10050) hablando con el Servidor : h"_qs).split(u'|');
     }
     void socketErrorsEndTheConnection() {
         QFETCH(int, code);
@@ -249,9 +257,9 @@ private slots:
         cServer("\nuno\r\n..dos\r\n");
         QCOMPARE(s->Estado(), 9);
         cServer(".\r\n");
-        QCOMPARE(rec->take(), (QStringList{u"estado 9 Recuperando las 50 primeras líneas del mensaje 2"_qs,
-                                           u"send TOP 2 50"_qs, u"primeras 2"_qs,
-                                           u"estado 6 Conectado al servidor pop.example.es"_qs}));
+        QCOMPARE(rec->take(),
+                 (QStringList{u"estado 9 Recuperando las 50 primeras líneas del mensaje 2"_qs, u"send TOP 2 50"_qs,
+                              u"primeras 2"_qs, u"estado 6 Conectado al servidor pop.example.es"_qs}));
         const TMensaje m = s->MensajePorNumero(2);
         QCOMPARE(m.PrimerasLineas, u"uno\r\n.dos"_qs);
         QCOMPARE(m.Lineas, 50);
@@ -356,8 +364,8 @@ private slots:
                                            << QByteArray("+OK 3 4997\r\n") << u"relisted"_qs;
         QTest::newRow("more mail") << capa << QByteArray("+OK\r\n1 a\r\n2 b\r\n3 c\r\n4 d\r\n.\r\n")
                                    << QByteArray("+OK 4 5100\r\n") << u"relisted"_qs;
-        QTest::newRow("no UIDL at the server") << QByteArray("-ERR\r\n") << QByteArray() << QByteArray("+OK 3 4997\r\n")
-                                               << u"relisted"_qs;
+        QTest::newRow("no UIDL at the server")
+            << QByteArray("-ERR\r\n") << QByteArray() << QByteArray("+OK 3 4997\r\n") << u"relisted"_qs;
     }
     void recheckLogsInAfresh() {
         QFETCH(QByteArray, capa);
@@ -380,8 +388,10 @@ private slots:
         QCOMPARE(sock->opens, opens + 1);
         sock->connectNow();
         play({{"+OK again\r\n", "CAPA\r\n"}, {capa, "USER ana\r\n"}, {"+OK\r\n", "PASS secreto\r\n"}}, whole);
-        if (uidlAtServer) play({{"+OK\r\n", "UIDL\r\n"}, {newUidl, "STAT\r\n"}}, whole);
-        else play({{"+OK\r\n", "STAT\r\n"}}, whole);
+        if (uidlAtServer)
+            play({{"+OK\r\n", "UIDL\r\n"}, {newUidl, "STAT\r\n"}}, whole);
+        else
+            play({{"+OK\r\n", "STAT\r\n"}}, whole);
         cServer(stat);
         const QStringList events = rec->take();
         QCOMPARE(events.first(), u"estado 10 Comprobando de nuevo la cuenta..."_qs);
@@ -431,8 +441,8 @@ private slots:
                                              << u"Espere antes de volver a conectar : pop.example.es"_qs;
         QTest::newRow("temporary at PASS") << false << QByteArray("-ERR [SYS/TEMP] try later\r\n")
                                            << u"Problema temporal del servidor : pop.example.es"_qs;
-        QTest::newRow("permanent at PASS") << false << QByteArray("-ERR [SYS/PERM] no\r\n")
-                                           << u"Combinación USER/PASS no válida"_qs;
+        QTest::newRow("permanent at PASS")
+            << false << QByteArray("-ERR [SYS/PERM] no\r\n") << u"Combinación USER/PASS no válida"_qs;
         QTest::newRow("auth at PASS") << false << QByteArray("-ERR [AUTH] bad\r\n")
                                       << u"Combinación USER/PASS no válida"_qs;
         QTest::newRow("plain at USER") << true << QByteArray("-ERR no\r\n") << u"Comando USER no aceptado"_qs;
@@ -483,8 +493,10 @@ private slots:
             cServer("-ERR no TLS today\r\n");
         } else {
             cServer("+OK\r\n");
-            if (how == 1) sock->handshakeFails();
-            else QVERIFY(!sock->presentCertificate({u"CN=x"_qs, u"CN=x"_qs, {}, {}, u"ab"_qs, {u"self-signed"_qs}}));
+            if (how == 1)
+                sock->handshakeFails();
+            else
+                QVERIFY(!sock->presentCertificate({u"CN=x"_qs, u"CN=x"_qs, {}, {}, u"ab"_qs, {u"self-signed"_qs}}));
         }
         QCOMPARE(s->Estado(), 0);
         QCOMPARE(rec->take().last(), u"forzada "_qs + reason);
@@ -497,8 +509,9 @@ private slots:
     }
 
     void untrustedCertificateIsAskedAboutOnce() {
-        const CertificateInfo cert{u"CN=pop"_qs, u"CN=pop"_qs, u"01/01/2026"_qs, u"01/01/2027"_qs, u"aa11"_qs,
-                                   {u"The certificate is self-signed, and untrusted"_qs}};
+        const CertificateInfo cert{u"CN=pop"_qs,     u"CN=pop"_qs,
+                                   u"01/01/2026"_qs, u"01/01/2027"_qs,
+                                   u"aa11"_qs,       {u"The certificate is self-signed, and untrusted"_qs}};
         s->Conectar(u"pop.example.es"_qs, 995, u"ana"_qs, u"x"_qs);
         desktop.answer = true;
         QVERIFY(sock->presentCertificate(cert));
@@ -608,7 +621,7 @@ private:
         for (int i = 0; i < s->NumMensajes(); ++i) {
             const TMensaje m = s->MensajePorIndice(i);
             out << u"%1|%2|%3|%4|%5"_qs.arg(m.Num).arg(m.Cabecera.From, m.Cabecera.Subj, m.Cabecera.Fecha,
-                                                  m.PrimerasLineas);
+                                                       m.PrimerasLineas);
         }
         return out;
     }
@@ -672,7 +685,8 @@ private slots:
     void splitRepliesGiveTheSameOutcome() {
         const QList<Step> steps = recordedConversation();
         qsizetype total = 0;
-        for (const Step& st : steps) total += st.server.size();
+        for (const Step& st : steps)
+            total += st.server.size();
 
         auto outcome = [&](const std::function<QList<QByteArray>(const QByteArray&)>& cut) {
             init();
@@ -682,8 +696,8 @@ private slots:
             for (int i = 0; i < s->NumMensajes(); ++i) {
                 const TMensaje m = s->MensajePorIndice(i);
                 out << u"%1|%2|%3|%4|%5|%6|%7"_qs.arg(m.Num).arg(m.Bytes).arg(m.Cabecera.From, m.Cabecera.Subj,
-                                                                           m.Cabecera.Fecha, m.PrimerasLineas,
-                                                                           m.Cabecera.Destinatarios.join(u';'));
+                                                                              m.Cabecera.Fecha, m.PrimerasLineas,
+                                                                              m.Cabecera.Destinatarios.join(u';'));
             }
             return out;
         };
@@ -704,7 +718,8 @@ private slots:
         // One byte per read.
         QCOMPARE(outcome([](const QByteArray& r) {
                      QList<QByteArray> out;
-                     for (char c : r) out << QByteArray(1, c);
+                     for (char c : r)
+                         out << QByteArray(1, c);
                      return out;
                  }),
                  expected);

@@ -1,13 +1,13 @@
 // The once-a-second timer (re-checks of idle mailboxes, reconnection countdowns) and the tray icon,
 // on the real window with a clock in the test's hand.
-#include <QTabWidget>
-#include <QTest>
-
 #include "AccountWidgets.h"
 #include "FakeMailbox.h"
 #include "UnitPOP3.h"
 #include "UnitQuenmarEncode.h"
 #include "WindowHarness.h"
+
+#include <QTabWidget>
+#include <QTest>
 
 namespace {
 constexpr double kSecond = 1.0 / 86400.0;

@@ -1,9 +1,5 @@
 // The real window against the real server: the certificate question, new mail seen by a re-check,
 // a mailbox locked by another session, and the reset that brings deleted messages back.
-#include <QTabBar>
-#include <QTabWidget>
-#include <QTest>
-
 #include "AccountWidgets.h"
 #include "DovecotFixture.h"
 #include "QtClientSocket.h"
@@ -11,6 +7,10 @@
 #include "UnitPOP3.h"
 #include "UnitQuenmarEncode.h"
 #include "WindowHarness.h"
+
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
 
 namespace {
 constexpr int kWaitMs = 20000;
@@ -127,8 +127,8 @@ private slots:
                                 kWaitMs));
         w->btnRestaurarClick();
         QCOMPARE(tab->ListView->rowCount(), 0);
-        QVERIFY(QTest::qWaitFor([&] { return tab->ListView->rowCount() == rows && tab->POP3->Estado() == 6; },
-                                kWaitMs));
+        QVERIFY(
+            QTest::qWaitFor([&] { return tab->ListView->rowCount() == rows && tab->POP3->Estado() == 6; }, kWaitMs));
         w->btnDesconectarClick();
         QVERIFY2(fx.resetMailbox(user), qPrintable(fx.lastError()));
     }

@@ -28,7 +28,9 @@ void TStatusPanels::setPanelCount(int count) {
 void TStatusPanels::setPanelText(int index, const QString& text) {
     if (index < m_panels.size()) m_panels[index]->setText(text);
 }
-QString TStatusPanels::panelText(int index) const { return index < m_panels.size() ? m_panels[index]->text() : QString(); }
+QString TStatusPanels::panelText(int index) const {
+    return index < m_panels.size() ? m_panels[index]->text() : QString();
+}
 
 void TStatusPanels::setPanelWidth(int index, int width) {
     if (index >= m_widths.size()) return;
@@ -86,7 +88,8 @@ QTreeWidgetItem* MessageList::rowByCaption(const QString& caption) const {
 }
 
 void MessageList::appendRows(const QList<QTreeWidgetItem*>& rows) {
-    for (QTreeWidgetItem* r : rows) m_byCaption[r->text(0)].append(r);
+    for (QTreeWidgetItem* r : rows)
+        m_byCaption[r->text(0)].append(r);
     addTopLevelItems(rows);
     emit rowsInserted();
 }
@@ -109,9 +112,11 @@ QList<QTreeWidgetItem*> MessageList::selectedRowsInOrder() const {
     QList<QTreeWidgetItem*> out;
     const QModelIndexList indexes = selectionModel()->selectedRows();
     QList<int> rows;
-    for (const QModelIndex& i : indexes) rows.append(i.row());
+    for (const QModelIndex& i : indexes)
+        rows.append(i.row());
     std::sort(rows.begin(), rows.end());
-    for (int r : rows) out.append(topLevelItem(r));
+    for (int r : rows)
+        out.append(topLevelItem(r));
     return out;
 }
 

@@ -1,5 +1,7 @@
 #include "StyledTextView.h"
 
+#include "Cp1252.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -9,15 +11,14 @@
 #include <QPainter>
 #include <QScrollBar>
 
-#include "Cp1252.h"
-
 namespace {
 constexpr int kMargin = 3;
 }
 
 TRVStyle::TRVStyle(QObject* parent) : QObject(parent) {
     // The sheet starts with six styles of its own (Arial 10) that the window never uses.
-    for (int i = 0; i < 6; ++i) AddStyle(u"Arial"_qs, 10, QApplication::palette().color(QPalette::WindowText));
+    for (int i = 0; i < 6; ++i)
+        AddStyle(u"Arial"_qs, 10, QApplication::palette().color(QPalette::WindowText));
 }
 
 int TRVStyle::AddStyle(const QString& fontName, int pointSize, const QColor& color) {
@@ -30,8 +31,12 @@ int TRVStyle::AddStyle(const QString& fontName, int pointSize, const QColor& col
     return int(m_fonts.size()) - 1;
 }
 
-const QFont& TRVStyle::font(int style) const { return m_fonts[std::clamp(style, 0, count() - 1)]; }
-QColor TRVStyle::color(int style) const { return m_colors[std::clamp(style, 0, count() - 1)]; }
+const QFont& TRVStyle::font(int style) const {
+    return m_fonts[std::clamp(style, 0, count() - 1)];
+}
+QColor TRVStyle::color(int style) const {
+    return m_colors[std::clamp(style, 0, count() - 1)];
+}
 
 StyledTextView::StyledTextView(TRVStyle* sheet, QWidget* parent) : QAbstractScrollArea(parent), m_sheet(sheet) {
     viewport()->setBackgroundRole(QPalette::Base);
@@ -72,10 +77,18 @@ void StyledTextView::Format() {
     viewport()->update();
 }
 
-int StyledTextView::VScrollPos() const { return verticalScrollBar()->value(); }
-int StyledTextView::VScrollMax() const { return verticalScrollBar()->maximum(); }
-void StyledTextView::ScrollTo(int position) { verticalScrollBar()->setValue(position); }
-void StyledTextView::Repaint() { viewport()->update(); }
+int StyledTextView::VScrollPos() const {
+    return verticalScrollBar()->value();
+}
+int StyledTextView::VScrollMax() const {
+    return verticalScrollBar()->maximum();
+}
+void StyledTextView::ScrollTo(int position) {
+    verticalScrollBar()->setValue(position);
+}
+void StyledTextView::Repaint() {
+    viewport()->update();
+}
 
 void StyledTextView::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
@@ -152,8 +165,10 @@ StyledTextView::Position StyledTextView::positionAt(const QPoint& point) const {
     while (lo < hi) { // first column whose middle lies right of x
         const int mid = (lo + hi) / 2;
         const int middle = (fm.horizontalAdvance(text.left(mid)) + fm.horizontalAdvance(text.left(mid + 1))) / 2;
-        if (middle < x) lo = mid + 1;
-        else hi = mid;
+        if (middle < x)
+            lo = mid + 1;
+        else
+            hi = mid;
     }
     pos.column = lo;
     return pos;
@@ -172,9 +187,12 @@ void StyledTextView::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void StyledTextView::keyPressEvent(QKeyEvent* event) {
-    if (event->matches(QKeySequence::Copy)) copySelection();
-    else if (event->matches(QKeySequence::SelectAll)) selectAll();
-    else QAbstractScrollArea::keyPressEvent(event);
+    if (event->matches(QKeySequence::Copy))
+        copySelection();
+    else if (event->matches(QKeySequence::SelectAll))
+        selectAll();
+    else
+        QAbstractScrollArea::keyPressEvent(event);
 }
 
 void StyledTextView::contextMenuEvent(QContextMenuEvent* event) {

@@ -1,5 +1,12 @@
 #include "Unit1.h"
 
+#include "AccountWidgets.h"
+#include "Artwork.h"
+#include "Errors.h"
+#include "StyledTextView.h"
+#include "UnitPOP3.h"
+#include "UnitUtils.h"
+
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
@@ -9,13 +16,6 @@
 #include <QSettings>
 #include <QTabWidget>
 #include <QToolButton>
-
-#include "AccountWidgets.h"
-#include "Artwork.h"
-#include "Errors.h"
-#include "StyledTextView.h"
-#include "UnitPOP3.h"
-#include "UnitUtils.h"
 
 namespace {
 std::function<void(const AppError&)>& unhandledErrorHandler() {
@@ -77,7 +77,9 @@ QAction* TfrmPrincipal::addItem(QMenu* menu, const QString& name, const QString&
     return a;
 }
 
-QAction* TfrmPrincipal::action(const QString& objectName) const { return findChild<QAction*>(objectName); }
+QAction* TfrmPrincipal::action(const QString& objectName) const {
+    return findChild<QAction*>(objectName);
+}
 
 void TfrmPrincipal::buildMenus() {
     QMenuBar* bar = menuBar();
@@ -142,7 +144,8 @@ void TfrmPrincipal::buildMenus() {
         {u"PopupListViewFiltradoAddRemitente", &TfrmPrincipal::PopupListViewFiltradoAddRemitenteClick},
         {u"PopupListViewFiltradoAddSubj", &TfrmPrincipal::PopupListViewFiltradoAddSubjClick},
     };
-    for (const auto& [name, handler] : handlers) connect(action(QString::fromUtf16(name)), &QAction::triggered, this, handler);
+    for (const auto& [name, handler] : handlers)
+        connect(action(QString::fromUtf16(name)), &QAction::triggered, this, handler);
     for (const char16_t* name : {u"PopupListViewFiltradoFiltrarAlConectar", u"PopupListViewFiltradoPreguntar",
                                  u"mnuConfigurarFiltradoFiltrarAlConectar", u"mnuConfigurarFiltradoPreguntar"}) {
         QAction* item = action(QString::fromUtf16(name));
@@ -171,14 +174,16 @@ void TfrmPrincipal::buildButtonBar() {
     btnPrimerasLineas = button(u"btnPrimerasLineas"_qs, u" Primeras Líneas "_qs, {}, {252, 5, 113, 25});
     btnSoloLista = button(u"btnSoloLista"_qs, u"1"_qs, u"Ver sólo la lista"_qs, {558, 5, 25, 25});
     btnListaTexto = button(u"btnListaTexto"_qs, u"2"_qs, u"Ver lista y texto"_qs, {583, 5, 25, 25});
-    btnListaTextoDialogo = button(u"btnListaTextoDialogo"_qs, u"3"_qs, u"Ver lista, texto y diálogo"_qs, {608, 5, 25, 25});
+    btnListaTextoDialogo =
+        button(u"btnListaTextoDialogo"_qs, u"3"_qs, u"Ver lista, texto y diálogo"_qs, {608, 5, 25, 25});
     btnDesconectar = button(u"btnDesconectar"_qs, u"Desconectar "_qs, {}, {633, 5, 101, 25});
     btnDesconectar->setIcon(m_lamps[0]);
     const QList<QIcon> modes = MakeViewModeImages();
     btnSoloLista->setIcon(modes[0]);
     btnListaTexto->setIcon(modes[1]);
     btnListaTextoDialogo->setIcon(modes[2]);
-    for (QToolButton* b : {btnSoloLista, btnListaTexto, btnListaTextoDialogo}) b->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    for (QToolButton* b : {btnSoloLista, btnListaTexto, btnListaTextoDialogo})
+        b->setToolButtonStyle(Qt::ToolButtonIconOnly);
     btnDesconectar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     connect(btnRefrescar, &QToolButton::clicked, this, &TfrmPrincipal::btnRefrescarClick);
     connect(btnEliminar, &QToolButton::clicked, this, &TfrmPrincipal::btnEliminarClick);
@@ -237,8 +242,10 @@ void TfrmPrincipal::FormDestroy() {
     if (m_closing) return;
     if (m_settingsLoaded || SettingsChanged) guarded([this] { SaveSettings(); });
     if (m_filtersLoaded || FiltersChanged) guarded([this] { SaveFilters(); });
-    while (!Tabs.isEmpty()) CloseAccountTab(Tabs.first());
-    for (TCuenta* a : std::as_const(Accounts)) delete a;
+    while (!Tabs.isEmpty())
+        CloseAccountTab(Tabs.first());
+    for (TCuenta* a : std::as_const(Accounts))
+        delete a;
     Accounts.clear();
     if (TrayFlag) RemoveTrayIcon();
     m_closing = true;
@@ -258,8 +265,12 @@ void TfrmPrincipal::SaveSettings() {
     SaveAdvancedSettings(Advanced, m_seams.settingsPath);
 }
 
-void TfrmPrincipal::LoadFilters() { Filtros.LoadFilters(FiltersPath); }
-void TfrmPrincipal::SaveFilters() { Filtros.SaveFilters(FiltersPath); }
+void TfrmPrincipal::LoadFilters() {
+    Filtros.LoadFilters(FiltersPath);
+}
+void TfrmPrincipal::SaveFilters() {
+    Filtros.SaveFilters(FiltersPath);
+}
 
 void TfrmPrincipal::LoadAccounts() {
     for (const AccountRecord& r : LoadAccountsFile(AccountsPath)) {
@@ -270,8 +281,7 @@ void TfrmPrincipal::LoadAccounts() {
     }
 }
 
-void TfrmPrincipal::AddAccount(const QString& server, const QString& user, const QString& scrambledPassword,
-                               int port) {
+void TfrmPrincipal::AddAccount(const QString& server, const QString& user, const QString& scrambledPassword, int port) {
     auto* account = new TCuenta{user, scrambledPassword, server, port, nullptr, nullptr};
     account->MenuItem = new QAction(user + u" ("_qs + server + u')', this);
     connect(account->MenuItem, &QAction::triggered, this,
@@ -297,7 +307,9 @@ bool TfrmPrincipal::askYesNo(const QString& caption, const QString& text) {
     return ShowMessage(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
 }
 
-void TfrmPrincipal::openUrl(const QUrl& url) { m_seams.openUrl(url); }
+void TfrmPrincipal::openUrl(const QUrl& url) {
+    m_seams.openUrl(url);
+}
 
 std::optional<QString> TfrmPrincipal::trustedCertificate(const QString& hostPort) {
     QSettings s(m_seams.settingsPath, QSettings::IniFormat);
@@ -311,7 +323,9 @@ void TfrmPrincipal::trustCertificate(const QString& hostPort, const QString& sha
     s.setValue(u"CertificadosConfiados/"_qs + hostPort, sha256);
     s.sync();
 }
-void TfrmPrincipal::reportUnhandledError(const AppError& error) { AppException(error); }
+void TfrmPrincipal::reportUnhandledError(const AppError& error) {
+    AppException(error);
+}
 
 void TfrmPrincipal::AppException(const AppError& error) {
     if (QByteArrayView(error.className()) == "ESocketError") {
@@ -353,7 +367,8 @@ void TfrmPrincipal::FormResize() {
             tab->Sheet->placeContent();
             if (tab->StatusBar->panelCount() == 3) {
                 const int textWidth = tab->StatusBar->fontMetrics().horizontalAdvance(u"Reconexión en 0:00:000"_qs);
-                tab->StatusBar->setPanelWidth(1, tab->StatusBar->width() - tab->StatusBar->panelWidth(0) - textWidth - 4);
+                tab->StatusBar->setPanelWidth(1,
+                                              tab->StatusBar->width() - tab->StatusBar->panelWidth(0) - textWidth - 4);
             }
         }
     }

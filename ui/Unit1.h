@@ -3,17 +3,17 @@
 // show in them.
 #pragma once
 
-#include <QList>
-#include <QMainWindow>
-#include <QPointer>
-#include <QTimer>
-#include <memory>
-
 #include "AccountsFile.h"
 #include "Desktop.h"
 #include "FilterLists.h"
 #include "Settings.h"
 #include "WindowSeams.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
+#include <memory>
 
 class AccountPage;
 class MessageList;
@@ -222,8 +222,7 @@ private:
     void filterCheckClicked(QAction* item);
     void placeButtonBar();
     void connectAccount(TCuenta* account);
-    void startSession(TAccountTab* tab, const QString& server, const QString& user, const QString& password,
-                      int port);
+    void startSession(TAccountTab* tab, const QString& server, const QString& user, const QString& password, int port);
     /** @short Runs a step; an error it raises goes to AppException and the next step still runs. */
     bool guarded(const std::function<void()>& step);
 

@@ -1,14 +1,14 @@
 // What the user does with a tab's message list: first lines, delete, reset, write to the sender,
 // recipients, the pop-up menu's enabling, and the subject column that takes the rest of the width.
-#include <QGuiApplication>
-#include <QHeaderView>
-#include <QMenu>
-#include <QPlainTextEdit>
-
 #include "AccountWidgets.h"
 #include "Errors.h"
 #include "Unit1.h"
 #include "UnitPOP3.h"
+
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QMenu>
+#include <QPlainTextEdit>
 
 namespace {
 int firstSelectedNumber(MessageList* list) {
@@ -26,8 +26,7 @@ void TfrmPrincipal::btnPrimerasLineasClick() {
     QPointer<TPop3> session = tab->POP3;
     QString answer = QString::number(m.Lineas);
     if (!m_seams.inputQuery(this, u"Primeras líneas de: \""_qs + m.Cabecera.Subj + u'"',
-                            u"¿Cuántas líneas a mostrar? (Actualmente "_qs + QString::number(m.Lineas) + u')',
-                            answer))
+                            u"¿Cuántas líneas a mostrar? (Actualmente "_qs + QString::number(m.Lineas) + u')', answer))
         return;
     int lines = 0;
     try {
@@ -54,7 +53,8 @@ void TfrmPrincipal::btnEliminarClick() {
     tab = session ? TabOfSession(session) : nullptr;
     if (!tab) return;
     QStringList numbers;
-    for (QTreeWidgetItem* row : tab->ListView->selectedRowsInOrder()) numbers << row->text(0);
+    for (QTreeWidgetItem* row : tab->ListView->selectedRowsInOrder())
+        numbers << row->text(0);
     tab->Announce = false;
     guarded([&] { session->EliminarMensajes(numbers); });
 }
@@ -119,7 +119,8 @@ void TfrmPrincipal::ListViewResize(MessageList* list) {
     if (list->property("resizing").toBool() || list->columnCount() < 5) return;
     list->setProperty("resizing", true);
     int width = list->width() - 4;
-    for (int c = 0; c < 4; ++c) width -= list->columnWidth(c);
+    for (int c = 0; c < 4; ++c)
+        width -= list->columnWidth(c);
     if (list->rowCount() * 16 > list->height() - 2) width -= 16;
     list->setColumnWidth(4, std::max(0, width));
     list->setProperty("resizing", false);

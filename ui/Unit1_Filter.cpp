@@ -18,10 +18,12 @@ QList<RowSnapshot> snapshot(MessageList* list, bool selectedOnly) {
     QList<RowSnapshot> out;
     const QList<QTreeWidgetItem*> rows = selectedOnly ? list->selectedRowsInOrder() : [&] {
         QList<QTreeWidgetItem*> all;
-        for (int r = 0; r < list->rowCount(); ++r) all << list->row(r);
+        for (int r = 0; r < list->rowCount(); ++r)
+            all << list->row(r);
         return all;
     }();
-    for (QTreeWidgetItem* row : rows) out.append({row->text(0), row->text(2), row->text(4)});
+    for (QTreeWidgetItem* row : rows)
+        out.append({row->text(0), row->text(2), row->text(4)});
     return out;
 }
 } // namespace

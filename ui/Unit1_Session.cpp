@@ -1,15 +1,15 @@
 // Connecting accounts and showing what their sessions do: the connect commands, the handlers of the
 // session events, the rows, the dialogue log, the looks and sounds of a tab.
-#include <QCursor>
-#include <QPlainTextEdit>
-#include <QTabWidget>
-
 #include "AccountWidgets.h"
 #include "StyledTextView.h"
 #include "Unit1.h"
 #include "UnitPOP3.h"
 #include "UnitQuenmarEncode.h"
 #include "UnitUtils.h"
+
+#include <QCursor>
+#include <QPlainTextEdit>
+#include <QTabWidget>
 
 // ---------------------------------------------------------------------------------------------------
 // Connecting
@@ -135,8 +135,10 @@ void TfrmPrincipal::setLook(TAccountTab* tab, Look look) {
         Page95Control->setTabIcon(index, m_lamps[image]);
         Page95Control->tabBar()->setTabData(index, image);
     }
-    if (look == Look::Busy) tab->ListView->viewport()->setCursor(Qt::BusyCursor);
-    else tab->ListView->viewport()->unsetCursor();
+    if (look == Look::Busy)
+        tab->ListView->viewport()->setCursor(Qt::BusyCursor);
+    else
+        tab->ListView->viewport()->unsetCursor();
     SetBusyAnimation(tab->Sheet, look == Look::Busy);
 }
 
@@ -151,8 +153,8 @@ void TfrmPrincipal::announce(TAccountTab* tab, const QString& sound) {
 QString TfrmPrincipal::summaryText(TPop3* session) const {
     const QString head = u"Conectado al servidor "_qs + session->Servidor() + u"  ("_qs;
     if (session->NumMensajes() == 0) return head + u"No tiene mensajes)"_qs;
-    return head + FormatThousands(session->BytesTotales()) + u" Bytes en "_qs + QString::number(session->NumMensajes()) +
-           u" mensajes)"_qs;
+    return head + FormatThousands(session->BytesTotales()) + u" Bytes en "_qs +
+           QString::number(session->NumMensajes()) + u" mensajes)"_qs;
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -254,8 +256,10 @@ void TfrmPrincipal::POP3OnSendCommandToServer(TPop3* session, const QString& com
     if (!tab) return;
     AppendDialogue(tab, u" "_qs, CommandStyle);
     // The password never reaches the log.
-    if (MayusculasSinAcentos(comando.left(5)) == u"PASS ") AppendDialogue(tab, u"> PASS (\u00B7\u00B7\u00B7)"_qs, CommandStyle);
-    else AppendDialogue(tab, u"> "_qs + comando, CommandStyle);
+    if (MayusculasSinAcentos(comando.left(5)) == u"PASS ")
+        AppendDialogue(tab, u"> PASS (\u00B7\u00B7\u00B7)"_qs, CommandStyle);
+    else
+        AppendDialogue(tab, u"> "_qs + comando, CommandStyle);
     AppendDialogue(tab, u" "_qs, CommandStyle);
 }
 
@@ -375,8 +379,10 @@ void TfrmPrincipal::AppendDialogue(TAccountTab* tab, const QString& text, int st
     const qsizetype n = text.size();
     for (qsizetype i = 0; i + 1 < n; ++i) {
         if (text[i] == u'\r' && text[i + 1] == u'\n') {
-            if (i == start) view->AddParagraph(u" ", style);
-            else view->AddParagraph(QStringView(text).mid(start, i - start), style);
+            if (i == start)
+                view->AddParagraph(u" ", style);
+            else
+                view->AddParagraph(QStringView(text).mid(start, i - start), style);
             start = i + 2;
             ++i;
         }
@@ -389,7 +395,8 @@ void TfrmPrincipal::AppendDialogue(TAccountTab* tab, const QString& text, int st
 QString TfrmPrincipal::FormatThousands(qint64 n) {
     if (n == 0) return u"0"_qs;
     QString digits = QString::number(n < 0 ? -n : n);
-    for (qsizetype i = digits.size() - 3; i > 0; i -= 3) digits.insert(i, u'.');
+    for (qsizetype i = digits.size() - 3; i > 0; i -= 3)
+        digits.insert(i, u'.');
     return n < 0 ? u'-' + digits : digits;
 }
 
@@ -399,6 +406,7 @@ QString TfrmPrincipal::ShortDate(const QString& fecha) {
     const qsizetype second = first < 0 ? -1 : rest.indexOf(u':', first + 1);
     if (second < 0) return rest;
     qsizetype end = second + 1;
-    while (end < rest.size() && rest[end].isDigit() && rest[end].unicode() < 128) ++end;
+    while (end < rest.size() && rest[end].isDigit() && rest[end].unicode() < 128)
+        ++end;
     return rest.left(end);
 }

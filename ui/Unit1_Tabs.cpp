@@ -1,5 +1,10 @@
 // The tabs of the main window: building and closing them, finding them, the view modes and the
 // busy animation.
+#include "AccountWidgets.h"
+#include "StyledTextView.h"
+#include "Unit1.h"
+#include "UnitPOP3.h"
+
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -9,11 +14,6 @@
 #include <QSplitter>
 #include <QTabWidget>
 #include <QVBoxLayout>
-
-#include "AccountWidgets.h"
-#include "StyledTextView.h"
-#include "Unit1.h"
-#include "UnitPOP3.h"
 
 TAccountTab* TfrmPrincipal::CreateAccountTab(const QString& userName) {
     PanelBotonera->show();
@@ -54,7 +54,8 @@ TAccountTab* TfrmPrincipal::CreateAccountTab(const QString& userName) {
     tab->ListView->setHeaderLabels({u"Num"_qs, u"Bytes"_qs, u"FROM"_qs, u"FECHA"_qs, u"SUBJ"_qs});
     tab->ListView->headerItem()->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
     const int widths[] = {35, 65, 200, 120};
-    for (int c = 0; c < 4; ++c) tab->ListView->setColumnWidth(c, widths[c]);
+    for (int c = 0; c < 4; ++c)
+        tab->ListView->setColumnWidth(c, widths[c]);
     tab->ListView->setColumnWidth(4, std::max(0, client.width() + 2 - (35 + 65 + 200 + 120) - 4));
 
     tab->LowerPanel = new QWidget(tab->ListSplitter);
@@ -114,8 +115,10 @@ TAccountTab* TfrmPrincipal::CreateAccountTab(const QString& userName) {
     Page95Control->tabBar()->setTabData(index, 0);
     Page95Control->setCurrentWidget(tab->Sheet);
 
-    if (Config.ElementosEnVentana == 1) btnSoloListaClick();
-    else if (Config.ElementosEnVentana == 2) btnListaTextoClick();
+    if (Config.ElementosEnVentana == 1)
+        btnSoloListaClick();
+    else if (Config.ElementosEnVentana == 2)
+        btnListaTextoClick();
     placeButtonBar();
     return tab;
 }
@@ -162,7 +165,9 @@ TAccountTab* TfrmPrincipal::TabOfList(const QObject* list) const {
     return nullptr;
 }
 
-TAccountTab* TfrmPrincipal::ActiveTab() const { return TabOfSheet(Page95Control->currentWidget()); }
+TAccountTab* TfrmPrincipal::ActiveTab() const {
+    return TabOfSheet(Page95Control->currentWidget());
+}
 
 void TfrmPrincipal::btnDesconectarClick() {
     TAccountTab* tab = ActiveTab();
@@ -181,7 +186,9 @@ void TfrmPrincipal::btnDesconectarClick() {
 
 // View modes: a hidden part comes back at the size it had when it was hidden.
 namespace {
-int lowerHeight(const TAccountTab* t) { return t->LowerPanel->isHidden() ? 0 : t->ListSplitter->sizes().value(1); }
+int lowerHeight(const TAccountTab* t) {
+    return t->LowerPanel->isHidden() ? 0 : t->ListSplitter->sizes().value(1);
+}
 int dialogueWidth(const TAccountTab* t) {
     return t->DialoguePanel->isHidden() ? 0 : t->DialogueSplitter->sizes().value(1);
 }

@@ -7,7 +7,9 @@
 namespace {
 /** Whole seconds in a span of days (rounded to the millisecond first, so the clock's rounding never
  *  decides). */
-qint64 secondsIn(double days) { return std::llround(days * 86400000.0) / 1000; }
+qint64 secondsIn(double days) {
+    return std::llround(days * 86400000.0) / 1000;
+}
 } // namespace
 
 QString TfrmPrincipal::FormatCountdown(qint64 seconds) {

@@ -1,13 +1,13 @@
 // Hiding behind a notification-area icon when minimised, the icon's menu, and its blinking after a
 // result the user has not seen yet.
+#include "Artwork.h"
+#include "Unit1.h"
+
 #include <QCoreApplication>
 #include <QEvent>
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QWindowStateChangeEvent>
-
-#include "Artwork.h"
-#include "Unit1.h"
 
 void TfrmPrincipal::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);

@@ -1,5 +1,9 @@
 #include "WindowSeams.h"
 
+#include "QtClientSocket.h"
+#include "Settings.h"
+#include "UnitUtils.h"
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -10,10 +14,6 @@
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QTemporaryFile>
-
-#include "QtClientSocket.h"
-#include "Settings.h"
-#include "UnitUtils.h"
 
 QString DisplayText(QString text) {
     text.replace(u"\r\n"_qs, u"\n"_qs);
@@ -30,8 +30,10 @@ void playWithSoundEffect(const QString& file) {
         if (!effect->isPlaying()) effect->deleteLater();
     });
     QObject::connect(effect, &QSoundEffect::statusChanged, effect, [effect] {
-        if (effect->status() == QSoundEffect::Error) effect->deleteLater();
-        else if (effect->status() == QSoundEffect::Ready) effect->play();
+        if (effect->status() == QSoundEffect::Error)
+            effect->deleteLater();
+        else if (effect->status() == QSoundEffect::Ready)
+            effect->play();
     });
     effect->setSource(QUrl::fromLocalFile(file));
 }

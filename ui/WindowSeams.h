@@ -2,12 +2,12 @@
 // the real window: message boxes and prompts, sounds, web pages, sockets, files, settings, clock.
 #pragma once
 
+#include "ClientSocket.h"
+
 #include <QMessageBox>
 #include <QString>
 #include <QUrl>
 #include <functional>
-
-#include "ClientSocket.h"
 
 class IDesktop;
 

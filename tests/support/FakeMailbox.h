@@ -1,10 +1,10 @@
 // Replies of a small mailbox for sessions on a fake socket: LIST and one TOP reply per message.
 #pragma once
 
+#include "FakeSocket.h"
+
 #include <QByteArray>
 #include <QList>
-
-#include "FakeSocket.h"
 
 struct FakeMessage {
     QByteArray from;
@@ -19,13 +19,14 @@ inline const QByteArray kCapaWithUidl = "+OK\r\nTOP\r\nUIDL\r\nUSER\r\n.\r\n";
 
 inline QByteArray listReply(const QList<FakeMessage>& box) {
     QByteArray out = "+OK\r\n";
-    for (int i = 0; i < box.size(); ++i) out += QByteArray::number(i + 1) + ' ' + QByteArray::number(box[i].bytes) + "\r\n";
+    for (int i = 0; i < box.size(); ++i)
+        out += QByteArray::number(i + 1) + ' ' + QByteArray::number(box[i].bytes) + "\r\n";
     return out + ".\r\n";
 }
 
 inline QByteArray topReply(const FakeMessage& m) {
-    return "+OK\r\nFrom: " + m.from + "\r\nSubject: " + m.subject + "\r\nDate: Mon, 05 Aug 2002 10:20:30 +0200\r\n\r\n" +
-           m.body + ".\r\n";
+    return "+OK\r\nFrom: " + m.from + "\r\nSubject: " + m.subject +
+           "\r\nDate: Mon, 05 Aug 2002 10:20:30 +0200\r\n\r\n" + m.body + ".\r\n";
 }
 
 inline QByteArray uidlReply(const QList<FakeMessage>& box) {
@@ -45,7 +46,8 @@ inline void serveLogin(FakeSocket* s, const QList<FakeMessage>& box) {
     s->serverSends("+OK\r\n");
     s->serverSends("+OK\r\n");
     s->serverSends(listReply(box));
-    for (const FakeMessage& m : box) s->serverSends(topReply(m));
+    for (const FakeMessage& m : box)
+        s->serverSends(topReply(m));
     s->takeWritten();
 }
 

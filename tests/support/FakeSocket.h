@@ -2,11 +2,11 @@
 // says the server sent, synchronously, as the real adapter would from the event loop.
 #pragma once
 
-#include <QByteArray>
-#include <QList>
-
 #include "ClientSocket.h"
 #include "Errors.h"
+
+#include <QByteArray>
+#include <QList>
 
 class FakeSocket final : public IClientSocket {
     Q_OBJECT

@@ -17,13 +17,13 @@
 
 struct ServerFault {
     enum class After { Go, Stall, Drop };
-    QByteArray command; ///< the client line it answers, by prefix ("" = the greeting)
-    QByteArray reply;   ///< sent instead of the normal answer (as is; may be partial or empty)
+    QByteArray command;  ///< the client line it answers, by prefix ("" = the greeting)
+    QByteArray reply;    ///< sent instead of the normal answer (as is; may be partial or empty)
     bool normal = false; ///< send the normal answer first, then `reply`
     int chunk = 0;       ///< 0: one write; n: pieces of n bytes
     int pauseMs = 0;     ///< between pieces
     After after = After::Go;
-    int connection = 0;  ///< which connection (0 = the first) it applies to
+    int connection = 0; ///< which connection (0 = the first) it applies to
 };
 
 class ScriptedPop3Server final : public QObject {

@@ -2,20 +2,19 @@
 // session's question as the test says and remembers what it was asked.
 #pragma once
 
-#include <QHash>
-#include <QStringList>
-#include <QUrl>
-
 #include "Desktop.h"
 #include "Errors.h"
 #include "UnitPOP3.h"
 
+#include <QHash>
+#include <QStringList>
+#include <QUrl>
+
 class SessionRecorder {
 public:
     explicit SessionRecorder(TPop3& s, bool withText = false) {
-        QObject::connect(&s, &TPop3::OnCambioEstado, [this](TPop3*, int e, const QString& t) {
-            events << u"estado %1 %2"_qs.arg(e).arg(t);
-        });
+        QObject::connect(&s, &TPop3::OnCambioEstado,
+                         [this](TPop3*, int e, const QString& t) { events << u"estado %1 %2"_qs.arg(e).arg(t); });
         QObject::connect(&s, &TPop3::OnDesconexionForzada,
                          [this](TPop3*, const QString& m) { events << u"forzada "_qs + m; });
         QObject::connect(&s, &TPop3::OnHostNotFound,
@@ -27,8 +26,7 @@ public:
                              [this](TPop3*, const QString& t) { events << u"text "_qs + t; });
         QObject::connect(&s, &TPop3::OnPrimerasLineasRecibidas,
                          [this](TPop3*, int n) { events << u"primeras %1"_qs.arg(n); });
-        QObject::connect(&s, &TPop3::OnMensajeBorrado,
-                         [this](TPop3*, int n) { events << u"borrado %1"_qs.arg(n); });
+        QObject::connect(&s, &TPop3::OnMensajeBorrado, [this](TPop3*, int n) { events << u"borrado %1"_qs.arg(n); });
         QObject::connect(&s, &TPop3::OnVaciarListaMensajes, [this](TPop3*) { events << u"vaciar"_qs; });
         QObject::connect(&s, &TPop3::OnConexionCompletada, [this](TPop3*) { events << u"completada"_qs; });
     }

@@ -3,13 +3,13 @@
 // directory, the clock in the test's hand.
 #pragma once
 
+#include "FakeSocket.h"
+#include "Unit1.h"
+
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
-
-#include "FakeSocket.h"
-#include "Unit1.h"
 
 class WindowHarness {
 public:
