@@ -274,6 +274,58 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return listMailbox(*s, u"bloqueo"_qs); }, kWaitMs));
     }
 
+    // Through a 20 ms delay line: the pipelined pass gives the same rows, and where the server does
+    // not offer PIPELINING it stays one request at a time.
+    void pipelinedPassThroughADelayLine_data() {
+        QTest::addColumn<bool>("option");
+        QTest::addColumn<QStringList>("strip");
+        QTest::addColumn<bool>("batches");
+        QTest::newRow("option off") << false << QStringList{u"STLS"_qs} << false;
+        QTest::newRow("option on") << true << QStringList{u"STLS"_qs} << true;
+        QTest::newRow("option on, over TLS") << true << QStringList{} << true;
+        QTest::newRow("option on, PIPELINING not offered") << true << QStringList{u"STLS"_qs, u"PIPELINING"_qs}
+                                                           << false;
+    }
+    void pipelinedPassThroughADelayLine() {
+        QFETCH(bool, option);
+        QFETCH(QStringList, strip);
+        QFETCH(bool, batches);
+        QProcess proxy;
+        QStringList args{QString::fromUtf8(TAVELO_TEST_DATA_DIR) + u"/../support/delayproxy.py"_qs, u"--target"_qs,
+                         fx.host() + u':' + QString::number(fx.pop3Port()), u"--delay-ms"_qs, u"10"_qs};
+        for (const QString& cap : strip) args << u"--strip-capa"_qs << cap;
+        proxy.start(u"python3"_qs, args);
+        QVERIFY(proxy.waitForReadyRead(kWaitMs));
+        const int port = QString::fromLatin1(proxy.readLine()).trimmed().toInt();
+        QVERIFY(port > 0);
+
+        auto reference = newSession();
+        QVERIFY(listMailbox(*reference, u"ana"_qs));
+        auto s = newSession();
+        s->setPipelining(option);
+        SessionRecorder rec(*s);
+        s->Conectar(fx.host(), port, u"ana"_qs, fx.password(u"ana"_qs));
+        QVERIFY(waitIdle(*s));
+        QCOMPARE(s->Estado(), TPop3::Conectado);
+        QCOMPARE(s->NumMensajes(), reference->NumMensajes());
+        for (int i = 0; i < s->NumMensajes(); ++i) {
+            const TMensaje a = s->MensajePorIndice(i), b = reference->MensajePorIndice(i);
+            QCOMPARE(a.Cabecera.From, b.Cabecera.From);
+            QCOMPARE(a.Cabecera.Subj, b.Cabecera.Subj);
+            QCOMPARE(a.PrimerasLineas, b.PrimerasLineas);
+        }
+        // Sequential: every TOP follows its own progress event; in batches several follow one.
+        int mostInARow = 0, run = 0;
+        for (const QString& e : std::as_const(rec.events)) {
+            if (e.startsWith(u"send TOP"_qs)) mostInARow = std::max(mostInARow, ++run);
+            else if (e.startsWith(u"estado 5"_qs)) run = 0;
+        }
+        QCOMPARE(mostInARow > 1, batches);
+        s->Desconectar();
+        proxy.terminate();
+        proxy.waitForFinished(kWaitMs);
+    }
+
     void scannerPrintsTheListing() {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
