@@ -7,6 +7,8 @@
 #include "UnitQuenmarEncode.h"
 #include "WindowHarness.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QHeaderView>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -464,6 +466,32 @@ private slots:
         QCOMPARE(w.btnRefrescar->x(), 6);
         w.resize(700, 300);
         QCOMPARE(w.height(), 450);
+    }
+
+    void everyDialogOpensModalAndCentredFromItsEntry_data() {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QString>("dialog");
+        QTest::newRow("accounts") << u"mnuConfigurarCuentasDeCorreo"_qs << u"TfrmCuentas"_qs;
+        QTest::newRow("filters, main menu") << u"mnuConfigurarFiltradoConfigurar"_qs << u"TfrmFiltros"_qs;
+        QTest::newRow("filters, pop-up") << u"PopupListViewFiltradoConfigurar"_qs << u"TfrmFiltros"_qs;
+        QTest::newRow("quick connection") << u"mnuConectarConexionRapida"_qs << u"TfrmConexionRapida"_qs;
+        QTest::newRow("settings") << u"mnuConfigurarPrograma"_qs << u"TfrmConfig"_qs;
+        QTest::newRow("about") << u"mnuAbout"_qs << u"TfrmAbout"_qs;
+    }
+    void everyDialogOpensModalAndCentredFromItsEntry() {
+        QFETCH(QString, entry);
+        QFETCH(QString, dialog);
+        TfrmPrincipal& w = h->open();
+        w.show();
+        bool seen = false;
+        QTimer::singleShot(0, &w, [&] {
+            QWidget* d = QApplication::activeModalWidget();
+            seen = d && QString::fromLatin1(d->metaObject()->className()) == dialog && d->isModal() &&
+                   std::abs(d->x() - (w.x() + (w.width() - d->width()) / 2)) <= 1;
+            if (auto* dialog = qobject_cast<QDialog*>(d)) dialog->done(0);
+        });
+        w.action(entry)->trigger();
+        QVERIFY(seen);
     }
 
     void textHelpers_data() {

@@ -62,6 +62,7 @@ TfrmPrincipal::TfrmPrincipal(WindowSeams seams, QWidget* parent) : QMainWindow(p
     connect(&TimerArroba, &QTimer::timeout, this, &TfrmPrincipal::TimerArrobaTimer);
 
     FormCreate();
+    CreateForms();
     TimerReconexiones.start();
 }
 

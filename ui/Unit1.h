@@ -29,6 +29,12 @@ class QTreeWidgetItem;
 class StyledTextView;
 class TPop3;
 class TRVStyle;
+class TfrmCuentas;
+class TfrmFiltros;
+class TfrmDestinatarios;
+class TfrmConexionRapida;
+class TfrmAbout;
+class TfrmConfig;
 class TStatusPanels;
 struct TAccountTab;
 
@@ -204,12 +210,21 @@ public:
 
     QMenu* PopupMenuTray = nullptr;
 
+    // The dialogs, created once after the window, in this order, and kept for the whole run.
+    TfrmCuentas* frmCuentas = nullptr;
+    TfrmFiltros* frmFiltros = nullptr;
+    TfrmDestinatarios* frmDestinatarios = nullptr;
+    TfrmConexionRapida* frmConexionRapida = nullptr;
+    TfrmAbout* frmAbout = nullptr;
+    TfrmConfig* frmConfig = nullptr;
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
     void FormCreate();
+    void CreateForms();
     void FormDestroy();
     void FormResize();
     void buildMenus();

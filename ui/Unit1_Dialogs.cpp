@@ -1,8 +1,65 @@
-// The entries that open the dialogs and windows.
+// The dialogs and windows of the program: created once, in order, after the main window, and
+// shown modally, centred over it, by their menu entries.
+#include "AccountWidgets.h"
 #include "Unit1.h"
+#include "Unit2.h"
+#include "Unit3.h"
+#include "Unit4.h"
+#include "Unit5.h"
+#include "Unit6.h"
+#include "Unit7.h"
+#include "UnitPOP3.h"
 
-void TfrmPrincipal::PopupListViewDestinatariosClick() {}
-void TfrmPrincipal::mnuAboutClick() {}
-void TfrmPrincipal::PopupListViewFiltradoConfigurarClick() {}
-void TfrmPrincipal::mnuConfigurarCuentasDeCorreoClick() {}
-void TfrmPrincipal::mnuConfigurarProgramaClick() {}
+#include <QLabel>
+
+void TfrmPrincipal::CreateForms() {
+    frmCuentas = new TfrmCuentas(this);
+    frmFiltros = new TfrmFiltros(this);
+    frmDestinatarios = new TfrmDestinatarios(this);
+    frmConexionRapida = new TfrmConexionRapida(this);
+    frmAbout = new TfrmAbout(this);
+    frmConfig = new TfrmConfig(this);
+}
+
+void TfrmPrincipal::mnuConfigurarCuentasDeCorreoClick() {
+    CenterOverMain(frmCuentas);
+    frmCuentas->showModal();
+}
+
+void TfrmPrincipal::PopupListViewFiltradoConfigurarClick() {
+    CenterOverMain(frmFiltros);
+    frmFiltros->showModal();
+}
+
+void TfrmPrincipal::mnuConectarConexionRapidaClick() {
+    CenterOverMain(frmConexionRapida);
+    frmConexionRapida->ClearFields();
+    frmConexionRapida->showModal();
+}
+
+void TfrmPrincipal::mnuConfigurarProgramaClick() {
+    CenterOverMain(frmConfig);
+    frmConfig->ShowModal();
+}
+
+void TfrmPrincipal::mnuAboutClick() {
+    frmAbout->lblVersion->setText(u"Tavelo v2.0"_qs);
+    frmAbout->lblFecha->setText(u"5-Agosto-2002"_qs);
+    CenterOverMain(frmAbout);
+    frmAbout->ShowModal();
+}
+
+void TfrmPrincipal::PopupListViewDestinatariosClick() {
+    TAccountTab* tab = ActiveTab();
+    if (!tab) return;
+    const QList<QTreeWidgetItem*> rows = tab->ListView->selectedRowsInOrder();
+    if (rows.isEmpty()) return;
+    CenterOverMain(frmDestinatarios);
+    const TMensaje m = tab->POP3->MensajePorNumero(rows.first()->text(0).toInt());
+    frmDestinatarios->setWindowTitle(u"Destinatarios del mensaje "_qs + QString::number(m.Num));
+    frmDestinatarios->lblFrom->setText(m.Cabecera.From);
+    frmDestinatarios->lblSubject->setText(m.Cabecera.Subj);
+    frmDestinatarios->lblDate->setText(m.Cabecera.Fecha);
+    frmDestinatarios->SetRecipients(m.Cabecera.Destinatarios);
+    frmDestinatarios->ShowModal();
+}

@@ -63,10 +63,6 @@ void TfrmPrincipal::mnuConectarConectarTodasClick() {
     }
 }
 
-void TfrmPrincipal::mnuConectarConexionRapidaClick() {
-    // The quick connection dialog plugs in here; it calls QuickConnect.
-}
-
 TCuenta* TfrmPrincipal::FindAccount(const QString& server, const QString& user, const QString& scrambledPassword,
                                     int port) {
     const QString s = MayusculasSinAcentos(server);

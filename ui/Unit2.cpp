@@ -1,5 +1,10 @@
 #include "Unit2.h"
 
+#include "AccountsFile.h"
+#include "Errors.h"
+#include "Unit1.h"
+#include "UnitQuenmarEncode.h"
+
 #include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -10,11 +15,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTreeWidget>
-
-#include "AccountsFile.h"
-#include "Errors.h"
-#include "Unit1.h"
-#include "UnitQuenmarEncode.h"
 
 namespace {
 
@@ -54,7 +54,6 @@ TfrmCuentas::TfrmCuentas(TfrmPrincipal* main) : QDialog(main), m_main(main) {
         label->setGeometry(8, top, 70, 21);
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         label->setBuddy(edit);
-        connect(edit, &QLineEdit::textChanged, this, &TfrmCuentas::edtUserNameChange);
         return edit;
     };
     edtUserName = field(u"edtUserName"_qs, u"User Name:"_qs, lblUserName, 24, 145);
@@ -88,6 +87,8 @@ TfrmCuentas::TfrmCuentas(TfrmPrincipal* main) : QDialog(main), m_main(main) {
     btnAdd->setEnabled(false);
     btnModificar->setEnabled(false);
     btnEliminar->setEnabled(false);
+    for (QLineEdit* edit : {edtUserName, edtPassword, edtServidor, edtPuerto})
+        connect(edit, &QLineEdit::textChanged, this, &TfrmCuentas::edtUserNameChange);
 
     ListView = new QTreeWidget(this);
     ListView->setObjectName(u"ListView"_qs);
@@ -122,10 +123,12 @@ TfrmCuentas::TfrmCuentas(TfrmPrincipal* main) : QDialog(main), m_main(main) {
     }
 }
 
-void TfrmCuentas::showModal() { exec(); }
+void TfrmCuentas::showModal() {
+    exec();
+}
 
-QMessageBox::StandardButton TfrmCuentas::message(QMessageBox::Icon icon, const QString& caption,
-                                                 const QString& text, QMessageBox::StandardButtons buttons) {
+QMessageBox::StandardButton TfrmCuentas::message(QMessageBox::Icon icon, const QString& caption, const QString& text,
+                                                 QMessageBox::StandardButtons buttons) {
     return m_main->seams().messageBox(this, icon, caption, text, buttons);
 }
 
@@ -229,7 +232,9 @@ void TfrmCuentas::btnEliminarClick() {
     SaveAccountList();
 }
 
-void TfrmCuentas::btnCiaoClick() { close(); }
+void TfrmCuentas::btnCiaoClick() {
+    close();
+}
 
 void TfrmCuentas::hideEvent(QHideEvent* event) {
     QDialog::hideEvent(event);

@@ -1,5 +1,9 @@
 #include "Unit4.h"
 
+#include "AccountWidgets.h"
+#include "Unit1.h"
+#include "UnitISO.h"
+
 #include <QClipboard>
 #include <QFrame>
 #include <QGuiApplication>
@@ -9,24 +13,12 @@
 #include <QResizeEvent>
 #include <QUrl>
 
-#include "AccountWidgets.h"
-#include "Unit1.h"
-#include "UnitISO.h"
-
 namespace {
 
 constexpr int kMinWidth = 400;
 constexpr int kMinHeight = 200;
 constexpr int kRowStep = 14;   // pixels the window grows per recipient
 constexpr int kMaxGrowth = 15; // rows after the first that still make it grow
-
-QString trimSpaces(const QString& text) {
-    // Only the blank (32) counts; TABs and other white space stay.
-    qsizetype first = 0, last = text.size();
-    while (first < last && text[first] == u' ') ++first;
-    while (last > first && text[last - 1] == u' ') --last;
-    return text.mid(first, last - first);
-}
 
 } // namespace
 
@@ -49,12 +41,12 @@ TfrmDestinatarios::TfrmDestinatarios(TfrmPrincipal* main) : QDialog(main), m_mai
         captionLabel = new QLabel(caption, frame);
         captionLabel->setObjectName(captionName);
         captionLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        captionLabel->setGeometry(2, 2, 36, 17);
+        captionLabel->setGeometry(1, 2, 40, 17);
         valueLabel = new QLabel(value, frame);
         valueLabel->setObjectName(valueName);
         // Senders look like "Ana <ana@example.es>": never let a label take that for markup.
         valueLabel->setTextFormat(Qt::PlainText);
-        valueLabel->setGeometry(42, 2, 100, 17);
+        valueLabel->setGeometry(44, 2, 100, 17);
     };
     headerLine(5, u"BevelFrom"_qs, u"Label1"_qs, u"FROM:"_qs, u"lblFrom"_qs, u"from"_qs, BevelFrom, Label1, lblFrom);
     headerLine(28, u"BevelSubj"_qs, u"Label3"_qs, u"SUBJ:"_qs, u"lblSubject"_qs, u"subject"_qs, BevelSubj, Label3,
@@ -113,19 +105,23 @@ void TfrmDestinatarios::FormResize() {
     // The smallest size, 400 x 200, is the window's minimum size: Qt snaps anything smaller to it.
     const int bevelWidth = width() - 8;
     Bevel1->setGeometry(4, 4, bevelWidth, 75);
-    for (QFrame* frame : {BevelFrom, BevelSubj, BevelDate}) frame->resize(bevelWidth - 10, 23);
-    for (QLabel* label : {lblFrom, lblSubject, lblDate}) label->resize(bevelWidth - 54, label->height());
+    for (QFrame* frame : {BevelFrom, BevelSubj, BevelDate})
+        frame->resize(bevelWidth - 10, 23);
+    for (QLabel* label : {lblFrom, lblSubject, lblDate})
+        label->resize(bevelWidth - 54, label->height());
     ListView->setGeometry(4, 84, width() - 8, height() - 101);
     ListView->setColumnWidth(0, ListView->width() - 20);
 }
 
 void TfrmDestinatarios::SetRecipients(const QStringList& recipients) {
     ListView->clearRows();
-    for (const QString& r : recipients) AddRecipient(r);
+    for (const QString& r : recipients)
+        AddRecipient(r);
 }
 
 void TfrmDestinatarios::AddRecipient(const QString& recipient) {
-    auto* row = new QTreeWidgetItem(QStringList{DecodificarTexto(trimSpaces(recipient))});
+    // Decoding also removes the blanks (32 only) around the text.
+    auto* row = new QTreeWidgetItem(QStringList{DecodificarTexto(recipient)});
     ListView->appendRows({row});
     const int rows = ListView->rowCount();
     resize(width(), std::min(rows - 1, kMaxGrowth) * kRowStep + 120);
@@ -157,4 +153,6 @@ void TfrmDestinatarios::mnuPopupListViewCopiarDireccionClick() {
     QGuiApplication::clipboard()->setText(SelectedAddress());
 }
 
-void TfrmDestinatarios::btnOKClick() { accept(); }
+void TfrmDestinatarios::btnOKClick() {
+    accept();
+}

@@ -1,13 +1,13 @@
 #include "Unit6.h"
 
+#include "Artwork.h"
+#include "Unit1.h"
+
 #include <QEvent>
 #include <QFrame>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
-
-#include "Artwork.h"
-#include "Unit1.h"
 
 namespace {
 
@@ -27,7 +27,9 @@ QLabel* makeLabel(QWidget* parent, const QString& name, const QString& text, int
 
 } // namespace
 
-QUrl TfrmAbout::WebPage() { return QUrl(u"https://tavelo.example.org/"_qs); }
+QUrl TfrmAbout::WebPage() {
+    return QUrl(u"https://tavelo.example.org/"_qs);
+}
 
 TfrmAbout::TfrmAbout(TfrmPrincipal* main) : QDialog(main), m_main(main) {
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
@@ -85,6 +87,15 @@ TfrmAbout::TfrmAbout(TfrmPrincipal* main) : QDialog(main), m_main(main) {
     Label9->setPalette(palette);
     Label9->setCursor(Qt::PointingHandCursor);
     Label9->installEventFilter(this);
+    // Wide desktop fonts may not fit the line in the box: make both smaller until it does.
+    auto lineWidth = [this] { return Label8->sizeHint().width() + 4 + Label9->sizeHint().width(); };
+    for (int step = 0; step < 4 && lineWidth() > kWidth - 2 * kMargin; ++step) {
+        for (QLabel* label : {Label8, Label9}) {
+            QFont smaller = label->font();
+            smaller.setPointSizeF(smaller.pointSizeF() - 0.5);
+            label->setFont(smaller);
+        }
+    }
     const int w8 = Label8->sizeHint().width(), w9 = Label9->sizeHint().width();
     const int left = std::max(kMargin, (kWidth - w8 - 4 - w9) / 2);
     Label8->setGeometry(left, 212, w8, 16);
@@ -103,9 +114,13 @@ void TfrmAbout::FormCreate() {
     btnSalir->setGeometry(-100, kHeight - 33, 75, 25);
 }
 
-void TfrmAbout::btnSalirClick() { reject(); }
+void TfrmAbout::btnSalirClick() {
+    reject();
+}
 
-void TfrmAbout::Label9Click() { m_main->seams().openUrl(WebPage()); }
+void TfrmAbout::Label9Click() {
+    m_main->seams().openUrl(WebPage());
+}
 
 bool TfrmAbout::eventFilter(QObject* watched, QEvent* event) {
     if (watched == Label9 && event->type() == QEvent::MouseButtonRelease) {

@@ -1,9 +1,11 @@
 // The settings dialog "Configuración": what a new tab shows, the lines of each header request,
-// start-up and tray behaviour, the re-check and reconnection delays and the three sounds. Every
-// showing reloads the controls from the main window's settings; only "Aceptar" writes them back.
+// start-up and tray behaviour, the re-check and reconnection delays, the three sounds, and whether
+// headers are asked for in blocks. Every showing reloads the controls from the main window's
+// settings; only "Aceptar" writes them back.
 #pragma once
 
 #include <QDialog>
+#include <QIcon>
 
 class QCheckBox;
 class QLabel;
@@ -34,9 +36,6 @@ public:
     static int DelayOfText(const QString& text);
     /** @short Whether the row shows the loudspeaker, i.e. has a sound file. */
     static bool ShowsLoudspeaker(const QTreeWidgetItem* row);
-
-    /** Ask for the headers in one block; shown in chkPipelining and set by "Aceptar". */
-    bool pipelining = false;
 
     void FormShow();
     void ListViewSonidosClick();
@@ -72,10 +71,6 @@ public:
     QPushButton* btnAceptar = nullptr;
     QPushButton* btnCancelar = nullptr;
 
-signals:
-    /** "Aceptar" changed `pipelining`. */
-    void pipeliningChanged(bool on);
-
 protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -96,4 +91,6 @@ private:
 
     TfrmPrincipal* m_main;
     QString m_initialDir; ///< where the file dialog opens when the row has no sound yet
+    QIcon m_loudspeaker;
+    QIcon m_noSound;
 };

@@ -20,6 +20,8 @@ public:
     };
 
     WindowHarness() { QVERIFY(dir.isValid()); }
+    // The window goes first: closing it may still show a box, which is recorded below.
+    ~WindowHarness() { window.reset(); }
 
     WindowSeams seams() {
         WindowSeams s;

@@ -1,0 +1,56 @@
+// The about box: its texts, the link to the project's page, and closing it.
+#include "Unit6.h"
+#include "WindowHarness.h"
+
+#include <QLabel>
+#include <QTest>
+
+class TestAbout : public QObject {
+    Q_OBJECT
+    std::unique_ptr<WindowHarness> h;
+    TfrmAbout* w = nullptr;
+
+private slots:
+    void init() {
+        h = std::make_unique<WindowHarness>();
+        w = new TfrmAbout(&h->open());
+    }
+    void cleanup() { h.reset(); }
+
+    void showsTheDesignTextsUntilTheMenuSetsThem() {
+        QCOMPARE(w->windowTitle(), u"Acerca de"_qs);
+        QCOMPARE(w->lblVersion->text(), u"Tavelo v2.0 (Beta 1)"_qs);
+        QCOMPARE(w->lblFecha->text(), u"21-Julio-2002"_qs);
+        QCOMPARE(w->size(), QSize(312, 246));
+        for (QLabel* credit : {w->Label2, w->Label5})
+            QVERIFY(credit->text().contains(u"equipo de Tavelo"_qs));
+    }
+
+    void linkOpensTheProjectPage() {
+        w->show();
+        QCOMPARE(w->Label9->text(), TfrmAbout::WebPage().host());
+        QTest::mouseClick(w->Label9, Qt::RightButton);
+        QVERIFY(h->urls.isEmpty());
+        QTest::mouseClick(w->Label9, Qt::LeftButton);
+        QCOMPARE(h->urls, QList<QUrl>{TfrmAbout::WebPage()});
+    }
+
+    void escAndCloseButtonClose_data() {
+        QTest::addColumn<bool>("esc");
+        QTest::newRow("esc") << true;
+        QTest::newRow("close button") << false;
+    }
+    void escAndCloseButtonClose() {
+        QFETCH(bool, esc);
+        w->open();
+        if (esc)
+            QTest::keyClick(w, Qt::Key_Escape);
+        else
+            w->close();
+        QVERIFY(!w->isVisible());
+        QCOMPARE(w->result(), int(QDialog::Rejected));
+    }
+};
+
+QTEST_MAIN(TestAbout)
+#include "tst_about.moc"

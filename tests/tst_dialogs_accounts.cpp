@@ -1,0 +1,419 @@
+// The accounts dialog on a real main window, typed into and clicked like a user would: what each
+// command leaves in Cuentas.dat and in the main window's connect menu.
+#include "Unit2.h"
+#include "UnitQuenmarEncode.h"
+#include "WindowHarness.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+namespace {
+
+using Records = QList<QStringList>; // server, port, user, clear password
+
+QByteArray accountsFile(const Records& records, bool upperPasswords = false) {
+    QByteArray out;
+    for (const QStringList& r : records) {
+        const QString pass = EncodePassword(r[3]);
+        out += "SERV:" + r[0].toLatin1() + "\r\nPORT:" + r[1].toLatin1() + "\r\nUSER:" + r[2].toLatin1() +
+               "\r\nPASS:" + (upperPasswords ? pass.toUpper() : pass).toLatin1() + "\r\n-----\r\n";
+    }
+    return out;
+}
+
+const Records kTwo = {{u"pop.a"_qs, u"110"_qs, u"ana"_qs, u"x"_qs}, {u"pop.b"_qs, u"995"_qs, u"bea"_qs, u"y"_qs}};
+
+/** The file holds exactly these records; scrambled passwords come in random letter case, so their
+ *  lines are compared without it and must decode to the clear password. */
+void compareAccountsFile(const QByteArray& actual, const Records& expected) {
+    QByteArrayList lines = actual.split('\n');
+    QStringList decoded;
+    for (QByteArray& line : lines) {
+        if (!line.startsWith("PASS:")) continue;
+        decoded << DecodePassword(QString::fromLatin1(line.mid(5).chopped(1)));
+        line = line.toUpper();
+    }
+    QCOMPARE(lines.join('\n'), accountsFile(expected, true));
+    QStringList clear;
+    for (const QStringList& r : expected)
+        clear << (r[3].isEmpty() ? u"<<ERROR>>"_qs : r[3]);
+    QCOMPARE(decoded, clear);
+}
+
+QStringList menuEntries(const TfrmPrincipal& w) {
+    QStringList out;
+    for (const QAction* a : w.mnuConectarCuentas->actions())
+        out << a->text();
+    return out;
+}
+
+QList<int> ports(const TfrmPrincipal& w) {
+    QList<int> out;
+    for (const TCuenta* a : w.Accounts)
+        out << a->Puerto;
+    return out;
+}
+
+/** Replaces the field's text by typing. */
+void retype(QLineEdit* field, const QString& text) {
+    field->selectAll();
+    QTest::keyClick(field, Qt::Key_Backspace);
+    QTest::keyClicks(field, text);
+}
+
+/** Clicks a row, or with -1 an empty part of the list. */
+void clickRow(QTreeWidget* list, int row) {
+    const QPoint at =
+        row < 0 ? QPoint(5, list->viewport()->height() - 3) : list->visualItemRect(list->topLevelItem(row)).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+}
+
+QString buttonStates(const TfrmCuentas* d) {
+    QString out;
+    for (const QPushButton* b : {d->btnAdd, d->btnModificar, d->btnEliminar})
+        out += b->isEnabled() ? u'1' : u'0';
+    return out;
+}
+
+} // namespace
+
+class TestAccountsDialog : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<WindowHarness> h;
+    TfrmPrincipal* w = nullptr;
+    TfrmCuentas* d = nullptr;
+
+    void openWith(const QByteArray& file) {
+        h->write(u"Cuentas.dat"_qs, file);
+        w = &h->open();
+        d = new TfrmCuentas(w); // owned by the main window
+        d->show();
+        QVERIFY(QTest::qWaitForWindowExposed(d));
+    }
+
+    /** Runs a user's steps: "user=", "pass=", "server=", "port=" type into a field, "port+=" pastes
+     *  at its end, "click N" (-1: no row), "add", "modify", "delete", "cancel" (answers the next box). */
+    void run(const QStringList& steps) {
+        const QHash<QString, QLineEdit*> fields = {{u"user"_qs, d->edtUserName},
+                                                   {u"pass"_qs, d->edtPassword},
+                                                   {u"server"_qs, d->edtServidor},
+                                                   {u"port"_qs, d->edtPuerto}};
+        for (const QString& step : steps) {
+            if (step.startsWith(u"click "_qs))
+                clickRow(d->ListView, step.mid(6).toInt());
+            else if (step == u"add"_qs)
+                QTest::mouseClick(d->btnAdd, Qt::LeftButton);
+            else if (step == u"modify"_qs)
+                QTest::mouseClick(d->btnModificar, Qt::LeftButton);
+            else if (step == u"delete"_qs)
+                QTest::mouseClick(d->btnEliminar, Qt::LeftButton);
+            else if (step == u"cancel"_qs)
+                h->boxAnswer = QMessageBox::Cancel;
+            else if (const qsizetype eq = step.indexOf(u"+="_qs); eq > 0)
+                fields[step.left(eq)]->insert(step.mid(eq + 2));
+            else if (const qsizetype is = step.indexOf(u'='); is > 0)
+                retype(fields[step.left(is)], step.mid(is + 1));
+            else
+                QFAIL(qPrintable(u"unknown step "_qs + step));
+        }
+    }
+
+    QStringList boxTexts() const {
+        QStringList out;
+        for (const WindowHarness::Box& b : h->boxes)
+            out << b.caption + u'|' + b.text;
+        return out;
+    }
+
+private slots:
+    void init() { h = std::make_unique<WindowHarness>(); }
+    void cleanup() {
+        h->close(); // while the harness can still record what the window reports on closing
+        h.reset();
+    }
+
+    void addNeedsUserServerAndPort_data() {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("pass");
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<int>("portBackspaces");
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("nothing typed") << QString() << QString() << QString() << 0 << false;
+        QTest::newRow("user and server") << u"ana"_qs << QString() << u"pop.a"_qs << 0 << true;
+        QTest::newRow("user only") << u"ana"_qs << u"x"_qs << QString() << 0 << false;
+        QTest::newRow("server only") << QString() << u"x"_qs << u"pop.a"_qs << 0 << false;
+        QTest::newRow("port emptied") << u"ana"_qs << u"x"_qs << u"pop.a"_qs << 3 << false;
+        QTest::newRow("port shortened") << u"ana"_qs << QString() << u"pop.a"_qs << 2 << true;
+    }
+    void addNeedsUserServerAndPort() {
+        QFETCH(QString, user);
+        QFETCH(QString, pass);
+        QFETCH(QString, server);
+        QFETCH(int, portBackspaces);
+        QFETCH(bool, enabled);
+        openWith({});
+        QCOMPARE(buttonStates(d), u"000"_qs);
+        QCOMPARE(d->edtPuerto->text(), u"110"_qs);
+        QTest::keyClicks(d->edtUserName, user);
+        QTest::keyClicks(d->edtPassword, pass);
+        QTest::keyClicks(d->edtServidor, server);
+        for (int i = 0; i < portBackspaces; ++i)
+            QTest::keyClick(d->edtPuerto, Qt::Key_Backspace);
+        QCOMPARE(d->btnAdd->isEnabled(), enabled);
+        QVERIFY(!d->btnModificar->isEnabled());
+        if (!enabled) return;
+        // Emptying any of the three again disables it.
+        for (QLineEdit* f : {d->edtUserName, d->edtServidor, d->edtPuerto}) {
+            const QString kept = f->text();
+            retype(f, {});
+            QVERIFY(!d->btnAdd->isEnabled());
+            QTest::keyClicks(f, kept);
+            QVERIFY(d->btnAdd->isEnabled());
+        }
+    }
+
+    void portFieldTakesOnlyDigitsFromTheKeyboard_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<QString>("port");
+        QTest::newRow("letter") << u"a"_qs << QString() << u"110"_qs;
+        QTest::newRow("digits") << u"12"_qs << QString() << u"11012"_qs;
+        QTest::newRow("mixed") << u"x9 -."_qs << QString() << u"1109"_qs;
+        QTest::newRow("backspace") << u"\b\b5"_qs << QString() << u"15"_qs;
+        QTest::newRow("pasted letters pass") << QString() << u"abc"_qs << u"110abc"_qs;
+    }
+    void portFieldTakesOnlyDigitsFromTheKeyboard() {
+        QFETCH(QString, typed);
+        QFETCH(QString, pasted);
+        QFETCH(QString, port);
+        openWith({});
+        d->edtPuerto->setFocus();
+        d->edtPuerto->end(false);
+        QTest::keyClicks(d->edtPuerto, typed);
+        if (!pasted.isEmpty()) {
+            QGuiApplication::clipboard()->setText(pasted);
+            QTest::keyClick(d->edtPuerto, Qt::Key_V, Qt::ControlModifier);
+        }
+        QCOMPARE(d->edtPuerto->text(), port);
+    }
+
+    void clickingTheListLoadsTheRow_data() {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QStringList>("fields"); // user, password, server, port
+        QTest::addColumn<QString>("buttons");    // add, modify, delete
+        QTest::newRow("first") << 0 << QStringList{u"ana"_qs, u"x"_qs, u"pop.a"_qs, u"110"_qs} << u"111"_qs;
+        QTest::newRow("second") << 1 << QStringList{u"bea"_qs, u"y"_qs, u"pop.b"_qs, u"995"_qs} << u"111"_qs;
+        QTest::newRow("invalid scrambled form")
+            << 2 << QStringList{u"eva"_qs, u"<<ERROR>>"_qs, u"pop.e"_qs, u"110"_qs} << u"111"_qs;
+        QTest::newRow("no row") << -1 << QStringList{QString(), QString(), QString(), QString()} << u"000"_qs;
+    }
+    void clickingTheListLoadsTheRow() {
+        QFETCH(int, row);
+        QFETCH(QStringList, fields);
+        QFETCH(QString, buttons);
+        openWith(accountsFile(kTwo) + "SERV:pop.e\r\nPORT:110\r\nUSER:eva\r\nPASS:QQ\r\n-----\r\n");
+        run({u"user=zz"_qs, u"click 1"_qs});
+        clickRow(d->ListView, row);
+        QCOMPARE(
+            (QStringList{d->edtUserName->text(), d->edtPassword->text(), d->edtServidor->text(), d->edtPuerto->text()}),
+            fields);
+        QCOMPARE(d->edtPassword->echoMode(), QLineEdit::Password);
+        QCOMPARE(buttonStates(d), buttons);
+        QCOMPARE(d->CurrentIndex, row < 0 ? 3 : row);
+        QCOMPARE(d->ListView->selectedItems().size(), row < 0 ? 0 : 1);
+        if (row < 0) return;
+        // Moving the selection with the keyboard loads nothing.
+        QTest::keyClick(d->ListView, row == 0 ? Qt::Key_Down : Qt::Key_Up);
+        QCOMPARE(d->edtUserName->text(), fields[0]);
+        QCOMPARE(d->CurrentIndex, row);
+    }
+
+    void changesReachTheFileAndTheMenu_data() {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<Records>("records");
+        QTest::addColumn<QList<int>>("mainPorts");
+        QTest::addColumn<QString>("buttons");
+        QTest::addColumn<QStringList>("boxes");
+        const QStringList eva = {u"user=eva"_qs, u"pass=clave"_qs, u"server=pop.e"_qs, u"port=995"_qs};
+        const QStringList evaRecord = {u"pop.e"_qs, u"995"_qs, u"eva"_qs, u"clave"_qs};
+        const QString askAna =
+            u"Confirmación de eliminación|¿Está seguro de que desea eliminar la cuenta: \r\r\"ana\" en \"pop.a\"?"_qs;
+        QTest::newRow("add") << eva + QStringList{u"add"_qs} << kTwo + Records{evaRecord} << QList<int>{110, 995, 995}
+                             << u"100"_qs << QStringList();
+        QTest::newRow("add twice") << eva + QStringList{u"add"_qs, u"add"_qs} << kTwo + Records{evaRecord, evaRecord}
+                                   << QList<int>{110, 995, 995, 995} << u"100"_qs << QStringList();
+        QTest::newRow("add without password") << QStringList{u"user=eva"_qs, u"server=pop.e"_qs, u"add"_qs}
+                                              << kTwo + Records{{u"pop.e"_qs, u"110"_qs, u"eva"_qs, QString()}}
+                                              << QList<int>{110, 995, 110} << u"100"_qs << QStringList();
+        QTest::newRow("add with a pasted bad port")
+            << QStringList{u"user=eva"_qs, u"server=pop.e"_qs, u"port+=O"_qs, u"add"_qs}
+            << kTwo + Records{{u"pop.e"_qs, u"110O"_qs, u"eva"_qs, QString()}} << QList<int>{110, 995, 110} << u"100"_qs
+            << QStringList();
+        QTest::newRow("add after a click") << QStringList{u"click 1"_qs, u"user=eva"_qs, u"add"_qs}
+                                           << kTwo + Records{{u"pop.b"_qs, u"995"_qs, u"eva"_qs, u"y"_qs}}
+                                           << QList<int>{110, 995, 995} << u"101"_qs << QStringList();
+        QTest::newRow("modify") << QStringList{u"click 1"_qs, u"user=bel"_qs, u"pass=z"_qs, u"modify"_qs}
+                                << Records{kTwo[0], {u"pop.b"_qs, u"995"_qs, u"bel"_qs, u"z"_qs}}
+                                << QList<int>{110, 995} << u"111"_qs << QStringList();
+        QTest::newRow("modify to empty fields")
+            << QStringList{u"click 0"_qs, u"user="_qs, u"pass="_qs, u"server="_qs, u"port="_qs, u"modify"_qs}
+            << Records{{QString(), QString(), QString(), QString()}, kTwo[1]} << QList<int>{110, 995} << u"011"_qs
+            << QStringList();
+        QTest::newRow("delete") << QStringList{u"click 0"_qs, u"delete"_qs} << Records{kTwo[1]} << QList<int>{995}
+                                << u"100"_qs << QStringList{askAna};
+        QTest::newRow("delete cancelled") << QStringList{u"cancel"_qs, u"click 0"_qs, u"delete"_qs} << kTwo
+                                          << QList<int>{110, 995} << u"111"_qs << QStringList{askAna};
+    }
+    void changesReachTheFileAndTheMenu() {
+        QFETCH(QStringList, steps);
+        QFETCH(Records, records);
+        QFETCH(QList<int>, mainPorts);
+        QFETCH(QString, buttons);
+        QFETCH(QStringList, boxes);
+        openWith(accountsFile(kTwo));
+        run(steps);
+        compareAccountsFile(h->read(u"Cuentas.dat"_qs), records);
+        QStringList entries;
+        for (const QStringList& r : records)
+            entries << r[2] + u" ("_qs + r[0] + u')';
+        QCOMPARE(menuEntries(*w), entries);
+        QCOMPARE(ports(*w), mainPorts);
+        QCOMPARE(buttonStates(d), buttons);
+        QCOMPARE(boxTexts(), boxes);
+        QCOMPARE(d->ListView->topLevelItemCount(), records.size());
+    }
+
+    void modifyLeavesItsRowSelectedInTheFocusedList() {
+        openWith(accountsFile(kTwo));
+        run({u"click 1"_qs, u"server=pop.z"_qs});
+        d->ListView->clearSelection();
+        run({u"modify"_qs});
+        QCOMPARE(d->ListView->selectedItems(), QList<QTreeWidgetItem*>{d->ListView->topLevelItem(1)});
+        QCOMPARE(d->ListView->currentItem(), d->ListView->topLevelItem(1));
+        QCOMPARE(d->focusWidget(), d->ListView);
+    }
+
+    void portsNoSocketCanTakeAreRefused_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("add 65536") << u"add"_qs << u"65536"_qs << QString() << true;
+        QTest::newRow("add 0") << u"add"_qs << u"0"_qs << QString() << true;
+        QTest::newRow("add beyond 32 bits") << u"add"_qs << u"99999999999"_qs << QString() << true;
+        QTest::newRow("add pasted -1") << u"add"_qs << QString() << u"-1"_qs << true;
+        QTest::newRow("add 65535") << u"add"_qs << u"65535"_qs << QString() << false;
+        QTest::newRow("modify 70000") << u"modify"_qs << u"70000"_qs << QString() << true;
+        QTest::newRow("modify pasted text") << u"modify"_qs << QString() << u"abc"_qs << false;
+    }
+    void portsNoSocketCanTakeAreRefused() {
+        QFETCH(QString, command);
+        QFETCH(QString, typed);
+        QFETCH(QString, pasted);
+        QFETCH(bool, refused);
+        const QByteArray before = accountsFile(kTwo);
+        openWith(before);
+        run({u"click 0"_qs, u"port="_qs + typed, u"port+="_qs + pasted, command});
+        if (refused) {
+            QCOMPARE(boxTexts(), QStringList{u"Error|El Puerto debe ser un número entre 1 y 65535"_qs});
+            QCOMPARE(h->boxes[0].icon, QMessageBox::Critical);
+            QCOMPARE(d->focusWidget(), d->edtPuerto);
+            QCOMPARE(h->read(u"Cuentas.dat"_qs), before);
+            QCOMPARE(d->ListView->topLevelItemCount(), 2);
+            QCOMPARE(d->ListView->topLevelItem(0)->text(1), u"110"_qs);
+        } else {
+            QVERIFY(h->boxes.isEmpty());
+            QVERIFY(h->read(u"Cuentas.dat"_qs).contains("PORT:" + (typed + pasted).toLatin1() + "\r\n"));
+        }
+    }
+
+    void everyWayOutRewritesTheFile_data() {
+        QTest::addColumn<QString>("way");
+        QTest::newRow("Salir") << u"salir"_qs;
+        QTest::newRow("Esc") << u"esc"_qs;
+        QTest::newRow("Esc in the port field") << u"esc port"_qs;
+        QTest::newRow("close") << u"close"_qs;
+        QTest::newRow("hide") << u"hide"_qs;
+        QTest::newRow("Salir while shown modally") << u"modal"_qs;
+    }
+    void everyWayOutRewritesTheFile() {
+        QFETCH(QString, way);
+        const QByteArray before = accountsFile(kTwo);
+        openWith(before);
+        QVERIFY(QFile::remove(h->path(u"Cuentas.dat"_qs)));
+        if (way == u"salir")
+            QTest::mouseClick(d->btnCiao, Qt::LeftButton);
+        else if (way == u"esc")
+            QTest::keyClick(d, Qt::Key_Escape);
+        else if (way == u"esc port")
+            QTest::keyClick(d->edtPuerto, Qt::Key_Escape);
+        else if (way == u"close")
+            d->close();
+        else if (way == u"hide")
+            d->hide();
+        else {
+            d->hide();
+            QFile::remove(h->path(u"Cuentas.dat"_qs));
+            QTimer::singleShot(0, d->btnCiao, &QPushButton::click);
+            d->showModal();
+        }
+        QVERIFY(!d->isVisible());
+        QCOMPARE(h->read(u"Cuentas.dat"_qs), before); // unchanged rows keep their scrambled form
+        QCOMPARE(menuEntries(*w), (QStringList{u"ana (pop.a)"_qs, u"bea (pop.b)"_qs}));
+    }
+
+    void badPortSurvivesSavingAndARestart() {
+        openWith({});
+        run({u"user=eva"_qs, u"server=pop.e"_qs, u"port=1"_qs, u"port+=1O"_qs, u"add"_qs, u"user=fin"_qs, u"port=2"_qs,
+             u"add"_qs});
+        compareAccountsFile(h->read(u"Cuentas.dat"_qs), {{u"pop.e"_qs, u"11O"_qs, u"eva"_qs, QString()},
+                                                         {u"pop.e"_qs, u"2"_qs, u"fin"_qs, QString()}});
+        QCOMPARE(ports(*w), (QList<int>{110, 2}));
+        h->close();
+        w = &h->open();
+        QCOMPARE(menuEntries(*w), (QStringList{u"eva (pop.e)"_qs, u"fin (pop.e)"_qs}));
+        d = new TfrmCuentas(w);
+        QCOMPARE(d->ListView->topLevelItemCount(), 2);
+        QCOMPARE(d->ListView->topLevelItem(0)->text(1), u"11O"_qs);
+        QCOMPARE(d->ListView->topLevelItem(1)->text(3), u"fin"_qs);
+    }
+
+    void failedWriteIsReportedAndTheMenuStillFollows() {
+        openWith(accountsFile(kTwo));
+        // A directory where the new file must go: the write cannot take its place.
+        QVERIFY(QFile::remove(h->path(u"Cuentas.dat"_qs)));
+        QVERIFY(QDir(h->path({})).mkdir(u"Cuentas.dat"_qs));
+        run({u"user=eva"_qs, u"server=pop.e"_qs, u"add"_qs});
+        QCOMPARE(h->boxes.size(), 1);
+        QCOMPARE(h->boxes[0].caption, u"Excepción no manejada"_qs);
+        QVERIFY(h->boxes[0].text.startsWith(u"E.ClassName : EInOutError\r"_qs));
+        QVERIFY(QFileInfo(h->path(u"Cuentas.dat"_qs)).isDir());
+        QCOMPARE(menuEntries(*w), (QStringList{u"ana (pop.a)"_qs, u"bea (pop.b)"_qs, u"eva (pop.e)"_qs}));
+    }
+
+    void unreadableFileIsNotRewrittenUnlessChanged() {
+        QVERIFY(QDir(h->path({})).mkdir(u"Cuentas.dat"_qs));
+        w = &h->open();
+        const qsizetype atStart = h->boxes.size();
+        d = new TfrmCuentas(w);
+        QCOMPARE(h->boxes.size(), atStart + 1); // the dialog's own load
+        QVERIFY(h->boxes.last().text.startsWith(u"E.ClassName : EInOutError\r"_qs));
+        d->show();
+        d->hide();
+        QCOMPARE(h->boxes.size(), atStart + 1); // leaving wrote nothing
+        d->show();
+        run({u"user=eva"_qs, u"server=pop.e"_qs, u"add"_qs});
+        QCOMPARE(h->boxes.size(), atStart + 2); // a change is written (and fails here)
+    }
+};
+
+QTEST_MAIN(TestAccountsDialog)
+#include "tst_dialogs_accounts.moc"

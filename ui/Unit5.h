@@ -1,0 +1,57 @@
+// The quick connection dialog: a mailbox opened without keeping it as an account. What is typed is
+// checked and handed to the main window (QuickConnect); nothing is written to any file.
+#pragma once
+
+#include <QDialog>
+#include <QMessageBox>
+
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class TfrmPrincipal;
+
+class TfrmConexionRapida final : public QDialog {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TfrmConexionRapida)
+public:
+    /** @short Builds the dialog, hidden and modal, owned by the main window. */
+    explicit TfrmConexionRapida(TfrmPrincipal* main);
+
+    /** @short Empties user, password and server and sets the port to "110": the main window does
+     *  this (after CenterOverMain) before every showing. */
+    void ClearFields();
+    /** @short Shows the dialog modally; returns once it connected or was cancelled. */
+    void showModal();
+
+    // Handlers.
+    void FormShow();
+    void btnConectarClick();
+    void btnCancelarClick();
+
+    // Controls.
+    QLabel* lblUser = nullptr;
+    QLineEdit* edtUser = nullptr;
+    QLabel* lblPass = nullptr;
+    QLineEdit* edtPass = nullptr;
+    QLabel* lblHost = nullptr;
+    QLineEdit* edtHost = nullptr;
+    QLabel* lblPuerto = nullptr;
+    QLineEdit* edtPuerto = nullptr;
+    QFrame* Bevel1 = nullptr;
+    QPushButton* btnConectar = nullptr;
+    QPushButton* btnCancelar = nullptr;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    /** @short True when the key is dropped: typed characters other than digits, Backspace and
+     *  Enter (which connects). Shortcuts, and so pasting, pass. */
+    bool edtPuertoKeyPress(const QKeyEvent* key);
+    /** @short Reports a faulty field: the box, then the focus to the field. */
+    void refuse(QLineEdit* field, const QString& caption, const QString& text);
+
+    TfrmPrincipal* m_main;
+};
