@@ -138,3 +138,21 @@ void MessageList::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
     }
     painter->restore();
 }
+
+void SetUpReportList(QTreeWidget* list) {
+    list->header()->setStretchLastSection(true);
+    list->header()->setSectionsMovable(false);
+    list->setRootIsDecorated(false);
+    list->setItemsExpandable(false);
+    list->setUniformRowHeights(true);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setAllColumnsShowFocus(true);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setStyleSheet(u"QTreeView::item { border-right: 1px solid palette(midlight);"
+                        " border-bottom: 1px solid palette(midlight); }"_qs);
+    QPalette keepSelection = list->palette();
+    for (const QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
+        keepSelection.setColor(QPalette::Inactive, role, keepSelection.color(QPalette::Active, role));
+    list->setPalette(keepSelection);
+}

@@ -74,3 +74,7 @@ protected:
 private:
     QHash<QString, QList<QTreeWidgetItem*>> m_byCaption;
 };
+
+/** @short The look of the dialogs' report lists: one selected row, grid lines, no editing, and a
+ *  selection that stays visible when the list loses the focus. */
+void SetUpReportList(QTreeWidget* list);

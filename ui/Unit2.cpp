@@ -2,6 +2,7 @@
 
 #include "AccountsFile.h"
 #include "Errors.h"
+#include "AccountWidgets.h"
 #include "Unit1.h"
 #include "UnitQuenmarEncode.h"
 
@@ -97,21 +98,7 @@ TfrmCuentas::TfrmCuentas(TfrmPrincipal* main) : QDialog(main), m_main(main) {
     ListView->setColumnHidden(ColPass, true);
     ListView->setColumnWidth(ColPort, 40);
     ListView->setColumnWidth(ColServer, 150);
-    ListView->header()->setStretchLastSection(true);
-    ListView->header()->setSectionsMovable(false);
-    ListView->setRootIsDecorated(false);
-    ListView->setItemsExpandable(false);
-    ListView->setUniformRowHeights(true);
-    ListView->setSelectionMode(QAbstractItemView::SingleSelection);
-    ListView->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView->setAllColumnsShowFocus(true);
-    ListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView->setStyleSheet(u"QTreeView::item { border-right: 1px solid palette(midlight);"
-                            " border-bottom: 1px solid palette(midlight); }"_qs);
-    QPalette keepSelection = ListView->palette(); // the selection stays visible without the focus
-    for (const QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
-        keepSelection.setColor(QPalette::Inactive, role, keepSelection.color(QPalette::Active, role));
-    ListView->setPalette(keepSelection);
+    SetUpReportList(ListView);
     ListView->viewport()->installEventFilter(this);
 
     // FormCreate.

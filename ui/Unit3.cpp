@@ -1,6 +1,7 @@
 #include "Unit3.h"
 
 #include "Errors.h"
+#include "AccountWidgets.h"
 #include "Unit1.h"
 
 #include <QComboBox>
@@ -78,21 +79,7 @@ TfrmFiltros::TfrmFiltros(TfrmPrincipal* main) : QDialog(main), m_main(main) {
     ListView->setHeaderLabels({u"Campo"_qs, u"Que contenga:"_qs});
     ListView->setColumnWidth(ColCampo, 50);
     ListView->setColumnWidth(ColTexto, 207);
-    ListView->header()->setStretchLastSection(true);
-    ListView->header()->setSectionsMovable(false);
-    ListView->setRootIsDecorated(false);
-    ListView->setItemsExpandable(false);
-    ListView->setUniformRowHeights(true);
-    ListView->setSelectionMode(QAbstractItemView::SingleSelection);
-    ListView->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView->setAllColumnsShowFocus(true);
-    ListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ListView->setStyleSheet(u"QTreeView::item { border-right: 1px solid palette(midlight);"
-                            " border-bottom: 1px solid palette(midlight); }"_qs);
-    QPalette keepSelection = ListView->palette(); // the selection stays visible without the focus
-    for (const QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
-        keepSelection.setColor(QPalette::Inactive, role, keepSelection.color(QPalette::Active, role));
-    ListView->setPalette(keepSelection);
+    SetUpReportList(ListView);
     ListView->viewport()->installEventFilter(this);
 }
 
