@@ -9,6 +9,7 @@ function(add_tavelo_test name)
     target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
     target_compile_definitions(${name} PRIVATE
         TAVELO_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data"
+        TAVELO_TEST_SUPPORT_DIR="${CMAKE_SOURCE_DIR}/tests/support"
         TAVELO_BINARY_DIR="${CMAKE_BINARY_DIR}")
     set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
     add_test(NAME ${name} COMMAND ${name})

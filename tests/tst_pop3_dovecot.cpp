@@ -291,7 +291,7 @@ private slots:
         QFETCH(QStringList, strip);
         QFETCH(bool, batches);
         QProcess proxy;
-        QStringList args{QString::fromUtf8(TAVELO_TEST_DATA_DIR) + u"/../support/delayproxy.py"_qs, u"--target"_qs,
+        QStringList args{QString::fromUtf8(TAVELO_TEST_SUPPORT_DIR) + u"/delayproxy.py"_qs, u"--target"_qs,
                          fx.host() + u':' + QString::number(fx.pop3Port()), u"--delay-ms"_qs, u"10"_qs};
         for (const QString& cap : strip) args << u"--strip-capa"_qs << cap;
         proxy.start(u"python3"_qs, args);
