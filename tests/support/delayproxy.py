@@ -23,7 +23,6 @@ import os
 import queue
 import signal
 import socket
-import sys
 import threading
 import time
 

@@ -1,0 +1,15 @@
+// The TOP reply of the header pass: unfolding, From/Subject/Date, the header text, the recipients
+// and the first lines of the body.
+#include "FuzzSupport.h"
+#include "Pop3Replies.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const QString reply = textOf(data, size);
+    const ParsedHeader h = ParseHeaderReply(reply);
+    // Unfolding only ever joins lines; everything the parser keeps comes out of the unfolded text.
+    const QString unfolded = UnfoldHeader(reply);
+    FUZZ_CHECK(unfolded.size() <= reply.size());
+    FUZZ_CHECK(h.body.size() <= unfolded.size() && h.texto.size() <= unfolded.size());
+    FUZZ_CHECK(h.fecha.size() <= unfolded.size());
+    return 0;
+}
