@@ -135,21 +135,24 @@ QString UnfoldHeader(const QString& reply) {
     if (headerEnd < 0) headerEnd = reply.size();
     QString out;
     out.reserve(reply.size());
+    // Copied a run at a time: the text between two folds goes over whole.
+    qsizetype run = 0;
     qsizetype i = 0;
     while (i < headerEnd) {
-        if (reply[i] == u'\r' && i + 2 < headerEnd + 2 && i + 1 < reply.size() && reply[i + 1] == u'\n') {
+        if (reply[i] == u'\r' && i + 1 < reply.size() && reply[i + 1] == u'\n') {
             qsizetype j = i + 2;
             while (j < headerEnd && (reply[j] == u' ' || reply[j] == u'\t'))
                 ++j;
             if (j > i + 2) {
+                out += QStringView(reply).mid(run, i - run);
                 out += u' ';
-                i = j;
+                i = run = j;
                 continue;
             }
         }
-        out += reply[i++];
+        ++i;
     }
-    out += QStringView(reply).mid(headerEnd);
+    out += QStringView(reply).mid(run);
     return out;
 }
 
@@ -180,14 +183,29 @@ QString trimLeadingBlanks(const QString& s) {
 
 } // namespace
 
+namespace {
+void extraerDestinatarios(const QString& text, QStringView folded, const QString& key, QStringList& out);
+}
+
 ParsedHeader ParseHeaderReply(const QString& raw) {
     ParsedHeader h;
     const QString reply = UnfoldHeader(raw);
-    const QString folded = MayusculasSinAcentos(reply);
+    // The scan below stops at the first blank line: only the header part needs the fold.
+    const qsizetype blank = reply.indexOf(u"\r\n\r\n");
+    const QString folded = MayusculasSinAcentos(blank < 0 ? reply : reply.left(blank + 4));
+    QStringView foldedTexto; // the fold of h.texto
     const qsizetype n = reply.size();
     bool sawBlankLine = false;
     // Keywords count wherever they stand (so Resent-From: replaces From:); the last one wins.
     for (qsizetype p = 0; p + 1 < n;) {
+        // Most positions start no keyword: pass them without comparing strings.
+        const char16_t c0 = folded[p].unicode();
+        const char16_t c1 = folded[p + 1].unicode();
+        if (!(c0 == u'F' && c1 == u'R') && !(c0 == u'S' && c1 == u'U') && !(c0 == u'D' && c1 == u'A') &&
+            !(c0 == u'\r' && c1 == u'\n')) {
+            ++p;
+            continue;
+        }
         const QStringView at = QStringView(folded).mid(p);
         qsizetype skip = 0;
         if (at.startsWith(u"FROM:"))
@@ -203,6 +221,7 @@ ParsedHeader ParseHeaderReply(const QString& raw) {
             while (lead < h.texto.size() && isLineBreakChar(h.texto[lead]))
                 ++lead;
             h.texto.remove(0, lead);
+            foldedTexto = QStringView(folded).mid(std::min<qsizetype>(p, 3) + lead, h.texto.size());
             // The body without the final "." line and the line breaks around it.
             QString body = reply.mid(p + 4);
             qsizetype e = body.size();
@@ -229,14 +248,22 @@ ParsedHeader ParseHeaderReply(const QString& raw) {
             h.fecha = trimLeadingBlanks(value);
         p = lineEnd;
     }
-    if (!sawBlankLine) h.texto = folded;
-    ExtraerDestinatarios(h.texto, u"TO: "_qs, h.destinatarios);
-    ExtraerDestinatarios(h.texto, u"CC: "_qs, h.destinatarios);
+    if (!sawBlankLine) {
+        h.texto = folded;
+        foldedTexto = folded; // folding twice changes nothing
+    }
+    extraerDestinatarios(h.texto, foldedTexto, u"TO: "_qs, h.destinatarios);
+    extraerDestinatarios(h.texto, foldedTexto, u"CC: "_qs, h.destinatarios);
     return h;
 }
 
 void ExtraerDestinatarios(const QString& text, const QString& key, QStringList& out) {
-    const QString folded = MayusculasSinAcentos(text);
+    extraerDestinatarios(text, MayusculasSinAcentos(text), key, out);
+}
+
+namespace {
+/** @short ExtraerDestinatarios with the fold of the text (MayusculasSinAcentos) already made. */
+void extraerDestinatarios(const QString& text, QStringView folded, const QString& key, QStringList& out) {
     const qsizetype n = text.size();
     // The field starts a line; the first line of the header counts too.
     qsizetype start = 0;
@@ -306,6 +333,7 @@ void ExtraerDestinatarios(const QString& text, const QString& key, QStringList& 
         }
     }
 }
+} // namespace
 
 // ---------------------------------------------------------------------------------------------------
 // TOP asked for by the user, STAT

@@ -159,7 +159,11 @@ void QtClientSocket::close() {
 }
 
 void QtClientSocket::send(const QByteArray& bytes) {
-    if (m_socket && m_connected) m_socket->write(bytes);
+    if (!m_socket || !m_connected) return;
+    m_socket->write(bytes);
+    // Out now, not when control is back in the event loop: the server starts on the command while
+    // the caller goes on (a header pass logs, announces and paints after each TOP it sends).
+    m_socket->flush();
 }
 
 void QtClientSocket::onReadyRead(quint64 generation) {

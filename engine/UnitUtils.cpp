@@ -6,29 +6,29 @@
 #include <QFileInfo>
 #include <cmath>
 
+namespace {
+// The fold of every character below 256; the others stay as they are.
+struct FoldTable {
+    char16_t to[256];
+    constexpr FoldTable() : to() {
+        for (int c = 0; c < 256; ++c) to[c] = char16_t(c);
+        for (int c = u'a'; c <= u'z'; ++c) to[c] = char16_t(c - 32);
+        to[0xE1] = u'A';
+        to[0xE9] = u'E';
+        to[0xED] = u'I';
+        to[0xF3] = u'O';
+        to[0xFA] = u'U';
+        to[0xF1] = 0xD1;
+    }
+};
+constexpr FoldTable kFold;
+} // namespace
+
 QString MayusculasSinAcentos(const QString& text) {
     QString out(text.size(), Qt::Uninitialized);
-    const QChar* s = text.constData();
-    QChar* d = out.data();
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = s[i].unicode();
-        char16_t r = c;
-        if (c >= u'a' && c <= u'z')
-            r = c - 32;
-        else if (c == 0xE1)
-            r = u'A';
-        else if (c == 0xE9)
-            r = u'E';
-        else if (c == 0xED)
-            r = u'I';
-        else if (c == 0xF3)
-            r = u'O';
-        else if (c == 0xFA)
-            r = u'U';
-        else if (c == 0xF1)
-            r = 0xD1;
-        d[i] = QChar(r);
-    }
+    const char16_t* s = reinterpret_cast<const char16_t*>(text.constData());
+    char16_t* d = reinterpret_cast<char16_t*>(out.data());
+    for (qsizetype i = 0; i < text.size(); ++i) d[i] = s[i] < 256 ? kFold.to[s[i]] : s[i];
     return out;
 }
 

@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QTabBar>
 #include <QTabWidget>
@@ -215,6 +216,37 @@ private slots:
         StyledTextView* v = w.Tabs.first()->DialogueView;
         QCOMPARE(v->paragraphText(0), u"+OK re"_qs);
         QCOMPARE(v->paragraphText(1), u"ady"_qs);
+    }
+
+    // The log catches up with appends once a frame: a view at the end stays at the end, one the
+    // user scrolled back stays where it is, and the scroll bar shows the same as the view.
+    void dialogueLogFollowsTheEndUnlessScrolledBack() {
+        TfrmPrincipal& w = h->open();
+        w.show();
+        w.QuickConnect(u"h"_qs, u"u"_qs, EncodePassword(u"p"_qs), 110);
+        FakeSocket* s = h->sockets.last();
+        s->connectNow();
+        StyledTextView* v = w.Tabs.first()->DialogueView;
+        QScrollBar* bar = v->verticalScrollBar();
+        for (int i = 0; i < 300; ++i)
+            s->serverSends("+OK line " + QByteArray::number(i) + "\r\n");
+        QVERIFY(v->VScrollMax() > 0);
+        QCOMPARE(v->VScrollPos(), v->VScrollMax());
+        QTRY_COMPARE(bar->maximum(), v->VScrollMax());
+        QCOMPARE(bar->value(), bar->maximum());
+
+        bar->setValue(10); // the user drags the bar back
+        QCOMPARE(v->VScrollPos(), 10);
+        for (int i = 0; i < 50; ++i)
+            s->serverSends("+OK more\r\n");
+        QTRY_COMPARE(bar->maximum(), v->VScrollMax());
+        QCOMPARE(v->VScrollPos(), 10);
+        QCOMPARE(bar->value(), 10);
+
+        bar->setValue(bar->maximum()); // and back to the end: appends are followed again
+        s->serverSends("+OK last\r\n");
+        QCOMPARE(v->VScrollPos(), v->VScrollMax());
+        QTRY_COMPARE(bar->value(), v->VScrollMax());
     }
 
     void recheckWithTheSameMailboxIsSilent() {

@@ -6,13 +6,23 @@
 
 TStatusPanels::TStatusPanels(QWidget* parent) : QWidget(parent) {
     setFixedHeight(fontMetrics().height() + 8);
+    // A header pass changes the progress text once a message: the labels follow once a frame.
+    m_frame.setSingleShot(true);
+    m_frame.setInterval(40);
+    connect(&m_frame, &QTimer::timeout, this, &TStatusPanels::applyTexts);
     setPanelCount(2);
+}
+
+void TStatusPanels::applyTexts() {
+    for (qsizetype i = 0; i < m_panels.size(); ++i)
+        if (m_panels[i]->text() != m_texts[i]) m_panels[i]->setText(m_texts[i]);
 }
 
 void TStatusPanels::setPanelCount(int count) {
     while (m_panels.size() > count) {
         delete m_panels.takeLast();
         m_widths.removeLast();
+        m_texts.removeLast();
     }
     while (m_panels.size() < count) {
         auto* label = new QLabel(this);
@@ -21,15 +31,18 @@ void TStatusPanels::setPanelCount(int count) {
         label->show();
         m_panels.append(label);
         m_widths.append(50);
+        m_texts.append(QString());
     }
     relayout();
 }
 
 void TStatusPanels::setPanelText(int index, const QString& text) {
-    if (index < m_panels.size()) m_panels[index]->setText(text);
+    if (index >= m_panels.size()) return;
+    m_texts[index] = text;
+    if (!m_frame.isActive()) m_frame.start();
 }
 QString TStatusPanels::panelText(int index) const {
-    return index < m_panels.size() ? m_panels[index]->text() : QString();
+    return index < m_texts.size() ? m_texts[index] : QString();
 }
 
 void TStatusPanels::setPanelWidth(int index, int width) {

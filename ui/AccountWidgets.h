@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QLabel>
+#include <QTimer>
 #include <QList>
 #include <QTreeWidget>
 #include <QWidget>
@@ -24,6 +25,9 @@ public:
 private:
     QList<QLabel*> m_panels;
     QList<int> m_widths;
+    QStringList m_texts; ///< what the panels say; the labels show it at the next frame
+    QTimer m_frame;
+    void applyTexts();
     void relayout();
 
 protected:

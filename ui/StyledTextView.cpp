@@ -45,6 +45,31 @@ StyledTextView::StyledTextView(TRVStyle* sheet, QWidget* parent) : QAbstractScro
     setFocusPolicy(Qt::StrongFocus);
     verticalScrollBar()->setSingleStep(1);
     connect(sheet, &TRVStyle::changed, this, [this] { Format(); });
+    // A header pass appends to the log thousands of times a second: the scroll bar and the
+    // visible lines follow once a frame (40 ms), not once an append.
+    m_frame.setSingleShot(true);
+    m_frame.setInterval(40);
+    connect(&m_frame, &QTimer::timeout, this, &StyledTextView::applyFrame);
+    // The user's scrolling (bar, wheel, keys) moves the position at once.
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+        if (m_applying) return;
+        m_top = value;
+        viewport()->update();
+    });
+}
+
+void StyledTextView::scheduleFrame() {
+    if (!m_frame.isActive()) m_frame.start();
+}
+
+void StyledTextView::applyFrame() {
+    m_applying = true;
+    QScrollBar* bar = verticalScrollBar();
+    bar->setPageStep(visibleLines());
+    bar->setRange(0, VScrollMax());
+    bar->setValue(m_top);
+    m_applying = false;
+    viewport()->update();
 }
 
 void StyledTextView::AddParagraph(QStringView text, int style) {
@@ -70,21 +95,19 @@ int StyledTextView::visibleLines() const {
 }
 
 void StyledTextView::Format() {
-    QScrollBar* bar = verticalScrollBar();
-    const int lines = visibleLines();
-    bar->setPageStep(lines);
-    bar->setRange(0, std::max(0, int(m_paragraphs.size()) - lines));
-    viewport()->update();
+    m_top = std::min(m_top, VScrollMax());
+    scheduleFrame();
 }
 
 int StyledTextView::VScrollPos() const {
-    return verticalScrollBar()->value();
+    return m_top;
 }
 int StyledTextView::VScrollMax() const {
-    return verticalScrollBar()->maximum();
+    return std::max(0, int(m_paragraphs.size()) - visibleLines());
 }
 void StyledTextView::ScrollTo(int position) {
-    verticalScrollBar()->setValue(position);
+    m_top = std::clamp(position, 0, VScrollMax());
+    scheduleFrame();
 }
 void StyledTextView::Repaint() {
     viewport()->update();
@@ -95,6 +118,7 @@ void StyledTextView::resizeEvent(QResizeEvent* event) {
     const bool atEnd = VScrollPos() == VScrollMax();
     Format();
     if (atEnd) ScrollTo(VScrollMax());
+    applyFrame();
 }
 
 void StyledTextView::updateHorizontalRange(int width) {

@@ -8,6 +8,7 @@
 #include <QFont>
 #include <QList>
 #include <QObject>
+#include <QTimer>
 #include <QVector>
 
 /** @short The style sheet shared by every view: numbered text styles (font, size, colour). */
@@ -78,6 +79,9 @@ private:
     Position positionAt(const QPoint& point) const;
     int visibleLines() const;
     void updateHorizontalRange(int width);
+    /** @short Shows the paragraphs and the scroll position at the next frame (at most one a frame). */
+    void scheduleFrame();
+    void applyFrame();
 
     TRVStyle* m_sheet;
     QByteArray m_text; // Windows-1252, every paragraph one after the other
@@ -85,4 +89,7 @@ private:
     Position m_anchor;
     Position m_cursor;
     int m_widestSeen = 0;
+    int m_top = 0;  ///< the first visible line: the scroll position, shown at the next frame
+    QTimer m_frame; ///< single shot: the scroll bar and the lines catch up with appends once a frame
+    bool m_applying = false;
 };

@@ -127,6 +127,10 @@ void TfrmPrincipal::TimerSocketExcTimer() {
 void TfrmPrincipal::setLook(TAccountTab* tab, Look look) {
     const int image = look == Look::Busy ? 1 : look == Look::IdleWithMail ? 2 : look == Look::IdleEmpty ? 3 : 0;
     const int index = Page95Control->indexOf(tab->Sheet);
+    // The header pass sets the busy look once a message. QTabWidget::setTabIcon lays the tab
+    // widget out again and repaints all of it, every page included: nothing to do when the lamp
+    // (and with it the cursor and the animation) is already the one asked for.
+    if (index >= 0 && Page95Control->tabBar()->tabData(index) == QVariant(image)) return;
     if (index >= 0) {
         Page95Control->setTabIcon(index, m_lamps[image]);
         Page95Control->tabBar()->setTabData(index, image);
