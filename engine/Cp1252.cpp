@@ -30,14 +30,31 @@ QString fromCp1252(QByteArrayView bytes) {
     return out;
 }
 
+namespace {
+void convertTo(char* d, QStringView text) {
+    const char16_t* s = text.utf16();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = s[i];
+        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+            d[i] = char(c);
+        } else {
+            const int b = byteOf(c);
+            d[i] = b < 0 ? '?' : char(b);
+        }
+    }
+}
+} // namespace
+
 QByteArray toCp1252(QStringView text) {
     QByteArray out(text.size(), Qt::Uninitialized);
-    char* d = out.data();
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const int b = byteOf(text[i].unicode());
-        d[i] = b < 0 ? '?' : char(b);
-    }
+    convertTo(out.data(), text);
     return out;
+}
+
+void appendCp1252(QByteArray& out, QStringView text) {
+    const qsizetype at = out.size();
+    out.resize(at + text.size());
+    convertTo(out.data() + at, text);
 }
 
 bool fitsCp1252(QStringView text) {

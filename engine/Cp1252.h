@@ -11,5 +11,7 @@
 QString fromCp1252(QByteArrayView bytes);
 /** Characters outside Windows-1252 become '?'. */
 QByteArray toCp1252(QStringView text);
+/** toCp1252 appended to the end of out, without a copy in between. */
+void appendCp1252(QByteArray& out, QStringView text);
 /** True when every character of the text has a Windows-1252 byte. */
 bool fitsCp1252(QStringView text);

@@ -214,12 +214,25 @@ bool TPop3::CambiarEstado(int estado, const QString& texto) {
 }
 
 bool TPop3::EnviarComando(const QString& comando) {
+    return EnviarComandos({comando});
+}
+
+bool TPop3::EnviarComandos(const QStringList& comandos) {
+    if (comandos.isEmpty()) return true;
     QPointer<TPop3> self(this);
-    if (comando == u"NOOP" && m_socket->isActive()) ++m_pendingNoops;
-    m_socket->send(toCp1252(comando) + "\r\n");
+    QByteArray bytes;
+    for (const QString& comando : comandos) {
+        if (comando == u"NOOP" && m_socket->isActive()) ++m_pendingNoops;
+        appendCp1252(bytes, comando);
+        bytes += "\r\n";
+    }
+    m_socket->send(bytes);
     m_lastActivity.start();
-    emit OnSendCommandToServer(this, comando);
-    return !self.isNull();
+    for (const QString& comando : comandos) {
+        emit OnSendCommandToServer(this, comando);
+        if (!self) return false;
+    }
+    return true;
 }
 
 bool TPop3::VaciarMensajes() {
@@ -513,15 +526,22 @@ bool TPop3::sendHeaderRequests() {
     const bool pipelined = m_pipelining && m_capabilities.contains(u"PIPELINING"_qs);
     const qsizetype maxInFlight = pipelined ? kMaxTopsInFlight : 1;
     if (m_nextToSend < m_headerIndex) m_nextToSend = m_headerIndex;
+    // The window is topped up a quarter at a time, the commands together in one write, rather
+    // than one command (and one packet) each time a reply comes in.
+    const qsizetype inFlight = m_nextToSend - m_headerIndex;
+    if (pipelined && inFlight > 0 &&
+        (maxInFlight - inFlight < maxInFlight / 4 || kMaxBytesInFlight - m_bytesInFlight < kMaxBytesInFlight / 4))
+        return true;
+    QStringList commands;
     while (m_nextToSend < m_mensajes.size() && m_nextToSend - m_headerIndex < maxInFlight) {
         const TMensaje& m = m_mensajes[m_nextToSend];
         const qint64 expected = std::min<qint64>(std::max(m.Bytes, 0), kReplyEstimateCap);
         if (m_nextToSend > m_headerIndex && m_bytesInFlight + expected > kMaxBytesInFlight) break;
         m_bytesInFlight += expected;
         ++m_nextToSend;
-        if (!EnviarComando(u"TOP %1 %2"_qs.arg(m.Num).arg(LineasTop))) return false;
+        commands << u"TOP %1 %2"_qs.arg(m.Num).arg(LineasTop);
     }
-    return true;
+    return EnviarComandos(commands);
 }
 
 void TPop3::handleHeaderReply(const QString& reply) {

@@ -120,6 +120,12 @@ public:
         if (m_timerNoop.isActive()) m_timerNoop.start(milliseconds);
     }
 
+    // Bounds of the pipelined header pass: TOPs in flight, and the reply bytes they may bring. A
+    // TOP reply is the header and a few lines: a message's size, up to 16 KiB, is a fair guess.
+    static constexpr qsizetype kMaxTopsInFlight = 1000;
+    static constexpr qint64 kReplyEstimateCap = 16 * 1024;
+    static constexpr qint64 kMaxBytesInFlight = 8 * 1024 * 1024;
+
 signals:
     void OnCambioEstado(TPop3* sender, int estado, const QString& texto);
     void OnDesconexionForzada(TPop3* sender, const QString& motivo);
@@ -137,6 +143,8 @@ private:
     // Each returns false when a handler of the event it raised destroyed the session.
     [[nodiscard]] bool CambiarEstado(int estado, const QString& texto);
     [[nodiscard]] bool EnviarComando(const QString& comando);
+    /** Several commands in one write; OnSendCommandToServer follows for each. False if the session was destroyed. */
+    [[nodiscard]] bool EnviarComandos(const QStringList& comandos);
     void DesconexionForzada(const QString& motivo);
     [[nodiscard]] bool VaciarMensajes();
 
@@ -188,10 +196,6 @@ private:
     qsizetype m_nextToSend = 0;  // position of the next message to ask for in the header pass
     qint64 m_bytesInFlight = 0;  // reply bytes expected for the header requests in flight
     bool m_pipelining = false;
-    // A TOP reply is the header and a few lines: a message's size, up to 16 KiB, is a fair guess.
-    static constexpr qsizetype kMaxTopsInFlight = 1000;
-    static constexpr qint64 kReplyEstimateCap = 16 * 1024;
-    static constexpr qint64 kMaxBytesInFlight = 8 * 1024 * 1024;
     int m_mensajeBorrando = 0;
     int m_totalBorrar = 0;
     QList<int> m_colaBorrar;

@@ -83,6 +83,18 @@ int SegundosDeTexto(const QString& text) {
 }
 
 double CurrentDateTime() {
-    const QDateTime now = QDateTime::currentDateTime();
-    return double(QDate(1899, 12, 30).daysTo(now.date())) + now.time().msecsSinceStartOfDay() / 86400000.0;
+    // The local offset from UTC is looked up (a time-zone query) at most once a second: a header
+    // pass asks for the time once a message.
+    thread_local qint64 offsetValidFrom = 1, offsetValidUntil = 0, offsetMs = 0;
+    const qint64 utcMs = QDateTime::currentMSecsSinceEpoch();
+    if (utcMs < offsetValidFrom || utcMs >= offsetValidUntil) {
+        offsetMs = qint64(QDateTime::fromMSecsSinceEpoch(utcMs).offsetFromUtc()) * 1000;
+        offsetValidFrom = utcMs;
+        offsetValidUntil = utcMs + 1000;
+    }
+    // Day 0 is 30 December 1899; 1 January 1970 is day 25569.
+    constexpr qint64 msPerDay = 86400000;
+    const qint64 localMs = utcMs + offsetMs;
+    const qint64 day = localMs >= 0 ? localMs / msPerDay : -((-localMs + msPerDay - 1) / msPerDay);
+    return double(25569 + day) + double(localMs - day * msPerDay) / double(msPerDay);
 }

@@ -5,6 +5,7 @@
 #include "UnitPOP3.h"
 
 #include <QRandomGenerator>
+#include <numeric>
 #include <QTest>
 
 namespace {
@@ -655,6 +656,62 @@ private slots:
         };
         QCOMPARE(withoutTops(pipelinedEvents), withoutTops(sequentialEvents));
         QCOMPARE(pipelinedEvents.filter(u"send TOP"_qs).size(), 3);
+    }
+
+    // A big mailbox: the window never holds more than its bounds (count, or the sizes LIST gave),
+    // stays nearly full, is topped up in batches rather than one TOP per reply, and every message
+    // is asked for once, in order.
+    void windowIsBoundedAndToppedUpInBatches_data() {
+        QTest::addColumn<int>("messages");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("bound");
+        QTest::newRow("small messages: bound by count") << 3000 << 900 << int(TPop3::kMaxTopsInFlight);
+        QTest::newRow("big messages: bound by bytes")
+            << 2000 << 100000 << int(TPop3::kMaxBytesInFlight / TPop3::kReplyEstimateCap);
+    }
+    void windowIsBoundedAndToppedUpInBatches() {
+        QFETCH(int, messages);
+        QFETCH(int, size);
+        QFETCH(int, bound);
+        s->setPipelining(true);
+        connectTo();
+        QByteArray list = "+OK\r\n";
+        for (int n = 1; n <= messages; ++n)
+            list += QByteArray::number(n) + ' ' + QByteArray::number(size) + "\r\n";
+        play({{"+OK ready\r\n", "CAPA\r\n"},
+              {pipelinedCapa(), "USER ana\r\n"},
+              {"+OK\r\n", "PASS secreto\r\n"},
+              {"+OK\r\n", "LIST\r\n"}},
+             whole);
+        cServer(list + ".\r\n");
+        QList<int> asked;
+        int answered = 0;
+        int readsThatWrote = 0;
+        auto collect = [&] {
+            const QByteArray w = written();
+            if (w.isEmpty()) return;
+            ++readsThatWrote;
+            for (const QByteArray& line : w.split('\n'))
+                if (!line.isEmpty()) asked << line.mid(4, line.indexOf(' ', 4) - 4).toInt();
+        };
+        collect();
+        QCOMPARE(asked.size(), bound);
+        while (answered < messages) {
+            QVERIFY2(asked.size() > answered, "nothing in flight");
+            cServer("+OK\r\nSubject: " + QByteArray::number(asked[answered]) + "\r\n\r\n.\r\n");
+            ++answered;
+            collect();
+            const int inFlight = int(asked.size()) - answered;
+            QVERIFY2(inFlight <= bound, qPrintable(u"%1 in flight"_qs.arg(inFlight)));
+            if (asked.size() < messages)
+                QVERIFY2(inFlight >= bound - bound / 4 - 1, qPrintable(u"only %1 in flight"_qs.arg(inFlight)));
+        }
+        QCOMPARE(s->Estado(), 6);
+        QList<int> all(messages);
+        std::iota(all.begin(), all.end(), 1);
+        QCOMPARE(asked, all);
+        QCOMPARE(s->MensajePorNumero(messages).Cabecera.Subj, QString::number(messages));
+        QVERIFY2(readsThatWrote <= messages / (bound / 4) + 2, qPrintable(u"%1 writes"_qs.arg(readsThatWrote)));
     }
 
     void refusedTopInTheMiddleOfTheWindow() {

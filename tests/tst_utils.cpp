@@ -5,7 +5,9 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QDateTime>
 #include <QTest>
+#include <QThread>
 #include <QTime>
 #include <limits>
 
@@ -174,6 +176,34 @@ private slots:
                                      .arg(SegundosDeHora(time))
                                      .arg(SegundosDeHora(45292.0 + time))));
         }
+    }
+
+    // The clock is local time counted in days from 30 December 1899, in zones east and west of
+    // UTC (offsets that are not whole hours included).
+    void clockIsLocalTime_data() {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::newRow("UTC") << QByteArray("UTC");
+        QTest::newRow("east, +13:45 or +12:45") << QByteArray("Pacific/Chatham");
+        QTest::newRow("west, -3:30 or -2:30") << QByteArray("America/St_Johns");
+    }
+    void clockIsLocalTime() {
+        QFETCH(QByteArray, zone);
+        const QByteArray saved = qgetenv("TZ");
+        qputenv("TZ", zone);
+        QThread::msleep(1100); // the clock looks the zone up again after a second
+        const auto days = [](const QDateTime& t) {
+            return double(QDate(1899, 12, 30).daysTo(t.date())) + t.time().msecsSinceStartOfDay() / 86400000.0;
+        };
+        const double before = days(QDateTime::currentDateTime());
+        const double now = CurrentDateTime();
+        const double after = days(QDateTime::currentDateTime());
+        if (saved.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", saved);
+        // Within a millisecond of the bracket (the day fraction is rounded differently).
+        QVERIFY2(now >= before - 1.0 / 86400000 && now <= after + 1.0 / 86400000,
+                 qPrintable(u"%1 not within %2 .. %3"_qs.arg(now, 0, 'f', 9).arg(before, 0, 'f', 9).arg(after, 0, 'f', 9)));
     }
 
     void secondsOfText_data() {

@@ -74,7 +74,7 @@ void StyledTextView::applyFrame() {
 
 void StyledTextView::AddParagraph(QStringView text, int style) {
     m_paragraphs.append({m_text.size(), int(text.size()), style});
-    m_text += toCp1252(text);
+    appendCp1252(m_text, text);
 }
 
 void StyledTextView::Clear() {
