@@ -30,18 +30,16 @@ QString fromCp1252(QByteArrayView bytes) {
     return out;
 }
 
+char cp1252ByteOfRare(char16_t c) {
+    const int b = byteOf(c);
+    return b < 0 ? '?' : char(b);
+}
+
 namespace {
 void convertTo(char* d, QStringView text) {
     const char16_t* s = text.utf16();
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = s[i];
-        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-            d[i] = char(c);
-        } else {
-            const int b = byteOf(c);
-            d[i] = b < 0 ? '?' : char(b);
-        }
-    }
+    for (qsizetype i = 0; i < text.size(); ++i)
+        d[i] = cp1252Byte(s[i]);
 }
 } // namespace
 

@@ -13,5 +13,10 @@ QString fromCp1252(QByteArrayView bytes);
 QByteArray toCp1252(QStringView text);
 /** toCp1252 appended to the end of out, without a copy in between. */
 void appendCp1252(QByteArray& out, QStringView text);
+/** The byte of one character ('?' outside Windows-1252). */
+char cp1252ByteOfRare(char16_t c);
+inline char cp1252Byte(char16_t c) {
+    return (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) ? char(c) : cp1252ByteOfRare(c);
+}
 /** True when every character of the text has a Windows-1252 byte. */
 bool fitsCp1252(QStringView text);

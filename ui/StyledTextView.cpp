@@ -72,9 +72,26 @@ void StyledTextView::applyFrame() {
     viewport()->update();
 }
 
-void StyledTextView::AddParagraph(QStringView text, int style) {
-    m_paragraphs.append({m_text.size(), int(text.size()), style});
-    appendCp1252(m_text, text);
+void StyledTextView::AddLines(QStringView text, int style) {
+    // One pass straight into the stored bytes: a header pass logs hundreds of thousands of lines.
+    const char16_t* s = text.utf16();
+    const qsizetype n = text.size();
+    qsizetype out = m_text.size();
+    m_text.resize(out + n); // enough: a CR LF (two characters) leaves at most one byte
+    char* d = m_text.data();
+    qsizetype start = out;
+    for (qsizetype i = 0; i < n; ++i) {
+        if (s[i] == u'\r' && i + 1 < n && s[i + 1] == u'\n') {
+            if (out == start) d[out++] = ' ';
+            m_paragraphs.append({start, int(out - start), style});
+            start = out;
+            ++i;
+        } else {
+            d[out++] = cp1252Byte(s[i]);
+        }
+    }
+    if (out > start) m_paragraphs.append({start, int(out - start), style});
+    m_text.truncate(out);
 }
 
 void StyledTextView::Clear() {

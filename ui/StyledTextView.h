@@ -38,8 +38,9 @@ class StyledTextView final : public QAbstractScrollArea {
 public:
     explicit StyledTextView(TRVStyle* sheet, QWidget* parent = nullptr);
 
-    /** @short Appends one paragraph in a style of the sheet. */
-    void AddParagraph(QStringView text, int style);
+    /** @short Appends text in a style of the sheet, one paragraph a CR LF line. An empty line shows
+     *  as one blank; lone CRs and LFs stay in their line; text after the last CR LF is a paragraph. */
+    void AddLines(QStringView text, int style);
     void Clear();
     /** @short Brings the scroll range up to date with the paragraphs appended. */
     void Format();

@@ -374,20 +374,7 @@ void TfrmPrincipal::AppendDialogue(TAccountTab* tab, const QString& text, int st
     StyledTextView* view = tab->DialogueView;
     const int position = view->VScrollPos();
     const bool atEnd = position == view->VScrollMax();
-    // One paragraph a CR LF line; an empty line shows as one blank; lone CRs and LFs stay in the line.
-    qsizetype start = 0;
-    const qsizetype n = text.size();
-    for (qsizetype i = 0; i + 1 < n; ++i) {
-        if (text[i] == u'\r' && text[i + 1] == u'\n') {
-            if (i == start)
-                view->AddParagraph(u" ", style);
-            else
-                view->AddParagraph(QStringView(text).mid(start, i - start), style);
-            start = i + 2;
-            ++i;
-        }
-    }
-    if (start < n) view->AddParagraph(QStringView(text).mid(start), style);
+    view->AddLines(text, style);
     view->Format();
     view->ScrollTo(atEnd ? view->VScrollMax() : position);
 }
