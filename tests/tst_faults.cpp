@@ -114,8 +114,9 @@ private slots:
         QTest::newRow("STAT claims 4,000,000,000 messages")
             << QList<F>{{"STAT", "+OK 4000000000 1\r\n", false, 0, 0, F::After::Go, 1}} << QByteArray() << u"recheck"_qs
             << 6 << QString() << QByteArray();
+        static const char withNuls[] = "+OK\nFrom: a\0b <a@x>\nSubject: s\0t\n\nbody\n.\n";
         QTest::newRow("NUL bytes and bare LF in headers")
-            << QList<F>{{"TOP 1", QByteArray("+OK\nFrom: a\0b <a@x>\nSubject: s\0t\n\nbody\n.\n", 43)}} << QByteArray()
+            << QList<F>{{"TOP 1", QByteArray(withNuls, sizeof withNuls - 1)}} << QByteArray()
             << QString() << 6 << QString() << QByteArray();
     }
     void scenario() {

@@ -269,7 +269,7 @@ private slots:
         QFETCH(QString, text);
         QFETCH(int, number);
         QFETCH(bool, flag);
-        const TConfig saved{number, flag, !flag, number, flag, !flag, text, text + u'2', u'3' + text, number, -number};
+        const TConfig saved{number, flag, !flag, number, flag, !flag, text, text + u'2', u'3' + text, number, ~number}; // ~: every int, INT_MIN too
         SaveSettings(saved, ini());
         // Loaded from a copy, so the values come from the bytes on disk and not from QSettings' cache.
         const QString copy = caseDir() + u"/copy.ini"_qs;

@@ -122,16 +122,16 @@ QMessageBox::StandardButton TfrmCuentas::message(QMessageBox::Icon icon, const Q
 bool TfrmCuentas::eventFilter(QObject* watched, QEvent* event) {
     if (watched == edtPuerto && event->type() == QEvent::KeyPress)
         return edtPuertoKeyPress(static_cast<QKeyEvent*>(event));
-    if (watched == ListView->viewport()) {
+    const bool press = event->type() == QEvent::MouseButtonPress;
+    if (watched == ListView->viewport() && (press || event->type() == QEvent::MouseButtonRelease)) {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         // A click on no row leaves no row selected.
-        if (event->type() == QEvent::MouseButtonPress && mouse->button() == Qt::LeftButton &&
-            !ListView->itemAt(mouse->position().toPoint())) {
+        if (press && mouse->button() == Qt::LeftButton && !ListView->itemAt(mouse->position().toPoint())) {
             ListView->clearSelection();
             ListView->setCurrentItem(nullptr);
             return true;
         }
-        if (event->type() == QEvent::MouseButtonRelease && mouse->button() == Qt::LeftButton) ListViewClick();
+        if (!press && mouse->button() == Qt::LeftButton) ListViewClick();
     }
     return QDialog::eventFilter(watched, event);
 }

@@ -102,10 +102,10 @@ bool TfrmFiltros::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
     }
-    if (watched == ListView->viewport()) {
+    const bool press = event->type() == QEvent::MouseButtonPress;
+    const bool release = event->type() == QEvent::MouseButtonRelease;
+    if (watched == ListView->viewport() && (press || release)) {
         // A click on no row leaves no row selected.
-        const bool press = event->type() == QEvent::MouseButtonPress;
-        const bool release = event->type() == QEvent::MouseButtonRelease;
         const auto* mouse = static_cast<QMouseEvent*>(event);
         if (press && mouse->button() == Qt::LeftButton && !ListView->itemAt(mouse->position().toPoint())) {
             ListView->clearSelection();
