@@ -2,13 +2,13 @@
 // that stops the run with a message when a property of a parser does not hold.
 #pragma once
 
+#include "Cp1252.h"
+
 #include <QString>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-
-#include "Cp1252.h"
 
 /** @short The fuzzer's bytes as the program sees them after reading them from a socket or a file. */
 inline QString textOf(const uint8_t* data, size_t size) {

@@ -7,7 +7,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString lines = ParseFirstLinesReply(reply);
     // The first lines are a piece of the reply that starts right after its first blank line.
     const qsizetype blank = reply.indexOf(u"\r\n\r\n");
-    if (blank < 0) FUZZ_CHECK(lines.isEmpty());
-    else FUZZ_CHECK(QStringView(reply).mid(blank + 4, lines.size()) == lines);
+    if (blank < 0)
+        FUZZ_CHECK(lines.isEmpty());
+    else
+        FUZZ_CHECK(QStringView(reply).mid(blank + 4, lines.size()) == lines);
     return 0;
 }

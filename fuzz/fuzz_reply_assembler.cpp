@@ -76,8 +76,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // Every reply ends with a line break; a multi-line one with its final "." line.
         FUZZ_CHECK(r.endsWith(u"\r\n"));
         const bool multiLine = plan.framing(size_t(i)) == Framing::MultiLineIfPositive && r.startsWith(u'+');
-        if (multiLine) FUZZ_CHECK(r.endsWith(u"\r\n.\r\n"));
-        else FUZZ_CHECK(r.count(u'\n') == 1);
+        if (multiLine)
+            FUZZ_CHECK(r.endsWith(u"\r\n.\r\n"));
+        else
+            FUZZ_CHECK(r.count(u'\n') == 1);
     }
     // Nothing is lost or handed out twice: the replies hold as many lines as the stream has up to some
     // line break, and what is pending is exactly the rest of the stream.

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of fuzz/ with clang in build-fuzz (or $TAVELO_FUZZ_BUILD_DIR) and runs
-# each one: first once over its saved regression inputs and over big inputs (about 256 KiB each)
+# each one: first once over its saved regression inputs and over big inputs (512 KiB each)
 # that make a quadratic parser time out, then fuzzing for SECONDS seconds from its seed corpus.
 #
 #   scripts/fuzz.sh [SECONDS] [TARGET...]      SECONDS defaults to 30, TARGETs to all of them
@@ -41,6 +41,7 @@ else
     done
 fi
 
+rm -rf "$build/big"
 python3 "$here/fuzz/big_inputs.py" "$here/fuzz" "$build/big"
 
 dictionary_of() {

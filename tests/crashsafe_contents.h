@@ -2,12 +2,12 @@
 // in turn. Version 1 is many times longer than version 0, so a file cut short shows.
 #pragma once
 
-#include <QList>
-#include <QString>
-
 #include "AccountsFile.h"
 #include "FilterLists.h"
 #include "Settings.h"
+
+#include <QList>
+#include <QString>
 
 namespace crashsafe {
 

@@ -1,13 +1,13 @@
 // crashsafe_writer DIR [ROUNDS]: saves Cuentas.dat, Filtros.dat and Tavelo.ini in DIR through the
 // store's own functions, version 0 and version 1 in turn, ROUNDS times (forever without a count),
 // for tst_crashsafe to kill at random moments. Prints "writing" once it is about to start.
+#include "Errors.h"
+#include "crashsafe_contents.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <cstdio>
 #include <sys/stat.h>
-
-#include "Errors.h"
-#include "crashsafe_contents.h"
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);

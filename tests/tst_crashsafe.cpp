@@ -2,6 +2,8 @@
 // in a loop, two known versions in turn, and is killed with SIGKILL at random moments. After every
 // kill each file must hold exactly one of the two versions (or not exist yet, before its first
 // save), never a mix or a piece, and Cuentas.dat must stay readable and writable by its owner only.
+#include "crashsafe_contents.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -12,8 +14,6 @@
 #include <QThread>
 #include <sys/stat.h>
 
-#include "crashsafe_contents.h"
-
 namespace {
 
 constexpr int kKills = 100;
@@ -21,7 +21,7 @@ constexpr int kKills = 100;
 struct WatchedFile {
     QString name;
     QByteArray versions[2];
-    bool seen = false;     // present after an earlier kill: from then on it must never be missing
+    bool seen = false; // present after an earlier kill: from then on it must never be missing
     int versionSeen[2] = {0, 0};
 };
 
@@ -79,7 +79,8 @@ void TestCrashSafe::killedWriterLeavesOldOrNewContentOnly() {
     }
 
     quint32 seed = QRandomGenerator::global()->generate();
-    if (qEnvironmentVariableIsSet("TAVELO_CRASHSAFE_SEED")) seed = qEnvironmentVariableIntValue("TAVELO_CRASHSAFE_SEED");
+    if (qEnvironmentVariableIsSet("TAVELO_CRASHSAFE_SEED"))
+        seed = qEnvironmentVariableIntValue("TAVELO_CRASHSAFE_SEED");
     qInfo("seed %u (set TAVELO_CRASHSAFE_SEED to repeat), one round of saves takes about %lld us", seed,
           roundNs / 1000);
     QRandomGenerator random(seed);
@@ -90,8 +91,9 @@ void TestCrashSafe::killedWriterLeavesOldOrNewContentOnly() {
         QThread::usleep(random.bounded(quint64(4 * roundNs / 1000)));
         writer.kill();
         QVERIFY(writer.waitForFinished(30000));
-        QVERIFY2(writer.exitStatus() == QProcess::CrashExit,
-                 qPrintable(u"the writer stopped by itself: "_qs + QString::fromLocal8Bit(writer.readAllStandardError())));
+        QVERIFY2(
+            writer.exitStatus() == QProcess::CrashExit,
+            qPrintable(u"the writer stopped by itself: "_qs + QString::fromLocal8Bit(writer.readAllStandardError())));
 
         for (WatchedFile& file : files) {
             const QString path = dir.filePath(file.name);
@@ -103,16 +105,17 @@ void TestCrashSafe::killedWriterLeavesOldOrNewContentOnly() {
             file.seen = true;
             const QByteArray content = readAll(path);
             const int version = content == file.versions[0] ? 0 : content == file.versions[1] ? 1 : -1;
-            QVERIFY2(version >= 0, qPrintable(where + u" holds %1 bytes, neither version (%2 or %3 bytes)"_qs
-                                                          .arg(content.size())
-                                                          .arg(file.versions[0].size())
-                                                          .arg(file.versions[1].size())));
+            QVERIFY2(version >= 0,
+                     qPrintable(where + u" holds %1 bytes, neither version (%2 or %3 bytes)"_qs.arg(content.size())
+                                            .arg(file.versions[0].size())
+                                            .arg(file.versions[1].size())));
             ++file.versionSeen[version];
         }
         struct stat st {};
         if (stat(QFile::encodeName(dir.filePath(u"Cuentas.dat"_qs)).constData(), &st) == 0)
-            QVERIFY2((st.st_mode & 07777) == 0600,
-                     qPrintable(u"after kill %1: Cuentas.dat has mode %2"_qs.arg(kill + 1).arg(st.st_mode & 07777, 0, 8)));
+            QVERIFY2(
+                (st.st_mode & 07777) == 0600,
+                qPrintable(u"after kill %1: Cuentas.dat has mode %2"_qs.arg(kill + 1).arg(st.st_mode & 07777, 0, 8)));
     }
 
     // The kills fell at enough different moments to find each file in both versions.
