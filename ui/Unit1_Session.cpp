@@ -343,16 +343,21 @@ void TfrmPrincipal::UpdateHeaderProgress(TAccountTab* tab, int k) {
     if (!row) return;
     QTreeWidgetItem* before = tab->ListView->itemAbove(row);
     if (!before) return;
-    const TMensaje m = tab->POP3->MensajePorNumero(before->text(0).toInt());
+    const int number = before->text(0).toInt();
+    const TMensaje m = tab->POP3->MensajePorNumero(number);
+    if (m.Num != number) return; // no longer on the server's list
     const QString& f = m.Cabecera.Fecha;
     const QString date = f.size() <= 11 ? QString() : f.mid(5, f.size() - 11);
-    SetRowHeader(tab->ListView, m.Num, m.Cabecera.Subj, date, m.Cabecera.From);
+    setRowTexts(before, m.Cabecera.Subj, date, m.Cabecera.From);
 }
 
 void TfrmPrincipal::SetRowHeader(MessageList* list, int number, const QString& subject, const QString& date,
                                  const QString& sender) {
-    QTreeWidgetItem* row = list->rowByCaption(QString::number(number));
-    if (!row) return;
+    if (QTreeWidgetItem* row = list->rowByCaption(QString::number(number))) setRowTexts(row, subject, date, sender);
+}
+
+void TfrmPrincipal::setRowTexts(QTreeWidgetItem* row, const QString& subject, const QString& date,
+                                const QString& sender) {
     row->setText(2, sender);
     row->setText(3, date);
     row->setText(4, subject);
@@ -362,8 +367,11 @@ void TfrmPrincipal::FillHeaderColumns(TAccountTab* tab) {
     MessageList* list = tab->ListView;
     const int n = std::min(list->rowCount(), tab->POP3->NumMensajes());
     for (int r = 0; r < n; ++r) {
-        const TMensaje m = tab->POP3->MensajePorNumero(list->row(r)->text(0).toInt());
-        SetRowHeader(list, m.Num, m.Cabecera.Subj, ShortDate(m.Cabecera.Fecha), m.Cabecera.From);
+        QTreeWidgetItem* row = list->row(r);
+        const int number = row->text(0).toInt();
+        const TMensaje m = tab->POP3->MensajePorNumero(number);
+        if (m.Num != number) continue;
+        setRowTexts(row, m.Cabecera.Subj, ShortDate(m.Cabecera.Fecha), m.Cabecera.From);
     }
 }
 
