@@ -4,8 +4,12 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QSettings>
 #include <QStringList>
+#include <QSysInfo>
+#include <cerrno>
+#include <csignal>
 #include <type_traits>
 #include <variant>
 
@@ -99,6 +103,37 @@ void checkWritten(const QSettings& settings) {
 
 } // namespace
 
+namespace {
+/** Removes the lock file at path when its maker is gone; returns whether it is gone. */
+bool clearAbandonedLock(const QString& path) {
+    if (!QFileInfo::exists(path)) return true;
+    QLockFile lock(path);
+    // Free, or left by a process QLockFile itself finds gone: it clears it.
+    if (lock.tryLock(0)) {
+        lock.unlock();
+        return true;
+    }
+    if (lock.error() != QLockFile::LockFailedError) return false;
+    qint64 pid = 0;
+    QString host, application;
+    // Without its owner's name the file was cut short by a crash: its maker wrote nothing more.
+    // With it, the owner may have ended on this machine (QLockFile misses that when a crash also
+    // left the lock it takes to remove lock files).
+    const bool abandoned = !lock.getLockInfo(&pid, &host, &application) ||
+                           (host == QSysInfo::machineHostName() && pid > 0 && ::kill(pid_t(pid), 0) != 0 &&
+                            errno == ESRCH);
+    return abandoned && lock.removeStaleLockFile();
+}
+} // namespace
+
+void ClearAbandonedSettingsLock(const QString& iniPath) {
+    // QSettings holds "<file>.lock" for the milliseconds of a write, and QLockFile takes
+    // "<lock>.rmlock" to remove a stale lock: either may be left behind by a process killed there.
+    const QString lock = iniPath + u".lock"_qs;
+    clearAbandonedLock(lock + u".rmlock"_qs);
+    clearAbandonedLock(lock);
+}
+
 void DefaultSettings(TConfig& config) {
     config = TConfig{};
 }
@@ -112,6 +147,7 @@ void LoadSettings(TConfig& config, const QString& iniPath) {
     // The file stands for the registry key: only a key that opens with full access is used.
     const QFileInfo file(iniPath);
     if (!file.exists() || !file.isReadable() || !file.isWritable()) return;
+    ClearAbandonedSettingsLock(iniPath);
     QSettings settings(iniPath, QSettings::IniFormat);
     if (settings.status() == QSettings::AccessError) return;
 
@@ -126,6 +162,7 @@ void LoadSettings(TConfig& config, const QString& iniPath) {
 }
 
 void SaveSettings(const TConfig& config, const QString& iniPath) {
+    ClearAbandonedSettingsLock(iniPath);
     QSettings settings(iniPath, QSettings::IniFormat);
     for (const Setting& setting : kSettings)
         settings.setValue(setting.name, storedForm(config, setting.field));
@@ -144,6 +181,7 @@ TAdvancedSettings LoadAdvancedSettings(const QString& iniPath) {
 }
 
 void SaveAdvancedSettings(const TAdvancedSettings& advanced, const QString& iniPath) {
+    ClearAbandonedSettingsLock(iniPath);
     QSettings settings(iniPath, QSettings::IniFormat);
     settings.setValue(u"Avanzado/Pipelining"_qs, advanced.Pipelining ? 1 : 0);
     settings.sync();

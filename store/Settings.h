@@ -40,6 +40,12 @@ void LoadSettings(TConfig& config, const QString& iniPath);
  *  ERegistryException when the file cannot be written. */
 void SaveSettings(const TConfig& config, const QString& iniPath);
 
+/** @short Removes the lock file of the settings file when the process that made it is gone: one
+ *  killed in the middle of a save (an empty lock file, or one naming a process no longer running
+ *  here). QSettings would otherwise wait up to 30 seconds for it at every save. A lock held by a
+ *  running process stays. Every write of the settings file calls it first. */
+void ClearAbandonedSettingsLock(const QString& iniPath);
+
 /** Options beyond the eleven settings, kept in a group of their own ([Avanzado]). */
 struct TAdvancedSettings {
     bool Pipelining = false; ///< ask for the headers in batches where the server allows it

@@ -4,7 +4,11 @@
 #include "Settings.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -285,6 +289,64 @@ private slots:
         const QSettings s(ini(), QSettings::IniFormat);
         QCOMPARE(s.value(u"Certificados/pop.example.com"_qs).toString(), u"AB:CD"_qs);
         QCOMPARE(generalLines(ini()), defaultLines());
+    }
+
+    // A save killed while QSettings held its lock leaves the lock file behind. The next save must
+    // not wait for it (QSettings would, 30 seconds, with the window frozen); a lock of a running
+    // process is left alone.
+    void abandonedLockFileDoesNotHoldUpTheNextSave_data() {
+        QTest::addColumn<QString>("lock"); // how the lock file was left
+        QTest::newRow("empty: killed while making it") << u"empty"_qs;
+        QTest::newRow("of a process no longer running") << u"dead"_qs;
+        QTest::newRow("the same, and an empty lock for removing it") << u"dead+rmlock"_qs;
+    }
+    void abandonedLockFileDoesNotHoldUpTheNextSave() {
+        QFETCH(QString, lock);
+        SaveSettings(firstRunValues(), ini());
+        const QString lockPath = ini() + u".lock"_qs;
+        if (lock == u"empty") {
+            writeBytes(lockPath, QByteArray());
+        } else {
+            // A lock file exactly as this Qt writes it, naming a process that has ended.
+            QByteArray content;
+            {
+                QLockFile own(lockPath);
+                QVERIFY(own.tryLock(0));
+                QFile f(lockPath);
+                QVERIFY(f.open(QIODevice::ReadOnly));
+                content = f.readAll();
+            }
+            QProcess ended;
+            ended.start(u"/bin/true"_qs);
+            QVERIFY(ended.waitForStarted());
+            const QByteArray pid = QByteArray::number(ended.processId());
+            QVERIFY(ended.waitForFinished());
+            content.replace(0, content.indexOf('\n'), pid);
+            writeBytes(lockPath, content);
+            // QLockFile takes "<lock>.rmlock" to remove a stale lock; a crash may leave it empty.
+            if (lock.endsWith(u"+rmlock")) writeBytes(lockPath + u".rmlock"_qs, QByteArray());
+        }
+        TConfig changed = firstRunValues();
+        changed.iniTop = 33;
+        QElapsedTimer clock;
+        clock.start();
+        SaveSettings(changed, ini());
+        QVERIFY2(clock.elapsed() < 10000, "the save waited for the abandoned lock");
+        TConfig loaded;
+        LoadSettings(loaded, ini());
+        QCOMPARE(loaded.iniTop, 33);
+        QVERIFY(!QFileInfo::exists(lockPath));
+    }
+
+    void lockOfARunningProcessStays() {
+        SaveSettings(firstRunValues(), ini());
+        QLockFile held(ini() + u".lock"_qs);
+        QVERIFY(held.tryLock(0));
+        ClearAbandonedSettingsLock(ini());
+        qint64 pid = 0;
+        QString host, application;
+        QVERIFY(held.getLockInfo(&pid, &host, &application));
+        QCOMPARE(pid, QCoreApplication::applicationPid());
     }
 
     void saveWhereNoFileCanBeMadeThrows() {

@@ -320,6 +320,7 @@ std::optional<QString> TfrmPrincipal::trustedCertificate(const QString& hostPort
 }
 
 void TfrmPrincipal::trustCertificate(const QString& hostPort, const QString& sha256) {
+    ClearAbandonedSettingsLock(m_seams.settingsPath);
     QSettings s(m_seams.settingsPath, QSettings::IniFormat);
     s.setValue(u"CertificadosConfiados/"_qs + hostPort, sha256);
     s.sync();
