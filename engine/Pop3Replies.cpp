@@ -296,7 +296,7 @@ void extraerDestinatarios(const QString& text, QStringView folded, const QString
                 --j;
             valueEnd = j + 1;
             break;
-        } else if (!inBrackets && QStringView(text).mid(i).startsWith(u"\r\n\r\n")) {
+        } else if (c == u'\r' && !inBrackets && QStringView(text).mid(i).startsWith(u"\r\n\r\n")) {
             valueEnd = i;
             break;
         }

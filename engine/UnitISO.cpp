@@ -92,8 +92,12 @@ QString DecodificarTexto(const QString& value) {
             i = pieceEnd;
             continue;
         }
-        result += s[i];
-        ++i;
+        // Up to the next character that may start an encoded word or a quoted piece, in one piece.
+        qsizetype j = i + 1;
+        while (j < n && s[j] != u'=' && s[j] != u'"')
+            ++j;
+        result += s.mid(i, j - i);
+        i = j;
     }
     return QuitarBarras(result);
 }

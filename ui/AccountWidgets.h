@@ -64,6 +64,11 @@ public:
     void clearRows();
     int rowCount() const { return topLevelItemCount(); }
     QTreeWidgetItem* row(int index) const { return topLevelItem(index); }
+    /** @short The row before this one, or null: itemAbove without asking the view's layout. */
+    QTreeWidgetItem* rowBefore(QTreeWidgetItem* row) const {
+        const int index = indexFromItem(row).row(); // the item remembers its position: no search
+        return index > 0 ? topLevelItem(index - 1) : nullptr;
+    }
     /** @short The selected rows in list order. */
     QList<QTreeWidgetItem*> selectedRowsInOrder() const;
 

@@ -341,7 +341,7 @@ void TfrmPrincipal::UpdateHeaderProgress(TAccountTab* tab, int k) {
     // k's header is asked for next; the one of the row before it is complete.
     QTreeWidgetItem* row = tab->ListView->rowByCaption(QString::number(k));
     if (!row) return;
-    QTreeWidgetItem* before = tab->ListView->itemAbove(row);
+    QTreeWidgetItem* before = tab->ListView->rowBefore(row);
     if (!before) return;
     const int number = before->text(0).toInt();
     const TMensaje m = tab->POP3->MensajePorNumero(number);
