@@ -3,7 +3,7 @@
 # build-bench/ (Release) and runs bench/run.py, which prints the table and writes
 # build-bench/bench-results/. Never part of the test run.
 #
-#   bench/run.sh            every size (1,000, 10,000, 50,000), both links: about 35-40 minutes
+#   bench/run.sh            every size (1,000, 10,000, 50,000), both links: about 20 minutes
 #   bench/run.sh --quick    1,000 and 10,000, 2 rounds, the delay line at 1,000 only
 #   bench/run.sh --help     every option (sizes, rounds, contenders)
 set -euo pipefail
