@@ -28,6 +28,7 @@ int main(int argc, char* argv[]) {
     TaveloApplication app(argc, argv);
     QApplication::setApplicationName(u"Tavelo"_qs);
     QApplication::setOrganizationName(u"Quenmar"_qs);
+    LoadSpanishQtTexts(app);
     TfrmPrincipal frmPrincipal;
     frmPrincipal.show();
     return QApplication::exec();

@@ -6,17 +6,21 @@
 #include "UnitPOP3.h"
 #include "UnitQuenmarEncode.h"
 #include "WindowHarness.h"
+#include "WindowSeams.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QHeaderView>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+#include <QTranslator>
 #include <QToolButton>
 
 namespace {
@@ -204,6 +208,18 @@ private slots:
         QCOMPARE(got, expected);
         for (const auto& p : got)
             QVERIFY2(!p.second.contains(u"secreto"_qs), "the password reached the log");
+    }
+
+    // The buttons Qt draws itself speak Spanish too (the translations are a dependency).
+    void qtOwnTextsAreSpanish() {
+        QTranslator* translator = LoadSpanishQtTexts(*QCoreApplication::instance());
+        QVERIFY2(translator, "qtbase_es.qm is not installed");
+        QMessageBox box(QMessageBox::Question, u"c"_qs, u"t"_qs, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        const QStringList texts{box.button(QMessageBox::Yes)->text(), box.button(QMessageBox::No)->text(),
+                                box.button(QMessageBox::Cancel)->text()};
+        QCoreApplication::removeTranslator(translator);
+        delete translator;
+        QCOMPARE(texts, (QStringList{u"&Sí"_qs, u"&No"_qs, u"Cancelar"_qs}));
     }
 
     void readsSplitAcrossLinesShowAsSeparateParagraphs() {

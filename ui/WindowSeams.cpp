@@ -10,6 +10,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <QSoundEffect>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
@@ -76,4 +78,14 @@ WindowSeams WindowSeams::defaults() {
     s.dataDir = defaultDataDir(QCoreApplication::applicationDirPath());
     s.settingsPath = SettingsFilePath();
     return s;
+}
+
+QTranslator* LoadSpanishQtTexts(QCoreApplication& app) {
+    auto* translator = new QTranslator(&app);
+    if (!translator->load(u"qtbase_es"_qs, QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+        !QCoreApplication::installTranslator(translator)) {
+        delete translator;
+        return nullptr;
+    }
+    return translator;
 }

@@ -48,3 +48,10 @@ struct WindowSeams {
 
 /** @short The message-box text as shown: the single CRs become line breaks. */
 QString DisplayText(QString text);
+
+class QCoreApplication;
+class QTranslator;
+/** @short Qt's own texts (the buttons of message boxes, edit menus, file dialogs) in Spanish, like the
+ *  rest of the interface, whatever the desktop's language. Returns the translator installed, owned by
+ *  the application, or null when Qt's Spanish translations are not installed (Qt's English stays). */
+QTranslator* LoadSpanishQtTexts(QCoreApplication& app);
