@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs, with apt-get, whatever of Tavelo's build and test dependencies this Debian 12 machine lacks.
+# Installs, with apt-get, whatever of Tavelo's build and test dependencies this Debian 12 machine lacks,
+# and of the packages named as arguments (the benchmark's and the fuzzer's extras).
 set -euo pipefail
 
 packages=(
@@ -7,6 +8,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6opengl6-dev qt6-translations-l10n
     dovecot-pop3d openssl ca-certificates python3
     fonts-dejavu-core xvfb xauth
+    "$@"
 )
 
 missing=()

@@ -14,19 +14,8 @@ build="${TAVELO_FUZZ_BUILD_DIR:-$here/build-fuzz}"
 seconds="${1:-30}"
 [ $# -gt 0 ] && shift
 
-"$here/scripts/deps.sh"
 # libFuzzer ships with clang's run-time libraries (Debian 12: clang 14).
-missing=()
-for p in clang-14 libclang-rt-14-dev; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if ((${#missing[@]})); then
-    echo "Installing: ${missing[*]}"
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+"$here/scripts/deps.sh" clang-14 libclang-rt-14-dev
 
 cmake -S "$here/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
 cmake --build "$build" --parallel

@@ -1,6 +1,7 @@
 #include "AccountWidgets.h"
 
 #include <QHeaderView>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
 
@@ -150,6 +151,22 @@ void MessageList::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
         painter->drawLine(x - 1, option.rect.top(), x - 1, option.rect.bottom());
     }
     painter->restore();
+}
+
+bool FilterReportListClick(QTreeWidget* list, QEvent* event, bool& released) {
+    released = false;
+    const bool press = event->type() == QEvent::MouseButtonPress;
+    if (!press && event->type() != QEvent::MouseButtonRelease) return false;
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    if (mouse->button() != Qt::LeftButton) return false;
+    released = !press;
+    // A click on no row leaves no row selected.
+    if (press && !list->itemAt(mouse->position().toPoint())) {
+        list->clearSelection();
+        list->setCurrentItem(nullptr);
+        return true;
+    }
+    return false;
 }
 
 void SetUpReportList(QTreeWidget* list) {

@@ -86,4 +86,7 @@ private:
 
 /** @short The look of the dialogs' report lists: one selected row, grid lines, no editing, and a
  *  selection that stays visible when the list loses the focus. */
+/** @short A left click on a report list's viewport: on no row it clears the selection and is
+ *  consumed (true); `released` tells whether the event was a left-button release (a click done). */
+bool FilterReportListClick(QTreeWidget* list, QEvent* event, bool& released);
 void SetUpReportList(QTreeWidget* list);

@@ -122,16 +122,10 @@ QMessageBox::StandardButton TfrmCuentas::message(QMessageBox::Icon icon, const Q
 bool TfrmCuentas::eventFilter(QObject* watched, QEvent* event) {
     if (watched == edtPuerto && event->type() == QEvent::KeyPress)
         return edtPuertoKeyPress(static_cast<QKeyEvent*>(event));
-    const bool press = event->type() == QEvent::MouseButtonPress;
-    if (watched == ListView->viewport() && (press || event->type() == QEvent::MouseButtonRelease)) {
-        const auto* mouse = static_cast<QMouseEvent*>(event);
-        // A click on no row leaves no row selected.
-        if (press && mouse->button() == Qt::LeftButton && !ListView->itemAt(mouse->position().toPoint())) {
-            ListView->clearSelection();
-            ListView->setCurrentItem(nullptr);
-            return true;
-        }
-        if (!press && mouse->button() == Qt::LeftButton) ListViewClick();
+    if (watched == ListView->viewport()) {
+        bool released = false;
+        if (FilterReportListClick(ListView, event, released)) return true;
+        if (released) ListViewClick();
     }
     return QDialog::eventFilter(watched, event);
 }

@@ -102,17 +102,10 @@ bool TfrmFiltros::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
     }
-    const bool press = event->type() == QEvent::MouseButtonPress;
-    const bool release = event->type() == QEvent::MouseButtonRelease;
-    if (watched == ListView->viewport() && (press || release)) {
-        // A click on no row leaves no row selected.
-        const auto* mouse = static_cast<QMouseEvent*>(event);
-        if (press && mouse->button() == Qt::LeftButton && !ListView->itemAt(mouse->position().toPoint())) {
-            ListView->clearSelection();
-            ListView->setCurrentItem(nullptr);
-            return true;
-        }
-        if (release && mouse->button() == Qt::LeftButton) ListViewClick();
+    if (watched == ListView->viewport()) {
+        bool released = false;
+        if (FilterReportListClick(ListView, event, released)) return true;
+        if (released) ListViewClick();
     }
     return QDialog::eventFilter(watched, event);
 }
