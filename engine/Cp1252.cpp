@@ -2,6 +2,10 @@
 
 #include <array>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // 0x80..0x9F; the five bytes Windows leaves undefined map to the C1 controls of the same value,
@@ -18,16 +22,69 @@ int byteOf(char16_t c) {
     return -1;
 }
 
+char16_t widenOne(unsigned char b) {
+    return (b >= 0x80 && b < 0xA0) ? kHighControls[b - 0x80] : char16_t(b);
+}
+
+// Mail is mostly ASCII: sixteen bytes (or characters) at a time go over with vector instructions
+// while none of them needs the table.
+constexpr qsizetype kBlock = 16;
+
+void widen(char16_t* d, const unsigned char* s, qsizetype n) {
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    while (n - i >= kBlock) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        if (_mm_movemask_epi8(bytes) == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_unpacklo_epi8(bytes, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i + 8), _mm_unpackhi_epi8(bytes, zero));
+            i += kBlock;
+            continue;
+        }
+        for (const qsizetype end = i + kBlock; i < end; ++i)
+            d[i] = widenOne(s[i]);
+    }
+#endif
+    for (; i < n; ++i)
+        d[i] = widenOne(s[i]);
+}
+
+void narrow(char* d, const char16_t* s, qsizetype n) {
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i notAscii = _mm_set1_epi16(short(0xFF80));
+    while (n - i >= kBlock) {
+        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 8));
+        const __m128i outside = _mm_and_si128(_mm_or_si128(low, high), notAscii);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(outside, zero)) == 0xFFFF) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_packus_epi16(low, high));
+            i += kBlock;
+            continue;
+        }
+        for (const qsizetype end = i + kBlock; i < end; ++i)
+            d[i] = cp1252Byte(s[i]);
+    }
+#endif
+    for (; i < n; ++i)
+        d[i] = cp1252Byte(s[i]);
+}
+
 } // namespace
 
 QString fromCp1252(QByteArrayView bytes) {
     QString out(bytes.size(), Qt::Uninitialized);
-    char16_t* d = reinterpret_cast<char16_t*>(out.data());
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const auto b = static_cast<unsigned char>(bytes[i]);
-        d[i] = (b >= 0x80 && b < 0xA0) ? kHighControls[b - 0x80] : char16_t(b);
-    }
+    widen(reinterpret_cast<char16_t*>(out.data()), reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
     return out;
+}
+
+void appendFromCp1252(QString& out, QByteArrayView bytes) {
+    const qsizetype at = out.size();
+    out.resize(at + bytes.size());
+    widen(reinterpret_cast<char16_t*>(out.data()) + at, reinterpret_cast<const unsigned char*>(bytes.data()),
+          bytes.size());
 }
 
 char cp1252ByteOfRare(char16_t c) {
@@ -35,24 +92,16 @@ char cp1252ByteOfRare(char16_t c) {
     return b < 0 ? '?' : char(b);
 }
 
-namespace {
-void convertTo(char* d, QStringView text) {
-    const char16_t* s = text.utf16();
-    for (qsizetype i = 0; i < text.size(); ++i)
-        d[i] = cp1252Byte(s[i]);
-}
-} // namespace
-
 QByteArray toCp1252(QStringView text) {
     QByteArray out(text.size(), Qt::Uninitialized);
-    convertTo(out.data(), text);
+    narrow(out.data(), text.utf16(), text.size());
     return out;
 }
 
 void appendCp1252(QByteArray& out, QStringView text) {
     const qsizetype at = out.size();
     out.resize(at + text.size());
-    convertTo(out.data() + at, text);
+    narrow(out.data() + at, text.utf16(), text.size());
 }
 
 bool fitsCp1252(QStringView text) {

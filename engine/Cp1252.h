@@ -9,6 +9,8 @@
 #include <QStringView>
 
 QString fromCp1252(QByteArrayView bytes);
+/** fromCp1252 appended to the end of out, without a copy in between. */
+void appendFromCp1252(QString& out, QByteArrayView bytes);
 /** Characters outside Windows-1252 become '?'. */
 QByteArray toCp1252(QStringView text);
 /** toCp1252 appended to the end of out, without a copy in between. */

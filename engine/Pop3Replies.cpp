@@ -67,7 +67,7 @@ QString ReplyAssembler::finish(qsizetype end) {
         qsizetype from = pos;
         const bool terminator = !firstLine && lineEnd - pos == 1 && data[pos] == '.';
         if (m_multiLine && !firstLine && !terminator && data[pos] == '.') ++from;
-        out += fromCp1252(QByteArrayView(data + from, lineEnd - from));
+        appendFromCp1252(out, QByteArrayView(data + from, lineEnd - from));
         out += u"\r\n";
         firstLine = false;
         pos = lf + 1;
@@ -130,29 +130,45 @@ std::optional<QList<ListEntry>> ParseListReply(const QString& reply) {
 // ---------------------------------------------------------------------------------------------------
 // TOP of the header pass
 
+namespace {
+
+// Where a line starting with `key` follows a CR LF at or after `from`: the position of that CR,
+// or -1. Every line ends with a CR, so a vector search for the next one and a compare there cost
+// far less than a general substring search over the whole header.
+qsizetype indexOfLineAfterCrLf(QStringView text, QStringView key, qsizetype from = 0) {
+    const qsizetype last = text.size() - 2 - key.size(); // the last CR with room after it
+    for (qsizetype i = text.indexOf(u'\r', from); i >= 0 && i <= last; i = text.indexOf(u'\r', i + 1))
+        if (text[i + 1] == u'\n' && text.sliced(i + 2, key.size()) == key) return i;
+    return -1;
+}
+
+qsizetype indexOfBlankLine(QStringView text) {
+    return indexOfLineAfterCrLf(text, u"\r\n");
+}
+
+} // namespace
+
 QString UnfoldHeader(const QString& reply) {
-    qsizetype headerEnd = reply.indexOf(u"\r\n\r\n");
-    if (headerEnd < 0) headerEnd = reply.size();
+    const QStringView r(reply);
+    qsizetype headerEnd = indexOfBlankLine(r);
+    if (headerEnd < 0) headerEnd = r.size();
     QString out;
-    out.reserve(reply.size());
+    out.reserve(r.size());
     // Copied a run at a time: the text between two folds goes over whole.
     qsizetype run = 0;
-    qsizetype i = 0;
-    while (i < headerEnd) {
-        if (reply[i] == u'\r' && i + 1 < reply.size() && reply[i + 1] == u'\n') {
-            qsizetype j = i + 2;
-            while (j < headerEnd && (reply[j] == u' ' || reply[j] == u'\t'))
-                ++j;
-            if (j > i + 2) {
-                out += QStringView(reply).mid(run, i - run);
-                out += u' ';
-                i = run = j;
-                continue;
-            }
+    for (qsizetype i = r.indexOf(u'\r'); i >= 0 && i < headerEnd; i = r.indexOf(u'\r', i + 1)) {
+        if (i + 1 == r.size() || r[i + 1] != u'\n') continue;
+        qsizetype j = i + 2;
+        while (j < headerEnd && (r[j] == u' ' || r[j] == u'\t'))
+            ++j;
+        if (j > i + 2) {
+            out += r.sliced(run, i - run);
+            out += u' ';
+            run = j;
+            i = j - 1; // the search goes on after the blanks
         }
-        ++i;
     }
-    out += QStringView(reply).mid(run);
+    out += r.sliced(run);
     return out;
 }
 
@@ -191,7 +207,7 @@ ParsedHeader ParseHeaderReply(const QString& raw) {
     ParsedHeader h;
     const QString reply = UnfoldHeader(raw);
     // The scan below stops at the first blank line: only the header part needs the fold.
-    const qsizetype blank = reply.indexOf(u"\r\n\r\n");
+    const qsizetype blank = indexOfBlankLine(reply);
     const QString folded = MayusculasSinAcentos(blank < 0 ? reply : reply.left(blank + 4));
     QStringView foldedTexto; // the fold of h.texto
     const qsizetype n = reply.size();
@@ -270,7 +286,7 @@ void extraerDestinatarios(const QString& text, QStringView folded, const QString
     if (folded.startsWith(key)) {
         start = key.size();
     } else {
-        const qsizetype keyPos = folded.indexOf(QString(u"\r\n"_qs + key));
+        const qsizetype keyPos = indexOfLineAfterCrLf(folded, key);
         if (keyPos < 0 || keyPos >= n - 1) return;
         start = keyPos + 2 + key.size();
     }
@@ -339,7 +355,7 @@ void extraerDestinatarios(const QString& text, QStringView folded, const QString
 // TOP asked for by the user, STAT
 
 QString ParseFirstLinesReply(const QString& reply) {
-    const qsizetype blank = reply.indexOf(u"\r\n\r\n");
+    const qsizetype blank = indexOfBlankLine(reply);
     if (blank < 0) return {};
     QString kept = reply.mid(blank + 4);
     qsizetype e = kept.size();

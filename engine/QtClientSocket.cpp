@@ -169,7 +169,15 @@ void QtClientSocket::send(const QByteArray& bytes) {
 void QtClientSocket::onReadyRead(quint64 generation) {
     if (generation != m_generation || !m_socket) return;
     const QByteArray bytes = m_socket->readAll();
-    if (!bytes.isEmpty()) emit dataRead(bytes);
+    // A busy window can find megabytes waiting: handed on in slices, each one is converted and
+    // logged while it is still in the cache, and no buffer grows to the size of the whole burst.
+    // What came before a switch to TLS is handed on as it would be in one read; nothing is once
+    // the session has closed this connection (or opened another).
+    QPointer<QtClientSocket> self(this);
+    for (qsizetype at = 0; at < bytes.size(); at += kReadSlice) {
+        emit dataRead(bytes.sliced(at, std::min(kReadSlice, bytes.size() - at)));
+        if (!self || generation != m_generation || !m_socket) return;
+    }
 }
 
 void QtClientSocket::onError(quint64 generation, QAbstractSocket::SocketError error) {

@@ -28,6 +28,8 @@ public:
     static int winsockCode(QAbstractSocket::SocketError error);
     /** @short A factory for sessions, reporting lookup failures to `desktop`. */
     static SocketFactory factory(IDesktop* desktop);
+    /** @short The most bytes one dataRead carries. */
+    static constexpr qsizetype kReadSlice = 32 * 1024;
 
 private:
     void detach();

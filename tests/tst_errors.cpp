@@ -52,6 +52,28 @@ private slots:
         QVERIFY(fitsCp1252(text));
         QVERIFY(!fitsCp1252(u"\u4F60"));
         QCOMPARE(toCp1252(u"a\u4F60b"), QByteArray("a?b"));
+        // Long texts go over sixteen at a time: one odd byte or character anywhere in a block (or
+        // in the tail after the last whole block) still takes its own path.
+        for (qsizetype at = 0; at < 40; ++at) {
+            for (const char odd : {'\x80', '\x9F', '\xA0', '\xFF'}) {
+                QByteArray bytes(40, 'a');
+                bytes[at] = odd;
+                QString wide = fromCp1252(bytes);
+                QCOMPARE(wide[at], text[uchar(odd)]);
+                QCOMPARE(wide.count(u'a'), 39);
+                QCOMPARE(toCp1252(wide), bytes);
+                QString appended = u"x"_qs;
+                appendFromCp1252(appended, bytes);
+                QCOMPARE(appended, u"x"_qs + wide);
+            }
+            for (const char16_t odd : {u'\u0080', u'\u0100', u'\u4F60', u'\uFFFF'}) {
+                QString wide(41, u'a');
+                wide[at] = QChar(odd);
+                QByteArray expected(41, 'a');
+                expected[at] = '?';
+                QCOMPARE(toCp1252(wide), expected);
+            }
+        }
     }
 };
 

@@ -105,6 +105,10 @@ private slots:
                                                         << QString() << 0 << QString() << QByteArray("USER");
         QTest::newRow("10 MB line without CR LF") << QList<F>{{"TOP 1", "+OK\r\n" + big, false, 0, 0, F::After::Stall}}
                                                   << QByteArray() << QString() << 0 << timeout << QByteArray();
+        // The socket hands a burst on in slices: a reply many slices long is read whole.
+        QTest::newRow("300 KB TOP reply in one write")
+            << QList<F>{{"TOP 2", "+OK\r\nFrom: a\r\nSubject: " + QByteArray(300 * 1024, 'y') + "\r\n\r\nb\r\n.\r\n"}}
+            << QByteArray() << QString() << 6 << QString() << QByteArray();
         QTest::newRow("LIST line with letters") << QList<F>{{"LIST", "+OK\r\n1 12a\r\n.\r\n"}} << QByteArray()
                                                 << QString() << 0 << u"Comando LIST fallido"_qs << QByteArray("TOP");
         QTest::newRow("LIST negative size") << QList<F>{{"LIST", "+OK\r\n1 -5\r\n.\r\n"}} << QByteArray() << QString()
@@ -154,6 +158,8 @@ private slots:
         if (state == 6) {
             QCOMPARE(tab->ListView->rowCount(), 3);
             QVERIFY(image(tab) == 2);
+            const QString subject = tab->ListView->row(1)->text(4);
+            if (subject.startsWith(u'y')) QCOMPARE(subject.size(), 300 * 1024);
         } else {
             QCOMPARE(image(tab), 0);
             if (!reason.isEmpty()) QCOMPARE(tab->StatusBar->panelText(1), reason);

@@ -122,6 +122,32 @@ void MessageList::clearRows() {
     clear();
 }
 
+int MessageList::positionOf(QTreeWidgetItem* row) const {
+    // The header pass goes through the rows in order (a row, then the one before it): the last row
+    // found and its neighbours are tried before the view's own search from the end of the list.
+    const int count = topLevelItemCount();
+    for (int guess = m_lastPosition - 1; guess <= m_lastPosition + 2; ++guess)
+        if (guess >= 0 && guess < count && topLevelItem(guess) == row) return m_lastPosition = guess;
+    if (!row || row->parent() || row->treeWidget() != this) return -1;
+    return m_lastPosition = indexFromItem(row).row();
+}
+
+void MessageList::setRowTexts(QTreeWidgetItem* row, int firstColumn, std::initializer_list<QString> texts) {
+    const int position = positionOf(row);
+    if (position < 0 || texts.size() == 0) return;
+    {
+        // Each change would look the row's position up again, from the end of the list, the
+        // first time a row changes: the view hears of all the columns at once, from here.
+        const QSignalBlocker quiet(model());
+        int column = firstColumn;
+        for (const QString& text : texts)
+            row->setText(column++, text);
+    }
+    emit model()->dataChanged(model()->index(position, firstColumn),
+                              model()->index(position, firstColumn + int(texts.size()) - 1),
+                              {Qt::DisplayRole, Qt::EditRole});
+}
+
 QList<QTreeWidgetItem*> MessageList::selectedRowsInOrder() const {
     QList<QTreeWidgetItem*> out;
     const QModelIndexList indexes = selectionModel()->selectedRows();

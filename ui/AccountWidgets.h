@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QHash>
+#include <initializer_list>
 #include <QLabel>
 #include <QTimer>
 #include <QList>
@@ -64,11 +65,16 @@ public:
     void clearRows();
     int rowCount() const { return topLevelItemCount(); }
     QTreeWidgetItem* row(int index) const { return topLevelItem(index); }
+    /** @short The position of a row in the list, or -1 when it is not a row of the list. */
+    int positionOf(QTreeWidgetItem* row) const;
     /** @short The row before this one, or null: itemAbove without asking the view's layout. */
     QTreeWidgetItem* rowBefore(QTreeWidgetItem* row) const {
-        const int index = indexFromItem(row).row(); // the item remembers its position: no search
-        return index > 0 ? topLevelItem(index - 1) : nullptr;
+        const int position = positionOf(row);
+        return position > 0 ? topLevelItem(position - 1) : nullptr;
     }
+    /** @short Sets the texts of columns firstColumn, firstColumn + 1, ... of a row, and tells the
+     *  view once. */
+    void setRowTexts(QTreeWidgetItem* row, int firstColumn, std::initializer_list<QString> texts);
     /** @short The selected rows in list order. */
     QList<QTreeWidgetItem*> selectedRowsInOrder() const;
 
@@ -82,6 +88,7 @@ protected:
 
 private:
     QHash<QString, QList<QTreeWidgetItem*>> m_byCaption;
+    mutable int m_lastPosition = -1; ///< where positionOf found the last row: a guess, checked before use
 };
 
 /** @short The look of the dialogs' report lists: one selected row, grid lines, no editing, and a

@@ -73,25 +73,23 @@ void StyledTextView::applyFrame() {
 }
 
 void StyledTextView::AddLines(QStringView text, int style) {
-    // One pass straight into the stored bytes: a header pass logs hundreds of thousands of lines.
-    const char16_t* s = text.utf16();
+    // A header pass logs hundreds of thousands of lines: each one goes straight into the stored
+    // bytes, found with a vector search for its CR and converted a block at a time.
     const qsizetype n = text.size();
-    qsizetype out = m_text.size();
-    m_text.resize(out + n); // enough: a CR LF (two characters) leaves at most one byte
-    char* d = m_text.data();
-    qsizetype start = out;
-    for (qsizetype i = 0; i < n; ++i) {
-        if (s[i] == u'\r' && i + 1 < n && s[i + 1] == u'\n') {
-            if (out == start) d[out++] = ' ';
-            m_paragraphs.append({start, int(out - start), style});
-            start = out;
-            ++i;
-        } else {
-            d[out++] = cp1252Byte(s[i]);
-        }
+    qsizetype from = 0;
+    while (from < n) {
+        qsizetype end = text.indexOf(u'\r', from);
+        while (end >= 0 && (end + 1 == n || text[end + 1] != u'\n'))
+            end = text.indexOf(u'\r', end + 1);
+        const qsizetype at = m_text.size();
+        if (end == from)
+            m_text.append(' '); // an empty line keeps a paragraph of its own
+        else
+            appendCp1252(m_text, text.sliced(from, (end < 0 ? n : end) - from));
+        m_paragraphs.append({at, int(m_text.size() - at), style});
+        if (end < 0) break;
+        from = end + 2;
     }
-    if (out > start) m_paragraphs.append({start, int(out - start), style});
-    m_text.truncate(out);
 }
 
 void StyledTextView::Clear() {

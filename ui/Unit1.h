@@ -260,7 +260,6 @@ private:
     void UpdateHeaderProgress(TAccountTab* tab, int k);
     void SetRowHeader(MessageList* list, int number, const QString& subject, const QString& date,
                       const QString& sender);
-    static void setRowTexts(QTreeWidgetItem* row, const QString& subject, const QString& date, const QString& sender);
     void FillHeaderColumns(TAccountTab* tab);
     void AppendDialogue(TAccountTab* tab, const QString& text, int style);
     QString summaryText(TPop3* session) const;

@@ -348,19 +348,12 @@ void TfrmPrincipal::UpdateHeaderProgress(TAccountTab* tab, int k) {
     if (m.Num != number) return; // no longer on the server's list
     const QString& f = m.Cabecera.Fecha;
     const QString date = f.size() <= 11 ? QString() : f.mid(5, f.size() - 11);
-    setRowTexts(before, m.Cabecera.Subj, date, m.Cabecera.From);
+    tab->ListView->setRowTexts(before, 2, {m.Cabecera.From, date, m.Cabecera.Subj});
 }
 
 void TfrmPrincipal::SetRowHeader(MessageList* list, int number, const QString& subject, const QString& date,
                                  const QString& sender) {
-    if (QTreeWidgetItem* row = list->rowByCaption(QString::number(number))) setRowTexts(row, subject, date, sender);
-}
-
-void TfrmPrincipal::setRowTexts(QTreeWidgetItem* row, const QString& subject, const QString& date,
-                                const QString& sender) {
-    row->setText(2, sender);
-    row->setText(3, date);
-    row->setText(4, subject);
+    if (QTreeWidgetItem* row = list->rowByCaption(QString::number(number))) list->setRowTexts(row, 2, {sender, date, subject});
 }
 
 void TfrmPrincipal::FillHeaderColumns(TAccountTab* tab) {
@@ -371,7 +364,7 @@ void TfrmPrincipal::FillHeaderColumns(TAccountTab* tab) {
         const int number = row->text(0).toInt();
         const TMensaje m = tab->POP3->MensajePorNumero(number);
         if (m.Num != number) continue;
-        setRowTexts(row, m.Cabecera.Subj, ShortDate(m.Cabecera.Fecha), m.Cabecera.From);
+        list->setRowTexts(row, 2, {m.Cabecera.From, ShortDate(m.Cabecera.Fecha), m.Cabecera.Subj});
     }
 }
 
