@@ -92,6 +92,10 @@ char cp1252ByteOfRare(char16_t c) {
     return b < 0 ? '?' : char(b);
 }
 
+void narrowCp1252(char* d, QStringView text) {
+    narrow(d, text.utf16(), text.size());
+}
+
 QByteArray toCp1252(QStringView text) {
     QByteArray out(text.size(), Qt::Uninitialized);
     narrow(out.data(), text.utf16(), text.size());

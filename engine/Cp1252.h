@@ -15,6 +15,8 @@ void appendFromCp1252(QString& out, QByteArrayView bytes);
 QByteArray toCp1252(QStringView text);
 /** toCp1252 appended to the end of out, without a copy in between. */
 void appendCp1252(QByteArray& out, QStringView text);
+/** toCp1252 written to d, which has room for text.size() bytes. */
+void narrowCp1252(char* d, QStringView text);
 /** The byte of one character ('?' outside Windows-1252). */
 char cp1252ByteOfRare(char16_t c);
 inline char cp1252Byte(char16_t c) {

@@ -318,18 +318,18 @@ void extraerDestinatarios(const QString& text, QStringView folded, const QString
         }
     }
     if (valueEnd < start) valueEnd = start;
+    // Each run of line breaks and TABs becomes one blank; the text between goes over whole.
     QString value;
     value.reserve(valueEnd - start);
-    bool inRun = false;
-    for (qsizetype k = start; k < valueEnd; ++k) {
-        const QChar c = text[k];
-        if (isFoldChar(c)) {
-            if (!inRun) value += u' ';
-            inRun = true;
-        } else {
-            value += c;
-            inRun = false;
-        }
+    for (qsizetype k = start; k < valueEnd;) {
+        qsizetype runEnd = k;
+        while (runEnd < valueEnd && !isFoldChar(text[runEnd]))
+            ++runEnd;
+        value += QStringView(text).sliced(k, runEnd - k);
+        if (runEnd == valueEnd) break;
+        value += u' ';
+        for (k = runEnd; k < valueEnd && isFoldChar(text[k]);)
+            ++k;
     }
     // Split at commas outside quoted display names; blanks after a comma are skipped.
     qsizetype pieceStart = 0;

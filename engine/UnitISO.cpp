@@ -35,19 +35,49 @@ bool startsWord(QStringView s, qsizetype i) {
     return i + 1 < s.size() && s[i] == u'=' && s[i + 1] == u'?';
 }
 
+// Finding a decoder by name (ICU, behind Qt) costs far more than decoding a word with it: the
+// decoders of the last few charsets met are kept, and reset before each word.
+class DecoderCache {
+public:
+    /** The decoder of a charset, or null where Windows-1252 decodes it. */
+    QStringDecoder* find(const QByteArray& name) {
+        for (Entry& e : m_entries)
+            if (e.name == name) return e.cp1252 ? nullptr : &e.decoder;
+        if (m_entries.size() >= kMaxEntries) m_entries.erase(m_entries.begin());
+        Entry e;
+        e.name = name;
+        e.decoder = QStringDecoder(name.constData());
+        // Aliases resolve to one canonical name ("latin1", "ISO_8859-1" -> "ISO-8859-1"; "ascii" ->
+        // "US-ASCII"). Mail labelled Latin-1 or ASCII is in practice written in Windows-1252, its
+        // superset; Qt's "Locale" would make the text depend on the machine that reads it.
+        e.cp1252 = !e.decoder.isValid();
+        for (const char* cp1252Name : {"ISO-8859-1", "US-ASCII", "windows-1252", "Locale"})
+            if (!e.cp1252 && QByteArrayView(e.decoder.name()).compare(cp1252Name, Qt::CaseInsensitive) == 0)
+                e.cp1252 = true;
+        m_entries.push_back(std::move(e));
+        return m_entries.back().cp1252 ? nullptr : &m_entries.back().decoder;
+    }
+
+private:
+    static constexpr size_t kMaxEntries = 8;
+    struct Entry {
+        QByteArray name;
+        QStringDecoder decoder;
+        bool cp1252 = true;
+    };
+    std::vector<Entry> m_entries;
+};
+
 QString decodeCharset(const QString& charset, const QByteArray& bytes) {
     // RFC 2231 lets a language follow the charset: "utf-8*es".
-    const QByteArray name = charset.section(u'*', 0, 0).trimmed().toLatin1();
+    const qsizetype star = charset.indexOf(u'*');
+    const QByteArray name = QStringView(charset).left(star < 0 ? charset.size() : star).trimmed().toLatin1();
     if (name.isEmpty()) return fromCp1252(bytes);
-    QStringDecoder decoder(name.constData());
-    if (!decoder.isValid()) return fromCp1252(bytes);
-    // Aliases resolve to one canonical name ("latin1", "ISO_8859-1" -> "ISO-8859-1"; "ascii" -> "US-ASCII").
-    // Mail labelled Latin-1 or ASCII is in practice written in Windows-1252, its superset; Qt's
-    // "Locale" would make the text depend on the machine that reads it.
-    const QByteArrayView canonical(decoder.name());
-    for (const char* cp1252Name : {"ISO-8859-1", "US-ASCII", "windows-1252", "Locale"})
-        if (canonical.compare(cp1252Name, Qt::CaseInsensitive) == 0) return fromCp1252(bytes);
-    return decoder.decode(bytes);
+    thread_local DecoderCache cache;
+    QStringDecoder* decoder = cache.find(name);
+    if (!decoder) return fromCp1252(bytes);
+    decoder->resetState();
+    return decoder->decode(bytes);
 }
 
 } // namespace
@@ -123,21 +153,22 @@ QString DecodificarPalabra(const QString& word) {
 }
 
 QByteArray DecodificarQ(const QByteArray& input) {
-    QByteArray text = input;
-    text.replace('_', ' ');
-    QByteArray out;
-    out.reserve(text.size());
-    const qsizetype n = text.size();
+    // '_' is a blank, also as a digit of "=XX".
+    auto at = [&input](qsizetype i) { return input[i] == '_' ? ' ' : input[i]; };
+    const qsizetype n = input.size();
+    QByteArray out(n, Qt::Uninitialized);
+    char* d = out.data();
     for (qsizetype i = 0; i < n;) {
-        if (text[i] == '=' && i + 2 < n) {
-            out += char(ValorHex(text[i + 1], text[i + 2]));
+        if (input[i] == '=' && i + 2 < n) {
+            *d++ = char(ValorHex(at(i + 1), at(i + 2)));
             i += 3;
         } else {
             // A '=' with fewer than two characters after it is kept as it stands.
-            out += text[i];
+            *d++ = at(i);
             ++i;
         }
     }
+    out.truncate(d - out.data());
     return out;
 }
 

@@ -111,6 +111,13 @@ private slots:
         QTest::newRow("language after the charset (RFC 2231)") << u"=?utf-8*es?q?Jos=C3=A9?="_qs << u"José"_qs;
         QTest::newRow("each word its own charset")
             << u"=?utf-8?q?Jos=C3=A9?= =?iso-8859-1?q?P=E9rez?="_qs << u"JoséPérez"_qs;
+        // Decoders are kept from word to word: nothing of one word reaches the next.
+        QTest::newRow("utf-8 cut off in its word") << u"=?utf-8?q?=C3?= =?utf-8?q?a?="_qs << u"a"_qs;
+        QTest::newRow("shift_jis cut off in its word") << u"=?shift_jis?q?=82?= =?shift_jis?q?A?="_qs << u"A"_qs;
+        QTest::newRow("ten charsets, then the first again")
+            << u"=?koi8-r?q?=F0?==?iso-8859-2?q?=B1?==?iso-8859-5?q?=B0?==?windows-1250?q?=A5?==?windows-1251?q?=C0?="
+               u"=?iso-8859-7?q?=C1?==?koi8-u?q?=A4?==?iso-8859-9?q?=FD?==?iso-8859-15?q?=A4?==?koi8-r?q?=F0?="_qs
+            << u"ПąАĄАΑєı€П"_qs;
     }
     void wordIsReadInItsCharset() { checkDecodes(); }
 

@@ -73,23 +73,32 @@ void StyledTextView::applyFrame() {
 }
 
 void StyledTextView::AddLines(QStringView text, int style) {
-    // A header pass logs hundreds of thousands of lines: each one goes straight into the stored
-    // bytes, found with a vector search for its CR and converted a block at a time.
+    // A header pass logs hundreds of thousands of lines: room for the whole text is made once, and
+    // each line goes straight into it, found with a vector search for its CR and converted a block
+    // at a time.
     const qsizetype n = text.size();
+    qsizetype out = m_text.size();
+    m_text.resize(out + n); // enough: a CR LF (two characters) leaves at most one byte
+    char* d = m_text.data();
     qsizetype from = 0;
     while (from < n) {
         qsizetype end = text.indexOf(u'\r', from);
         while (end >= 0 && (end + 1 == n || text[end + 1] != u'\n'))
             end = text.indexOf(u'\r', end + 1);
-        const qsizetype at = m_text.size();
-        if (end == from)
-            m_text.append(' '); // an empty line keeps a paragraph of its own
-        else
-            appendCp1252(m_text, text.sliced(from, (end < 0 ? n : end) - from));
-        m_paragraphs.append({at, int(m_text.size() - at), style});
+        const qsizetype length = (end < 0 ? n : end) - from;
+        if (length == 0) {
+            d[out] = ' '; // an empty line keeps a paragraph of its own
+            m_paragraphs.append({out, 1, style});
+            ++out;
+        } else {
+            narrowCp1252(d + out, text.sliced(from, length));
+            m_paragraphs.append({out, int(length), style});
+            out += length;
+        }
         if (end < 0) break;
         from = end + 2;
     }
+    m_text.truncate(out);
 }
 
 void StyledTextView::Clear() {
