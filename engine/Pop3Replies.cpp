@@ -2,6 +2,7 @@
 
 #include "Cp1252.h"
 #include "UnitISO.h"
+#include "UnitUtils.h"
 
 // ---------------------------------------------------------------------------------------------------
 // Framing (RFC 1939, 3: a multi-line reply ends with a line holding a single "."; lines starting with
@@ -133,11 +134,11 @@ std::optional<QList<ListEntry>> ParseListReply(const QString& reply) {
 namespace {
 
 // Where a line starting with `key` follows a CR LF at or after `from`: the position of that CR,
-// or -1. Every line ends with a CR, so a vector search for the next one and a compare there cost
-// far less than a general substring search over the whole header.
+// or -1. Every line ends with a CR, so a search for the next one and a compare there cost far less
+// than a general substring search over the whole header.
 qsizetype indexOfLineAfterCrLf(QStringView text, QStringView key, qsizetype from = 0) {
     const qsizetype last = text.size() - 2 - key.size(); // the last CR with room after it
-    for (qsizetype i = text.indexOf(u'\r', from); i >= 0 && i <= last; i = text.indexOf(u'\r', i + 1))
+    for (qsizetype i = NextCharAt(text, u'\r', from); i >= 0 && i <= last; i = NextCharAt(text, u'\r', i + 1))
         if (text[i + 1] == u'\n' && text.sliced(i + 2, key.size()) == key) return i;
     return -1;
 }
@@ -156,7 +157,7 @@ QString UnfoldHeader(const QString& reply) {
     out.reserve(r.size());
     // Copied a run at a time: the text between two folds goes over whole.
     qsizetype run = 0;
-    for (qsizetype i = r.indexOf(u'\r'); i >= 0 && i < headerEnd; i = r.indexOf(u'\r', i + 1)) {
+    for (qsizetype i = NextCharAt(r, u'\r'); i >= 0 && i < headerEnd; i = NextCharAt(r, u'\r', i + 1)) {
         if (i + 1 == r.size() || r[i + 1] != u'\n') continue;
         qsizetype j = i + 2;
         while (j < headerEnd && (r[j] == u' ' || r[j] == u'\t'))
@@ -210,61 +211,48 @@ ParsedHeader ParseHeaderReply(const QString& raw) {
     const qsizetype blank = indexOfBlankLine(reply);
     const QString folded = MayusculasSinAcentos(blank < 0 ? reply : reply.left(blank + 4));
     QStringView foldedTexto; // the fold of h.texto
-    const qsizetype n = reply.size();
-    bool sawBlankLine = false;
-    // Keywords count wherever they stand (so Resent-From: replaces From:); the last one wins.
-    for (qsizetype p = 0; p + 1 < n;) {
-        // Most positions start no keyword: pass them without comparing strings.
-        const char16_t c0 = folded[p].unicode();
-        const char16_t c1 = folded[p + 1].unicode();
-        if (!(c0 == u'F' && c1 == u'R') && !(c0 == u'S' && c1 == u'U') && !(c0 == u'D' && c1 == u'A') &&
-            !(c0 == u'\r' && c1 == u'\n')) {
-            ++p;
-            continue;
-        }
-        const QStringView at = QStringView(folded).mid(p);
-        qsizetype skip = 0;
-        if (at.startsWith(u"FROM:"))
-            skip = 5;
-        else if (at.startsWith(u"SUBJECT:"))
-            skip = 8;
-        else if (at.startsWith(u"DATE:"))
-            skip = 5;
-        else if (at.startsWith(u"\r\n\r\n")) {
-            sawBlankLine = true;
-            h.texto = reply.left(p).mid(3);
-            qsizetype lead = 0;
-            while (lead < h.texto.size() && isLineBreakChar(h.texto[lead]))
-                ++lead;
-            h.texto.remove(0, lead);
-            foldedTexto = QStringView(folded).mid(std::min<qsizetype>(p, 3) + lead, h.texto.size());
-            // The body without the final "." line and the line breaks around it.
-            QString body = reply.mid(p + 4);
-            qsizetype e = body.size();
-            while (e > 0 && isLineBreakChar(body[e - 1]))
-                --e;
-            if (e > 0) --e;
-            while (e > 0 && isLineBreakChar(body[e - 1]))
-                --e;
-            body.truncate(e);
-            h.body = body;
-            break;
-        }
-        if (skip == 0) {
-            ++p;
-            continue;
-        }
+    // Keywords count wherever they stand (so Resent-From: replaces From:), up to the blank line; the
+    // last one wins, and the rest of its line is its value. Every keyword ends with a colon: only
+    // the colons are looked at.
+    const QStringView f(folded);
+    const qsizetype headerEnd = blank < 0 ? reply.size() : blank;
+    qsizetype p = 0; // where the next keyword may start
+    for (qsizetype colon = NextCharAt(f, u':'); colon >= 0 && colon < headerEnd; colon = NextCharAt(f, u':', colon + 1)) {
+        qsizetype start = -1;
+        if (colon - 4 >= p && (f.sliced(colon - 4, 4) == u"FROM" || f.sliced(colon - 4, 4) == u"DATE"))
+            start = colon - 4;
+        else if (colon - 7 >= p && f.sliced(colon - 7, 7) == u"SUBJECT")
+            start = colon - 7;
+        if (start < 0) continue;
         qsizetype lineEnd = 0;
-        const QString value = valueAt(reply, p + skip, lineEnd);
-        if (skip == 8)
+        const QString value = valueAt(reply, colon + 1, lineEnd);
+        if (f[start] == u'S')
             h.subj = DecodificarTexto(value);
-        else if (at[0] == u'F')
+        else if (f[start] == u'F')
             h.from = DecodificarTexto(value);
         else
             h.fecha = trimLeadingBlanks(value);
         p = lineEnd;
+        colon = lineEnd - 1; // the search goes on after the value
     }
-    if (!sawBlankLine) {
+    if (blank >= 0) {
+        h.texto = reply.left(blank).mid(3);
+        qsizetype lead = 0;
+        while (lead < h.texto.size() && isLineBreakChar(h.texto[lead]))
+            ++lead;
+        h.texto.remove(0, lead);
+        foldedTexto = f.mid(std::min<qsizetype>(blank, 3) + lead, h.texto.size());
+        // The body without the final "." line and the line breaks around it.
+        QString body = reply.mid(blank + 4);
+        qsizetype e = body.size();
+        while (e > 0 && isLineBreakChar(body[e - 1]))
+            --e;
+        if (e > 0) --e;
+        while (e > 0 && isLineBreakChar(body[e - 1]))
+            --e;
+        body.truncate(e);
+        h.body = body;
+    } else {
         h.texto = folded;
         foldedTexto = folded; // folding twice changes nothing
     }

@@ -4,7 +4,13 @@
 
 #include <QDateTime>
 #include <QFileInfo>
+#include <algorithm>
+#include <bit>
 #include <cmath>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 // The fold of every character below 256; the others stay as they are.
@@ -28,8 +34,47 @@ QString MayusculasSinAcentos(const QString& text) {
     QString out(text.size(), Qt::Uninitialized);
     const char16_t* s = reinterpret_cast<const char16_t*>(text.constData());
     char16_t* d = reinterpret_cast<char16_t*>(out.data());
-    for (qsizetype i = 0; i < text.size(); ++i) d[i] = s[i] < 256 ? kFold.to[s[i]] : s[i];
+    const qsizetype n = text.size();
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    // Headers are mostly ASCII: eight characters at a time while only a..z change.
+    const __m128i notAscii = _mm_set1_epi16(short(0xFF80));
+    const __m128i beforeA = _mm_set1_epi16(u'a' - 1);
+    const __m128i afterZ = _mm_set1_epi16(u'z' + 1);
+    const __m128i caseBit = _mm_set1_epi16(0x20);
+    const __m128i zero = _mm_setzero_si128();
+    while (n - i >= 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, notAscii), zero)) != 0xFFFF) {
+            for (const qsizetype end = i + 8; i < end; ++i)
+                d[i] = s[i] < 256 ? kFold.to[s[i]] : s[i];
+            continue;
+        }
+        const __m128i lower = _mm_and_si128(_mm_cmpgt_epi16(v, beforeA), _mm_cmplt_epi16(v, afterZ));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_sub_epi16(v, _mm_and_si128(lower, caseBit)));
+        i += 8;
+    }
+#endif
+    for (; i < n; ++i)
+        d[i] = s[i] < 256 ? kFold.to[s[i]] : s[i];
     return out;
+}
+
+qsizetype NextCharAt(QStringView text, char16_t c, qsizetype from) {
+    const char16_t* s = text.utf16();
+    const qsizetype n = text.size();
+    qsizetype i = std::max<qsizetype>(from, 0);
+#if defined(__SSE2__)
+    const __m128i wanted = _mm_set1_epi16(short(c));
+    for (; n - i >= 8; i += 8) {
+        const unsigned mask = unsigned(
+            _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i)), wanted)));
+        if (mask != 0) return i + std::countr_zero(mask) / 2;
+    }
+#endif
+    for (; i < n; ++i)
+        if (s[i] == c) return i;
+    return -1;
 }
 
 namespace {

@@ -9,6 +9,10 @@
  *  (É, ü, à stay). Same length as the input, so positions found in the result hold in the input. */
 QString MayusculasSinAcentos(const QString& text);
 
+/** @short The position of the first `c` at or after `from` in the text, or -1. Faster than
+ *  QStringView::indexOf on the short stretches of a line-by-line scan. */
+qsizetype NextCharAt(QStringView text, char16_t c, qsizetype from = 0);
+
 /** @short Hands the file to the registered sound player when the name is not empty and the file
  *  exists; otherwise, or with no player registered, nothing happens and nothing is reported. */
 void ReproducirSonido(const QString& fileName);

@@ -1,6 +1,7 @@
 #include "StyledTextView.h"
 
 #include "Cp1252.h"
+#include "UnitUtils.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -74,17 +75,16 @@ void StyledTextView::applyFrame() {
 
 void StyledTextView::AddLines(QStringView text, int style) {
     // A header pass logs hundreds of thousands of lines: room for the whole text is made once, and
-    // each line goes straight into it, found with a vector search for its CR and converted a block
-    // at a time.
+    // each line goes straight into it, found by its CR and converted a block at a time.
     const qsizetype n = text.size();
     qsizetype out = m_text.size();
     m_text.resize(out + n); // enough: a CR LF (two characters) leaves at most one byte
     char* d = m_text.data();
     qsizetype from = 0;
     while (from < n) {
-        qsizetype end = text.indexOf(u'\r', from);
+        qsizetype end = NextCharAt(text, u'\r', from);
         while (end >= 0 && (end + 1 == n || text[end + 1] != u'\n'))
-            end = text.indexOf(u'\r', end + 1);
+            end = NextCharAt(text, u'\r', end + 1);
         const qsizetype length = (end < 0 ? n : end) - from;
         if (length == 0) {
             d[out] = ' '; // an empty line keeps a paragraph of its own
