@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QPlainTextEdit>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QSplitter>
 #include <QTabBar>
 #include <QTabWidget>
@@ -171,9 +172,14 @@ private slots:
         QCOMPARE(tab->StatusBar->panelText(0), u"Conectado"_qs);
         QCOMPARE(tab->StatusBar->panelText(1), u"Obteniendo cabecera del mensaje 1 de 2 (50%)"_qs);
         QCOMPARE(rowTexts(tab->ListView), (QStringList{u"1|1.234|||"_qs, u"2|65.536|||"_qs}));
+        QSignalSpy viewTold(tab->ListView->model(), &QAbstractItemModel::dataChanged);
         s->serverSends(kTop1);
         // During the pass the row before the one asked for gets its header, with a cut date.
         QCOMPARE(rowTexts(tab->ListView)[0], u"1|1.234|Ana <ana@example.es>|05 Aug 2002 10:20:30|Hola"_qs);
+        // The view hears of it once control is back in the event loop.
+        QTRY_COMPARE(viewTold.size(), 1);
+        QCOMPARE(viewTold[0][0].value<QModelIndex>().row(), 0);
+        QCOMPARE(viewTold[0][1].value<QModelIndex>().row(), 0);
         QVERIFY(h->sounds.isEmpty());
         s->serverSends(kTop2);
         QCOMPARE(rowTexts(tab->ListView), (QStringList{u"1|1.234|Ana <ana@example.es>|05 Aug 2002 10:20:30|Hola"_qs,

@@ -85,6 +85,9 @@ void AccountPage::resizeEvent(QResizeEvent* event) {
 }
 
 MessageList::MessageList(QWidget* parent) : QTreeWidget(parent) {
+    m_announceTimer.setSingleShot(true);
+    m_announceTimer.setInterval(0);
+    connect(&m_announceTimer, &QTimer::timeout, this, &MessageList::announceChangedRows);
     setRootIsDecorated(false);
     setUniformRowHeights(true);
     setItemsExpandable(false);
@@ -102,6 +105,7 @@ QTreeWidgetItem* MessageList::rowByCaption(const QString& caption) const {
 }
 
 void MessageList::appendRows(const QList<QTreeWidgetItem*>& rows) {
+    announceChangedRows();
     for (QTreeWidgetItem* r : rows)
         m_byCaption[r->text(0)].append(r);
     addTopLevelItems(rows);
@@ -109,6 +113,7 @@ void MessageList::appendRows(const QList<QTreeWidgetItem*>& rows) {
 }
 
 void MessageList::deleteRow(QTreeWidgetItem* row) {
+    announceChangedRows();
     auto it = m_byCaption.find(row->text(0));
     if (it != m_byCaption.end()) {
         it->removeOne(row);
@@ -118,6 +123,7 @@ void MessageList::deleteRow(QTreeWidgetItem* row) {
 }
 
 void MessageList::clearRows() {
+    announceChangedRows();
     m_byCaption.clear();
     clear();
 }
@@ -134,17 +140,29 @@ int MessageList::positionOf(QTreeWidgetItem* row) const {
 
 void MessageList::setRowTexts(QTreeWidgetItem* row, int firstColumn, std::initializer_list<QString> texts) {
     const int position = positionOf(row);
-    if (position < 0 || texts.size() == 0) return;
+    if (position < 0) return;
     {
-        // Each change would look the row's position up again, from the end of the list, the
-        // first time a row changes: the view hears of all the columns at once, from here.
+        // Told of each text, the view would look the row's position up (from the end of the list,
+        // the first time) and work out its place on the screen: a header pass sets thousands of
+        // rows between two frames. The changed rows are announced together, before the next frame.
         const QSignalBlocker quiet(model());
         int column = firstColumn;
         for (const QString& text : texts)
             row->setText(column++, text);
     }
-    emit model()->dataChanged(model()->index(position, firstColumn),
-                              model()->index(position, firstColumn + int(texts.size()) - 1),
+    m_changedFirst = std::min(m_changedFirst, position);
+    m_changedLast = std::max(m_changedLast, position);
+    if (!m_announceTimer.isActive()) m_announceTimer.start();
+}
+
+void MessageList::announceChangedRows() {
+    m_announceTimer.stop();
+    const int last = std::min(m_changedLast, topLevelItemCount() - 1);
+    const int first = m_changedFirst;
+    m_changedFirst = std::numeric_limits<int>::max();
+    m_changedLast = -1;
+    if (first > last || columnCount() == 0) return;
+    emit model()->dataChanged(model()->index(first, 0), model()->index(last, columnCount() - 1),
                               {Qt::DisplayRole, Qt::EditRole});
 }
 

@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <initializer_list>
+#include <limits>
 #include <QLabel>
 #include <QTimer>
 #include <QList>
@@ -72,9 +73,11 @@ public:
         const int position = positionOf(row);
         return position > 0 ? topLevelItem(position - 1) : nullptr;
     }
-    /** @short Sets the texts of columns firstColumn, firstColumn + 1, ... of a row, and tells the
-     *  view once. */
+    /** @short Sets the texts of columns firstColumn, firstColumn + 1, ... of a row at once. The
+     *  view hears of the rows changed this way together, when control is back in the event loop
+     *  (or before rows are added or deleted): call announceChangedRows to tell it now. */
     void setRowTexts(QTreeWidgetItem* row, int firstColumn, std::initializer_list<QString> texts);
+    void announceChangedRows();
     /** @short The selected rows in list order. */
     QList<QTreeWidgetItem*> selectedRowsInOrder() const;
 
@@ -89,6 +92,9 @@ protected:
 private:
     QHash<QString, QList<QTreeWidgetItem*>> m_byCaption;
     mutable int m_lastPosition = -1; ///< where positionOf found the last row: a guess, checked before use
+    int m_changedFirst = std::numeric_limits<int>::max(); ///< rows set by setRowTexts, not yet announced
+    int m_changedLast = -1;
+    QTimer m_announceTimer;
 };
 
 /** @short The look of the dialogs' report lists: one selected row, grid lines, no editing, and a
