@@ -26,17 +26,19 @@ char16_t widenOne(unsigned char b) {
     return (b >= 0x80 && b < 0xA0) ? kHighControls[b - 0x80] : char16_t(b);
 }
 
-// Mail is mostly ASCII: sixteen bytes (or characters) at a time go over with vector instructions
-// while none of them needs the table.
+// Only 0x80..0x9F differ from Latin-1: sixteen bytes (or characters) at a time go over with
+// vector instructions while none of them is in that range.
 constexpr qsizetype kBlock = 16;
 
 void widen(char16_t* d, const unsigned char* s, qsizetype n) {
     qsizetype i = 0;
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
+    const __m128i top3 = _mm_set1_epi8(char(0xE0));
+    const __m128i c1 = _mm_set1_epi8(char(0x80));
     while (n - i >= kBlock) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-        if (_mm_movemask_epi8(bytes) == 0) {
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(bytes, top3), c1)) == 0) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_unpacklo_epi8(bytes, zero));
             _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i + 8), _mm_unpackhi_epi8(bytes, zero));
             i += kBlock;
@@ -54,12 +56,18 @@ void narrow(char* d, const char16_t* s, qsizetype n) {
     qsizetype i = 0;
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
-    const __m128i notAscii = _mm_set1_epi16(short(0xFF80));
+    const __m128i highByte = _mm_set1_epi16(short(0xFF00));
+    const __m128i top11 = _mm_set1_epi16(short(0xFFE0));
+    const __m128i c1 = _mm_set1_epi16(0x80);
+    // Good: below 0x100 and not in 0x80..0x9F.
+    auto good = [&](__m128i v) {
+        return _mm_andnot_si128(_mm_cmpeq_epi16(_mm_and_si128(v, top11), c1),
+                                _mm_cmpeq_epi16(_mm_and_si128(v, highByte), zero));
+    };
     while (n - i >= kBlock) {
         const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
         const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 8));
-        const __m128i outside = _mm_and_si128(_mm_or_si128(low, high), notAscii);
-        if (_mm_movemask_epi8(_mm_cmpeq_epi8(outside, zero)) == 0xFFFF) {
+        if (_mm_movemask_epi8(_mm_and_si128(good(low), good(high))) == 0xFFFF) {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), _mm_packus_epi16(low, high));
             i += kBlock;
             continue;

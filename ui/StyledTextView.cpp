@@ -1,7 +1,6 @@
 #include "StyledTextView.h"
 
 #include "Cp1252.h"
-#include "UnitUtils.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -11,6 +10,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
+#include <cstring>
 
 namespace {
 constexpr int kMargin = 3;
@@ -74,31 +74,34 @@ void StyledTextView::applyFrame() {
 }
 
 void StyledTextView::AddLines(QStringView text, int style) {
-    // A header pass logs hundreds of thousands of lines: room for the whole text is made once, and
-    // each line goes straight into it, found by its CR and converted a block at a time.
+    // A header pass logs hundreds of thousands of lines: the text is converted in one pass and kept
+    // with its line breaks, and each paragraph points at its line.
+    const qsizetype base = m_text.size();
     const qsizetype n = text.size();
-    qsizetype out = m_text.size();
-    m_text.resize(out + n); // enough: a CR LF (two characters) leaves at most one byte
-    char* d = m_text.data();
-    qsizetype from = 0;
-    while (from < n) {
-        qsizetype end = NextCharAt(text, u'\r', from);
-        while (end >= 0 && (end + 1 == n || text[end + 1] != u'\n'))
-            end = NextCharAt(text, u'\r', end + 1);
-        const qsizetype length = (end < 0 ? n : end) - from;
-        if (length == 0) {
-            d[out] = ' '; // an empty line keeps a paragraph of its own
-            m_paragraphs.append({out, 1, style});
-            ++out;
+    m_text.resize(base + n);
+    char* d = m_text.data() + base;
+    narrowCp1252(d, text); // only a CR or a LF becomes a CR or a LF byte
+    auto nextCrLf = [d, n](qsizetype from) -> qsizetype {
+        while (from < n) {
+            const auto* cr = static_cast<const char*>(std::memchr(d + from, '\r', size_t(n - from)));
+            if (!cr) return -1;
+            const qsizetype at = cr - d;
+            if (at + 1 < n && d[at + 1] == '\n') return at;
+            from = at + 1;
+        }
+        return -1;
+    };
+    for (qsizetype from = 0; from < n;) {
+        const qsizetype end = nextCrLf(from);
+        if (end == from) {
+            d[end] = ' '; // an empty line keeps a paragraph of its own: one blank, over its CR
+            m_paragraphs.append({base + from, 1, style});
         } else {
-            narrowCp1252(d + out, text.sliced(from, length));
-            m_paragraphs.append({out, int(length), style});
-            out += length;
+            m_paragraphs.append({base + from, int((end < 0 ? n : end) - from), style});
         }
         if (end < 0) break;
         from = end + 2;
     }
-    m_text.truncate(out);
 }
 
 void StyledTextView::Clear() {

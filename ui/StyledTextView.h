@@ -85,7 +85,7 @@ private:
     void applyFrame();
 
     TRVStyle* m_sheet;
-    QByteArray m_text; // Windows-1252, every paragraph one after the other
+    QByteArray m_text; // Windows-1252, every paragraph one after the other (line breaks may stand between)
     QVector<Paragraph> m_paragraphs;
     Position m_anchor;
     Position m_cursor;
