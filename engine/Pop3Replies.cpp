@@ -58,21 +58,32 @@ QString ReplyAssembler::finish(qsizetype end) {
     const char* data = m_buffer.constData();
     QString out;
     out.reserve(end - m_start + 16);
+    // Lines go over as they are, CR LF included, in runs as long as possible: a run breaks only
+    // where a byte-stuffed dot is dropped or a bare LF becomes CR LF.
+    qsizetype runStart = m_start;
+    auto takeRun = [&](qsizetype runEnd) { appendFromCp1252(out, QByteArrayView(data + runStart, runEnd - runStart)); };
     bool firstLine = true;
     qsizetype pos = m_start;
     while (pos < end) {
         qsizetype lf = m_buffer.indexOf('\n', pos);
         if (lf < 0 || lf >= end) lf = end - 1; // cannot happen: every reply ends with a LF
         qsizetype lineEnd = lf;
-        if (lineEnd > pos && data[lineEnd - 1] == '\r') --lineEnd;
-        qsizetype from = pos;
+        const bool cr = lineEnd > pos && data[lineEnd - 1] == '\r';
+        if (cr) --lineEnd;
         const bool terminator = !firstLine && lineEnd - pos == 1 && data[pos] == '.';
-        if (m_multiLine && !firstLine && !terminator && data[pos] == '.') ++from;
-        appendFromCp1252(out, QByteArrayView(data + from, lineEnd - from));
-        out += u"\r\n";
+        if (m_multiLine && !firstLine && !terminator && data[pos] == '.') {
+            takeRun(pos);
+            runStart = pos + 1;
+        }
+        if (!cr || data[lf] != '\n') {
+            takeRun(lineEnd);
+            out += u"\r\n";
+            runStart = lf + 1;
+        }
         firstLine = false;
         pos = lf + 1;
     }
+    takeRun(end);
     m_start = end;
     m_lineStart = m_searchFrom = end;
     m_statusSeen = m_multiLine = false;
