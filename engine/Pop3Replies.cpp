@@ -160,10 +160,12 @@ qsizetype indexOfBlankLine(QStringView text) {
 
 } // namespace
 
-QString UnfoldHeader(const QString& reply) {
+namespace {
+/** UnfoldHeader, also giving where the blank line after the header stands in the result (or -1). */
+QString unfold(const QString& reply, qsizetype& blankOut) {
     const QStringView r(reply);
-    qsizetype headerEnd = indexOfBlankLine(r);
-    if (headerEnd < 0) headerEnd = r.size();
+    const qsizetype blank = indexOfBlankLine(r);
+    const qsizetype headerEnd = blank < 0 ? r.size() : blank;
     QString out;
     out.reserve(r.size());
     // Copied a run at a time: the text between two folds goes over whole.
@@ -180,8 +182,16 @@ QString UnfoldHeader(const QString& reply) {
             i = j - 1; // the search goes on after the blanks
         }
     }
+    // Unfolding only shortens the header: the blank line moves back by what was taken out.
+    blankOut = blank < 0 ? -1 : out.size() + (blank - run);
     out += r.sliced(run);
     return out;
+}
+} // namespace
+
+QString UnfoldHeader(const QString& reply) {
+    qsizetype blank = -1;
+    return unfold(reply, blank);
 }
 
 namespace {
@@ -212,14 +222,18 @@ QString trimLeadingBlanks(const QString& s) {
 } // namespace
 
 namespace {
-void extraerDestinatarios(const QString& text, QStringView folded, const QString& key, QStringList& out);
+/** keyLine: where the CR LF before the first line starting with the key stands, -1 for none, or
+ *  kFindKeyLine to look it up. */
+constexpr qsizetype kFindKeyLine = -2;
+void extraerDestinatarios(const QString& text, QStringView folded, const QString& key, QStringList& out,
+                          qsizetype keyLine = kFindKeyLine);
 }
 
 ParsedHeader ParseHeaderReply(const QString& raw) {
     ParsedHeader h;
-    const QString reply = UnfoldHeader(raw);
+    qsizetype blank = -1;
+    const QString reply = unfold(raw, blank);
     // The scan below stops at the first blank line: only the header part needs the fold.
-    const qsizetype blank = indexOfBlankLine(reply);
     const QString folded = MayusculasSinAcentos(blank < 0 ? reply : reply.left(blank + 4));
     QStringView foldedTexto; // the fold of h.texto
     // Keywords count wherever they stand (so Resent-From: replaces From:), up to the blank line; the
@@ -267,8 +281,20 @@ ParsedHeader ParseHeaderReply(const QString& raw) {
         h.texto = folded;
         foldedTexto = folded; // folding twice changes nothing
     }
-    extraerDestinatarios(h.texto, foldedTexto, u"TO: "_qs, h.destinatarios);
-    extraerDestinatarios(h.texto, foldedTexto, u"CC: "_qs, h.destinatarios);
+    // The lines of both keys are found in one pass.
+    qsizetype toLine = -1;
+    qsizetype ccLine = -1;
+    for (qsizetype i = NextCharAt(foldedTexto, u'\r'); i >= 0 && (toLine < 0 || ccLine < 0);
+         i = NextCharAt(foldedTexto, u'\r', i + 1)) {
+        if (i + 1 == foldedTexto.size() || foldedTexto[i + 1] != u'\n') continue;
+        const QStringView line = foldedTexto.sliced(i + 2);
+        if (toLine < 0 && line.startsWith(u"TO: "))
+            toLine = i;
+        else if (ccLine < 0 && line.startsWith(u"CC: "))
+            ccLine = i;
+    }
+    extraerDestinatarios(h.texto, foldedTexto, u"TO: "_qs, h.destinatarios, toLine);
+    extraerDestinatarios(h.texto, foldedTexto, u"CC: "_qs, h.destinatarios, ccLine);
     return h;
 }
 
@@ -278,14 +304,15 @@ void ExtraerDestinatarios(const QString& text, const QString& key, QStringList& 
 
 namespace {
 /** @short ExtraerDestinatarios with the fold of the text (MayusculasSinAcentos) already made. */
-void extraerDestinatarios(const QString& text, QStringView folded, const QString& key, QStringList& out) {
+void extraerDestinatarios(const QString& text, QStringView folded, const QString& key, QStringList& out,
+                          qsizetype keyLine) {
     const qsizetype n = text.size();
     // The field starts a line; the first line of the header counts too.
     qsizetype start = 0;
     if (folded.startsWith(key)) {
         start = key.size();
     } else {
-        const qsizetype keyPos = indexOfLineAfterCrLf(folded, key);
+        const qsizetype keyPos = keyLine == kFindKeyLine ? indexOfLineAfterCrLf(folded, key) : keyLine;
         if (keyPos < 0 || keyPos >= n - 1) return;
         start = keyPos + 2 + key.size();
     }

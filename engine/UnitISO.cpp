@@ -4,6 +4,7 @@
 
 #include <QStringDecoder>
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -91,7 +92,7 @@ QString DecodificarTexto(const QString& value) {
         --end;
     const QStringView s = QStringView(value).mid(begin, end - begin);
     const qsizetype n = s.size();
-    const QuestionMarks marks(s);
+    std::optional<QuestionMarks> marks; // made at the first "=?": most values have none
 
     QString result;
     result.reserve(n);
@@ -100,7 +101,8 @@ QString DecodificarTexto(const QString& value) {
         if (startsWord(s, i)) {
             // An encoded word runs to the character after the third '?' from its "=?" on. Without
             // three more '?' it cannot be completed and is copied as plain text below.
-            const qsizetype third = marks.third(i + 2);
+            if (!marks) marks.emplace(s);
+            const qsizetype third = marks->third(i + 2);
             if (third >= 0) {
                 const qsizetype wordEnd = std::min(third + 2, n);
                 result += DecodificarPalabra(s.mid(i, wordEnd - i).toString());
@@ -109,7 +111,7 @@ QString DecodificarTexto(const QString& value) {
                     ++k;
                 const QStringView between = s.mid(wordEnd, k - wordEnd);
                 // RFC 2047, 6.2: blanks between two adjacent encoded words are not part of the text.
-                const bool adjacentWord = k < n && marks.third(k + 2) >= 0;
+                const bool adjacentWord = k < n && marks->third(k + 2) >= 0;
                 if (!(adjacentWord && std::all_of(between.begin(), between.end(), isLinearBlank))) result += between;
                 i = k;
                 continue;
