@@ -96,6 +96,9 @@ void QtClientSocket::startTls() {
     if (!m_socket) return;
     m_tlsInProgress = true;
     m_certificateRefused = false;
+    // What the server sent in clear after its answer is dropped, never read as part of the
+    // encrypted stream (RFC 2595, 4).
+    (void)m_socket->readAll();
     m_socket->startClientEncryption();
 }
 
@@ -167,16 +170,17 @@ void QtClientSocket::send(const QByteArray& bytes) {
 }
 
 void QtClientSocket::onReadyRead(quint64 generation) {
-    if (generation != m_generation || !m_socket) return;
-    const QByteArray bytes = m_socket->readAll();
-    // A busy window can find megabytes waiting: handed on in slices, each one is converted and
-    // logged while it is still in the cache, and no buffer grows to the size of the whole burst.
-    // What came before a switch to TLS is handed on as it would be in one read; nothing is once
-    // the session has closed this connection (or opened another).
+    // A busy window can find megabytes waiting: read and handed on a slice at a time, each one is
+    // converted and logged while it is still in the cache, and no buffer grows to the size of the
+    // whole burst. Nothing more is handed on once the session has closed this connection (or
+    // opened another) or started TLS (startTls drops what came in clear after the answer).
     QPointer<QtClientSocket> self(this);
-    for (qsizetype at = 0; at < bytes.size(); at += kReadSlice) {
-        emit dataRead(bytes.sliced(at, std::min(kReadSlice, bytes.size() - at)));
-        if (!self || generation != m_generation || !m_socket) return;
+    const bool tlsBefore = m_tlsInProgress;
+    while (generation == m_generation && m_socket && m_tlsInProgress == tlsBefore) {
+        const QByteArray bytes = m_socket->read(kReadSlice);
+        if (bytes.isEmpty()) return;
+        emit dataRead(bytes);
+        if (!self) return;
     }
 }
 

@@ -514,7 +514,9 @@ bool TPop3::requestHeader(qsizetype index) {
     m_mensajeActual = m_mensajes[index].Num;
     const qint64 k = index + 1;
     const qint64 n = m_mensajes.size();
-    const QString progress = u"Obteniendo cabecera del mensaje %1 de %2 (%3%)"_qs.arg(k).arg(n).arg(k * 100 / n);
+    // Put together piece by piece: once a message, and arg() reads its pattern every time.
+    const QString progress = u"Obteniendo cabecera del mensaje "_qs + QString::number(k) + u" de "_qs +
+                             QString::number(n) + u" ("_qs + QString::number(k * 100 / n) + u"%)"_qs;
     if (!CambiarEstado(LeyendoCabeceras, progress)) return false;
     return sendHeaderRequests();
 }
@@ -539,7 +541,7 @@ bool TPop3::sendHeaderRequests() {
         if (m_nextToSend > m_headerIndex && m_bytesInFlight + expected > kMaxBytesInFlight) break;
         m_bytesInFlight += expected;
         ++m_nextToSend;
-        commands << u"TOP %1 %2"_qs.arg(m.Num).arg(LineasTop);
+        commands << u"TOP "_qs + QString::number(m.Num) + u' ' + QString::number(LineasTop);
     }
     return EnviarComandos(commands);
 }
