@@ -177,10 +177,19 @@ void QtClientSocket::onReadyRead(quint64 generation) {
     QPointer<QtClientSocket> self(this);
     const bool tlsBefore = m_tlsInProgress;
     while (generation == m_generation && m_socket && m_tlsInProgress == tlsBefore) {
-        const QByteArray bytes = m_socket->read(kReadSlice);
-        if (bytes.isEmpty()) return;
+        // Into the buffer of the last slice: a fresh one every slice would cost the system's pages
+        // again each time.
+        QByteArray bytes = std::move(m_readBuffer);
+        bytes.resize(kReadSlice);
+        const qint64 got = m_socket->read(bytes.data(), kReadSlice);
+        if (got <= 0) {
+            m_readBuffer = std::move(bytes);
+            return;
+        }
+        bytes.resize(got);
         emit dataRead(bytes);
         if (!self) return;
+        m_readBuffer = std::move(bytes);
     }
 }
 

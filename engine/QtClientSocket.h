@@ -39,6 +39,7 @@ private:
 
     IDesktop* m_desktop;
     QPointer<QSslSocket> m_socket;
+    QByteArray m_readBuffer; ///< the buffer of the last slice read, kept for the next one
     QString m_host;
     quint64 m_generation = 0;
     bool m_connected = false;

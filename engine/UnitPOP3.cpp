@@ -271,8 +271,15 @@ void TPop3::removeMessageAt(qsizetype index) {
 void TPop3::onData(const QByteArray& bytes) {
     QPointer<TPop3> self(this);
     m_lastActivity.start();
-    if (isSignalConnected(QMetaMethod::fromSignal(&TPop3::OnTextFromServer)))
-        emit OnTextFromServer(this, fromCp1252(bytes));
+    if (isSignalConnected(QMetaMethod::fromSignal(&TPop3::OnTextFromServer))) {
+        // The text goes into the buffer of the last read: a fresh one every read would cost the
+        // system's pages again each time. A handler that reads the socket again finds it empty.
+        QString text = std::move(m_readText);
+        text.resize(0);
+        appendFromCp1252(text, bytes);
+        emit OnTextFromServer(this, text);
+        if (self) m_readText = std::move(text);
+    }
     if (!self || m_estado == Desconectado) return;
     m_assembler.append(bytes);
     while (self && m_estado != Desconectado) {

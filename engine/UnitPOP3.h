@@ -185,6 +185,7 @@ private:
     QTimer m_replyTimer;
     QElapsedTimer m_lastActivity;
     ReplyAssembler m_assembler;
+    QString m_readText; ///< the buffer of the last read's text, kept for the next one
 
     QList<TMensaje> m_mensajes;
     mutable QHash<int, qsizetype> m_index; // Num -> first position in m_mensajes
