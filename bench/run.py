@@ -371,7 +371,13 @@ def targets(summary):
             if t is not None:
                 parts.append("%s %.2f s (%.2f round trips a message)" % (c, t, t / n / (2 * DELAY_MS / 1000.0)))
         if parts:
-            out.append("  [gap ] 20 ms link, N=%s: %s" % ("{:,}".format(n), "; ".join(parts)))
+            out.append("  [info] 20 ms link, N=%s: %s" % ("{:,}".format(n), "; ".join(parts)))
+        floor = med("delay", n, "floor")
+        for c in ("tavelo-scan", "window"):
+            t = med("delay", n, c)
+            if t is not None and floor:
+                out.append("  [%s] %s within 2x of the floor over the 20 ms link at %s: %.2fx (%.3f vs %.3f s)" % (
+                    "hold" if t / floor <= 2 else "MISS", c, "{:,}".format(n), t / floor, t, floor))
     w, s = med("loopback", 10000, "window"), med("loopback", 10000, "tavelo-scan")
     if w is not None and s is not None:
         out.append("  [%s] window within 1.5x of tavelo-scan at 10,000 (loopback, log on): %.2fx (%.2f vs %.2f s)" % (
