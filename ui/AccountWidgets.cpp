@@ -1,5 +1,6 @@
 #include "AccountWidgets.h"
 
+#include <QAccessible>
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPainter>
@@ -157,11 +158,21 @@ void MessageList::setRowTexts(QTreeWidgetItem* row, int firstColumn, std::initia
 
 void MessageList::announceChangedRows() {
     m_announceTimer.stop();
-    const int last = std::min(m_changedLast, topLevelItemCount() - 1);
-    const int first = m_changedFirst;
+    int last = std::min(m_changedLast, topLevelItemCount() - 1);
+    int first = m_changedFirst;
     m_changedFirst = std::numeric_limits<int>::max();
     m_changedLast = -1;
     if (first > last || columnCount() == 0) return;
+    // Only the rows on the screen are drawn again: the view works out every cell of the range, and
+    // it keeps nothing else of a row (all rows are one line high). An accessibility client hears
+    // of every row.
+    if (!QAccessible::isActive()) {
+        const QModelIndex top = indexAt(QPoint(0, 0));
+        const QModelIndex bottom = indexAt(QPoint(0, viewport()->height() - 1));
+        first = std::max(first, top.isValid() ? top.row() : 0);
+        last = std::min(last, bottom.isValid() ? bottom.row() : topLevelItemCount() - 1);
+        if (first > last) return;
+    }
     emit model()->dataChanged(model()->index(first, 0), model()->index(last, columnCount() - 1),
                               {Qt::DisplayRole, Qt::EditRole});
 }
