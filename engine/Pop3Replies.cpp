@@ -158,9 +158,6 @@ qsizetype indexOfBlankLine(QStringView text) {
     return indexOfLineAfterCrLf(text, u"\r\n");
 }
 
-} // namespace
-
-namespace {
 /** UnfoldHeader, also giving where the blank line after the header stands in the result (or -1). */
 QString unfold(const QString& reply, qsizetype& blankOut) {
     const QStringView r(reply);
@@ -242,7 +239,8 @@ ParsedHeader ParseHeaderReply(const QString& raw) {
     const QStringView f(folded);
     const qsizetype headerEnd = blank < 0 ? reply.size() : blank;
     qsizetype p = 0; // where the next keyword may start
-    for (qsizetype colon = NextCharAt(f, u':'); colon >= 0 && colon < headerEnd; colon = NextCharAt(f, u':', colon + 1)) {
+    for (qsizetype colon = NextCharAt(f, u':'); colon >= 0 && colon < headerEnd;
+         colon = NextCharAt(f, u':', colon + 1)) {
         qsizetype start = -1;
         if (colon - 4 >= p && (f.sliced(colon - 4, 4) == u"FROM" || f.sliced(colon - 4, 4) == u"DATE"))
             start = colon - 4;

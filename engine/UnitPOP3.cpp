@@ -273,7 +273,7 @@ void TPop3::onData(const QByteArray& bytes) {
     m_lastActivity.start();
     if (isSignalConnected(QMetaMethod::fromSignal(&TPop3::OnTextFromServer))) {
         // The text goes into the buffer of the last read: a fresh one every read would cost the
-        // system's pages again each time. A handler that reads the socket again finds it empty.
+        // system's pages again each time. (A read reported while a handler runs gets its own.)
         QString text = std::move(m_readText);
         text.resize(0);
         appendFromCp1252(text, bytes);

@@ -66,9 +66,9 @@ private slots:
                 appendFromCp1252(appended, bytes);
                 QCOMPARE(appended, u"x"_qs + wide);
             }
-            const std::pair<char16_t, char> narrowing[] = {{u'\u0080', '?'},    {u'\u009F', '?'},    {u'\u0100', '?'},
-                                                           {u'\u4F60', '?'},    {u'\uFFFF', '?'},    {u'\u00A0', '\xA0'},
-                                                           {u'\u00FF', '\xFF'}, {u'\u20AC', '\x80'}, {u'\u0081', '\x81'}};
+            const std::pair<char16_t, char> narrowing[] = {
+                {u'\u0080', '?'},    {u'\u009F', '?'},    {u'\u0100', '?'},    {u'\u4F60', '?'},   {u'\uFFFF', '?'},
+                {u'\u00A0', '\xA0'}, {u'\u00FF', '\xFF'}, {u'\u20AC', '\x80'}, {u'\u0081', '\x81'}};
             for (const auto& [odd, byte] : narrowing) {
                 QString wide(41, u'a');
                 wide[at] = QChar(odd);

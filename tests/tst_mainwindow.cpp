@@ -233,12 +233,12 @@ private slots:
         QTest::addColumn<QStringList>("paragraphs");
         QTest::newRow("lines") << QStringList{u"a\r\nbc\r\n"_qs} << QStringList{u"a"_qs, u"bc"_qs};
         QTest::newRow("last line without its break") << QStringList{u"a\r\nb"_qs} << QStringList{u"a"_qs, u"b"_qs};
-        QTest::newRow("empty lines are one blank") << QStringList{u"\r\na\r\n\r\n"_qs}
-                                                   << QStringList{u" "_qs, u"a"_qs, u" "_qs};
+        QTest::newRow("empty lines are one blank")
+            << QStringList{u"\r\na\r\n\r\n"_qs} << QStringList{u" "_qs, u"a"_qs, u" "_qs};
         QTest::newRow("a lone CR or LF stays in its line")
             << QStringList{u"a\rb\r\nc\nd\r"_qs} << QStringList{u"a\rb"_qs, u"c\nd\r"_qs};
-        QTest::newRow("each text starts a paragraph") << QStringList{u"a"_qs, u"b\r\n"_qs, u""_qs, u"c"_qs}
-                                                      << QStringList{u"a"_qs, u"b"_qs, u"c"_qs};
+        QTest::newRow("each text starts a paragraph")
+            << QStringList{u"a"_qs, u"b\r\n"_qs, u""_qs, u"c"_qs} << QStringList{u"a"_qs, u"b"_qs, u"c"_qs};
         QTest::newRow("outside Windows-1252")
             << QStringList{u"\u00E9\u20AC\u4F60 0123456789abcdefghij\u4F60\r\n\u0153"_qs}
             << QStringList{u"\u00E9\u20AC? 0123456789abcdefghij?"_qs, u"\u0153"_qs};

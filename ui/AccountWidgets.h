@@ -4,13 +4,13 @@
 #pragma once
 
 #include <QHash>
-#include <initializer_list>
-#include <limits>
 #include <QLabel>
 #include <QTimer>
 #include <QList>
 #include <QTreeWidget>
 #include <QWidget>
+#include <initializer_list>
+#include <limits>
 
 /** @short A status bar of numbered panels; panel widths as set, the last one takes the rest. */
 class TStatusPanels final : public QWidget {

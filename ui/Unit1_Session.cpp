@@ -353,7 +353,8 @@ void TfrmPrincipal::UpdateHeaderProgress(TAccountTab* tab, int k) {
 
 void TfrmPrincipal::SetRowHeader(MessageList* list, int number, const QString& subject, const QString& date,
                                  const QString& sender) {
-    if (QTreeWidgetItem* row = list->rowByCaption(QString::number(number))) list->setRowTexts(row, 2, {sender, date, subject});
+    if (QTreeWidgetItem* row = list->rowByCaption(QString::number(number)))
+        list->setRowTexts(row, 2, {sender, date, subject});
 }
 
 void TfrmPrincipal::FillHeaderColumns(TAccountTab* tab) {
