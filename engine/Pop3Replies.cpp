@@ -219,11 +219,7 @@ QString trimLeadingBlanks(const QString& s) {
 } // namespace
 
 namespace {
-/** keyLine: where the CR LF before the first line starting with the key stands, -1 for none, or
- *  kFindKeyLine to look it up. */
-constexpr qsizetype kFindKeyLine = -2;
-void extraerDestinatarios(const QString& text, QStringView folded, const QString& key, QStringList& out,
-                          qsizetype keyLine = kFindKeyLine);
+void extraerDestinatarios(const QString& text, QStringView folded, const QString& key, QStringList& out);
 }
 
 ParsedHeader ParseHeaderReply(const QString& raw) {
@@ -279,20 +275,8 @@ ParsedHeader ParseHeaderReply(const QString& raw) {
         h.texto = folded;
         foldedTexto = folded; // folding twice changes nothing
     }
-    // The lines of both keys are found in one pass.
-    qsizetype toLine = -1;
-    qsizetype ccLine = -1;
-    for (qsizetype i = NextCharAt(foldedTexto, u'\r'); i >= 0 && (toLine < 0 || ccLine < 0);
-         i = NextCharAt(foldedTexto, u'\r', i + 1)) {
-        if (i + 1 == foldedTexto.size() || foldedTexto[i + 1] != u'\n') continue;
-        const QStringView line = foldedTexto.sliced(i + 2);
-        if (toLine < 0 && line.startsWith(u"TO: "))
-            toLine = i;
-        else if (ccLine < 0 && line.startsWith(u"CC: "))
-            ccLine = i;
-    }
-    extraerDestinatarios(h.texto, foldedTexto, u"TO: "_qs, h.destinatarios, toLine);
-    extraerDestinatarios(h.texto, foldedTexto, u"CC: "_qs, h.destinatarios, ccLine);
+    extraerDestinatarios(h.texto, foldedTexto, u"TO: "_qs, h.destinatarios);
+    extraerDestinatarios(h.texto, foldedTexto, u"CC: "_qs, h.destinatarios);
     return h;
 }
 
@@ -302,15 +286,14 @@ void ExtraerDestinatarios(const QString& text, const QString& key, QStringList& 
 
 namespace {
 /** @short ExtraerDestinatarios with the fold of the text (MayusculasSinAcentos) already made. */
-void extraerDestinatarios(const QString& text, QStringView folded, const QString& key, QStringList& out,
-                          qsizetype keyLine) {
+void extraerDestinatarios(const QString& text, QStringView folded, const QString& key, QStringList& out) {
     const qsizetype n = text.size();
     // The field starts a line; the first line of the header counts too.
     qsizetype start = 0;
     if (folded.startsWith(key)) {
         start = key.size();
     } else {
-        const qsizetype keyPos = keyLine == kFindKeyLine ? indexOfLineAfterCrLf(folded, key) : keyLine;
+        const qsizetype keyPos = indexOfLineAfterCrLf(folded, key);
         if (keyPos < 0 || keyPos >= n - 1) return;
         start = keyPos + 2 + key.size();
     }

@@ -28,10 +28,11 @@ public:
     static int winsockCode(QAbstractSocket::SocketError error);
     /** @short A factory for sessions, reporting lookup failures to `desktop`. */
     static SocketFactory factory(IDesktop* desktop);
-    /** @short The most bytes one dataRead carries. */
-    static constexpr qsizetype kReadSlice = 32 * 1024;
 
 private:
+    /** The most bytes one dataRead carries. */
+    static constexpr qsizetype kReadSlice = 32 * 1024;
+
     void detach();
     void onReadyRead(quint64 generation);
     void onError(quint64 generation, QAbstractSocket::SocketError error);

@@ -42,21 +42,18 @@ class DecoderCache {
 public:
     /** The decoder of a charset, or null where Windows-1252 decodes it. */
     QStringDecoder* find(const QByteArray& name) {
-        for (Entry& e : m_entries)
-            if (e.name == name) return e.cp1252 ? nullptr : &e.decoder;
-        if (m_entries.size() >= kMaxEntries) m_entries.erase(m_entries.begin());
-        Entry e;
-        e.name = name;
-        e.decoder = QStringDecoder(name.constData());
-        // Aliases resolve to one canonical name ("latin1", "ISO_8859-1" -> "ISO-8859-1"; "ascii" ->
-        // "US-ASCII"). Mail labelled Latin-1 or ASCII is in practice written in Windows-1252, its
-        // superset; Qt's "Locale" would make the text depend on the machine that reads it.
-        e.cp1252 = !e.decoder.isValid();
-        for (const char* cp1252Name : {"ISO-8859-1", "US-ASCII", "windows-1252", "Locale"})
-            if (!e.cp1252 && QByteArrayView(e.decoder.name()).compare(cp1252Name, Qt::CaseInsensitive) == 0)
-                e.cp1252 = true;
-        m_entries.push_back(std::move(e));
-        return m_entries.back().cp1252 ? nullptr : &m_entries.back().decoder;
+        auto it = std::find_if(m_entries.begin(), m_entries.end(), [&](const Entry& e) { return e.name == name; });
+        if (it == m_entries.end()) {
+            if (m_entries.size() >= kMaxEntries) m_entries.erase(m_entries.begin());
+            it = m_entries.insert(m_entries.end(), Entry{name, QStringDecoder(name.constData())});
+            // Aliases resolve to one canonical name ("latin1", "ISO_8859-1" -> "ISO-8859-1"; "ascii"
+            // -> "US-ASCII"). Mail labelled Latin-1 or ASCII is in practice written in Windows-1252,
+            // its superset; Qt's "Locale" would make the text depend on the machine that reads it.
+            const QByteArrayView canonical(it->decoder.isValid() ? it->decoder.name() : "Locale");
+            for (const char* cp1252Name : {"ISO-8859-1", "US-ASCII", "windows-1252", "Locale"})
+                it->cp1252 = it->cp1252 || canonical.compare(cp1252Name, Qt::CaseInsensitive) == 0;
+        }
+        return it->cp1252 ? nullptr : &it->decoder;
     }
 
 private:
@@ -64,7 +61,7 @@ private:
     struct Entry {
         QByteArray name;
         QStringDecoder decoder;
-        bool cp1252 = true;
+        bool cp1252 = false;
     };
     std::vector<Entry> m_entries;
 };
