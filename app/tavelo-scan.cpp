@@ -63,7 +63,7 @@ public:
         if (trustedFingerprint.isEmpty()) return std::nullopt;
         return trustedFingerprint;
     }
-    bool askYesNo(const QString& caption, const QString& text) override {
+    bool askYesNo(const QString& caption, const QString& text, bool) override {
         printError(caption + u": "_qs + QString(text).replace(u'\r', u' '));
         return false;
     }
@@ -96,7 +96,9 @@ int main(int argc, char* argv[]) {
         u"sha256"_qs);
     const QCommandLineOption sequentialOpt(
         u"sequential"_qs, u"One header request at a time, even where the server accepts several in flight."_qs);
-    parser.addOptions({hostOpt, portOpt, userOpt, linesOpt, logOpt, trustOpt, sequentialOpt});
+    const QCommandLineOption requireTlsOpt(
+        u"require-tls"_qs, u"Never log in without TLS: a server that offers none is refused (exit code 3)."_qs);
+    parser.addOptions({hostOpt, portOpt, userOpt, linesOpt, logOpt, trustOpt, sequentialOpt, requireTlsOpt});
     if (!parser.parse(QCoreApplication::arguments())) {
         printError(parser.errorText());
         return Usage;
@@ -111,7 +113,7 @@ int main(int argc, char* argv[]) {
     if (!parser.isSet(hostOpt) || !parser.isSet(userOpt) || !parser.positionalArguments().isEmpty() || !portOk ||
         port < 1 || port > 65535 || !linesOk || lines < 0) {
         printError(u"usage: tavelo-scan --host NAME --user NAME [--port N] [--lines N] [--log] [--sequential]\n"
-                   "       [--trust-certificate SHA256]"_qs);
+                   "       [--trust-certificate SHA256] [--require-tls]"_qs);
         return Usage;
     }
     const QString host = parser.value(hostOpt);
@@ -132,6 +134,8 @@ int main(int argc, char* argv[]) {
     TPop3 session(&desktop, QtClientSocket::factory(&desktop));
     session.LineasTop = lines;
     session.setPipelining(!parser.isSet(sequentialOpt));
+    session.setRequireTls(parser.isSet(requireTlsOpt));
+    QObject::connect(&session, &TPop3::OnAviso, [](TPop3*, const QString& text) { printError(text); });
 
     if (parser.isSet(logOpt)) {
         QObject::connect(&session, &TPop3::OnSendCommandToServer, [](TPop3*, const QString& command) {

@@ -12,22 +12,22 @@
 // --events adds, for profiling, the count and time of the events delivered, by event type and
 // receiving class (time includes what nested deliveries took).
 // Exit codes: 0 every message listed, 1 the list is incomplete, 2 usage, 3 the session was cut off.
-#include <QApplication>
-#include <QCommandLineParser>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QTemporaryDir>
-#include <QTimer>
-#include <QMap>
-#include <algorithm>
-#include <cstdio>
-
 #include "AccountWidgets.h"
 #include "StyledTextView.h"
 #include "Unit1.h"
 #include "UnitPOP3.h"
 #include "UnitQuenmarEncode.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMap>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -53,7 +53,8 @@ public:
         QElapsedTimer t;
         t.start();
         // The receiver may be gone once the event is delivered: name it first.
-        QString key = u"%1 %2"_qs.arg(int(event->type()), 3).arg(QString::fromLatin1(receiver->metaObject()->className()));
+        QString key =
+            u"%1 %2"_qs.arg(int(event->type()), 3).arg(QString::fromLatin1(receiver->metaObject()->className()));
         // Scroll bars and viewports are told apart by the view they belong to.
         for (QObject* up = receiver->parent(); up && key.size() < 60; up = up->parent()) {
             const char* name = up->metaObject()->className();
@@ -70,9 +71,11 @@ public:
     void report() const {
         QList<std::pair<qint64, QString>> rows;
         for (auto it = tallies.begin(); it != tallies.end(); ++it)
-            rows.append({it->nsecs, u"%1 ms %2 x  event %3"_qs.arg(it->nsecs / 1000000, 8).arg(it->count, 8).arg(it.key())});
+            rows.append(
+                {it->nsecs, u"%1 ms %2 x  event %3"_qs.arg(it->nsecs / 1000000, 8).arg(it->count, 8).arg(it.key())});
         std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
-        for (qsizetype i = 0; i < rows.size() && i < 30; ++i) say(rows[i].second);
+        for (qsizetype i = 0; i < rows.size() && i < 30; ++i)
+            say(rows[i].second);
     }
 };
 
@@ -115,7 +118,7 @@ int main(int argc, char* argv[]) {
     seams.settingsPath = home.filePath(u"Tavelo.ini"_qs);
     // No box may wait for a click and no sound server is there: both are reported and answered.
     seams.messageBox = [](QWidget*, QMessageBox::Icon, const QString& caption, const QString& text,
-                          QMessageBox::StandardButtons) {
+                          QMessageBox::StandardButtons, QMessageBox::StandardButton) {
         say(u"box: "_qs + caption + u": "_qs + DisplayText(text));
         return QMessageBox::Ok;
     };

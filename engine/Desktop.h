@@ -11,8 +11,9 @@ class AppError;
 class IDesktop {
 public:
     virtual ~IDesktop() = default;
-    /** @short Modal question with the question icon and Yes/No; line breaks in `text` are single CRs. */
-    virtual bool askYesNo(const QString& caption, const QString& text) = 0;
+    /** @short Modal question with the question icon and Yes/No; line breaks in `text` are single CRs.
+     *  `defaultYes` false: Enter answers No (Escape always does). */
+    virtual bool askYesNo(const QString& caption, const QString& text, bool defaultYes) = 0;
     virtual void openUrl(const QUrl& url) = 0;
     /** @short An error nobody handled (a host name that cannot be resolved reaches it as ESocketError). */
     virtual void reportUnhandledError(const AppError& error) = 0;
@@ -26,4 +27,11 @@ public:
         Q_UNUSED(hostPort);
         Q_UNUSED(sha256);
     }
+    /** @short True when the server at "host:port" has given TLS (STLS) before. */
+    virtual bool offeredTls(const QString& hostPort) {
+        Q_UNUSED(hostPort);
+        return false;
+    }
+    /** @short Remembers at once that the server at "host:port" gave TLS. */
+    virtual void rememberTls(const QString& hostPort) { Q_UNUSED(hostPort); }
 };

@@ -23,7 +23,17 @@ void ReplyAssembler::append(QByteArrayView bytes) {
 void ReplyAssembler::clear() {
     m_buffer.clear();
     m_start = m_lineStart = m_searchFrom = 0;
-    m_statusSeen = m_multiLine = false;
+    m_statusSeen = m_multiLine = m_atLineStart = false;
+}
+
+bool ReplyAssembler::endsWithLooseTerminator() const {
+    const QByteArrayView pending(m_buffer.constData() + m_start, pendingBytes());
+    QByteArrayView rest = pending;
+    if (rest.endsWith('\n'))
+        rest.chop(rest.endsWith("\r\n") ? 2 : 1);
+    else
+        return false;
+    return rest.size() >= 2 && rest.endsWith('.') && (rest[rest.size() - 2] == '\n' || rest[rest.size() - 2] == '\r');
 }
 
 std::optional<QString> ReplyAssembler::takeReply(Framing framing) {
@@ -37,8 +47,10 @@ std::optional<QString> ReplyAssembler::takeReply(Framing framing) {
             return std::nullopt;
         }
         m_statusSeen = true;
-        m_multiLine = framing == Framing::MultiLineIfPositive && data[m_start] == '+';
+        m_multiLine = framing == Framing::MultiLineIfPositive && lf - m_start >= 3 &&
+                      QByteArrayView(data + m_start, 3) == QByteArrayView("+OK");
         m_lineStart = m_searchFrom = lf + 1;
+        m_atLineStart = true;
         if (!m_multiLine) return finish(lf + 1);
     }
     for (;;) {
@@ -47,9 +59,11 @@ std::optional<QString> ReplyAssembler::takeReply(Framing framing) {
             m_searchFrom = size;
             return std::nullopt;
         }
-        qsizetype lineEnd = lf;
-        if (lineEnd > m_lineStart && data[lineEnd - 1] == '\r') --lineEnd;
-        if (lineEnd - m_lineStart == 1 && data[m_lineStart] == '.') return finish(lf + 1);
+        // Only CR LF ends a line: a message stored with bare LFs may hold LF "." CR LF in its header,
+        // and taking that for the end would shift every later reply onto the wrong message.
+        const bool crlf = lf > m_lineStart && data[lf - 1] == '\r';
+        if (m_atLineStart && crlf && lf - m_lineStart == 2 && data[m_lineStart] == '.') return finish(lf + 1);
+        m_atLineStart = crlf;
         m_lineStart = m_searchFrom = lf + 1;
     }
 }
@@ -63,6 +77,7 @@ QString ReplyAssembler::finish(qsizetype end) {
     qsizetype runStart = m_start;
     auto takeRun = [&](qsizetype runEnd) { appendFromCp1252(out, QByteArrayView(data + runStart, runEnd - runStart)); };
     bool firstLine = true;
+    bool atLineStart = false; // the line follows a CR LF or the status line
     qsizetype pos = m_start;
     while (pos < end) {
         qsizetype lf = m_buffer.indexOf('\n', pos);
@@ -70,8 +85,8 @@ QString ReplyAssembler::finish(qsizetype end) {
         qsizetype lineEnd = lf;
         const bool cr = lineEnd > pos && data[lineEnd - 1] == '\r';
         if (cr) --lineEnd;
-        const bool terminator = !firstLine && lineEnd - pos == 1 && data[pos] == '.';
-        if (m_multiLine && !firstLine && !terminator && data[pos] == '.') {
+        const bool terminator = atLineStart && lf + 1 == end && lineEnd - pos == 1 && data[pos] == '.';
+        if (m_multiLine && atLineStart && !terminator && data[pos] == '.') {
             takeRun(pos);
             runStart = pos + 1;
         }
@@ -80,13 +95,23 @@ QString ReplyAssembler::finish(qsizetype end) {
             out += u"\r\n";
             runStart = lf + 1;
         }
+        atLineStart = firstLine || cr;
         firstLine = false;
         pos = lf + 1;
     }
     takeRun(end);
     m_start = end;
     m_lineStart = m_searchFrom = end;
-    m_statusSeen = m_multiLine = false;
+    m_statusSeen = m_multiLine = m_atLineStart = false;
+    if (m_start == m_buffer.size()) {
+        // Everything is handed out: a big reply's bytes are given back now, not kept until the
+        // next one (a small buffer is kept for the next read).
+        if (m_buffer.capacity() > kKeptCapacity)
+            m_buffer = QByteArray();
+        else
+            m_buffer.resize(0);
+        m_start = m_lineStart = m_searchFrom = 0;
+    }
     return out;
 }
 
@@ -144,13 +169,22 @@ std::optional<QList<ListEntry>> ParseListReply(const QString& reply) {
 
 namespace {
 
-// Where a line starting with `key` follows a CR LF at or after `from`: the position of that CR,
-// or -1. Every line ends with a CR, so a search for the next one and a compare there cost far less
-// than a general substring search over the whole header.
+// Whether the text at `at` reads `key` (in capitals) once folded with MayusculasSinAcentos. Only
+// the characters compared are folded, never the whole header.
+bool foldedAt(QStringView text, qsizetype at, QStringView key) {
+    if (at < 0 || key.size() > text.size() - at) return false;
+    for (qsizetype k = 0; k < key.size(); ++k)
+        if (MayusculaSinAcento(text[at + k]) != key[k]) return false;
+    return true;
+}
+
+// Where a line starting with `key` (compared folded) follows a CR LF at or after `from`: the
+// position of that CR, or -1. Every line ends with a CR, so a search for the next one and a
+// compare there cost far less than a general substring search over the whole header.
 qsizetype indexOfLineAfterCrLf(QStringView text, QStringView key, qsizetype from = 0) {
     const qsizetype last = text.size() - 2 - key.size(); // the last CR with room after it
     for (qsizetype i = NextCharAt(text, u'\r', from); i >= 0 && i <= last; i = NextCharAt(text, u'\r', i + 1))
-        if (text[i + 1] == u'\n' && text.sliced(i + 2, key.size()) == key) return i;
+        if (text[i + 1] == u'\n' && foldedAt(text, i + 2, key)) return i;
     return -1;
 }
 
@@ -158,37 +192,44 @@ qsizetype indexOfBlankLine(QStringView text) {
     return indexOfLineAfterCrLf(text, u"\r\n");
 }
 
-/** UnfoldHeader, also giving where the blank line after the header stands in the result (or -1). */
-QString unfold(const QString& reply, qsizetype& blankOut) {
-    const QStringView r(reply);
-    const qsizetype blank = indexOfBlankLine(r);
-    const qsizetype headerEnd = blank < 0 ? r.size() : blank;
-    QString out;
-    out.reserve(r.size());
-    // Copied a run at a time: the text between two folds goes over whole.
-    qsizetype run = 0;
-    for (qsizetype i = NextCharAt(r, u'\r'); i >= 0 && i < headerEnd; i = NextCharAt(r, u'\r', i + 1)) {
+/** UnfoldHeader in the text itself, giving where the blank line after the header now stands (or
+ *  -1). Unfolding only shortens the text, so it needs no second buffer: the text between two folds
+ *  moves back over what the folds before it took out. Nothing is written before the first fold. */
+qsizetype unfoldInPlace(QString& text) {
+    const qsizetype blank = indexOfBlankLine(text);
+    const qsizetype headerEnd = blank < 0 ? text.size() : blank;
+    qsizetype run = 0; // the first character not moved yet
+    qsizetype to = 0;  // where it goes
+    auto moveBack = [&](qsizetype runEnd) {
+        QChar* d = text.data();
+        if (to != run) std::copy(d + run, d + runEnd, d + to); // to < run: a forward copy is safe
+        to += runEnd - run;
+    };
+    for (qsizetype i = NextCharAt(text, u'\r'); i >= 0 && i < headerEnd; i = NextCharAt(text, u'\r', i + 1)) {
+        const QStringView r(text);
         if (i + 1 == r.size() || r[i + 1] != u'\n') continue;
         qsizetype j = i + 2;
         while (j < headerEnd && (r[j] == u' ' || r[j] == u'\t'))
             ++j;
         if (j > i + 2) {
-            out += r.sliced(run, i - run);
-            out += u' ';
+            moveBack(i);
+            text.data()[to++] = u' ';
             run = j;
             i = j - 1; // the search goes on after the blanks
         }
     }
-    // Unfolding only shortens the header: the blank line moves back by what was taken out.
-    blankOut = blank < 0 ? -1 : out.size() + (blank - run);
-    out += r.sliced(run);
-    return out;
+    if (to == run) return blank; // nothing folded
+    const qsizetype removed = run - to;
+    moveBack(text.size());
+    text.truncate(to);
+    return blank < 0 ? -1 : blank - removed;
 }
 } // namespace
 
 QString UnfoldHeader(const QString& reply) {
-    qsizetype blank = -1;
-    return unfold(reply, blank);
+    QString out = reply;
+    unfoldInPlace(out);
+    return out;
 }
 
 namespace {
@@ -200,100 +241,102 @@ bool isFoldChar(QChar c) {
     return c == u'\t' || c == u'\r' || c == u'\n';
 }
 
-// The value after a keyword: from the character after the colon to the end of its line.
-QString valueAt(const QString& text, qsizetype afterColon, qsizetype& lineEnd) {
+// The value after a keyword, from the first non-blank after the colon to the end of its line (where
+// `lineEnd` is left), cut to kMaxHeaderValue characters. The blanks skipped are those the decoding
+// trims anyway; only the characters kept are copied.
+QString valueAt(QStringView text, qsizetype afterColon, qsizetype& lineEnd) {
     qsizetype e = afterColon;
     while (e < text.size() && !isLineBreakChar(text[e]))
         ++e;
     lineEnd = e;
-    return text.mid(afterColon, e - afterColon);
-}
-
-QString trimLeadingBlanks(const QString& s) {
-    qsizetype i = 0;
-    while (i < s.size() && s[i] == u' ')
-        ++i;
-    return s.mid(i);
+    qsizetype b = afterColon;
+    while (b < e && text[b] == u' ')
+        ++b;
+    return text.sliced(b, std::min(e - b, kMaxHeaderValue)).toString();
 }
 
 } // namespace
 
 namespace {
-void extraerDestinatarios(const QString& text, QStringView folded, const QString& key, QStringList& out);
+void extraerDestinatarios(QStringView text, QStringView key, QStringList& out, bool foldValues);
 }
 
-ParsedHeader ParseHeaderReply(const QString& raw) {
+ParsedHeader ParseHeaderReply(QString reply) {
     ParsedHeader h;
-    qsizetype blank = -1;
-    const QString reply = unfold(raw, blank);
-    // The scan below stops at the first blank line: only the header part needs the fold.
-    const QString folded = MayusculasSinAcentos(blank < 0 ? reply : reply.left(blank + 4));
-    QStringView foldedTexto; // the fold of h.texto
+    const qsizetype blank = unfoldInPlace(reply);
+    const QStringView r(reply); // holds until the reply is cut below
     // Keywords count wherever they stand (so Resent-From: replaces From:), up to the blank line; the
     // last one wins, and the rest of its line is its value. Every keyword ends with a colon: only
     // the colons are looked at.
-    const QStringView f(folded);
-    const qsizetype headerEnd = blank < 0 ? reply.size() : blank;
+    const qsizetype headerEnd = blank < 0 ? r.size() : blank;
     qsizetype p = 0; // where the next keyword may start
-    for (qsizetype colon = NextCharAt(f, u':'); colon >= 0 && colon < headerEnd;
-         colon = NextCharAt(f, u':', colon + 1)) {
-        qsizetype start = -1;
-        if (colon - 4 >= p && (f.sliced(colon - 4, 4) == u"FROM" || f.sliced(colon - 4, 4) == u"DATE"))
-            start = colon - 4;
-        else if (colon - 7 >= p && f.sliced(colon - 7, 7) == u"SUBJECT")
-            start = colon - 7;
-        if (start < 0) continue;
+    for (qsizetype colon = NextCharAt(r, u':'); colon >= 0 && colon < headerEnd;
+         colon = NextCharAt(r, u':', colon + 1)) {
+        QString* field = nullptr;
+        if (colon - 4 >= p && foldedAt(r, colon - 4, u"FROM"))
+            field = &h.from;
+        else if (colon - 4 >= p && foldedAt(r, colon - 4, u"DATE"))
+            field = &h.fecha;
+        else if (colon - 7 >= p && foldedAt(r, colon - 7, u"SUBJECT"))
+            field = &h.subj;
+        if (!field) continue;
         qsizetype lineEnd = 0;
-        const QString value = valueAt(reply, colon + 1, lineEnd);
-        if (f[start] == u'S')
-            h.subj = DecodificarTexto(value);
-        else if (f[start] == u'F')
-            h.from = DecodificarTexto(value);
-        else
-            h.fecha = trimLeadingBlanks(value);
+        QString value = valueAt(r, colon + 1, lineEnd);
+        *field = field == &h.fecha ? std::move(value) : DecodificarTexto(value);
         p = lineEnd;
         colon = lineEnd - 1; // the search goes on after the value
     }
+    // The recipients are looked for in the whole header text, before it is cut to what is kept.
     if (blank >= 0) {
-        h.texto = reply.left(blank).mid(3);
-        qsizetype lead = 0;
-        while (lead < h.texto.size() && isLineBreakChar(h.texto[lead]))
-            ++lead;
-        h.texto.remove(0, lead);
-        foldedTexto = f.mid(std::min<qsizetype>(blank, 3) + lead, h.texto.size());
+        // The header text starts after "+OK" and the line breaks that follow.
+        qsizetype textoStart = std::min<qsizetype>(blank, 3);
+        while (textoStart < blank && isLineBreakChar(r[textoStart]))
+            ++textoStart;
+        const QStringView texto = r.sliced(textoStart, blank - textoStart);
+        extraerDestinatarios(texto, u"TO: ", h.destinatarios, false);
+        extraerDestinatarios(texto, u"CC: ", h.destinatarios, false);
         // The body without the final "." line and the line breaks around it.
-        QString body = reply.mid(blank + 4);
+        const QStringView body = r.sliced(blank + 4);
         qsizetype e = body.size();
         while (e > 0 && isLineBreakChar(body[e - 1]))
             --e;
         if (e > 0) --e;
         while (e > 0 && isLineBreakChar(body[e - 1]))
             --e;
-        body.truncate(e);
-        h.body = body;
+        h.body = body.first(std::min(e, kMaxFirstLines)).toString();
+        // What stays of the reply is the header text, moved to its start.
+        reply.truncate(textoStart + std::min(texto.size(), kMaxHeaderText));
+        reply.remove(0, textoStart);
     } else {
-        h.texto = folded;
-        foldedTexto = folded; // folding twice changes nothing
+        // Without a blank line the header text is the whole reply folded with MayusculasSinAcentos,
+        // and so are the recipients taken from it.
+        extraerDestinatarios(r, u"TO: ", h.destinatarios, true);
+        extraerDestinatarios(r, u"CC: ", h.destinatarios, true);
+        reply.truncate(kMaxHeaderText);
+        for (QChar& c : reply)
+            c = MayusculaSinAcento(c);
     }
-    extraerDestinatarios(h.texto, foldedTexto, u"TO: "_qs, h.destinatarios);
-    extraerDestinatarios(h.texto, foldedTexto, u"CC: "_qs, h.destinatarios);
+    // What was cut off goes back to the system; it is not kept as spare room.
+    reply.squeeze();
+    h.texto = std::move(reply);
     return h;
 }
 
 void ExtraerDestinatarios(const QString& text, const QString& key, QStringList& out) {
-    extraerDestinatarios(text, MayusculasSinAcentos(text), key, out);
+    extraerDestinatarios(text, key, out, false);
 }
 
 namespace {
-/** @short ExtraerDestinatarios with the fold of the text (MayusculasSinAcentos) already made. */
-void extraerDestinatarios(const QString& text, QStringView folded, const QString& key, QStringList& out) {
+/** @short ExtraerDestinatarios; with `foldValues` the addresses come out folded with
+ *  MayusculasSinAcentos, as if taken from the fold of the text. */
+void extraerDestinatarios(QStringView text, QStringView key, QStringList& out, bool foldValues) {
     const qsizetype n = text.size();
     // The field starts a line; the first line of the header counts too.
     qsizetype start = 0;
-    if (folded.startsWith(key)) {
+    if (foldedAt(text, 0, key)) {
         start = key.size();
     } else {
-        const qsizetype keyPos = indexOfLineAfterCrLf(folded, key);
+        const qsizetype keyPos = indexOfLineAfterCrLf(text, key);
         if (keyPos < 0 || keyPos >= n - 1) return;
         start = keyPos + 2 + key.size();
     }
@@ -319,12 +362,13 @@ void extraerDestinatarios(const QString& text, QStringView folded, const QString
                 --j;
             valueEnd = j + 1;
             break;
-        } else if (c == u'\r' && !inBrackets && QStringView(text).mid(i).startsWith(u"\r\n\r\n")) {
+        } else if (c == u'\r' && !inBrackets && text.mid(i).startsWith(u"\r\n\r\n")) {
             valueEnd = i;
             break;
         }
     }
     if (valueEnd < start) valueEnd = start;
+    valueEnd = std::min(valueEnd, start + kMaxHeaderText); // a 60 MB To: line keeps what a header keeps
     // Each run of line breaks and TABs becomes one blank; the text between goes over whole.
     QString value;
     value.reserve(valueEnd - start);
@@ -332,12 +376,16 @@ void extraerDestinatarios(const QString& text, QStringView folded, const QString
         qsizetype runEnd = k;
         while (runEnd < valueEnd && !isFoldChar(text[runEnd]))
             ++runEnd;
-        value += QStringView(text).sliced(k, runEnd - k);
+        value += text.sliced(k, runEnd - k);
         if (runEnd == valueEnd) break;
         value += u' ';
         for (k = runEnd; k < valueEnd && isFoldChar(text[k]);)
             ++k;
     }
+    // Folding changes only letters: where the value ends is the same in the text and in its fold.
+    if (foldValues)
+        for (QChar& c : value)
+            c = MayusculaSinAcento(c);
     // Split at commas outside quoted display names; blanks after a comma are skipped.
     qsizetype pieceStart = 0;
     bool quoted = false;
@@ -364,17 +412,18 @@ void extraerDestinatarios(const QString& text, QStringView folded, const QString
 QString ParseFirstLinesReply(const QString& reply) {
     const qsizetype blank = indexOfBlankLine(reply);
     if (blank < 0) return {};
-    QString kept = reply.mid(blank + 4);
-    qsizetype e = kept.size();
-    while (e > 0 && isLineBreakChar(kept[e - 1]))
+    const QStringView lines = QStringView(reply).sliced(blank + 4);
+    qsizetype size = lines.size();
+    qsizetype e = size;
+    while (e > 0 && isLineBreakChar(lines[e - 1]))
         --e;
-    if (e > 0 && kept[e - 1] == u'.' && (e == 1 || isLineBreakChar(kept[e - 2]))) {
+    if (e > 0 && lines[e - 1] == u'.' && (e == 1 || isLineBreakChar(lines[e - 2]))) {
         --e;
-        while (e > 0 && isLineBreakChar(kept[e - 1]))
+        while (e > 0 && isLineBreakChar(lines[e - 1]))
             --e;
-        kept.truncate(e);
+        size = e;
     }
-    return kept;
+    return lines.first(std::min(size, kMaxFirstLines)).toString();
 }
 
 std::optional<qint64> ParseStatCount(const QString& reply) {

@@ -19,18 +19,26 @@ public:
 
     void append(QByteArrayView bytes);
     /** @short The next complete reply, or nothing yet. The framing applies to the reply that starts
-     *  now; a reply already begun keeps the framing it started with. The text is Windows-1252
-     *  decoded, every line ends in CR LF (a bare LF counts as a line end), and in a multi-line reply
-     *  the extra leading dot of byte-stuffed lines is removed (the final "." line stays). */
+     *  now; a reply already begun keeps the framing it started with. A status line ends at its LF;
+     *  a multi-line reply (its status line "+OK") ends only at CR LF "." CR LF, or at a "." CR LF
+     *  line right after the status line: a "." next to a bare LF or CR is data. The text is
+     *  Windows-1252 decoded, every line ends in CR LF (a bare LF gets its CR, for display and
+     *  parsing only), and the extra leading dot of byte-stuffed lines is removed (the final "."
+     *  line stays). */
     std::optional<QString> takeReply(Framing framing);
     /** @short Bytes received for replies not yet handed out. */
     qsizetype pendingBytes() const { return m_buffer.size() - m_start; }
     /** @short True when part of a reply has arrived. */
     bool hasPartialReply() const { return pendingBytes() > 0; }
+    /** @short True when what is pending ends like a multi-line reply of a server that ends its lines
+     *  with a bare LF (a "." line after or before a lone LF or CR), which never ends a reply here. */
+    bool endsWithLooseTerminator() const;
     void clear();
 
 private:
     QString finish(qsizetype end);
+
+    static constexpr qsizetype kKeptCapacity = 256 * 1024; ///< the most kept for the next reply
 
     QByteArray m_buffer;
     qsizetype m_start = 0;      // first byte of the reply being assembled
@@ -38,6 +46,7 @@ private:
     qsizetype m_searchFrom = 0; // where the search for the next LF goes on
     bool m_statusSeen = false;
     bool m_multiLine = false;
+    bool m_atLineStart = false; // m_lineStart follows a CR LF (or the status line): a "." there may end the reply
 };
 
 /** One message of a LIST reply. */
@@ -52,6 +61,14 @@ struct ListEntry {
  *  non-negative decimal up to the end of the line, values beyond 32 bits). */
 std::optional<QList<ListEntry>> ParseListReply(const QString& reply);
 
+/// What one message keeps of a TOP reply, however long the reply (a header line may be 60 MB long).
+/// From, Subject and Date: the first characters of the value, before it is decoded.
+inline constexpr qsizetype kMaxHeaderValue = 64 * 1024;
+/// The header text shown to the user.
+inline constexpr qsizetype kMaxHeaderText = 256 * 1024;
+/// The first lines of the body, of the header pass and of a TOP asked for by the user.
+inline constexpr qsizetype kMaxFirstLines = 256 * 1024;
+
 /** What the header pass reads from one TOP reply. */
 struct ParsedHeader {
     QString texto; ///< the header text shown to the user
@@ -64,8 +81,9 @@ struct ParsedHeader {
 
 /** @short Header fields, recipients and first lines of a complete positive TOP reply. Header lines
  *  continued with blanks or TABs are joined with one blank (RFC 5322, 2.2.3); the body is left as
- *  received. */
-ParsedHeader ParseHeaderReply(const QString& reply);
+ *  received. Fields are looked for in the whole header; what is kept is cut to the limits above.
+ *  The parse works in the reply's own text: move it in. */
+ParsedHeader ParseHeaderReply(QString reply);
 
 /** @short Joins folded header lines: every line break followed by blanks or TABs becomes one blank, up
  *  to the blank line that ends the header (the whole text when there is none). */
@@ -75,7 +93,8 @@ QString UnfoldHeader(const QString& reply);
 void ExtraerDestinatarios(const QString& headerText, const QString& key, QStringList& out);
 
 /** @short The body lines of a complete positive TOP reply asked for by the user: everything after the
- *  blank line, without the final "." line. Nothing when the reply has no blank line. */
+ *  blank line, without the final "." line, up to kMaxFirstLines characters. Nothing when the reply
+ *  has no blank line. */
 QString ParseFirstLinesReply(const QString& reply);
 
 /** @short The message count of a positive STAT reply ("+OK 3 1024"), or nothing when it has none. */

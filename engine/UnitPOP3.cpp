@@ -24,6 +24,7 @@ TPop3::TPop3(IDesktop* desktop, SocketFactory socketFactory, QObject* parent)
     connect(&m_timerNoop, &QTimer::timeout, this, &TPop3::onKeepAlive);
     m_replyTimer.setSingleShot(true);
     connect(&m_replyTimer, &QTimer::timeout, this, &TPop3::onReplyTimer);
+    connect(&m_progressTimer, &QTimer::timeout, this, &TPop3::onProgressCheck);
 }
 
 TPop3::~TPop3() {
@@ -55,7 +56,8 @@ void TPop3::Reconectar() {
 void TPop3::openConnection() {
     m_conexion.HoraConexion = m_now();
     m_assembler.clear();
-    m_pendingNoops = 0;
+    m_owed = {Owed::Line}; // the greeting
+    m_outOfStep = false;
     m_lookupFailed = false;
     m_step = Step::Greeting;
     m_relogin = false;
@@ -90,11 +92,16 @@ void TPop3::DesconexionForzada(const QString& motivo) {
     emit OnDesconexionForzada(this, motivo);
 }
 
+void TPop3::outOfStep() {
+    m_outOfStep = true;
+    DesconexionForzada(u"Respuesta inesperada del Servidor : "_qs + m_conexion.Servidor);
+}
+
 void TPop3::closeSocket() {
     m_socket->close();
     m_assembler.clear();
-    m_pendingNoops = 0;
-    m_replyTimer.stop();
+    m_owed.clear();
+    stopReplyTimers();
     m_step = Step::None;
     m_relogin = false;
     m_encrypted = false;
@@ -123,6 +130,7 @@ void TPop3::beginRelogin() {
     closeSocket();
     m_relogin = true;
     m_step = Step::Greeting;
+    m_owed = {Owed::Line};
     m_lookupFailed = false;
     m_lastActivity.start();
     armReplyTimer();
@@ -136,7 +144,8 @@ bool TPop3::Restaurar() {
 }
 
 bool TPop3::EliminarMensajes(const QStringList& numeros) {
-    if (m_estado != Conectado) return false;
+    // After the server was out of step, a number may name another message than the row it came from.
+    if (m_estado != Conectado || m_outOfStep) return false;
     QList<int> parsed;
     parsed.reserve(numeros.size());
     for (const QString& s : numeros)
@@ -221,8 +230,13 @@ bool TPop3::EnviarComandos(const QStringList& comandos) {
     if (comandos.isEmpty()) return true;
     QPointer<TPop3> self(this);
     QByteArray bytes;
+    const bool goesOut = m_socket->isActive();
     for (const QString& comando : comandos) {
-        if (comando == u"NOOP" && m_socket->isActive()) ++m_pendingNoops;
+        if (goesOut) {
+            const bool multiLine =
+                comando.startsWith(u"TOP ") || comando == u"LIST" || comando == u"UIDL" || comando == u"CAPA";
+            m_owed.push_back(comando == u"NOOP" ? Owed::Noop : multiLine ? Owed::MultiLine : Owed::Line);
+        }
         appendCp1252(bytes, comando);
         bytes += "\r\n";
     }
@@ -271,6 +285,7 @@ void TPop3::removeMessageAt(qsizetype index) {
 void TPop3::onData(const QByteArray& bytes) {
     QPointer<TPop3> self(this);
     m_lastActivity.start();
+    m_stretchBytes += bytes.size();
     if (isSignalConnected(QMetaMethod::fromSignal(&TPop3::OnTextFromServer))) {
         // The text goes into the buffer of the last read: a fresh one every read would cost the
         // system's pages again each time. (A read reported while a handler runs gets its own.)
@@ -287,41 +302,34 @@ void TPop3::onData(const QByteArray& bytes) {
             DesconexionForzada(u"Respuesta no válida del Servidor : "_qs + m_conexion.Servidor);
             return;
         }
-        const bool multiLine = m_pendingNoops == 0 && expectsMultiLine();
-        const auto reply = m_assembler.takeReply(multiLine ? ReplyAssembler::Framing::MultiLineIfPositive
-                                                           : ReplyAssembler::Framing::SingleLine);
-        if (!reply) break;
-        if (m_pendingNoops > 0) {
-            --m_pendingNoops; // the keep-alive's answer: nothing to do
-            continue;
+        // Every reply is owed to one command, in order: what comes when nothing is owed, or a
+        // reply that is not a status line, means the server and the session are out of step.
+        if (m_owed.empty()) {
+            if (m_assembler.hasPartialReply()) return outOfStep();
+            break;
         }
-        handleReply(*reply);
+        const Owed owed = m_owed.front();
+        auto reply = m_assembler.takeReply(owed == Owed::MultiLine ? ReplyAssembler::Framing::MultiLineIfPositive
+                                                                   : ReplyAssembler::Framing::SingleLine);
+        if (!reply) break;
+        m_owed.pop_front();
+        ++m_stretchReplies;
+        const bool statusLine = reply->startsWith(u"+OK") || reply->startsWith(u"-ERR");
+        if (!statusLine || (m_owed.empty() && m_assembler.hasPartialReply())) return outOfStep();
+        if (owed == Owed::Noop) continue; // the keep-alive's answer: nothing to do
+        handleReply(std::move(*reply));
     }
     if (self) armReplyTimer();
 }
 
-bool TPop3::expectsMultiLine() const {
-    switch (m_step) {
-    case Step::Capa:
-    case Step::CapaAfterTls:
-    case Step::OldUidl:
-    case Step::NewUidl:
-        return true;
-    case Step::None:
-        return m_estado == Listando || m_estado == LeyendoCabeceras || m_estado == LeyendoPrimerasLineas;
-    default:
-        return false;
-    }
-}
-
-void TPop3::handleReply(const QString& reply) {
+void TPop3::handleReply(QString reply) {
     if (m_step != Step::None) return handleLoginStep(reply);
     const bool positive = reply.startsWith(u'+');
     switch (m_estado) {
     case Listando:
         return handleListReply(reply);
     case LeyendoCabeceras:
-        return handleHeaderReply(reply);
+        return handleHeaderReply(std::move(reply));
     case Restaurando:
         if (!positive) {
             (void)CambiarEstado(Conectado, connectedText());
@@ -387,6 +395,14 @@ void TPop3::handleLoginStep(const QString& reply) {
             (void)EnviarComando(u"STLS"_qs);
             return;
         }
+        if (!m_encrypted) {
+            // Never a silent fall-back to clear text: a server that gave TLS before and offers none
+            // now may have had STLS stripped from its answer on the way.
+            if (m_requireTls)
+                return DesconexionForzada(u"El Servidor no ofrece conexión segura : "_qs + m_conexion.Servidor);
+            if (m_desktop && m_desktop->offeredTls(tlsKey()))
+                return DesconexionForzada(u"El Servidor ya no ofrece conexión segura : "_qs + m_conexion.Servidor);
+        }
         return sendUser();
     }
     case Step::Stls:
@@ -402,6 +418,11 @@ void TPop3::handleLoginStep(const QString& reply) {
         if (!positive) return DesconexionForzada(refusalReason(reply, u"Comando USER no aceptado"_qs));
         m_step = Step::Pass;
         if (!m_relogin && !CambiarEstado(EnviadoPass, u"Enviando comando PASS"_qs)) return;
+        if (!m_encrypted) {
+            QPointer<TPop3> self(this);
+            emit OnAviso(this, u"La contraseña se envía sin cifrar: el Servidor no ofrece conexión segura"_qs);
+            if (!self) return;
+        }
         (void)EnviarComando(u"PASS "_qs + m_conexion.Password);
         return;
     case Step::Pass:
@@ -458,6 +479,8 @@ void TPop3::onEncrypted(const QString& protocol, const QString& cipher) {
     QPointer<TPop3> self(this);
     m_encrypted = true;
     m_lastActivity.start();
+    // Remembered, so that the password never goes in clear to this server again.
+    if (m_step == Step::Handshake && m_desktop && !m_desktop->offeredTls(tlsKey())) m_desktop->rememberTls(tlsKey());
     emit OnConexionCifrada(this, protocol, cipher);
     if (self && m_step == Step::Handshake) askCapabilities();
 }
@@ -468,8 +491,12 @@ void TPop3::onTlsFailed(bool certificateRefused) {
                        m_conexion.Servidor);
 }
 
+QString TPop3::tlsKey() const {
+    return m_conexion.Servidor + u':' + QString::number(m_conexion.Puerto);
+}
+
 bool TPop3::decideCertificate(const CertificateInfo& info) {
-    const QString key = m_conexion.Servidor + u':' + QString::number(m_conexion.Puerto);
+    const QString key = tlsKey();
     const auto remembered = m_desktop ? m_desktop->trustedCertificate(key) : std::nullopt;
     if (remembered && remembered->compare(info.sha256, Qt::CaseInsensitive) == 0) return true;
     if (!m_desktop) return false;
@@ -480,10 +507,10 @@ bool TPop3::decideCertificate(const CertificateInfo& info) {
                          u"\rVálido desde el "_qs + info.validFrom + u" hasta el "_qs + info.validTo +
                          u"\rHuella SHA-256: "_qs + info.sha256 + u"\r\rMotivos:\r"_qs + info.errors.join(u'\r') +
                          u"\r\r¿Desea confiar en este certificado para este servidor?"_qs;
-    // No time limit while the user reads.
-    m_replyTimer.stop();
+    // No time limit while the user reads. Enter and Escape never trust.
+    stopReplyTimers();
     QPointer<TPop3> self(this);
-    const bool yes = m_desktop->askYesNo(u"Certificado no verificado"_qs, text);
+    const bool yes = m_desktop->askYesNo(u"Certificado no verificado"_qs, text, /*defaultYes=*/false);
     if (!self) return false;
     m_lastActivity.start();
     armReplyTimer();
@@ -553,12 +580,12 @@ bool TPop3::sendHeaderRequests() {
     return EnviarComandos(commands);
 }
 
-void TPop3::handleHeaderReply(const QString& reply) {
+void TPop3::handleHeaderReply(QString reply) {
     const qsizetype i = m_headerIndex;
     m_bytesInFlight -= std::min<qint64>(std::max(m_mensajes[i].Bytes, 0), kReplyEstimateCap);
     // A "-ERR" to one TOP leaves that message without header; the pass goes on.
     if (reply.startsWith(u'+')) {
-        ParsedHeader h = ParseHeaderReply(reply);
+        ParsedHeader h = ParseHeaderReply(std::move(reply));
         TMensaje& m = m_mensajes[i];
         m.Cabecera.Texto = std::move(h.texto);
         m.Cabecera.From = std::move(h.from);
@@ -651,11 +678,11 @@ void TPop3::onSocketError(int code) {
         if (self) DesconexionForzada(reason);
         return;
     }
-    // The reply timer must not fire while the question is open.
-    m_replyTimer.stop();
+    // The reply timers must not fire while the question is open.
+    stopReplyTimers();
     const QString text = u"ClientSocketError - Código de error: %1\r\r¿Desea abrir una página web donde se "
                          "explican los errores?"_qs.arg(code);
-    if (m_desktop && m_desktop->askYesNo(u"Error no gestionado"_qs, text) && m_desktop)
+    if (m_desktop && m_desktop->askYesNo(u"Error no gestionado"_qs, text, /*defaultYes=*/true) && m_desktop)
         m_desktop->openUrl(kWinsockErrorsPage);
     if (!self) return;
     DesconexionForzada(u"ClientSocketError (%1) hablando con el Servidor : %2"_qs.arg(code).arg(m_conexion.Servidor));
@@ -668,32 +695,65 @@ void TPop3::onHostLookupFailed() {
     }
     // The session stays in state 1, not active; the window's sweep ends it.
     m_lookupFailed = true;
-    m_replyTimer.stop();
+    stopReplyTimers();
 }
 
 void TPop3::onKeepAlive() {
     if (m_estado == Conectado) (void)EnviarComando(u"NOOP"_qs);
 }
 
+bool TPop3::awaitingReply() const {
+    return m_estado != Desconectado && m_estado != Conectado && !m_lookupFailed;
+}
+
+void TPop3::stopReplyTimers() {
+    m_replyTimer.stop();
+    m_progressTimer.stop();
+}
+
 void TPop3::armReplyTimer() {
-    const bool awaiting = m_estado != Desconectado && m_estado != Conectado && !m_lookupFailed;
-    if (!awaiting) {
-        m_replyTimer.stop();
+    if (!awaitingReply()) {
+        stopReplyTimers();
         return;
     }
     if (!m_replyTimer.isActive()) {
         if (!m_lastActivity.isValid()) m_lastActivity.start();
         m_replyTimer.start(std::max<qint64>(0, m_replyTimeoutMs - m_lastActivity.elapsed()));
     }
+    if (!m_progressTimer.isActive()) {
+        m_stretchBytes = 0;
+        m_stretchReplies = 0;
+        m_progressTimer.start(m_replyTimeoutMs);
+    }
 }
 
 void TPop3::onReplyTimer() {
-    const bool awaiting = m_estado != Desconectado && m_estado != Conectado && !m_lookupFailed;
-    if (!awaiting) return;
+    if (!awaitingReply()) return;
     const qint64 idle = m_lastActivity.elapsed();
     if (idle < m_replyTimeoutMs) {
         m_replyTimer.start(int(m_replyTimeoutMs - idle));
         return;
     }
-    DesconexionForzada(u"Tiempo de espera agotado con el Servidor : "_qs + m_conexion.Servidor);
+    giveUpWaiting();
+}
+
+void TPop3::onProgressCheck() {
+    // The silence limit restarts at every byte: a server that trickles a reply would keep the
+    // session waiting for ever. So a stretch without a complete reply must bring some bytes.
+    if (!awaitingReply()) {
+        m_progressTimer.stop();
+        return;
+    }
+    const qint64 least = std::max<qint64>(1, kMinBytesPerMinute * m_replyTimeoutMs / 60000);
+    const bool trickling = m_stretchReplies == 0 && m_stretchBytes < least;
+    m_stretchBytes = 0;
+    m_stretchReplies = 0;
+    if (trickling) giveUpWaiting();
+}
+
+void TPop3::giveUpWaiting() {
+    // A server that ends its lines with a bare LF never ends a multi-line reply here.
+    const QString head = m_assembler.endsWithLooseTerminator() ? u"Respuesta mal terminada del Servidor : "_qs
+                                                               : u"Tiempo de espera agotado con el Servidor : "_qs;
+    DesconexionForzada(head + m_conexion.Servidor);
 }

@@ -13,6 +13,7 @@
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
+#include <deque>
 #include <functional>
 #include <memory>
 
@@ -104,8 +105,11 @@ public:
     int LineasTop = 20;
 
     // Seams for tests and tools.
-    /** @short How long an awaited reply may bring no byte before the session gives up (60 s). */
+    /** @short How long an awaited reply may bring no byte before the session gives up (60 s); also
+     *  the stretch in which a reply must complete or bytes come at kMinBytesPerMinute. */
     void setReplyTimeout(int milliseconds) { m_replyTimeoutMs = milliseconds; }
+    /** @short Never log in without TLS, even at a server that never offered it (off). */
+    void setRequireTls(bool on) { m_requireTls = on; }
     /** @short The largest single reply accepted (64 MiB). */
     void setMaxReplyBytes(qint64 bytes) { m_maxReplyBytes = bytes; }
     /** @short The clock read for connection times (days since 30 December 1899). */
@@ -125,6 +129,10 @@ public:
     static constexpr qsizetype kMaxTopsInFlight = 1000;
     static constexpr qint64 kReplyEstimateCap = 16 * 1024;
     static constexpr qint64 kMaxBytesInFlight = 8 * 1024 * 1024;
+    // A server that keeps a reply open by trickling is given up on: in every stretch of the reply
+    // time limit, at least one reply must complete or bytes arrive at this average rate. A genuine
+    // reply over the slowest link brings far more; one byte every few seconds does not.
+    static constexpr qint64 kMinBytesPerMinute = 1024;
 
 signals:
     void OnCambioEstado(TPop3* sender, int estado, const QString& texto);
@@ -138,6 +146,8 @@ signals:
     void OnConexionCompletada(TPop3* sender);
     /** The connection is encrypted now (TLS from the first byte, or after STLS). */
     void OnConexionCifrada(TPop3* sender, const QString& protocol, const QString& cipher);
+    /** Something the user should know that is not a state, e.g. a password sent in clear. */
+    void OnAviso(TPop3* sender, const QString& texto);
 
 private:
     // Each returns false when a handler of the event it raised destroyed the session.
@@ -146,6 +156,8 @@ private:
     /** Several commands in one write; OnSendCommandToServer follows for each. False if the session was destroyed. */
     [[nodiscard]] bool EnviarComandos(const QStringList& comandos);
     void DesconexionForzada(const QString& motivo);
+    /** The server sent what no command asked for: nothing it says can be trusted any more. */
+    void outOfStep();
     [[nodiscard]] bool VaciarMensajes();
 
     void openConnection();
@@ -155,8 +167,13 @@ private:
     void onHostLookupFailed();
     void onKeepAlive();
     void onReplyTimer();
+    void onProgressCheck();
     void armReplyTimer();
-    void handleReply(const QString& reply);
+    void stopReplyTimers();
+    bool awaitingReply() const;
+    void giveUpWaiting();
+    QString tlsKey() const;
+    void handleReply(QString reply);
     void handleLoginStep(const QString& reply);
     void askCapabilities();
     void sendUser();
@@ -164,10 +181,9 @@ private:
     void onEncrypted(const QString& protocol, const QString& cipher);
     void onTlsFailed(bool certificateRefused);
     bool decideCertificate(const CertificateInfo& info);
-    bool expectsMultiLine() const;
     QString refusalReason(const QString& reply, const QString& fallback) const;
     void handleListReply(const QString& reply);
-    void handleHeaderReply(const QString& reply);
+    void handleHeaderReply(QString reply);
     void handleDeleteReply(bool positive);
     void handleFirstLinesReply(const QString& reply);
     void handleStatReply(const QString& reply);
@@ -183,9 +199,16 @@ private:
     std::unique_ptr<IClientSocket> m_socket;
     QTimer m_timerNoop;
     QTimer m_replyTimer;
+    QTimer m_progressTimer; ///< repeating, one reply time limit a stretch
+    qint64 m_stretchBytes = 0;
+    int m_stretchReplies = 0;
     QElapsedTimer m_lastActivity;
     ReplyAssembler m_assembler;
-    QString m_readText; ///< the buffer of the last read's text, kept for the next one
+    // The replies still owed, oldest first, one for each command sent.
+    enum class Owed : quint8 { Line, MultiLine, Noop };
+    std::deque<Owed> m_owed;
+    bool m_outOfStep = false; ///< since the last connect: never send DELE
+    QString m_readText;       ///< the buffer of the last read's text, kept for the next one
 
     QList<TMensaje> m_mensajes;
     mutable QHash<int, qsizetype> m_index; // Num -> first position in m_mensajes
@@ -201,7 +224,6 @@ private:
     int m_totalBorrar = 0;
     QList<int> m_colaBorrar;
     int m_estado = Desconectado;
-    int m_pendingNoops = 0;
     bool m_lookupFailed = false;
 
     // Login, also the silent fresh login of a re-check.
@@ -220,5 +242,6 @@ private:
     qint64 m_maxReplyBytes = qint64(64) * 1024 * 1024;
     int m_keepAliveMs = 60000;
     int m_implicitTlsPort = 995;
+    bool m_requireTls = false;
     std::function<double()> m_now;
 };

@@ -17,8 +17,10 @@ namespace {
 struct FoldTable {
     char16_t to[256];
     constexpr FoldTable() : to() {
-        for (int c = 0; c < 256; ++c) to[c] = char16_t(c);
-        for (int c = u'a'; c <= u'z'; ++c) to[c] = char16_t(c - 32);
+        for (int c = 0; c < 256; ++c)
+            to[c] = char16_t(c);
+        for (int c = u'a'; c <= u'z'; ++c)
+            to[c] = char16_t(c - 32);
         to[0xE1] = u'A';
         to[0xE9] = u'E';
         to[0xED] = u'I';
@@ -29,6 +31,11 @@ struct FoldTable {
 };
 constexpr FoldTable kFold;
 } // namespace
+
+QChar MayusculaSinAcento(QChar c) {
+    const char16_t u = c.unicode();
+    return QChar(u < 256 ? kFold.to[u] : u);
+}
 
 QString MayusculasSinAcentos(const QString& text) {
     QString out(text.size(), Qt::Uninitialized);
@@ -47,7 +54,7 @@ QString MayusculasSinAcentos(const QString& text) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
         if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, notAscii), zero)) != 0xFFFF) {
             for (const qsizetype end = i + 8; i < end; ++i)
-                d[i] = s[i] < 256 ? kFold.to[s[i]] : s[i];
+                d[i] = MayusculaSinAcento(s[i]).unicode();
             continue;
         }
         const __m128i lower = _mm_and_si128(_mm_cmpgt_epi16(v, beforeA), _mm_cmplt_epi16(v, afterZ));
@@ -56,7 +63,7 @@ QString MayusculasSinAcentos(const QString& text) {
     }
 #endif
     for (; i < n; ++i)
-        d[i] = s[i] < 256 ? kFold.to[s[i]] : s[i];
+        d[i] = MayusculaSinAcento(s[i]).unicode();
     return out;
 }
 

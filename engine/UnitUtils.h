@@ -8,6 +8,9 @@
 /** @short Upper case with á é í ó ú folded to plain capitals and ñ to Ñ; nothing else changes
  *  (É, ü, à stay). Same length as the input, so positions found in the result hold in the input. */
 QString MayusculasSinAcentos(const QString& text);
+/** @short One character of MayusculasSinAcentos: a text is compared with a key in capitals by
+ *  folding only the characters compared. */
+QChar MayusculaSinAcento(QChar c);
 
 /** @short The position of the first `c` at or after `from` in the text, or -1. Faster than
  *  QStringView::indexOf on the short stretches of a line-by-line scan. */

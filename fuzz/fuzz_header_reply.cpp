@@ -11,5 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(unfolded.size() <= reply.size());
     FUZZ_CHECK(h.body.size() <= unfolded.size() && h.texto.size() <= unfolded.size());
     FUZZ_CHECK(h.fecha.size() <= unfolded.size());
+    // However long the reply, a message keeps no more than the limits.
+    FUZZ_CHECK(h.texto.size() <= kMaxHeaderText && h.body.size() <= kMaxFirstLines);
+    FUZZ_CHECK(h.fecha.size() <= kMaxHeaderValue);
     return 0;
 }

@@ -13,16 +13,18 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QSplitter>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
-#include <QTranslator>
+#include <QTimer>
 #include <QToolButton>
+#include <QTranslator>
 
 namespace {
 
@@ -201,6 +203,7 @@ private slots:
         };
         command(u"CAPA"_qs, {u"+OK"_qs, u"USER"_qs, u"."_qs});
         command(u"USER ana"_qs, {u"+OK"_qs});
+        expected << std::pair{K, u"// La contraseña se envía sin cifrar: el Servidor no ofrece conexión segura"_qs};
         command(u"PASS (\u00B7\u00B7\u00B7)"_qs, {u"+OK"_qs});
         command(u"LIST"_qs, {u"+OK 2 messages"_qs, u"1 1234"_qs, u"2 65536"_qs, u"."_qs});
         command(u"TOP 1 20"_qs, QString::fromLatin1(kTop1).split(u"\r\n"_qs, Qt::SkipEmptyParts));
@@ -220,7 +223,8 @@ private slots:
     void qtOwnTextsAreSpanish() {
         QTranslator* translator = LoadSpanishQtTexts(*QCoreApplication::instance());
         QVERIFY2(translator, "qtbase_es.qm is not installed");
-        QMessageBox box(QMessageBox::Question, u"c"_qs, u"t"_qs, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        QMessageBox box(QMessageBox::Question, u"c"_qs, u"t"_qs,
+                        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         const QStringList texts{box.button(QMessageBox::Yes)->text(), box.button(QMessageBox::No)->text(),
                                 box.button(QMessageBox::Cancel)->text()};
         QCoreApplication::removeTranslator(translator);
@@ -352,19 +356,27 @@ private slots:
         QTest::addColumn<QList<QByteArray>>("replies");
         QTest::addColumn<QString>("reason");
         QTest::addColumn<bool>("hostBox");
+        QTest::addColumn<QByteArray>("settings");
         QTest::newRow("wrong password") << 0
                                         << QList<QByteArray>{"+OK\r\n", "-ERR\r\n", "+OK\r\n", "-ERR [AUTH] no\r\n"}
-                                        << u"Combinación USER/PASS no válida"_qs << false;
-        QTest::newRow("refused") << 10061 << QList<QByteArray>{} << u"Conexión no permitida : h"_qs << true;
+                                        << u"Combinación USER/PASS no válida"_qs << false << QByteArray();
+        QTest::newRow("refused") << 10061 << QList<QByteArray>{} << u"Conexión no permitida : h"_qs << true
+                                 << QByteArray();
         QTest::newRow("reset") << 10054 << QList<QByteArray>{"+OK\r\n"} << u"Conexión cerrada por el Servidor : h"_qs
-                               << true;
+                               << true << QByteArray();
+        QTest::newRow("STLS gone at a server that gave TLS")
+            << 0 << QList<QByteArray>{"+OK\r\n", "+OK\r\nUSER\r\n.\r\n"}
+            << u"El Servidor ya no ofrece conexión segura : h"_qs << false
+            << QByteArray("[ServidoresTLS]\nh%3A110=1\n");
     }
     void failuresTurnTheTabRed() {
         QFETCH(int, socketError);
         QFETCH(QList<QByteArray>, replies);
         QFETCH(QString, reason);
         QFETCH(bool, hostBox);
+        QFETCH(QByteArray, settings);
         const QString fail = h->soundFile(u"fallo.wav"_qs);
+        if (!settings.isEmpty()) h->write(u"Tavelo.ini"_qs, settings);
         TfrmPrincipal& w = h->open();
         w.Config.wavFalloDuranteConexion = fail;
         w.QuickConnect(u"h"_qs, u"u"_qs, EncodePassword(u"p"_qs), 110);
@@ -386,6 +398,51 @@ private slots:
         const int n = tab->DialogueView->paragraphCount();
         QCOMPARE(tab->DialogueView->paragraphText(n - 3), u"// Finalizando conexión con h"_qs);
         QCOMPARE(tab->DialogueView->paragraphText(n - 2), u"// "_qs + reason);
+    }
+
+    // What is decided about a server's TLS is asked safely and kept at once: the certificate
+    // question defaults to No, and a server that gave TLS is remembered in the settings file.
+    void tlsDecisionsAreAskedSafelyAndKept() {
+        TfrmPrincipal& w = h->open();
+        w.QuickConnect(u"h"_qs, u"u"_qs, EncodePassword(u"p"_qs), 110);
+        FakeSocket* s = h->sockets.last();
+        s->connectNow();
+        s->serverSends("+OK\r\n");
+        s->serverSends("+OK\r\nSTLS\r\n.\r\n");
+        s->serverSends("+OK\r\n");
+        QVERIFY(s->tlsStarted);
+        h->boxAnswer = QMessageBox::Yes;
+        QVERIFY(s->presentCertificate({u"CN=h"_qs, u"CN=h"_qs, {}, {}, u"ab12"_qs, {u"self-signed"_qs}}));
+        QCOMPARE(h->boxes.size(), 1);
+        QCOMPARE(h->boxes[0].defaultButton, QMessageBox::No);
+        s->handshakeSucceeds();
+        QSettings ini(h->path(u"Tavelo.ini"_qs), QSettings::IniFormat);
+        QCOMPARE(ini.value(u"ServidoresTLS/h:110"_qs).toInt(), 1);
+        QCOMPARE(ini.value(u"CertificadosConfiados/h:110"_qs).toString(), u"ab12"_qs);
+    }
+
+    // The real message box: Enter presses the default button, Escape answers No.
+    void messageBoxKeys_data() {
+        QTest::addColumn<int>("defaultButton");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("Enter, default Yes") << int(QMessageBox::Yes) << int(Qt::Key_Return) << int(QMessageBox::Yes);
+        QTest::newRow("Enter, default No") << int(QMessageBox::No) << int(Qt::Key_Return) << int(QMessageBox::No);
+        QTest::newRow("Escape, default Yes") << int(QMessageBox::Yes) << int(Qt::Key_Escape) << int(QMessageBox::No);
+    }
+    void messageBoxKeys() {
+        QFETCH(int, defaultButton);
+        QFETCH(int, key);
+        QFETCH(int, answer);
+        QTimer press;
+        connect(&press, &QTimer::timeout, this, [&] {
+            if (QWidget* box = QApplication::activeModalWidget()) QTest::keyClick(box, Qt::Key(key));
+        });
+        press.start(20);
+        const auto messageBox = WindowSeams::defaults().messageBox;
+        QCOMPARE(int(messageBox(nullptr, QMessageBox::Question, u"Certificado no verificado"_qs, u"¿Confiar?"_qs,
+                                QMessageBox::Yes | QMessageBox::No, QMessageBox::StandardButton(defaultButton))),
+                 answer);
     }
 
     void unresolvedNameIsSweptAfterThirtySeconds() {

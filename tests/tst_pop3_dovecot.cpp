@@ -201,6 +201,7 @@ private slots:
         QVERIFY(e.indexOf(u"send STLS"_qs) < e.indexOf(u"send USER vacio"_qs));
         QCOMPARE(encrypted.size(), 1);
         QVERIFY(encrypted[0][1].toString().startsWith(u"TLS"_qs));
+        QVERIFY(desktop.gaveTls.contains(fx.host() + u':' + QString::number(fx.pop3Port()))); // remembered
     }
 
     void tlsPortAsksAboutTheCertificateOnce() {
@@ -283,8 +284,8 @@ private slots:
         QTest::newRow("option off") << false << QStringList{u"STLS"_qs} << false;
         QTest::newRow("option on") << true << QStringList{u"STLS"_qs} << true;
         QTest::newRow("option on, over TLS") << true << QStringList{} << true;
-        QTest::newRow("option on, PIPELINING not offered") << true << QStringList{u"STLS"_qs, u"PIPELINING"_qs}
-                                                           << false;
+        QTest::newRow("option on, PIPELINING not offered")
+            << true << QStringList{u"STLS"_qs, u"PIPELINING"_qs} << false;
     }
     void pipelinedPassThroughADelayLine() {
         QFETCH(bool, option);
@@ -293,7 +294,8 @@ private slots:
         QProcess proxy;
         QStringList args{QString::fromUtf8(TAVELO_TEST_SUPPORT_DIR) + u"/delayproxy.py"_qs, u"--target"_qs,
                          fx.host() + u':' + QString::number(fx.pop3Port()), u"--delay-ms"_qs, u"10"_qs};
-        for (const QString& cap : strip) args << u"--strip-capa"_qs << cap;
+        for (const QString& cap : strip)
+            args << u"--strip-capa"_qs << cap;
         proxy.start(u"python3"_qs, args);
         QVERIFY(proxy.waitForReadyRead(kWaitMs));
         const int port = QString::fromLatin1(proxy.readLine()).trimmed().toInt();
@@ -317,8 +319,10 @@ private slots:
         // Sequential: every TOP follows its own progress event; in batches several follow one.
         int mostInARow = 0, run = 0;
         for (const QString& e : std::as_const(rec.events)) {
-            if (e.startsWith(u"send TOP"_qs)) mostInARow = std::max(mostInARow, ++run);
-            else if (e.startsWith(u"estado 5"_qs)) run = 0;
+            if (e.startsWith(u"send TOP"_qs))
+                mostInARow = std::max(mostInARow, ++run);
+            else if (e.startsWith(u"estado 5"_qs))
+                run = 0;
         }
         QCOMPARE(mostInARow > 1, batches);
         s->Desconectar();
@@ -356,26 +360,41 @@ private slots:
         QTest::addColumn<QString>("password");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("stderrHas");
+        QTest::addColumn<bool>("stripStls"); // through a line that takes STLS out of the CAPA reply
         QTest::newRow("empty mailbox prints nothing")
-            << QStringList{u"--user"_qs, u"vacio"_qs} << u"vacio-clave-1"_qs << 0 << QString();
+            << QStringList{u"--user"_qs, u"vacio"_qs} << u"vacio-clave-1"_qs << 0 << QString() << false;
+        QTest::newRow("STLS stripped: the password goes in clear, said on stderr")
+            << QStringList{u"--user"_qs, u"vacio"_qs} << u"vacio-clave-1"_qs << 0 << u"sin cifrar"_qs << true;
+        QTest::newRow("STLS stripped, TLS required")
+            << QStringList{u"--user"_qs, u"vacio"_qs, u"--require-tls"_qs} << u"vacio-clave-1"_qs << 3
+            << u"El Servidor no ofrece conexión segura"_qs << true;
         QTest::newRow("wrong password") << QStringList{u"--user"_qs, u"ana"_qs} << u"mala"_qs << 3
-                                        << u"Combinación USER/PASS no válida"_qs;
-        QTest::newRow("no user") << QStringList{} << u"x"_qs << 2 << u"usage"_qs;
+                                        << u"Combinación USER/PASS no válida"_qs << false;
+        QTest::newRow("no user") << QStringList{} << u"x"_qs << 2 << u"usage"_qs << false;
         QTest::newRow("unresolvable host") << QStringList{u"--user"_qs, u"ana"_qs, u"--host"_qs, u"nadie.invalid"_qs}
-                                           << u"x"_qs << 1 << u"ESocketError"_qs;
+                                           << u"x"_qs << 1 << u"ESocketError"_qs << false;
     }
     void scannerExitCodes() {
         QFETCH(QStringList, args);
         QFETCH(QString, password);
         QFETCH(int, code);
         QFETCH(QString, stderrHas);
+        QFETCH(bool, stripStls);
+        int port = fx.pop3Port();
+        QProcess proxy;
+        if (stripStls) {
+            proxy.start(u"python3"_qs, {QString::fromUtf8(TAVELO_TEST_SUPPORT_DIR) + u"/delayproxy.py"_qs,
+                                        u"--target"_qs, fx.host() + u':' + QString::number(port), u"--delay-ms"_qs,
+                                        u"0"_qs, u"--strip-capa"_qs, u"STLS"_qs});
+            QVERIFY(proxy.waitForReadyRead(kWaitMs));
+            port = QString::fromLatin1(proxy.readLine()).trimmed().toInt();
+        }
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"TAVELO_PASSWORD"_qs, password);
         p.setProcessEnvironment(env);
-        QStringList all{
-            u"--host"_qs,        fx.host(), u"--port"_qs, QString::number(fx.pop3Port()), u"--trust-certificate"_qs,
-            fixtureFingerprint()};
+        QStringList all{u"--host"_qs,        fx.host(), u"--port"_qs, QString::number(port), u"--trust-certificate"_qs,
+                        fixtureFingerprint()};
         p.start(scanner(), all + args);
         QVERIFY(p.waitForFinished(kWaitMs));
         QCOMPARE(p.exitCode(), code);

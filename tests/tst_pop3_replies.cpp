@@ -29,9 +29,20 @@ private slots:
         QTest::newRow("byte-stuffed lines") << QByteArray("+OK\r\n..a\r\n...\r\n.b\r\n.\r\n") << true
                                             << QStringList{q("+OK\r\n.a\r\n..\r\nb\r\n.\r\n")};
         QTest::newRow("dot inside a line is not the end") << QByteArray("+OK\r\na.\r\n .\r\n") << true << QStringList{};
-        QTest::newRow("bare LF line ends")
-            << QByteArray("+OK\nA: b\n\nc\n.\n") << true << QStringList{q("+OK\r\nA: b\r\n\r\nc\r\n.\r\n")};
+        // Only CR LF "." CR LF ends a reply; a bare LF still gets its CR in the text.
+        QTest::newRow("bare LF line ends never end a reply")
+            << QByteArray("+OK\nA: b\n\nc\n.\n") << true << QStringList{};
+        QTest::newRow("LF . CR LF inside is data") << QByteArray("+OK\r\nX: a\n.\r\n+OK\r\nb\r\n.\r\n") << true
+                                                   << QStringList{q("+OK\r\nX: a\r\n.\r\n+OK\r\nb\r\n.\r\n")};
+        QTest::newRow("CR . CR LF inside is data")
+            << QByteArray("+OK\r\na\r.\r\nb\r\n.\r\n") << true << QStringList{q("+OK\r\na\r.\r\nb\r\n.\r\n")};
+        QTest::newRow("a stuffed dot only after CR LF")
+            << QByteArray("+OK\r\na\n..b\r\n.\r\n") << true << QStringList{q("+OK\r\na\r\n..b\r\n.\r\n")};
+        QTest::newRow("end right after a status line with bare LF")
+            << QByteArray("+OK\n.\r\n") << true << QStringList{q("+OK\r\n.\r\n")};
         QTest::newRow("empty multi-line") << QByteArray("+OK\r\n.\r\n") << true << QStringList{q("+OK\r\n.\r\n")};
+        QTest::newRow("status line other than +OK is one line")
+            << QByteArray("+ go on\r\n.\r\n") << true << QStringList{q("+ go on\r\n"), q(".\r\n")};
         QTest::newRow("8-bit text") << QByteArray("+OK\r\nSubject: Ma\xF1"
                                                   "ana\r\n.\r\n")
                                     << true << QStringList{q("+OK\r\nSubject: Mañana\r\n.\r\n")};
@@ -60,6 +71,8 @@ private slots:
                 drain();
             }
             QCOMPARE(got, replies);
+            // What a server with bare LF line ends leaves pending is told apart, for the reason shown.
+            QCOMPARE(a.endsWithLooseTerminator(), QByteArray(QTest::currentDataTag()).startsWith("bare LF"));
         }
     }
 
@@ -153,6 +166,18 @@ private slots:
             << QStringList{q("a@x"), QString(), q("b@x")} << q("cuerpo");
         QTest::newRow("To without a blank after the colon is not a recipient field")
             << q("+OK\r\nTo:a@x\r\nX: y") + end << QString() << QString() << QString() << QStringList{} << q("cuerpo");
+        // What a message keeps is cut; the fields are still looked for in the whole header.
+        QTest::newRow("subject cut at the limit")
+            << q("+OK\r\nSubject: ") + q("a").repeated(kMaxHeaderValue + 1) + end << QString()
+            << q("a").repeated(kMaxHeaderValue) << QString() << QStringList{} << q("cuerpo");
+        const QString filler = q("X-Relleno: 0123456789\r\n");
+        const QString longHeader = q("+OK\r\n") + filler.repeated(kMaxHeaderText / filler.size() + 1);
+        QTest::newRow("sender and recipients after more than the kept header text")
+            << longHeader + q("From: a@x.es\r\nTo: b@x.es") + end << q("a@x.es") << QString() << QString()
+            << QStringList{q("b@x.es")} << q("cuerpo");
+        QTest::newRow("body cut at the limit")
+            << q("+OK\r\nSubject: s\r\n\r\n") + q("b").repeated(kMaxFirstLines + 1) + q("\r\n.\r\n") << QString()
+            << q("s") << QString() << QStringList{} << q("b").repeated(kMaxFirstLines);
     }
     void headerReply() {
         QFETCH(QString, reply);
@@ -167,6 +192,7 @@ private slots:
         QCOMPARE(h.fecha, fecha);
         QCOMPARE(h.destinatarios, recipients);
         QCOMPARE(h.body, body);
+        QVERIFY(h.body.capacity() <= kMaxFirstLines); // not the room of the whole body
     }
 
     void headerText_data() {
@@ -179,11 +205,20 @@ private slots:
         QTest::newRow("folded lines joined") << q("+OK\r\nA: 1\r\n\t2\r\n\r\n.\r\n") << q("A: 1 2");
         QTest::newRow("no blank line: the whole reply, upper-cased")
             << q("+OK\r\nSubject: Año\r\n.\r\n") << q("+OK\r\nSUBJECT: AÑO\r\n.\r\n");
+        QTest::newRow("cut at the limit") << q("+OK\r\nA: ") + q("x").repeated(kMaxHeaderText) + q("\r\n\r\nx\r\n.\r\n")
+                                          << q("A: ") + q("x").repeated(kMaxHeaderText - 3);
+        QTest::newRow("no blank line: cut at the limit")
+            << q("+OK\r\nA: ") + q("x").repeated(kMaxHeaderText) + q("\r\n.\r\n")
+            << q("+OK\r\nA: ") + q("X").repeated(kMaxHeaderText - 8);
     }
     void headerText() {
         QFETCH(QString, reply);
         QFETCH(QString, texto);
-        QCOMPARE(ParseHeaderReply(reply).texto, texto);
+        // Moved in unshared, as the session does: the text is cut in the reply's own buffer, whose
+        // room must not stay behind.
+        const QString got = ParseHeaderReply(QString(reply.constData(), reply.size())).texto;
+        QCOMPARE(got, texto);
+        QVERIFY(got.capacity() <= kMaxHeaderText);
     }
 
     void headerWithoutBlankLineStillGivesFields() {
@@ -201,11 +236,16 @@ private slots:
         QTest::newRow("no blank line") << q("+OK\r\nA: b\r\n.\r\n") << QString();
         QTest::newRow("blank lines kept inside")
             << q("+OK\r\nA: b\r\n\r\nuno\r\n\r\ndos\r\n.\r\n") << q("uno\r\n\r\ndos");
+        QTest::newRow("cut at the limit")
+            << q("+OK\r\nA: b\r\n\r\n") + q("u").repeated(kMaxFirstLines + 1) + q("\r\n.\r\n")
+            << q("u").repeated(kMaxFirstLines);
     }
     void firstLines() {
         QFETCH(QString, reply);
         QFETCH(QString, lines);
-        QCOMPARE(ParseFirstLinesReply(reply), lines);
+        const QString got = ParseFirstLinesReply(reply);
+        QCOMPARE(got, lines);
+        QVERIFY(got.capacity() <= kMaxFirstLines);
     }
 
     void statCount_data() {

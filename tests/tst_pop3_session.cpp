@@ -5,8 +5,9 @@
 #include "UnitPOP3.h"
 
 #include <QRandomGenerator>
-#include <numeric>
 #include <QTest>
+#include <QTimer>
+#include <numeric>
 
 namespace {
 
@@ -97,6 +98,7 @@ private slots:
                                   u"estado 2 Enviando comando USER"_qs,
                                   u"send USER ana"_qs,
                                   u"estado 3 Enviando comando PASS"_qs,
+                                  u"aviso La contraseña se envía sin cifrar: el Servidor no ofrece conexión segura"_qs,
                                   u"send PASS secreto"_qs,
                                   u"estado 4 Enviando comando LIST"_qs,
                                   u"send LIST"_qs,
@@ -163,6 +165,29 @@ private slots:
         QTest::newRow("LIST size beyond 32 bits")
             << QList<QByteArray>{"+OK\r\n", "-ERR\r\n", "+OK\r\n", "+OK\r\n", "+OK\r\n1 4294967296\r\n.\r\n"}
             << u"Comando LIST fallido"_qs;
+        // Out of step: whatever comes next may belong to another command, or another message.
+        const QString outOfStep = u"Respuesta inesperada del Servidor : pop.example.es"_qs;
+        QTest::newRow("greeting that is no status line") << QList<QByteArray>{"* OK IMAP4 ready\r\n"} << outOfStep;
+        QTest::newRow("a reply before its command") << QList<QByteArray>{"+OK\r\n+OK\r\n"} << outOfStep;
+        QTest::newRow("bytes injected after the STLS answer")
+            << QList<QByteArray>{"+OK\r\n", "+OK\r\nSTLS\r\n.\r\n", "+OK go\r\n+OK injected\r\n"} << outOfStep;
+        QTest::newRow("TOP reply without its status line") << QList<QByteArray>{"+OK\r\n",
+                                                                                "-ERR\r\n",
+                                                                                "+OK\r\n",
+                                                                                "+OK\r\n",
+                                                                                "+OK\r\n1 10\r\n.\r\n",
+                                                                                "From: a\r\n\r\n.\r\n"}
+                                                           << outOfStep;
+        QTest::newRow("a line while idle")
+            << QList<QByteArray>{"+OK\r\n", "-ERR\r\n", "+OK\r\n", "+OK\r\n", "+OK\r\n.\r\n", "-ERR autologout\r\n"}
+            << outOfStep;
+        QTest::newRow("one reply more than asked for") << QList<QByteArray>{"+OK\r\n",
+                                                                            "-ERR\r\n",
+                                                                            "+OK\r\n",
+                                                                            "+OK\r\n",
+                                                                            "+OK\r\n1 10\r\n.\r\n",
+                                                                            "+OK\r\nA: b\r\n\r\n.\r\n+OK\r\n"}
+                                                       << outOfStep;
     }
     void refusedStepsEndTheConnection() {
         QFETCH(QList<QByteArray>, replies);
@@ -467,36 +492,47 @@ private slots:
         QVERIFY(!sock->openedEncrypted);
         sock->connectNow();
         play({{"+OK\r\n", "CAPA\r\n"}, {"+OK\r\nSTLS\r\nUSER\r\n.\r\n", "STLS\r\n"}}, whole);
-        cServer("+OK Begin TLS\r\n+OK injected before the handshake\r\n");
+        cServer("+OK Begin TLS\r\n");
         QVERIFY(sock->tlsStarted);
         QCOMPARE(written(), QByteArray());
         sock->handshakeSucceeds();
+        QCOMPARE(desktop.gaveTls, QStringList{u"pop.example.es:110"_qs});
         QCOMPARE(written(), QByteArray("CAPA\r\n"));
         play({{"+OK\r\nUSER\r\n.\r\n", "USER ana\r\n"}}, whole);
         const QStringList events = rec->take();
         QVERIFY(events.contains(u"estado 12 Iniciando conexión segura"_qs));
         QVERIFY(events.indexOf(u"send STLS"_qs) < events.indexOf(u"send USER ana"_qs));
+        QVERIFY(!events.join(u'|').contains(u"aviso"_qs));
     }
 
     void failedStlsNeverFallsBackToClearText_data() {
-        QTest::addColumn<int>("how"); // 0 refused, 1 handshake broken, 2 certificate refused
+        QTest::addColumn<int>("how"); // 0 refused, 1 handshake broken, 2 certificate refused, 3 no STLS offered
+        QTest::addColumn<bool>("gaveTlsBefore");
+        QTest::addColumn<bool>("requireTls");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("STLS refused") << 0 << u"Conexión segura fallida : pop.example.es"_qs;
-        QTest::newRow("handshake broken") << 1 << u"Conexión segura fallida : pop.example.es"_qs;
-        QTest::newRow("certificate refused") << 2 << u"Certificado no válido : pop.example.es"_qs;
+        QTest::newRow("STLS refused") << 0 << false << false << u"Conexión segura fallida : pop.example.es"_qs;
+        QTest::newRow("handshake broken") << 1 << false << false << u"Conexión segura fallida : pop.example.es"_qs;
+        QTest::newRow("certificate refused") << 2 << false << false << u"Certificado no válido : pop.example.es"_qs;
+        QTest::newRow("STLS gone at a server that gave TLS")
+            << 3 << true << false << u"El Servidor ya no ofrece conexión segura : pop.example.es"_qs;
+        QTest::newRow("TLS required, none offered")
+            << 3 << false << true << u"El Servidor no ofrece conexión segura : pop.example.es"_qs;
     }
     void failedStlsNeverFallsBackToClearText() {
         QFETCH(int, how);
+        QFETCH(bool, gaveTlsBefore);
+        QFETCH(bool, requireTls);
         QFETCH(QString, reason);
+        if (gaveTlsBefore) desktop.gaveTls << u"pop.example.es:110"_qs;
+        s->setRequireTls(requireTls);
         connectTo();
-        play({{"+OK\r\n", "CAPA\r\n"}, {"+OK\r\nSTLS\r\n.\r\n", "STLS\r\n"}}, whole);
-        if (how == 0) {
-            cServer("-ERR no TLS today\r\n");
+        if (how == 3) {
+            play({{"+OK\r\n", "CAPA\r\n"}, {"+OK\r\nUSER\r\n.\r\n", "QUIT\r\n"}}, whole);
         } else {
-            cServer("+OK\r\n");
-            if (how == 1)
-                sock->handshakeFails();
-            else
+            play({{"+OK\r\n", "CAPA\r\n"}, {"+OK\r\nSTLS\r\n.\r\n", "STLS\r\n"}}, whole);
+            cServer(how == 0 ? "-ERR no TLS today\r\n" : "+OK\r\n");
+            if (how == 1) sock->handshakeFails();
+            if (how == 2)
                 QVERIFY(!sock->presentCertificate({u"CN=x"_qs, u"CN=x"_qs, {}, {}, u"ab"_qs, {u"self-signed"_qs}}));
         }
         QCOMPARE(s->Estado(), 0);
@@ -531,6 +567,7 @@ private slots:
         QCOMPARE(desktop.questions.size(), 2);
         QVERIFY(desktop.questions[1].contains(u"ha cambiado"_qs));
         QCOMPARE(desktop.trusted.value(u"pop.example.es:995"_qs), u"aa11"_qs);
+        QCOMPARE(desktop.defaults, (QList<bool>{false, false})); // Enter never trusts
     }
 
     void keepAliveOnlyWhenIdleAndItsAnswerIsNotTakenForTheNextReply() {
@@ -552,19 +589,56 @@ private slots:
         QCOMPARE(s->MensajePorNumero(1).PrimerasLineas, u"uno"_qs);
     }
 
-    void silentServerTimesOut_data() {
-        QTest::addColumn<int>("stepsBeforeSilence");
-        QTest::newRow("no greeting") << 0;
-        QTest::newRow("in the middle of a TOP reply") << 4;
+    // A reply that does not come, or comes so slowly that it never ends, is given up on; one that
+    // comes slowly but steadily is not.
+    void waitingForAReplyEnds_data() {
+        QTest::addColumn<int>("steps");           // of the recorded conversation, before the reply
+        QTest::addColumn<QByteArray>("reply");    // then sent in one read
+        QTest::addColumn<QByteArray>("trickled"); // then sent `chunk` bytes every `every` ms
+        QTest::addColumn<int>("chunk");
+        QTest::addColumn<int>("every");
+        QTest::addColumn<QString>("reason"); // empty: the reply completes
+        const QString timeout = u"Tiempo de espera agotado con el Servidor : pop.example.es"_qs;
+        QByteArray bigList = "+OK\r\n";
+        for (int i = 1; i <= 30000; ++i)
+            bigList += QByteArray::number(i) + " 1000\r\n";
+        bigList += ".\r\n";
+        QTest::newRow("no greeting") << 0 << QByteArray() << QByteArray() << 0 << 0 << timeout;
+        QTest::newRow("silence in the middle of LIST")
+            << 4 << QByteArray("+OK\r\n1 10\r\n") << QByteArray() << 0 << 0 << timeout;
+        // Never silent for the time limit, and far below the least rate.
+        QTest::newRow("a TOP reply trickled a byte at a time")
+            << 5 << QByteArray("+OK\r\nFrom: a\r\n") << QByteArray(100000, 'x') << 1 << 100 << timeout;
+        QTest::newRow("LIST with bare LF line ends") << 4 << QByteArray("+OK\n1 10\n.\n") << QByteArray() << 0 << 0
+                                                     << u"Respuesta mal terminada del Servidor : pop.example.es"_qs;
+        QTest::newRow("a big LIST over a slow link") << 4 << QByteArray() << bigList << 1500 << 5 << QString();
     }
-    void silentServerTimesOut() {
-        QFETCH(int, stepsBeforeSilence);
-        s->setReplyTimeout(150);
+    void waitingForAReplyEnds() {
+        QFETCH(int, steps);
+        QFETCH(QByteArray, reply);
+        QFETCH(QByteArray, trickled);
+        QFETCH(int, chunk);
+        QFETCH(int, every);
+        QFETCH(QString, reason);
+        s->setReplyTimeout(300);
         connectTo();
-        play(recordedConversation().mid(0, stepsBeforeSilence), whole);
-        if (stepsBeforeSilence) cServer("+OK\r\nFrom: a\r\n");
-        QTRY_COMPARE_WITH_TIMEOUT(s->Estado(), 0, 3000);
-        QCOMPARE(rec->take().last(), u"forzada Tiempo de espera agotado con el Servidor : pop.example.es"_qs);
+        play(recordedConversation().mid(0, steps), whole);
+        if (!reply.isEmpty()) cServer(reply);
+        qsizetype sent = 0;
+        QTimer feeder;
+        connect(&feeder, &QTimer::timeout, this, [&] {
+            if (sent >= trickled.size() || s->Estado() == 0) return feeder.stop();
+            cServer(trickled.mid(sent, chunk));
+            sent += chunk;
+        });
+        if (chunk) feeder.start(every);
+        if (reason.isEmpty()) {
+            QTRY_COMPARE_WITH_TIMEOUT(s->Estado(), int(TPop3::LeyendoCabeceras), 10000);
+            QCOMPARE(s->NumMensajes(), 30000);
+            return;
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(s->Estado(), 0, 5000);
+        QCOMPARE(rec->take().last(), u"forzada "_qs + reason);
     }
 
     void failedLookupWaitsForTheWindow() {
@@ -587,6 +661,7 @@ private slots:
         s->setMaxReplyBytes(1000);
         connectTo();
         play(recordedConversation().mid(0, 3), whole);
+        cServer("+OK\r\n");
         cServer("+OK\r\n" + QByteArray(600, 'x'));
         QCOMPARE(s->Estado(), 4);
         cServer(QByteArray(600, 'x'));
@@ -736,6 +811,37 @@ private slots:
         connectTo();
         play(recordedConversation(), whole); // CAPA without PIPELINING: one TOP at a time
         QCOMPARE(s->Estado(), 6);
+    }
+
+    // A message stored with bare LFs may hold LF "." CR LF in its header: that is data, and every
+    // later reply still belongs to its own message, so a deletion names the message the user saw.
+    void aDotAfterABareLfIsData_data() {
+        QTest::addColumn<QByteArray>("trap");
+        QTest::addColumn<bool>("pipelined");
+        QTest::newRow("LF . CR LF") << QByteArray("\n.\r\n") << false;
+        QTest::newRow("LF . LF") << QByteArray("\n.\n") << false;
+        QTest::newRow("LF . CR LF, pipelined") << QByteArray("\n.\r\n") << true;
+    }
+    void aDotAfterABareLfIsData() {
+        QFETCH(QByteArray, trap);
+        QFETCH(bool, pipelined);
+        const QByteArray top2 = "+OK\r\nX-Trap: a" + trap + "+OK\r\nFrom: Falso <f@x.es>\r\n\r\ncuerpo\r\n.\r\n";
+        if (pipelined) {
+            loginUpToList();
+            cServer(kTop1 + top2 + kTop3);
+        } else {
+            QList<Step> steps = recordedConversation();
+            steps[6].server = top2;
+            connectTo();
+            play(steps, whole);
+        }
+        QCOMPARE(s->Estado(), 6);
+        QCOMPARE(s->MensajePorNumero(2).Cabecera.From, u"Falso <f@x.es>"_qs);
+        QCOMPARE(s->MensajePorNumero(3).Cabecera.Subj, u"Sin remitente"_qs);
+        QCOMPARE(s->MensajePorNumero(3).PrimerasLineas, u"cuerpo"_qs);
+        written();
+        s->EliminarMensajes({u"3"_qs});
+        QCOMPARE(written(), QByteArray("DELE 3\r\n"));
     }
 
     // Every way TCP may split the recorded conversation gives the same outcome.

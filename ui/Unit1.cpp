@@ -300,12 +300,14 @@ void TfrmPrincipal::ClearAccounts() {
 }
 
 QMessageBox::StandardButton TfrmPrincipal::ShowMessage(QMessageBox::Icon icon, const QString& caption,
-                                                       const QString& text, QMessageBox::StandardButtons buttons) {
-    return m_seams.messageBox(this, icon, caption, text, buttons);
+                                                       const QString& text, QMessageBox::StandardButtons buttons,
+                                                       QMessageBox::StandardButton defaultButton) {
+    return m_seams.messageBox(this, icon, caption, text, buttons, defaultButton);
 }
 
-bool TfrmPrincipal::askYesNo(const QString& caption, const QString& text) {
-    return ShowMessage(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+bool TfrmPrincipal::askYesNo(const QString& caption, const QString& text, bool defaultYes) {
+    return ShowMessage(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
+                       defaultYes ? QMessageBox::Yes : QMessageBox::No) == QMessageBox::Yes;
 }
 
 void TfrmPrincipal::openUrl(const QUrl& url) {
@@ -323,6 +325,18 @@ void TfrmPrincipal::trustCertificate(const QString& hostPort, const QString& sha
     ClearAbandonedSettingsLock(m_seams.settingsPath);
     QSettings s(m_seams.settingsPath, QSettings::IniFormat);
     s.setValue(u"CertificadosConfiados/"_qs + hostPort, sha256);
+    s.sync();
+}
+
+bool TfrmPrincipal::offeredTls(const QString& hostPort) {
+    QSettings s(m_seams.settingsPath, QSettings::IniFormat);
+    return s.value(u"ServidoresTLS/"_qs + hostPort).toInt() != 0;
+}
+
+void TfrmPrincipal::rememberTls(const QString& hostPort) {
+    ClearAbandonedSettingsLock(m_seams.settingsPath);
+    QSettings s(m_seams.settingsPath, QSettings::IniFormat);
+    s.setValue(u"ServidoresTLS/"_qs + hostPort, 1);
     s.sync();
 }
 void TfrmPrincipal::reportUnhandledError(const AppError& error) {

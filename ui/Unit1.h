@@ -77,12 +77,15 @@ public:
     ~TfrmPrincipal() override;
 
     // IDesktop, for the sessions.
-    bool askYesNo(const QString& caption, const QString& text) override;
+    bool askYesNo(const QString& caption, const QString& text, bool defaultYes) override;
     void openUrl(const QUrl& url) override;
     void reportUnhandledError(const AppError& error) override;
     /** Certificates the user trusted live in the settings file, group CertificadosConfiados. */
     std::optional<QString> trustedCertificate(const QString& hostPort) override;
     void trustCertificate(const QString& hostPort, const QString& sha256) override;
+    /** Servers that gave TLS live beside them, group ServidoresTLS. */
+    bool offeredTls(const QString& hostPort) override;
+    void rememberTls(const QString& hostPort) override;
 
     /** @short The report of every error nothing else handled (also installed for the whole
      *  application): socket lookup failures are swept, anything else is shown in a box. */
@@ -206,7 +209,8 @@ public:
 
     const WindowSeams& seams() const { return m_seams; }
     QMessageBox::StandardButton ShowMessage(QMessageBox::Icon icon, const QString& caption, const QString& text,
-                                            QMessageBox::StandardButtons buttons = QMessageBox::Ok);
+                                            QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                            QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 
     QMenu* PopupMenuTray = nullptr;
 
@@ -252,6 +256,7 @@ private:
     void POP3OnVaciarListaMensajes(TPop3* session);
     void POP3OnConexionCompletada(TPop3* session);
     void POP3OnConexionCifrada(TPop3* session, const QString& protocol, const QString& cipher);
+    void POP3OnAviso(TPop3* session, const QString& texto);
 
     enum class Look { Busy, IdleWithMail, IdleEmpty, Disconnected };
     void setLook(TAccountTab* tab, Look look);

@@ -268,6 +268,10 @@ void TfrmPrincipal::POP3OnConexionCifrada(TPop3* session, const QString& protoco
         AppendDialogue(tab, u"// Conexión cifrada ("_qs + protocol + u", "_qs + cipher + u')', CommentStyle);
 }
 
+void TfrmPrincipal::POP3OnAviso(TPop3* session, const QString& texto) {
+    if (TAccountTab* tab = TabOfSession(session)) AppendDialogue(tab, u"// "_qs + texto, CommentStyle);
+}
+
 void TfrmPrincipal::POP3OnTextFromServer(TPop3* session, const QString& texto) {
     if (TAccountTab* tab = TabOfSession(session)) AppendDialogue(tab, texto, ServerStyle);
 }

@@ -103,6 +103,7 @@ TAccountTab* TfrmPrincipal::CreateAccountTab(const QString& userName) {
     connect(tab->POP3, &TPop3::OnVaciarListaMensajes, this, &TfrmPrincipal::POP3OnVaciarListaMensajes);
     connect(tab->POP3, &TPop3::OnConexionCompletada, this, &TfrmPrincipal::POP3OnConexionCompletada);
     connect(tab->POP3, &TPop3::OnConexionCifrada, this, &TfrmPrincipal::POP3OnConexionCifrada);
+    connect(tab->POP3, &TPop3::OnAviso, this, &TfrmPrincipal::POP3OnAviso);
 
     tab->SavedLowerHeight = lowerHeight;
     tab->SavedDialogueWidth = dialogueWidth;

@@ -1,8 +1,8 @@
 #include "Unit2.h"
 
+#include "AccountWidgets.h"
 #include "AccountsFile.h"
 #include "Errors.h"
-#include "AccountWidgets.h"
 #include "Unit1.h"
 #include "UnitQuenmarEncode.h"
 
@@ -116,7 +116,7 @@ void TfrmCuentas::showModal() {
 
 QMessageBox::StandardButton TfrmCuentas::message(QMessageBox::Icon icon, const QString& caption, const QString& text,
                                                  QMessageBox::StandardButtons buttons) {
-    return m_main->seams().messageBox(this, icon, caption, text, buttons);
+    return m_main->seams().messageBox(this, icon, caption, text, buttons, QMessageBox::NoButton);
 }
 
 bool TfrmCuentas::eventFilter(QObject* watched, QEvent* event) {

@@ -1,7 +1,7 @@
 #include "Unit3.h"
 
-#include "Errors.h"
 #include "AccountWidgets.h"
+#include "Errors.h"
 #include "Unit1.h"
 
 #include <QComboBox>
@@ -91,7 +91,7 @@ void TfrmFiltros::reject() {}
 
 QMessageBox::StandardButton TfrmFiltros::message(QMessageBox::Icon icon, const QString& caption, const QString& text,
                                                  QMessageBox::StandardButtons buttons) {
-    return m_main->seams().messageBox(this, icon, caption, text, buttons);
+    return m_main->seams().messageBox(this, icon, caption, text, buttons, QMessageBox::NoButton);
 }
 
 bool TfrmFiltros::eventFilter(QObject* watched, QEvent* event) {

@@ -121,7 +121,7 @@ bool TfrmConexionRapida::edtPuertoKeyPress(const QKeyEvent* key) {
 }
 
 void TfrmConexionRapida::refuse(QLineEdit* field, const QString& caption, const QString& text) {
-    m_main->seams().messageBox(this, QMessageBox::Critical, caption, text, QMessageBox::Ok);
+    m_main->seams().messageBox(this, QMessageBox::Critical, caption, text, QMessageBox::Ok, QMessageBox::NoButton);
     field->setFocus();
 }
 

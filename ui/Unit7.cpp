@@ -353,7 +353,8 @@ bool TfrmConfig::eventFilter(QObject* watched, QEvent* event) {
 // --- Accepting -----------------------------------------------------------------------------------
 
 void TfrmConfig::refuse(QLineEdit* field, const QString& text) {
-    m_main->seams().messageBox(this, QMessageBox::Critical, u"Error de conversión"_qs, text, QMessageBox::Ok);
+    m_main->seams().messageBox(this, QMessageBox::Critical, u"Error de conversión"_qs, text, QMessageBox::Ok,
+                               QMessageBox::NoButton);
     // The three fields live on the first page: bring it to the front before focusing.
     PageControl->setCurrentWidget(TabSheet1);
     field->setFocus();

@@ -11,11 +11,11 @@
 #include <QFileInfo>
 #include <QInputDialog>
 #include <QLibraryInfo>
-#include <QTranslator>
 #include <QSoundEffect>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QTemporaryFile>
+#include <QTranslator>
 
 QString DisplayText(QString text) {
     text.replace(u"\r\n"_qs, u"\n"_qs);
@@ -57,8 +57,9 @@ QString WindowSeams::defaultDataDir(const QString& executableDir) {
 WindowSeams WindowSeams::defaults() {
     WindowSeams s;
     s.messageBox = [](QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text,
-                      QMessageBox::StandardButtons buttons) {
+                      QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton) {
         QMessageBox box(icon, caption, DisplayText(text), buttons, parent);
+        if (defaultButton != QMessageBox::NoButton) box.setDefaultButton(defaultButton);
         return QMessageBox::StandardButton(box.exec());
     };
     s.inputQuery = [](QWidget* parent, const QString& caption, const QString& prompt, QString& value) {

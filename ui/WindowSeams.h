@@ -12,9 +12,11 @@
 class IDesktop;
 
 struct WindowSeams {
-    /** A modal message box; returns the button pressed. Line breaks in `text` are single CRs. */
+    /** A modal message box; returns the button pressed. Line breaks in `text` are single CRs.
+     *  `defaultButton` is what Enter presses (NoButton: the box's own choice). */
     std::function<QMessageBox::StandardButton(QWidget* parent, QMessageBox::Icon icon, const QString& caption,
-                                              const QString& text, QMessageBox::StandardButtons buttons)>
+                                              const QString& text, QMessageBox::StandardButtons buttons,
+                                              QMessageBox::StandardButton defaultButton)>
         messageBox;
     /** A one-line prompt; false when cancelled. `value` holds the proposal and receives the answer. */
     std::function<bool(QWidget* parent, const QString& caption, const QString& prompt, QString& value)> inputQuery;

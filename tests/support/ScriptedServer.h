@@ -68,6 +68,8 @@ private:
             auto c = std::make_shared<Connection>();
             c->socket = s;
             c->index = m_connections++;
+            // A reply written in pieces goes out in those pieces, not held back until an ACK.
+            s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
             connect(s, &QTcpSocket::readyRead, this, [this, c] { onRead(c); });
             connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
             answer(c, {}, "+OK scripted server ready\r\n");

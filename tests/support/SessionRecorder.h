@@ -29,6 +29,7 @@ public:
         QObject::connect(&s, &TPop3::OnMensajeBorrado, [this](TPop3*, int n) { events << u"borrado %1"_qs.arg(n); });
         QObject::connect(&s, &TPop3::OnVaciarListaMensajes, [this](TPop3*) { events << u"vaciar"_qs; });
         QObject::connect(&s, &TPop3::OnConexionCompletada, [this](TPop3*) { events << u"completada"_qs; });
+        QObject::connect(&s, &TPop3::OnAviso, [this](TPop3*, const QString& t) { events << u"aviso "_qs + t; });
     }
     QStringList take() {
         QStringList out = events;
@@ -40,8 +41,9 @@ public:
 
 class FakeDesktop final : public IDesktop {
 public:
-    bool askYesNo(const QString& caption, const QString& text) override {
+    bool askYesNo(const QString& caption, const QString& text, bool defaultYes) override {
         questions << caption + u'|' + text;
+        defaults << defaultYes;
         return answer;
     }
     void openUrl(const QUrl& url) override { urls << url; }
@@ -52,7 +54,11 @@ public:
         return trusted.contains(hostPort) ? std::optional<QString>(trusted[hostPort]) : std::nullopt;
     }
     void trustCertificate(const QString& hostPort, const QString& sha256) override { trusted[hostPort] = sha256; }
+    bool offeredTls(const QString& hostPort) override { return gaveTls.contains(hostPort); }
+    void rememberTls(const QString& hostPort) override { gaveTls << hostPort; }
     bool answer = false;
+    QList<bool> defaults; ///< what Enter would have answered, question by question
+    QStringList gaveTls;
     QHash<QString, QString> trusted;
     QStringList questions;
     QList<QUrl> urls;

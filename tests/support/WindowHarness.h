@@ -17,6 +17,7 @@ public:
         QMessageBox::Icon icon;
         QString caption;
         QString text;
+        QMessageBox::StandardButton defaultButton;
     };
 
     WindowHarness() { QVERIFY(dir.isValid()); }
@@ -26,8 +27,8 @@ public:
     WindowSeams seams() {
         WindowSeams s;
         s.messageBox = [this](QWidget*, QMessageBox::Icon icon, const QString& caption, const QString& text,
-                              QMessageBox::StandardButtons) {
-            boxes.append({icon, caption, text});
+                              QMessageBox::StandardButtons, QMessageBox::StandardButton defaultButton) {
+            boxes.append({icon, caption, text, defaultButton});
             if (whileBoxOpen) {
                 auto f = std::move(whileBoxOpen);
                 whileBoxOpen = nullptr;
