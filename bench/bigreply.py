@@ -377,9 +377,15 @@ def run_row(row, args, server, work, env):
     size = int(round(row.size_mb * MB)) if row.size_mb else 0
     messages = mailbox(row.shape, size)
     server.mailbox = messages
-    cmd = [args.scan, "--host", HOST, "--port", str(server.port), "--user", USER, "--lines", str(args.lines)]
-    if row.sequential:
-        cmd.append("--sequential")
+    if args.window:
+        # The real main window (its dialogue log on); it exits 1 when the list is incomplete.
+        cmd = [args.window, "--host", HOST, "--port", str(server.port), "--user", USER]
+        if not row.sequential:
+            cmd.append("--pipelining")
+    else:
+        cmd = [args.scan, "--host", HOST, "--port", str(server.port), "--user", USER, "--lines", str(args.lines)]
+        if row.sequential:
+            cmd.append("--sequential")
     stem = os.path.join(work, "%s-%s" % (row.shape, row.size_mb or 0))
     out_path, err_path = stem + ".out", stem + ".err"
     row.seconds, row.peak_kb, row.rc = timed(cmd, env, out_path, err_path, args.timeout)
@@ -389,7 +395,7 @@ def run_row(row, args, server, work, env):
         with open(err_path, "rb") as f:
             err = f.read().decode("utf-8", "replace").strip()
         row.problem = "exit %d%s" % (row.rc, ": " + err.splitlines()[-1][:120] if err else "")
-    else:
+    elif not args.window:
         row.problem, row.note = check(messages, out_path)
     server.mailbox = []
     for path in (out_path, err_path, err_path + ".maxrss"):
@@ -432,6 +438,7 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--scan", default=default_scan(),
                     help="the tavelo-scan to measure (default build-bench/bin/tavelo-scan, else build/bin/tavelo-scan)")
+    ap.add_argument("--window", help="measure this tavelo-window-bench (the real main window, offscreen) instead")
     ap.add_argument("--only", help="shapes to run, comma-separated (%s); the baseline always runs" % ", ".join(SHAPES))
     ap.add_argument("--sizes", default="10,30,60", help="S in MB for x-big and subject (10,30,60); x-big-seq takes the largest")
     ap.add_argument("--size", type=float, default=30, help="S in MB for four-x-big and body-line (30)")
@@ -468,6 +475,7 @@ def main():
 
     work = tempfile.mkdtemp(prefix="tavelo-bigreply-")
     env = dict(os.environ)
+    env.setdefault("QT_QPA_PLATFORM", "offscreen")
     env.update({"TAVELO_PASSWORD": PASSWORD, "LC_ALL": "C.UTF-8", "XDG_RUNTIME_DIR": work})
     server = Server(pipelining=not args.no_pipelining, idle_timeout=args.timeout)
     thread = threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.2}, daemon=True)

@@ -270,6 +270,20 @@ private slots:
         StyledTextView* v = w.Tabs.first()->DialogueView;
         QCOMPARE(v->paragraphText(0), u"+OK re"_qs);
         QCOMPARE(v->paragraphText(1), u"ady"_qs);
+        // A line longer than the log keeps of one shows its start, then how much was left out.
+        const int before = v->paragraphCount();
+        s->serverSends("+OK\r\n" + QByteArray(30000, 'x'));
+        for (int i = 0; i < 3; ++i)
+            s->serverSends(QByteArray(30000, 'x'));
+        s->serverSends("xx\r\nUSER\r\n.\r\n");
+        QStringList got;
+        for (int i = before; i < v->paragraphCount(); ++i)
+            got << v->paragraphText(i);
+        const qsizetype note = got.indexOf(u"// (54.466 caracteres más de esta línea no se muestran)"_qs);
+        QVERIFY(note > 1);
+        QCOMPARE(got.first(), u"+OK"_qs);
+        QCOMPARE(got.mid(1, note - 1).join(QString()), QString(TfrmPrincipal::kLogLineCap, u'x'));
+        QCOMPARE(got.mid(note + 1, 2), (QStringList{u"USER"_qs, u"."_qs}));
     }
 
     // The log catches up with appends once a frame: a view at the end stays at the end, one the

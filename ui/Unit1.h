@@ -67,6 +67,8 @@ struct TAccountTab {
     double ReconnectAt = 0;
     double LastActivity = 0;
     bool Announce = true;
+    qsizetype ServerLineLength = 0;  ///< characters of the server's line the log is in the middle of
+    qsizetype ServerLineDropped = 0; ///< of them, those beyond what the log keeps of one line
 };
 
 class TfrmPrincipal final : public QMainWindow, public IDesktop {
@@ -208,6 +210,8 @@ public:
     QAction* action(const QString& objectName) const;
 
     const WindowSeams& seams() const { return m_seams; }
+    /** The most the dialogue log keeps of one line from the server (more than a read brings). */
+    static constexpr qsizetype kLogLineCap = 64 * 1024;
     QMessageBox::StandardButton ShowMessage(QMessageBox::Icon icon, const QString& caption, const QString& text,
                                             QMessageBox::StandardButtons buttons = QMessageBox::Ok,
                                             QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);

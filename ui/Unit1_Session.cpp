@@ -171,6 +171,7 @@ void TfrmPrincipal::POP3OnCambioEstado(TPop3* session, int estado, const QString
         if (texto != u"Desconectado") announce(tab, Config.wavFalloDuranteConexion);
         break;
     case TPop3::EsperandoSaludo:
+        tab->ServerLineLength = tab->ServerLineDropped = 0; // a new connection starts a new line
         bar->setPanelText(0, u"Conectando..."_qs);
         bar->setPanelText(1, u"Estableciendo conexión con "_qs + session->Servidor());
         tab->ListView->clearRows();
@@ -273,7 +274,35 @@ void TfrmPrincipal::POP3OnAviso(TPop3* session, const QString& texto) {
 }
 
 void TfrmPrincipal::POP3OnTextFromServer(TPop3* session, const QString& texto) {
-    if (TAccountTab* tab = TabOfSession(session)) AppendDialogue(tab, texto, ServerStyle);
+    TAccountTab* tab = TabOfSession(session);
+    if (!tab) return;
+    // A line of many megabytes (a header line, say) shows its start, and the log says how much of
+    // it was left out: kept whole, each such message would grow the log by its size. Only the part
+    // of a read that continues the line before it can be that long.
+    const qsizetype firstEnd = texto.indexOf(u'\n');
+    const qsizetype head = firstEnd < 0 ? texto.size() : firstEnd + 1;
+    if (tab->ServerLineLength + head <= kLogLineCap) {
+        AppendDialogue(tab, texto, ServerStyle);
+        const qsizetype lastEnd = texto.lastIndexOf(u'\n');
+        tab->ServerLineLength = lastEnd < 0 ? tab->ServerLineLength + texto.size() : texto.size() - lastEnd - 1;
+        return;
+    }
+    const qsizetype room = std::max<qsizetype>(0, kLogLineCap - tab->ServerLineLength);
+    if (room > 0) AppendDialogue(tab, texto.left(room), ServerStyle);
+    const qsizetype content = firstEnd < 0                                   ? head
+                              : firstEnd > 0 && texto[firstEnd - 1] == u'\r' ? firstEnd - 1
+                                                                             : firstEnd;
+    tab->ServerLineDropped += std::max<qsizetype>(0, content - room);
+    tab->ServerLineLength += head;
+    if (firstEnd < 0) return;
+    AppendDialogue(
+        tab, u"// ("_qs + FormatThousands(tab->ServerLineDropped) + u" caracteres más de esta línea no se muestran)"_qs,
+        CommentStyle);
+    tab->ServerLineDropped = 0;
+    const QString rest = texto.mid(head);
+    if (!rest.isEmpty()) AppendDialogue(tab, rest, ServerStyle);
+    const qsizetype lastEnd = rest.lastIndexOf(u'\n');
+    tab->ServerLineLength = lastEnd < 0 ? rest.size() : rest.size() - lastEnd - 1;
 }
 
 void TfrmPrincipal::POP3OnPrimerasLineasRecibidas(TPop3* session, int num) {
