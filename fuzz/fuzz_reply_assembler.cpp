@@ -75,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const QString& r = whole.replies[i];
         // Every reply ends with a line break; a multi-line one with its final "." line.
         FUZZ_CHECK(r.endsWith(u"\r\n"));
-        const bool multiLine = plan.framing(size_t(i)) == Framing::MultiLineIfPositive && r.startsWith(u'+');
+        // Only "+OK" opens a multi-line reply: any other status line is one line.
+        const bool multiLine = plan.framing(size_t(i)) == Framing::MultiLineIfPositive && r.startsWith(u"+OK");
         if (multiLine)
             FUZZ_CHECK(r.endsWith(u"\r\n.\r\n"));
         else
