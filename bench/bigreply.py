@@ -40,6 +40,9 @@ import tempfile
 import threading
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from run import timed  # noqa: E402  (the same GNU time wrapper as the speed benchmark)
+
 sys.dont_write_bytecode = True
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
@@ -308,32 +311,6 @@ class Server(socketserver.ThreadingTCPServer):
 
 # ---------------------------------------------------------------------------------------------------
 # One run
-
-
-def timed(cmd, env, out_path, err_path, timeout):
-    """(seconds, peak KB, exit status or None on timeout) of a child process, under GNU time.
-
-    GNU time, a small C program, forks and execs the command: a process forked from this Python
-    one would keep this one's resident size as its high-water mark across exec."""
-    mem_path = err_path + ".maxrss"
-    with open(out_path, "wb") as out, open(err_path, "wb") as err:
-        start = time.perf_counter()
-        proc = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", mem_path] + cmd, env=env, stdout=out,
-                                stderr=err, stdin=subprocess.DEVNULL, start_new_session=True)
-        killed = []
-        timer = threading.Timer(timeout, lambda: (killed.append(1), os.killpg(proc.pid, signal.SIGKILL)))
-        timer.start()
-        try:
-            proc.wait()
-            seconds = time.perf_counter() - start
-        finally:
-            timer.cancel()
-    try:
-        with open(mem_path) as f:
-            peak = int(f.read().split()[-1])  # after "Command exited with non-zero status N"
-    except (OSError, ValueError, IndexError):
-        peak = 0
-    return seconds, peak, None if killed else proc.returncode
 
 
 def check(messages, out_path):

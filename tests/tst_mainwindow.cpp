@@ -81,6 +81,14 @@ class TestMainWindow : public QObject {
 
     std::unique_ptr<WindowHarness> h;
 
+    /** A quick connection to h:110 as u, its socket connected. */
+    FakeSocket* connectQuickly(TfrmPrincipal& w) {
+        w.QuickConnect(u"h"_qs, u"u"_qs, EncodePassword(u"p"_qs), 110);
+        FakeSocket* s = h->sockets.last();
+        s->connectNow();
+        return s;
+    }
+
 private slots:
     void init() { h = std::make_unique<WindowHarness>(); }
     void cleanup() { h.reset(); }
@@ -262,9 +270,7 @@ private slots:
 
     void readsSplitAcrossLinesShowAsSeparateParagraphs() {
         TfrmPrincipal& w = h->open();
-        w.QuickConnect(u"h"_qs, u"u"_qs, EncodePassword(u"p"_qs), 110);
-        FakeSocket* s = h->sockets.last();
-        s->connectNow();
+        FakeSocket* s = connectQuickly(w);
         s->serverSends("+OK re");
         s->serverSends("ady\r\n");
         StyledTextView* v = w.Tabs.first()->DialogueView;
@@ -291,9 +297,7 @@ private slots:
     void dialogueLogFollowsTheEndUnlessScrolledBack() {
         TfrmPrincipal& w = h->open();
         w.show();
-        w.QuickConnect(u"h"_qs, u"u"_qs, EncodePassword(u"p"_qs), 110);
-        FakeSocket* s = h->sockets.last();
-        s->connectNow();
+        FakeSocket* s = connectQuickly(w);
         StyledTextView* v = w.Tabs.first()->DialogueView;
         QScrollBar* bar = v->verticalScrollBar();
         for (int i = 0; i < 300; ++i)
@@ -393,9 +397,7 @@ private slots:
         if (!settings.isEmpty()) h->write(u"Tavelo.ini"_qs, settings);
         TfrmPrincipal& w = h->open();
         w.Config.wavFalloDuranteConexion = fail;
-        w.QuickConnect(u"h"_qs, u"u"_qs, EncodePassword(u"p"_qs), 110);
-        FakeSocket* s = h->sockets.last();
-        s->connectNow();
+        FakeSocket* s = connectQuickly(w);
         for (const QByteArray& r : replies)
             s->serverSends(r);
         if (socketError) s->fail(socketError);
@@ -418,9 +420,7 @@ private slots:
     // question defaults to No, and a server that gave TLS is remembered in the settings file.
     void tlsDecisionsAreAskedSafelyAndKept() {
         TfrmPrincipal& w = h->open();
-        w.QuickConnect(u"h"_qs, u"u"_qs, EncodePassword(u"p"_qs), 110);
-        FakeSocket* s = h->sockets.last();
-        s->connectNow();
+        FakeSocket* s = connectQuickly(w);
         s->serverSends("+OK\r\n");
         s->serverSends("+OK\r\nSTLS\r\n.\r\n");
         s->serverSends("+OK\r\n");
