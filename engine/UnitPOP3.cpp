@@ -665,8 +665,9 @@ void TPop3::onSocketError(int code) {
         reason = u"Servidor no encontrado : "_qs + server;
         break;
     case 10054:
-        reason = u"Conexión cerrada por el Servidor : "_qs + server;
-        break;
+        // The server was found and spoke: a connection it closed is no "not found".
+        DesconexionForzada(u"Conexión cerrada por el Servidor : "_qs + server);
+        return;
     case 10061:
         reason = u"Conexión no permitida : "_qs + server;
         break;

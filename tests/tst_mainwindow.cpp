@@ -373,43 +373,71 @@ private slots:
         QTest::addColumn<int>("socketError"); // 0: the server's replies below
         QTest::addColumn<QList<QByteArray>>("replies");
         QTest::addColumn<QString>("reason");
-        QTest::addColumn<bool>("hostBox");
+        QTest::addColumn<int>("boxes"); // "Servidor no encontrado" boxes shown
         QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QString>("how"); // "", "twice" (fails again while its box is open), "tray"
         QTest::newRow("wrong password") << 0
                                         << QList<QByteArray>{"+OK\r\n", "-ERR\r\n", "+OK\r\n", "-ERR [AUTH] no\r\n"}
-                                        << u"Combinación USER/PASS no válida"_qs << false << QByteArray();
-        QTest::newRow("refused") << 10061 << QList<QByteArray>{} << u"Conexión no permitida : h"_qs << true
-                                 << QByteArray();
+                                        << u"Combinación USER/PASS no válida"_qs << 0 << QByteArray() << QString();
+        QTest::newRow("refused") << 10061 << QList<QByteArray>{} << u"Conexión no permitida : h"_qs << 1
+                                 << QByteArray() << QString();
+        QTest::newRow("refused again while its box is open")
+            << 10061 << QList<QByteArray>{} << u"Conexión no permitida : h"_qs << 1 << QByteArray() << u"twice"_qs;
+        QTest::newRow("refused while hidden in the tray")
+            << 10061 << QList<QByteArray>{} << u"Conexión no permitida : h"_qs << 0 << QByteArray() << u"tray"_qs;
+        // The server was found: a connection it closed is no box.
         QTest::newRow("reset") << 10054 << QList<QByteArray>{"+OK\r\n"} << u"Conexión cerrada por el Servidor : h"_qs
-                               << true << QByteArray();
+                               << 0 << QByteArray() << QString();
         QTest::newRow("STLS gone at a server that gave TLS")
             << 0 << QList<QByteArray>{"+OK\r\n", "+OK\r\nUSER\r\n.\r\n"}
-            << u"El Servidor ya no ofrece conexión segura : h"_qs << false
-            << QByteArray("[ServidoresTLS]\nh%3A110=1\n");
+            << u"El Servidor ya no ofrece conexión segura : h"_qs << 0 << QByteArray("[ServidoresTLS]\nh%3A110=1\n")
+            << QString();
     }
     void failuresTurnTheTabRed() {
         QFETCH(int, socketError);
         QFETCH(QList<QByteArray>, replies);
         QFETCH(QString, reason);
-        QFETCH(bool, hostBox);
+        QFETCH(int, boxes);
         QFETCH(QByteArray, settings);
+        QFETCH(QString, how);
         const QString fail = h->soundFile(u"fallo.wav"_qs);
         if (!settings.isEmpty()) h->write(u"Tavelo.ini"_qs, settings);
         TfrmPrincipal& w = h->open();
         w.Config.wavFalloDuranteConexion = fail;
+        if (how == u"tray") {
+            h->trayAvailable = true;
+            w.Config.MinimizarAlTray = true;
+            w.show();
+            w.HandleMinimize();
+            QTRY_VERIFY(!w.isVisible());
+        }
         FakeSocket* s = connectQuickly(w);
+        TAccountTab* tab = w.Tabs.first();
+        // The box waits for nothing: when it opens, the session is already down, the sound played.
+        int stateAtBox = -1;
+        qsizetype soundsAtBox = -1;
+        h->whileBoxOpen = [&] {
+            stateAtBox = tab->POP3->Estado();
+            soundsAtBox = h->sounds.size();
+            if (how == u"twice") {
+                tab->POP3->Reconectar();
+                h->sockets.last()->fail(socketError);
+            }
+        };
         for (const QByteArray& r : replies)
             s->serverSends(r);
         if (socketError) s->fail(socketError);
-        TAccountTab* tab = w.Tabs.first();
         QCOMPARE(imageOf(w, tab), 0);
         QCOMPARE(tab->StatusBar->panelText(0), u"Desconectado"_qs);
         QCOMPARE(tab->StatusBar->panelText(1), reason);
         QCOMPARE(h->sounds, QStringList{fail}); // once, not for the silent state change
-        QCOMPARE(h->boxes.size(), hostBox ? 1 : 0);
-        if (hostBox) {
+        QTest::qWait(20);
+        QCOMPARE(h->boxes.size(), boxes);
+        if (boxes) {
             QCOMPARE(h->boxes[0].caption, u"Servidor no encontrado"_qs);
             QCOMPARE(h->boxes[0].text, u"No se encuentra el Servidor h"_qs);
+            QCOMPARE(stateAtBox, 0);
+            QCOMPARE(soundsAtBox, 1);
         }
         const int n = tab->DialogueView->paragraphCount();
         QCOMPARE(tab->DialogueView->paragraphText(n - 3), u"// Finalizando conexión con h"_qs);
@@ -477,7 +505,7 @@ private slots:
         QCOMPARE(w.PendingSocketErrors, 0);
         QCOMPARE(imageOf(w, tab), 0);
         QCOMPARE(tab->StatusBar->panelText(1), u"Servidor no encontrado : nadie.invalid"_qs);
-        QCOMPARE(h->boxes.size(), 1);
+        QTRY_COMPARE(h->boxes.size(), 1);
         QCOMPARE(h->boxes[0].text, u"No se encuentra el Servidor nadie.invalid"_qs);
     }
 
@@ -503,7 +531,7 @@ private slots:
         };
         h->sockets[0]->connectNow();
         h->sockets[0]->fail(10061);
-        QVERIFY(session.isNull());
+        QTRY_VERIFY(session.isNull());
         QCOMPARE(w.Tabs.size(), 1);
         QCOMPARE(w.Page95Control->tabText(0), u"v"_qs);
     }

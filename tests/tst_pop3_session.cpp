@@ -215,7 +215,7 @@ private slots:
                                << (u"hostnotfound h|"_qs + tail + u"Servidor no encontrado : h"_qs).split(u'|');
         QTest::newRow("10054")
             << 10054 << false
-            << (u"hostnotfound h|"_qs + tail + u"Conexión cerrada por el Servidor : h"_qs).split(u'|');
+            << (tail + u"Conexión cerrada por el Servidor : h"_qs).split(u'|'); // the server was found
         QTest::newRow("10061") << 10061 << false
                                << (u"hostnotfound h|"_qs + tail + u"Conexión no permitida : h"_qs).split(u'|');
         QTest::newRow("other, no") << 10060 << false

@@ -64,6 +64,7 @@ struct TAccountTab {
     int SavedLowerHeight = 0;
     int SavedDialogueWidth = 0;
     int ShownMessage = 0;
+    bool HostBoxShown = false; ///< its "Servidor no encontrado" box is open or about to open
     double ReconnectAt = 0;
     double LastActivity = 0;
     bool Announce = true;

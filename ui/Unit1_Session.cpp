@@ -248,8 +248,19 @@ void TfrmPrincipal::POP3OnDesconexionForzada(TPop3* session, const QString& moti
 }
 
 void TfrmPrincipal::POP3OnHostNotFound(TPop3* session, const QString& servidor) {
-    if (TAccountTab* tab = TabOfSession(session)) setLook(tab, Look::Disconnected);
-    ShowMessage(QMessageBox::Critical, u"Servidor no encontrado"_qs, u"No se encuentra el Servidor "_qs + servidor);
+    TAccountTab* tab = TabOfSession(session);
+    if (!tab) return;
+    setLook(tab, Look::Disconnected);
+    // The box waits for nothing: the forced disconnection and the reconnection countdown go on
+    // first, an unattended account reconnects all the same. One box an account at a time, and none
+    // while the window is hidden in the notification area (the sound and the icon tell).
+    if (tab->HostBoxShown || (TrayFlag && !isVisible())) return;
+    tab->HostBoxShown = true;
+    QTimer::singleShot(0, this, [this, guard = QPointer<TPop3>(session), servidor] {
+        ShowMessage(QMessageBox::Critical, u"Servidor no encontrado"_qs, u"No se encuentra el Servidor "_qs + servidor);
+        // The tab may have been closed while the box was open.
+        if (TAccountTab* shownFor = guard ? TabOfSession(guard) : nullptr) shownFor->HostBoxShown = false;
+    });
 }
 
 void TfrmPrincipal::POP3OnSendCommandToServer(TPop3* session, const QString& comando) {
