@@ -226,7 +226,16 @@ private:
     int m_estado = Desconectado;
     bool m_lookupFailed = false;
 
-    // Login, also the silent fresh login of a re-check.
+    // Login, also the silent fresh login of a re-check:
+    //
+    //   connect ─ Greeting ─ CAPA ─┬─ (STLS offered, not yet encrypted) STLS ─ Handshake ─ CAPA again ─┐
+    //                              └─ (no STLS: refused if TLS is required or was given before) ───────┤
+    //                                                                      USER ─ PASS ─ LIST ─ TOP... ┘
+    //   re-check (idle, nothing deleted): UIDL ─ QUIT ─ connect ─ ... ─ PASS ─ UIDL ─ STAT
+    //                                     (listed again unless count and unique ids are the same)
+    //
+    // Every reply is owed to the command that asked for it (m_owed). Any event handler may destroy
+    // the session: every emit is followed by a check (QPointer, or the [[nodiscard]] results above).
     enum class Step { None, Greeting, Capa, Stls, Handshake, CapaAfterTls, User, Pass, OldUidl, NewUidl, Stat };
     Step m_step = Step::None;
     bool m_relogin = false; ///< a fresh login inside a re-check: no state events for it
