@@ -79,12 +79,14 @@ public:
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"tavelo-scan"_qs);
+    QCoreApplication::setApplicationVersion(QStringLiteral(TAVELO_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
         u"Lists a POP3 mailbox: number, size, sender, date and subject of every message, TAB-separated.\n"
         "The password comes from TAVELO_PASSWORD or is asked for on the terminal."_qs);
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption hostOpt(u"host"_qs, u"POP3 server."_qs, u"name"_qs);
     const QCommandLineOption portOpt(u"port"_qs, u"TCP port (110)."_qs, u"port"_qs, u"110"_qs);
     const QCommandLineOption userOpt(u"user"_qs, u"User name."_qs, u"name"_qs);
@@ -107,11 +109,15 @@ int main(int argc, char* argv[]) {
         std::fputs(qPrintable(parser.helpText()), stdout);
         return Listed;
     }
+    if (parser.isSet(u"version"_qs)) {
+        std::fputs(qPrintable(u"tavelo-scan "_qs + QCoreApplication::applicationVersion() + u'\n'), stdout);
+        return Listed;
+    }
     bool portOk = false, linesOk = false;
     const int port = parser.value(portOpt).toInt(&portOk);
     const int lines = parser.value(linesOpt).toInt(&linesOk);
     if (!parser.isSet(hostOpt) || !parser.isSet(userOpt) || !parser.positionalArguments().isEmpty() || !portOk ||
-        port < 1 || port > 65535 || !linesOk || lines < 0) {
+        !IsTcpPort(port) || !linesOk || lines < 0) {
         printError(u"usage: tavelo-scan --host NAME --user NAME [--port N] [--lines N] [--log] [--sequential]\n"
                    "       [--trust-certificate SHA256] [--require-tls]"_qs);
         return Usage;
@@ -172,5 +178,8 @@ int main(int argc, char* argv[]) {
         printError(QString::fromLatin1(e.className()) + u": "_qs + e.message());
         return Failure;
     }
-    return QCoreApplication::exec();
+    const int code = QCoreApplication::exec();
+    // The server deletes only on QUIT: its answer is waited for, a few seconds at most.
+    QtClientSocket::waitForClosingConnections(QtClientSocket::kExitWaitMs);
+    return code;
 }

@@ -121,3 +121,16 @@ bool fitsCp1252(QStringView text) {
         if (byteOf(c.unicode()) < 0) return false;
     return true;
 }
+
+QStringList unwritableInCp1252(QStringView text) {
+    QStringList out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (byteOf(text[i].unicode()) >= 0) continue;
+        const qsizetype length =
+            text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate() ? 2 : 1;
+        const QString character = text.sliced(i, length).toString();
+        if (!out.contains(character)) out.append(character);
+        i += length - 1;
+    }
+    return out;
+}

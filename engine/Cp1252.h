@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 QString fromCp1252(QByteArrayView bytes);
@@ -24,3 +25,6 @@ inline char cp1252Byte(char16_t c) {
 }
 /** True when every character of the text has a Windows-1252 byte. */
 bool fitsCp1252(QStringView text);
+/** The characters of the text that have no Windows-1252 byte, each once, in the order they first
+ *  appear; a character beyond U+FFFF is one entry (its surrogate pair). Empty when the text fits. */
+QStringList unwritableInCp1252(QStringView text);

@@ -2,15 +2,61 @@
 
 #include "Desktop.h"
 #include "Errors.h"
+#include "UnitUtils.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QSslCipher>
 #include <QSslSocket>
 #include <QTimer>
+#include <utility>
 
 namespace {
-// How long a closing socket may take to hand its last bytes (the QUIT) to the server.
+// How long a closed connection waits for the server to answer what was sent last (the QUIT) and
+// close its end, before it closes ours.
+constexpr int kQuitAnswerMs = 5000;
+// How long closing our end may take after that before the connection is cut off.
 constexpr int kCloseGraceMs = 10000;
+
+/** The connections closed here that have not ended yet; their sockets belong to nobody else. */
+QList<QSslSocket*>& closingSockets() {
+    static QList<QSslSocket*> sockets;
+    return sockets;
+}
+/** The innermost waitForClosingConnections running, if any. */
+QEventLoop* g_closingWaiter = nullptr;
+
+void closingEnded(QSslSocket* socket) {
+    if (!closingSockets().removeOne(socket)) return; // ended already
+    socket->deleteLater();
+    if (closingSockets().isEmpty() && g_closingWaiter) g_closingWaiter->quit();
+}
+
+void cutOffClosingAtExit() {
+    // The application is being destroyed: no event loop will finish what is still ending.
+    const QList<QSslSocket*> sockets = std::exchange(closingSockets(), {});
+    for (QSslSocket* socket : sockets) {
+        socket->abort();
+        delete socket;
+    }
+}
 } // namespace
+
+int QtClientSocket::closingConnections() {
+    return int(closingSockets().size());
+}
+
+bool QtClientSocket::waitForClosingConnections(int timeoutMs) {
+    if (closingSockets().isEmpty()) return true;
+    QEventLoop loop;
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    QEventLoop* outer = std::exchange(g_closingWaiter, &loop);
+    // Sockets and timers go on; clicks and keys wait (the window that asked is closing).
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    g_closingWaiter = outer;
+    if (closingSockets().isEmpty() && outer) outer->quit();
+    return closingSockets().isEmpty();
+}
 
 QtClientSocket::QtClientSocket(IDesktop* desktop, QObject* parent) : IClientSocket(parent), m_desktop(desktop) {}
 
@@ -80,7 +126,7 @@ void QtClientSocket::open(const QString& host, int port, bool encrypted) {
     connect(
         socket, &QAbstractSocket::errorOccurred, this,
         [this, generation](QAbstractSocket::SocketError e) { onError(generation, e); }, Qt::QueuedConnection);
-    if (port < 0 || port > 65535) {
+    if (!IsTcpPort(port)) {
         QTimer::singleShot(
             0, this, [this, generation] { onError(generation, QAbstractSocket::SocketAddressNotAvailableError); });
         return;
@@ -142,15 +188,25 @@ void QtClientSocket::detach() {
     socket->disconnect(this);
     socket->setParent(nullptr);
     if (socket->state() == QAbstractSocket::ConnectedState) {
-        // Hand what is queued (the QUIT: the server deletes only on QUIT) to the system now, then
-        // close gracefully; the socket frees itself once closed or after a grace period.
+        // What is queued (the QUIT: the server deletes only on QUIT) goes to the system now. Then
+        // the server answers and closes its end, and what still comes is read and dropped until
+        // it does: ours closed first would cut the server off before its answer, with that answer
+        // left unread, so that the system resets the connection. A server that keeps it open has
+        // ours closed gracefully after a while, and cut off if even that does not end.
         socket->flush();
-        QObject::connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
-        QTimer::singleShot(kCloseGraceMs, socket, [socket] {
+        static const bool cleanupAdded = [] {
+            qAddPostRoutine(cutOffClosingAtExit);
+            return true;
+        }();
+        (void)cleanupAdded;
+        closingSockets().append(socket);
+        QObject::connect(socket, &QIODevice::readyRead, socket, [socket] { (void)socket->readAll(); });
+        QObject::connect(socket, &QAbstractSocket::disconnected, socket, [socket] { closingEnded(socket); });
+        QTimer::singleShot(kQuitAnswerMs, socket, [socket] { socket->disconnectFromHost(); });
+        QTimer::singleShot(kQuitAnswerMs + kCloseGraceMs, socket, [socket] {
             socket->abort();
-            socket->deleteLater();
+            closingEnded(socket);
         });
-        socket->disconnectFromHost();
     } else {
         socket->abort();
         socket->deleteLater();

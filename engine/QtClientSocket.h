@@ -29,6 +29,15 @@ public:
     /** @short A factory for sessions, reporting lookup failures to `desktop`. */
     static SocketFactory factory(IDesktop* desktop);
 
+    /** @short Connections closed but not ended yet: each waits for the server to answer its QUIT
+     *  and close its end (or for its time to run out). */
+    static int closingConnections();
+    /** @short Runs the event loop until no closed connection is still ending, for at most
+     *  `timeoutMs`. True when none is left. */
+    static bool waitForClosingConnections(int timeoutMs);
+    /** How long a program that ends waits for its servers to answer their QUIT, in all. */
+    static constexpr int kExitWaitMs = 3000;
+
 private:
     /** The most bytes one dataRead carries. */
     static constexpr qsizetype kReadSlice = 32 * 1024;

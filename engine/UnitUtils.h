@@ -12,6 +12,12 @@ QString MayusculasSinAcentos(const QString& text);
  *  folding only the characters compared. */
 QChar MayusculaSinAcento(QChar c);
 
+/** @short A port a TCP connection can use (1 to 65535): the one check of the dialogs, the
+ *  command-line scanner and the socket. */
+constexpr bool IsTcpPort(qint64 port) {
+    return port >= 1 && port <= 65535;
+}
+
 /** @short The position of the first `c` at or after `from` in the text, or -1. Faster than
  *  QStringView::indexOf on the short stretches of a line-by-line scan. */
 qsizetype NextCharAt(QStringView text, char16_t c, qsizetype from = 0);

@@ -1,5 +1,6 @@
 // The about box: its texts, the link to the project's page, and closing it.
 #include "Unit6.h"
+#include "WindowDialogs.h"
 #include "WindowHarness.h"
 
 #include <QLabel>
@@ -13,7 +14,7 @@ class TestAbout : public QObject {
 private slots:
     void init() {
         h = std::make_unique<WindowHarness>();
-        w = new TfrmAbout(&h->open());
+        w = NewAboutBox(&h->open());
     }
     void cleanup() { h.reset(); }
 

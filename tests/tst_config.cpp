@@ -1,6 +1,7 @@
 // The settings dialog on a real main window: what a showing loads, the key filters, the sound list,
 // what "Aceptar" refuses (message, focus) and stores, and that every way out but "Aceptar" discards.
 #include "Unit7.h"
+#include "WindowDialogs.h"
 #include "WindowHarness.h"
 
 #include <QCheckBox>
@@ -44,7 +45,7 @@ private slots:
     void init() {
         h = std::make_unique<WindowHarness>();
         main = &h->open();
-        d = new TfrmConfig(main);
+        d = NewSettingsDialog(main);
     }
     void cleanup() { h.reset(); }
 

@@ -2,6 +2,7 @@
 // command leaves in Cuentas.dat and in the main window's connect menu.
 #include "Unit2.h"
 #include "UnitQuenmarEncode.h"
+#include "WindowDialogs.h"
 #include "WindowHarness.h"
 
 #include <QClipboard>
@@ -94,7 +95,7 @@ class TestAccountsDialog : public QObject {
     void openWith(const QByteArray& file) {
         h->write(u"Cuentas.dat"_qs, file);
         w = &h->open();
-        d = new TfrmCuentas(w); // owned by the main window
+        d = NewAccountsDialog(w); // owned by the main window
         d->show();
         QVERIFY(QTest::qWaitForWindowExposed(d));
     }
@@ -263,9 +264,9 @@ private slots:
         QTest::newRow("modify") << QStringList{u"click 1"_qs, u"user=bel"_qs, u"pass=z"_qs, u"modify"_qs}
                                 << Records{kTwo[0], {u"pop.b"_qs, u"995"_qs, u"bel"_qs, u"z"_qs}}
                                 << QList<int>{110, 995} << u"111"_qs << QStringList();
-        QTest::newRow("modify to empty fields")
-            << QStringList{u"click 0"_qs, u"user="_qs, u"pass="_qs, u"server="_qs, u"port="_qs, u"modify"_qs}
-            << Records{{QString(), QString(), QString(), QString()}, kTwo[1]} << QList<int>{110, 995} << u"011"_qs
+        QTest::newRow("modify to empty fields but the port")
+            << QStringList{u"click 0"_qs, u"user="_qs, u"pass="_qs, u"server="_qs, u"modify"_qs}
+            << Records{{QString(), u"110"_qs, QString(), QString()}, kTwo[1]} << QList<int>{110, 995} << u"011"_qs
             << QStringList();
         QTest::newRow("delete") << QStringList{u"click 0"_qs, u"delete"_qs} << Records{kTwo[1]} << QList<int>{995}
                                 << u"100"_qs << QStringList{askAna};
@@ -301,37 +302,63 @@ private slots:
         QCOMPARE(d->focusWidget(), d->ListView);
     }
 
-    void portsNoSocketCanTakeAreRefused_data() {
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("pasted");
-        QTest::addColumn<bool>("refused");
-        QTest::newRow("add 65536") << u"add"_qs << u"65536"_qs << QString() << true;
-        QTest::newRow("add 0") << u"add"_qs << u"0"_qs << QString() << true;
-        QTest::newRow("add beyond 32 bits") << u"add"_qs << u"99999999999"_qs << QString() << true;
-        QTest::newRow("add pasted -1") << u"add"_qs << QString() << u"-1"_qs << true;
-        QTest::newRow("add 65535") << u"add"_qs << u"65535"_qs << QString() << false;
-        QTest::newRow("modify 70000") << u"modify"_qs << u"70000"_qs << QString() << true;
-        QTest::newRow("modify pasted text") << u"modify"_qs << QString() << u"abc"_qs << false;
+    // Steps after a click on the first row ("+=" also stands for typing what QTest cannot type);
+    // the field named is the one that must keep the focus and what was typed into it.
+    void inputTheFileCannotTakeIsRefused_data() {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("kept");
+        QTest::addColumn<QString>("box"); // caption|text; empty: accepted
+        const QString range = u"Error|El Puerto debe ser un número entre 1 y 65535"_qs;
+        const QString chars = u"Caracteres no admitidos|El texto contiene caracteres que no se pueden guardar: %1\r"
+                              u"Sólo se admiten los caracteres de Europa occidental (Windows-1252)."_qs;
+        QTest::newRow("add 65536") << QStringList{u"port=65536"_qs, u"add"_qs} << u"edtPuerto"_qs << u"65536"_qs
+                                   << range;
+        QTest::newRow("add 0") << QStringList{u"port=0"_qs, u"add"_qs} << u"edtPuerto"_qs << u"0"_qs << range;
+        QTest::newRow("add beyond 32 bits")
+            << QStringList{u"port=99999999999"_qs, u"add"_qs} << u"edtPuerto"_qs << u"99999999999"_qs << range;
+        QTest::newRow("add pasted -1") << QStringList{u"port="_qs, u"port+=-1"_qs, u"add"_qs} << u"edtPuerto"_qs
+                                       << u"-1"_qs << range;
+        QTest::newRow("add 65535") << QStringList{u"port=65535"_qs, u"add"_qs} << u"edtPuerto"_qs << u"65535"_qs
+                                   << QString();
+        QTest::newRow("modify 70000") << QStringList{u"port=70000"_qs, u"modify"_qs} << u"edtPuerto"_qs << u"70000"_qs
+                                      << range;
+        QTest::newRow("modify pasted text")
+            << QStringList{u"port="_qs, u"port+=abc"_qs, u"modify"_qs} << u"edtPuerto"_qs << u"abc"_qs << QString();
+        QTest::newRow("modify empty port") << QStringList{u"port="_qs, u"modify"_qs} << u"edtPuerto"_qs << QString()
+                                           << u"Error|Debe introducir un Puerto"_qs;
+        QTest::newRow("add user outside Windows-1252") << QStringList{u"user="_qs, u"user+=Łukasz"_qs, u"add"_qs}
+                                                       << u"edtUserName"_qs << u"Łukasz"_qs << chars.arg(u"Ł"_qs);
+        QTest::newRow("modify password, each character once")
+            << QStringList{u"pass="_qs, u"pass+=hasło ő ł"_qs, u"modify"_qs} << u"edtPassword"_qs << u"hasło ő ł"_qs
+            << chars.arg(u"ł, ő"_qs);
+        QTest::newRow("modify server") << QStringList{u"server="_qs, u"server+=pop.gdańsk.pl"_qs, u"modify"_qs}
+                                       << u"edtServidor"_qs << u"pop.gdańsk.pl"_qs << chars.arg(u"ń"_qs);
+        QTest::newRow("add pasted port, a character beyond U+FFFF")
+            << QStringList{u"port+=\U0001F600"_qs, u"add"_qs} << u"edtPuerto"_qs << u"110\U0001F600"_qs
+            << chars.arg(u"\U0001F600"_qs);
     }
-    void portsNoSocketCanTakeAreRefused() {
-        QFETCH(QString, command);
-        QFETCH(QString, typed);
-        QFETCH(QString, pasted);
-        QFETCH(bool, refused);
+    void inputTheFileCannotTakeIsRefused() {
+        QFETCH(QStringList, steps);
+        QFETCH(QString, field);
+        QFETCH(QString, kept);
+        QFETCH(QString, box);
         const QByteArray before = accountsFile(kTwo);
         openWith(before);
-        run({u"click 0"_qs, u"port="_qs + typed, u"port+="_qs + pasted, command});
-        if (refused) {
-            QCOMPARE(boxTexts(), QStringList{u"Error|El Puerto debe ser un número entre 1 y 65535"_qs});
+        run(QStringList{u"click 0"_qs} + steps);
+        auto* edit = d->findChild<QLineEdit*>(field);
+        QCOMPARE(edit->text(), kept);
+        if (!box.isEmpty()) {
+            QCOMPARE(boxTexts(), QStringList{box});
             QCOMPARE(h->boxes[0].icon, QMessageBox::Critical);
-            QCOMPARE(d->focusWidget(), d->edtPuerto);
+            QCOMPARE(d->focusWidget(), edit);
             QCOMPARE(h->read(u"Cuentas.dat"_qs), before);
             QCOMPARE(d->ListView->topLevelItemCount(), 2);
             QCOMPARE(d->ListView->topLevelItem(0)->text(1), u"110"_qs);
+            QCOMPARE(d->ListView->topLevelItem(0)->text(3), u"ana"_qs);
         } else {
             QVERIFY(h->boxes.isEmpty());
-            QVERIFY(h->read(u"Cuentas.dat"_qs).contains("PORT:" + (typed + pasted).toLatin1() + "\r\n"));
+            QVERIFY(h->read(u"Cuentas.dat"_qs).contains("PORT:" + kept.toLatin1() + "\r\n"));
         }
     }
 
@@ -380,7 +407,7 @@ private slots:
         h->close();
         w = &h->open();
         QCOMPARE(menuEntries(*w), (QStringList{u"eva (pop.e)"_qs, u"fin (pop.e)"_qs}));
-        d = new TfrmCuentas(w);
+        d = NewAccountsDialog(w);
         QCOMPARE(d->ListView->topLevelItemCount(), 2);
         QCOMPARE(d->ListView->topLevelItem(0)->text(1), u"11O"_qs);
         QCOMPARE(d->ListView->topLevelItem(1)->text(3), u"fin"_qs);
@@ -403,7 +430,7 @@ private slots:
         QVERIFY(QDir(h->path({})).mkdir(u"Cuentas.dat"_qs));
         w = &h->open();
         const qsizetype atStart = h->boxes.size();
-        d = new TfrmCuentas(w);
+        d = NewAccountsDialog(w);
         QCOMPARE(h->boxes.size(), atStart + 1); // the dialog's own load
         QVERIFY(h->boxes.last().text.startsWith(u"E.ClassName : EInOutError\r"_qs));
         d->show();

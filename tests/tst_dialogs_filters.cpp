@@ -1,6 +1,7 @@
 // The filters dialog on a real main window: edits change only its rows; "&Salir" writes them back
 // into the main window's two lists and into Filtros.dat, byte for byte.
 #include "Unit3.h"
+#include "WindowDialogs.h"
 #include "WindowHarness.h"
 
 #include <QComboBox>
@@ -39,20 +40,22 @@ class TestFiltersDialog : public QObject {
     void openWith(const QByteArray& file) {
         h->write(u"Filtros.dat"_qs, file);
         w = &h->open();
-        d = new TfrmFiltros(w); // owned by the main window
+        d = NewFiltersDialog(w); // owned by the main window
         d->show();
         QVERIFY(QTest::qWaitForWindowExposed(d));
     }
 
-    /** "text=" types into the text field, "enter" presses Enter there, "field=" chooses FROM,
-     *  SUBJECT or nothing, "click N" (-1: no row), "add", "modify", "delete", "cancel" (answers the
-     *  next box). */
+    /** "text=" types into the text field, "text+=" inserts into it (what QTest cannot type), "enter"
+     *  presses Enter there, "field=" chooses FROM, SUBJECT or nothing, "click N" (-1: no row), "add",
+     *  "modify", "delete", "cancel" (answers the next box). */
     void run(const QStringList& steps) {
         for (const QString& step : steps) {
             if (step.startsWith(u"text="_qs)) {
                 d->edtTexto->selectAll();
                 QTest::keyClick(d->edtTexto, Qt::Key_Backspace);
                 QTest::keyClicks(d->edtTexto, step.mid(5));
+            } else if (step.startsWith(u"text+="_qs)) {
+                d->edtTexto->insert(step.mid(6));
             } else if (step == u"enter"_qs)
                 QTest::keyClick(d->edtTexto, Qt::Key_Return);
             else if (step.startsWith(u"field="_qs))
@@ -168,6 +171,13 @@ private slots:
                                 << QByteArray("[FROM]a\r\n[SUBJ]c\r\n");
         QTest::newRow("delete cancelled")
             << QStringList{u"cancel"_qs, u"click 1"_qs, u"delete"_qs} << u"111"_qs << QStringList{askB} << kInitial;
+        const QString chars = u"Caracteres no admitidos|El texto contiene caracteres que no se pueden guardar: %1\r"
+                              u"Sólo se admiten los caracteres de Europa occidental (Windows-1252)."_qs;
+        QTest::newRow("add text outside Windows-1252") << QStringList{u"text+=Łódź"_qs, u"enter"_qs} << u"100"_qs
+                                                       << QStringList{chars.arg(u"Ł, ź"_qs)} << kInitial;
+        QTest::newRow("modify to text outside Windows-1252")
+            << QStringList{u"click 0"_qs, u"text="_qs, u"text+=ő"_qs, u"modify"_qs} << u"111"_qs
+            << QStringList{chars.arg(u"ő"_qs)} << kInitial;
         QTest::newRow("delete every row")
             << QStringList{u"click 0"_qs, u"delete"_qs, u"click 0"_qs, u"delete"_qs, u"click 0"_qs, u"delete"_qs}
             << u"100"_qs
@@ -188,6 +198,15 @@ private slots:
             states += b->isEnabled() ? u'1' : u'0';
         QCOMPARE(states, buttons);
         QCOMPARE(boxTexts(), boxes);
+        // Adding and modifying leave the text as typed.
+        QString typed;
+        for (const QString& step : steps) {
+            if (step.startsWith(u"text="_qs))
+                typed = step.mid(5);
+            else if (step.startsWith(u"text+="_qs))
+                typed += step.mid(6);
+        }
+        if (!typed.isEmpty()) QCOMPARE(d->edtTexto->text(), typed);
         // Until "&Salir" nothing outside the dialog changed.
         QCOMPARE(h->read(u"Filtros.dat"_qs), kInitial);
         QCOMPARE(w->Filtros.From, (QStringList{u"a"_qs, u"b"_qs}));

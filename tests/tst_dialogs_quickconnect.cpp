@@ -1,6 +1,7 @@
 // The quick connection dialog on a real main window with fake sockets: its checks, the Enter key
 // walking the fields, and what the session finally receives.
 #include "Unit5.h"
+#include "WindowDialogs.h"
 #include "WindowHarness.h"
 
 #include <QLineEdit>
@@ -17,7 +18,7 @@ class TestQuickConnectDialog : public QObject {
 
     void open() {
         w = &h->open();
-        d = new TfrmConexionRapida(w); // owned by the main window
+        d = NewQuickConnectDialog(w); // owned by the main window
         d->ClearFields();
         d->show();
         QVERIFY(QTest::qWaitForWindowExposed(d));
@@ -39,6 +40,7 @@ private slots:
 
     void checksStopAtTheFirstFault_data() {
         QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("pass");
         QTest::addColumn<QString>("host");
         QTest::addColumn<QString>("typedPort");
         QTest::addColumn<QString>("pastedPort");
@@ -47,29 +49,41 @@ private slots:
         const QString noUser = u"Error|Debe introducir un Nombre de Usuario"_qs;
         const QString conversion = u"Error de conversión|Error al convertir el valor de Puerto a número"_qs;
         const QString range = u"Error|El Puerto debe ser un número entre 1 y 65535"_qs;
+        const QString chars = u"Caracteres no admitidos|El texto contiene caracteres que no se pueden enviar al "
+                              u"Servidor: %1\rSólo se admiten los caracteres de Europa occidental (Windows-1252)."_qs;
         QTest::newRow("everything empty")
-            << QString() << QString() << QString() << QString() << noUser << u"edtUser"_qs;
-        QTest::newRow("no user") << QString() << u"h"_qs << u"110"_qs << QString() << noUser << u"edtUser"_qs;
-        QTest::newRow("no server") << u"ana"_qs << QString() << QString() << QString()
+            << QString() << QString() << QString() << QString() << QString() << noUser << u"edtUser"_qs;
+        QTest::newRow("no user") << QString() << QString() << u"h"_qs << u"110"_qs << QString() << noUser
+                                 << u"edtUser"_qs;
+        QTest::newRow("no server") << u"ana"_qs << QString() << QString() << QString() << QString()
                                    << u"Error|Debe introducir un Servidor"_qs << u"edtHost"_qs;
-        QTest::newRow("no port") << u"ana"_qs << u"h"_qs << QString() << QString()
+        QTest::newRow("no port") << u"ana"_qs << QString() << u"h"_qs << QString() << QString()
                                  << u"Error|Debe introducir un Puerto"_qs << u"edtPuerto"_qs;
-        QTest::newRow("beyond 32 bits") << u"ana"_qs << u"h"_qs << u"99999999999"_qs << QString() << conversion
-                                        << u"edtPuerto"_qs;
-        QTest::newRow("pasted letter") << u"ana"_qs << u"h"_qs << u"11"_qs << u"O"_qs << conversion << u"edtPuerto"_qs;
-        QTest::newRow("above 65535") << u"ana"_qs << u"h"_qs << u"65536"_qs << QString() << range << u"edtPuerto"_qs;
-        QTest::newRow("zero") << u"ana"_qs << u"h"_qs << u"0"_qs << QString() << range << u"edtPuerto"_qs;
-        QTest::newRow("pasted negative") << u"ana"_qs << u"h"_qs << QString() << u"-110"_qs << range << u"edtPuerto"_qs;
+        QTest::newRow("beyond 32 bits") << u"ana"_qs << QString() << u"h"_qs << u"99999999999"_qs << QString()
+                                        << conversion << u"edtPuerto"_qs;
+        QTest::newRow("pasted letter") << u"ana"_qs << QString() << u"h"_qs << u"11"_qs << u"O"_qs << conversion
+                                       << u"edtPuerto"_qs;
+        QTest::newRow("above 65535") << u"ana"_qs << QString() << u"h"_qs << u"65536"_qs << QString() << range
+                                     << u"edtPuerto"_qs;
+        QTest::newRow("zero") << u"ana"_qs << QString() << u"h"_qs << u"0"_qs << QString() << range << u"edtPuerto"_qs;
+        QTest::newRow("pasted negative") << u"ana"_qs << QString() << u"h"_qs << QString() << u"-110"_qs << range
+                                         << u"edtPuerto"_qs;
+        QTest::newRow("user outside Windows-1252")
+            << u"Łukasz"_qs << u"clave"_qs << u"h"_qs << u"110"_qs << QString() << chars.arg(u"Ł"_qs) << u"edtUser"_qs;
+        QTest::newRow("password outside Windows-1252") << u"ana"_qs << u"hasło ő"_qs << u"h"_qs << u"110"_qs
+                                                       << QString() << chars.arg(u"ł, ő"_qs) << u"edtPass"_qs;
     }
     void checksStopAtTheFirstFault() {
         QFETCH(QString, user);
+        QFETCH(QString, pass);
         QFETCH(QString, host);
         QFETCH(QString, typedPort);
         QFETCH(QString, pastedPort);
         QFETCH(QString, box);
         QFETCH(QString, focus);
         open();
-        QTest::keyClicks(d->edtUser, user);
+        d->edtUser->insert(user); // typed, but QTest types Latin-1 only
+        d->edtPass->insert(pass);
         QTest::keyClicks(d->edtHost, host);
         clearPort();
         QTest::keyClicks(d->edtPuerto, typedPort);
@@ -79,6 +93,8 @@ private slots:
         QCOMPARE(h->boxes[0].caption + u'|' + h->boxes[0].text, box);
         QCOMPARE(h->boxes[0].icon, QMessageBox::Critical);
         QCOMPARE(d->focusWidget()->objectName(), focus);
+        QCOMPARE(d->edtUser->text(), user);
+        QCOMPARE(d->edtPass->text(), pass);
         QVERIFY(d->isVisible());
         QVERIFY(h->sockets.isEmpty());
         QVERIFY(w->Tabs.isEmpty());

@@ -249,6 +249,22 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return openDescriptors() <= before; }, kWaitMs));
         QCOMPARE(server.connections(), 51);
     }
+
+    // Closing the window (and every other end of the run) returns once the server has answered the
+    // QUIT and closed the connection, even when the answer comes slowly: a process that ends then
+    // has lost nothing.
+    void closingTheWindowWaitsForTheAnswerToQuit() {
+        ScriptedPop3Server server(ScriptedPop3Server::sampleMailbox(2));
+        server.setFaults({{"QUIT", "", true, 3, 100}});
+        w->QuickConnect(kHost, u"ana"_qs, EncodePassword(u"x"_qs), server.port());
+        QVERIFY(settled(w->Tabs.first()->POP3));
+        QCOMPARE(w->Tabs.first()->POP3->Estado(), 6);
+        w->close();
+        QCOMPARE(QtClientSocket::closingConnections(), 0);
+        QCOMPARE(server.ended, 1);
+        QCOMPARE(server.received.last(), QByteArray("QUIT"));
+        QCOMPARE(server.endedByClient, 0);
+    }
 };
 
 QTEST_MAIN(TestFaults)

@@ -2,13 +2,18 @@
 #include "AccountWidgets.h"
 #include "FakeMailbox.h"
 #include "StyledTextView.h"
+#include "Unit7.h"
 #include "UnitPOP3.h"
 #include "UnitQuenmarEncode.h"
 #include "WindowHarness.h"
 
+#include <QCheckBox>
+#include <QDir>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
 
@@ -294,14 +299,37 @@ private slots:
         QCOMPARE(w->Filtros.Subj, (QStringList{u"x"_qs, u"y"_qs}));
     }
 
+    void addingSummarisesWhatWasAdded_data() {
+        QTest::addColumn<QStringList>("answers");   // one per prompt; a null text cancels it
+        QTest::addColumn<QStringList>("proposals"); // what each prompt showed
+        QTest::addColumn<QStringList>("boxes");     // caption|text
+        QTest::addColumn<QStringList>("added");
+        const QString refused = u"Caracteres no admitidos|El texto contiene caracteres que no se pueden guardar: "
+                                u"ő\rSólo se admiten los caracteres de Europa occidental (Windows-1252)."_qs;
+        const QString one = u"1 filtros añadidos - SUBJ|Se añadieron los siguientes filtros:\r\r"_qs;
+        QTest::newRow("two")
+            << QStringList{u"x"_qs, u"y"_qs} << QStringList{u"Uno"_qs, u"Dos"_qs}
+            << QStringList{u"2 filtros añadidos - SUBJ|Se añadieron los siguientes filtros:\r\rx\ry"_qs}
+            << QStringList{u"x"_qs, u"y"_qs};
+        QTest::newRow("text outside Windows-1252 asked for again as typed")
+            << QStringList{u"oferta ő"_qs, u"oferta"_qs, QString()} << QStringList{u"Uno"_qs, u"oferta ő"_qs, u"Dos"_qs}
+            << QStringList{refused, one + u"oferta"_qs} << QStringList{u"oferta"_qs};
+        QTest::newRow("refused, then cancelled")
+            << QStringList{u"ő"_qs, QString(), u"y"_qs} << QStringList{u"Uno"_qs, u"ő"_qs, u"Dos"_qs}
+            << QStringList{refused, one + u"y"_qs} << QStringList{u"y"_qs};
+    }
     void addingSummarisesWhatWasAdded() {
-        int n = 0;
-        const QStringList answers{u"x"_qs, u"y"_qs};
+        QFETCH(QStringList, answers);
+        QFETCH(QStringList, proposals);
+        QFETCH(QStringList, boxes);
+        QFETCH(QStringList, added);
+        QStringList shown;
         // Each prompt gets the next answer.
         WindowSeams custom = h->seams();
         custom.inputQuery = [&](QWidget*, const QString&, const QString&, QString& value) {
-            value = answers[n++];
-            return true;
+            shown << value;
+            value = answers.value(shown.size() - 1);
+            return !value.isNull();
         };
         h->window = std::make_unique<TfrmPrincipal>(custom);
         w = h->window.get();
@@ -310,9 +338,15 @@ private slots:
         tab = w->Tabs.first();
         select({0, 1});
         w->PopupListViewFiltradoAddSubjClick();
-        QCOMPARE(h->boxes.last().caption, u"2 filtros añadidos - SUBJ"_qs);
-        QCOMPARE(h->boxes.last().text, u"Se añadieron los siguientes filtros:\r\rx\ry"_qs);
-        QCOMPARE(w->Filtros.Subj, (QStringList{u"x"_qs, u"y"_qs}));
+        QCOMPARE(shown, proposals);
+        QStringList got;
+        for (const WindowHarness::Box& b : h->boxes)
+            got << b.caption + u'|' + b.text;
+        QCOMPARE(got, boxes);
+        QCOMPARE(w->Filtros.Subj, added);
+        TFiltros expected;
+        expected.Subj = added;
+        QCOMPARE(h->read(u"Filtros.dat"_qs), FormatFiltersData(expected));
     }
 
     void checkItemsKeepTheirTwinsAndTheSettings() {
@@ -328,6 +362,59 @@ private slots:
         QVERIFY(w->Config.FiltrarAlConectar);
         h->close();
         QVERIFY(h->read(u"Tavelo.ini"_qs).contains("FiltrarAlConectar=1"));
+    }
+
+    // A decision reaches its file when it is made, the window still open. A write that fails is
+    // reported; the decision stays and is written at exit.
+    void decisionsAreWrittenAtOnce_data() {
+        QTest::addColumn<QString>("way"); // a menu item, or what is done in a dialog or the list
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("written");
+        QTest::addColumn<bool>("blocked"); // the file cannot be written until the window closes
+        const QString ini = u"Tavelo.ini"_qs;
+        QTest::newRow("settings dialog") << u"settings"_qs << ini << QByteArray("iniTop=35\n") << false;
+        QTest::newRow("settings dialog, advanced option")
+            << u"pipelining"_qs << ini << QByteArray("[Avanzado]\nPipelining=1\n") << false;
+        QTest::newRow("filter on connecting, main menu")
+            << u"mnuConfigurarFiltradoFiltrarAlConectar"_qs << ini << QByteArray("FiltrarAlConectar=1\n") << false;
+        QTest::newRow("asking, pop-up menu") << u"PopupListViewFiltradoPreguntar"_qs << ini
+                                             << QByteArray("PreguntarAntesDeBorrarEnFiltrado=0\n") << false;
+        QTest::newRow("sender added from the list")
+            << u"sender"_qs << u"Filtros.dat"_qs << QByteArray("[FROM]Spam\r\n") << false;
+        QTest::newRow("settings dialog, file blocked") << u"settings"_qs << ini << QByteArray("iniTop=35\n") << true;
+        QTest::newRow("sender added, file blocked")
+            << u"sender"_qs << u"Filtros.dat"_qs << QByteArray("[FROM]Spam\r\n") << true;
+    }
+    void decisionsAreWrittenAtOnce() {
+        QFETCH(QString, way);
+        QFETCH(QString, file);
+        QFETCH(QByteArray, written);
+        QFETCH(bool, blocked);
+        openWith({{"Spam <s@x>", "Uno"}});
+        if (blocked) QVERIFY(QDir(h->path({})).mkdir(file));
+        if (way == u"settings" || way == u"pipelining") {
+            w->frmConfig->show();
+            if (way == u"settings")
+                w->frmConfig->edtIniTop->setText(u"35"_qs);
+            else
+                w->frmConfig->chkPipelining->setChecked(true);
+            w->frmConfig->btnAceptar->click();
+        } else if (way == u"sender") {
+            select({0});
+            h->promptAnswer = u"Spam"_qs;
+            w->PopupListViewFiltradoAddRemitenteClick();
+        } else {
+            w->action(way)->trigger();
+        }
+        qsizetype reported = 0;
+        for (const WindowHarness::Box& b : h->boxes)
+            reported += b.caption == u"Excepción no manejada";
+        QCOMPARE(reported, blocked ? 1 : 0);
+        if (blocked) {
+            QVERIFY(QDir(h->path({})).rmdir(file));
+            h->close();
+        }
+        QVERIFY2(h->read(file).contains(written), h->read(file).constData());
     }
 };
 

@@ -113,15 +113,33 @@ private slots:
         QCOMPARE(w.Accounts[1]->Puerto, 995);
     }
 
+    void badPortIsReportedAndLosesNothing_data() {
+        QTest::addColumn<QString>("port");      // of the first account
+        QTest::addColumn<QString>("otherPort"); // of the second
+        QTest::addColumn<QString>("box");
+        const QString fix = u" hasta que lo corrija en Configurar > Cuentas de correo:\r\r"_qs;
+        QTest::newRow("letter") << u"11O"_qs << u"110"_qs
+                                << u"El Puerto de esta cuenta no es un número; se conectará al puerto 110"_qs + fix +
+                                       u"ana (pop.a): \"11O\""_qs;
+        QTest::newRow("empty, and letters in another")
+            << QString() << u"abc"_qs
+            << u"El Puerto de estas cuentas no es un número; se conectarán al puerto 110"_qs + fix +
+                   u"ana (pop.a): \"\"\rbea (pop.b): \"abc\""_qs;
+    }
     void badPortIsReportedAndLosesNothing() {
-        h->write(u"Cuentas.dat"_qs, accountsFile({{u"pop.a"_qs, u"11O"_qs, u"ana"_qs, u"x"_qs},
-                                                  {u"pop.b"_qs, u"110"_qs, u"bea"_qs, u"y"_qs}}));
+        QFETCH(QString, port);
+        QFETCH(QString, otherPort);
+        QFETCH(QString, box);
+        const QByteArray accounts =
+            accountsFile({{u"pop.a"_qs, port, u"ana"_qs, u"x"_qs}, {u"pop.b"_qs, otherPort, u"bea"_qs, u"y"_qs}});
+        h->write(u"Cuentas.dat"_qs, accounts);
         const QByteArray filters = "[FROM]spam\r\n[SUBJ]oferta\r\n";
         h->write(u"Filtros.dat"_qs, filters);
         TfrmPrincipal& w = h->open();
         QCOMPARE(h->boxes.size(), 1);
-        QCOMPARE(h->boxes[0].caption, u"Excepción no manejada"_qs);
-        QCOMPARE(h->boxes[0].text, u"E.ClassName : EConvertError\rMessage : '11O' is not a valid integer value"_qs);
+        QCOMPARE(h->boxes[0].icon, QMessageBox::Warning);
+        QCOMPARE(h->boxes[0].caption, u"Cuentas de correo"_qs);
+        QCOMPARE(h->boxes[0].text, box);
         QCOMPARE(menuEntries(w), (QStringList{u"ana (pop.a)"_qs, u"bea (pop.b)"_qs}));
         QCOMPARE(w.Filtros.From, QStringList{u"spam"_qs});
         // The account with the bad port connects on 110.
@@ -129,6 +147,7 @@ private slots:
         QCOMPARE(h->sockets.last()->lastPort, 110);
         h->close();
         QCOMPARE(h->read(u"Filtros.dat"_qs), filters);
+        QCOMPARE(h->read(u"Cuentas.dat"_qs), accounts); // read, never rewritten
     }
 
     void unreadableSettingIsNotOverwritten() {
@@ -379,8 +398,8 @@ private slots:
         QTest::newRow("wrong password") << 0
                                         << QList<QByteArray>{"+OK\r\n", "-ERR\r\n", "+OK\r\n", "-ERR [AUTH] no\r\n"}
                                         << u"Combinación USER/PASS no válida"_qs << 0 << QByteArray() << QString();
-        QTest::newRow("refused") << 10061 << QList<QByteArray>{} << u"Conexión no permitida : h"_qs << 1
-                                 << QByteArray() << QString();
+        QTest::newRow("refused") << 10061 << QList<QByteArray>{} << u"Conexión no permitida : h"_qs << 1 << QByteArray()
+                                 << QString();
         QTest::newRow("refused again while its box is open")
             << 10061 << QList<QByteArray>{} << u"Conexión no permitida : h"_qs << 1 << QByteArray() << u"twice"_qs;
         QTest::newRow("refused while hidden in the tray")

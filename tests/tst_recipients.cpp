@@ -2,6 +2,7 @@
 // what the pop-up menu does with it, closing with Enter and Esc.
 #include "AccountWidgets.h"
 #include "Unit4.h"
+#include "WindowDialogs.h"
 #include "WindowHarness.h"
 
 #include <QClipboard>
@@ -25,7 +26,7 @@ class TestRecipients : public QObject {
 private slots:
     void init() {
         h = std::make_unique<WindowHarness>();
-        w = new TfrmDestinatarios(&h->open());
+        w = NewRecipientsDialog(&h->open());
     }
     void cleanup() { h.reset(); }
 

@@ -2,6 +2,7 @@
 // on the real window with a clock in the test's hand.
 #include "AccountWidgets.h"
 #include "FakeMailbox.h"
+#include "SingleInstance.h"
 #include "UnitPOP3.h"
 #include "UnitQuenmarEncode.h"
 #include "WindowHarness.h"
@@ -143,14 +144,18 @@ private slots:
         QTest::addColumn<bool>("setting");
         QTest::addColumn<bool>("available");
         QTest::addColumn<bool>("tray");
-        QTest::newRow("setting on") << true << true << true;
-        QTest::newRow("setting off") << false << true << false;
-        QTest::newRow("no notification area") << true << false << false;
+        QTest::addColumn<bool>("secondStart"); // brought back by a second start on the same data folder
+        QTest::newRow("setting on") << true << true << true << false;
+        QTest::newRow("setting off") << false << true << false << false;
+        QTest::newRow("no notification area") << true << false << false << false;
+        QTest::newRow("in the tray, a second start") << true << true << true << true;
+        QTest::newRow("minimised, a second start") << false << true << false << true;
     }
     void minimiseGoesToTheTrayOnlyWhenAskedAndAvailable() {
         QFETCH(bool, setting);
         QFETCH(bool, available);
         QFETCH(bool, tray);
+        QFETCH(bool, secondStart);
         h->trayAvailable = available;
         w->Config.MinimizarAlTray = setting;
         w->show();
@@ -158,7 +163,17 @@ private slots:
         QTRY_COMPARE(w->TrayFlag, tray);
         if (tray) QTRY_VERIFY(!w->isVisible());
         QCOMPARE(w->TrayImageShown(), tray ? 0 : -1);
-        w->RestoreFromTray();
+        if (secondStart) {
+            SingleInstance first(h->dir.path());
+            QCOMPARE(first.claim(), SingleInstance::Claim::First);
+            connect(&first, &SingleInstance::activationRequested, w, &TfrmPrincipal::BringToFront);
+            SingleInstance second(h->dir.path());
+            QCOMPARE(second.claim(), SingleInstance::Claim::HandedOver);
+            QTRY_VERIFY(w->isVisible() && !(w->windowState() & Qt::WindowMinimized));
+            QCOMPARE(w->TrayImageShown(), -1);
+        } else {
+            w->RestoreFromTray();
+        }
         QVERIFY(!w->TrayFlag);
     }
 

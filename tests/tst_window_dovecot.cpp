@@ -1,16 +1,25 @@
 // The real window against the real server: the certificate question, new mail seen by a re-check,
-// a mailbox locked by another session, and the reset that brings deleted messages back.
+// a mailbox locked by another session, the reset that brings deleted messages back, and the real
+// program ended by SIGTERM after a deletion.
 #include "AccountWidgets.h"
+#include "AccountsFile.h"
 #include "DovecotFixture.h"
+#include "FilterLists.h"
 #include "QtClientSocket.h"
 #include "StyledTextView.h"
 #include "UnitPOP3.h"
 #include "UnitQuenmarEncode.h"
 #include "WindowHarness.h"
 
+#include <QDir>
+#include <QProcess>
+#include <QSettings>
+#include <QSslCertificate>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 
 namespace {
 constexpr int kWaitMs = 20000;
@@ -113,6 +122,79 @@ private slots:
             },
             kWaitMs));
         QCOMPARE(image(tab), 2);
+    }
+
+    // The real program, filtering at connection without asking, deletes a message; SIGTERM then
+    // ends it the orderly way: QUIT (the server deletes only then) and the settings saved.
+    void sigtermAfterADeletionQuitsAndSaves() {
+        const QString user = u"scratch7"_qs; // the server logs this user's sessions line by line
+        QDir rawlog(fx.rawlogDir(user));
+        QVERIFY(rawlog.exists());
+        for (const QString& f : rawlog.entryList(QDir::Files))
+            QVERIFY(rawlog.remove(f));
+        const QString subject = u"Fin ordenado de Tavelo"_qs;
+        QVERIFY2(fx.deliver(user, "From: oferta@example.es\nSubject: " + subject.toUtf8() + "\n\nHola\n"),
+                 qPrintable(fx.lastError()));
+
+        // A copy of the program in a folder of its own (its data folder), settings beside it.
+        QTemporaryDir folder;
+        const QDir app(folder.path());
+        const QString program = app.filePath(u"tavelo"_qs);
+        QVERIFY(QFile::copy(QString::fromUtf8(TAVELO_BINARY_DIR) + u"/bin/tavelo"_qs, program));
+        SaveAccountsFile(app.filePath(u"Cuentas.dat"_qs),
+                         {{fx.host(), QString::number(fx.pop3Port()), user, EncodePassword(fx.password(user))}});
+        TFiltros filters;
+        filters.Subj = {u"fin ordenado"_qs};
+        filters.SaveFilters(app.filePath(u"Filtros.dat"_qs));
+        const QString ini = app.filePath(u"config/Quenmar/Tavelo.ini"_qs);
+        {
+            QSettings settings(ini, QSettings::IniFormat);
+            settings.setValue(u"ConectarTodosAlArrancar"_qs, 1);
+            settings.setValue(u"FiltrarAlConectar"_qs, 1);
+            settings.setValue(u"PreguntarAntesDeBorrarEnFiltrado"_qs, 0);
+            const QList<QSslCertificate> certs = QSslCertificate::fromPath(fx.certificatePath());
+            QVERIFY(!certs.isEmpty());
+            settings.setValue(u"CertificadosConfiados/"_qs + fx.host() + u':' + QString::number(fx.pop3Port()),
+                              QString::fromLatin1(certs.first().digest(QCryptographicHash::Sha256).toHex()));
+        }
+        QProcess tavelo;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"QT_QPA_PLATFORM"_qs, u"offscreen"_qs);
+        env.insert(u"XDG_CONFIG_HOME"_qs, app.filePath(u"config"_qs));
+        env.insert(u"XDG_DATA_HOME"_qs, app.filePath(u"data"_qs));
+        tavelo.setProcessEnvironment(env);
+        tavelo.start(program, {});
+        const auto sent = [&] {
+            QByteArray lines;
+            for (const QString& f : rawlog.entryList({u"*.in"_qs}, QDir::Files)) {
+                QFile in(rawlog.filePath(f));
+                if (in.open(QIODevice::ReadOnly)) lines += in.readAll();
+            }
+            return lines;
+        };
+        QVERIFY2(QTest::qWaitFor([&] { return sent().contains(" DELE "); }, kWaitMs), sent().constData());
+        // The advanced options are written to the settings file only when the run ends.
+        const auto saved = [&] {
+            QFile f(ini);
+            return f.open(QIODevice::ReadOnly) && f.readAll().contains("Pipelining=");
+        };
+        QVERIFY(!saved());
+        ::kill(pid_t(tavelo.processId()), SIGTERM);
+        QVERIFY(tavelo.waitForFinished(kWaitMs));
+        QCOMPARE(tavelo.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(tavelo.exitCode(), 0);
+        QVERIFY(sent().trimmed().endsWith(" QUIT"));
+        QVERIFY(saved());
+
+        // Another session finds the message gone and every other one there.
+        TAccountTab* tab = connect(user);
+        QVERIFY(settled(tab));
+        QCOMPARE(tab->POP3->Estado(), 6);
+        QCOMPARE(tab->ListView->rowCount(), fx.manifest(user).size());
+        for (int r = 0; r < tab->ListView->rowCount(); ++r)
+            QVERIFY(tab->ListView->row(r)->text(4) != subject);
+        w->btnDesconectarClick();
+        QVERIFY2(fx.resetMailbox(user), qPrintable(fx.lastError()));
     }
 
     void resetBringsTheDeletedMessagesBack() {

@@ -3,11 +3,13 @@
 #include "AccountWidgets.h"
 #include "Artwork.h"
 #include "Errors.h"
+#include "QtClientSocket.h"
 #include "StyledTextView.h"
 #include "UnitPOP3.h"
 #include "UnitUtils.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFile>
 #include <QLabel>
 #include <QMenuBar>
@@ -252,6 +254,22 @@ void TfrmPrincipal::FormDestroy() {
     m_closing = true;
 }
 
+void TfrmPrincipal::closeEvent(QCloseEvent* event) {
+    CloseOrderly();
+    QMainWindow::closeEvent(event);
+}
+
+void TfrmPrincipal::CloseOrderly() {
+    if (m_closing) return;
+    // Off the screen at once: the servers' answers may take a moment.
+    hide();
+    for (QTimer* timer : {&TimerSocketExc, &TimerReconexiones, &TimerTray, &TimerArroba})
+        timer->stop();
+    FormDestroy();
+    // The server deletes only on QUIT, and the sockets write from the event loop.
+    QtClientSocket::waitForClosingConnections(QtClientSocket::kExitWaitMs);
+}
+
 void TfrmPrincipal::LoadSettings() {
     Advanced = LoadAdvancedSettings(m_seams.settingsPath);
     ::LoadSettings(Config, m_seams.settingsPath);
@@ -273,13 +291,35 @@ void TfrmPrincipal::SaveFilters() {
     Filtros.SaveFilters(FiltersPath);
 }
 
+void TfrmPrincipal::KeepSettings() {
+    SettingsChanged = true;
+    guarded([this] { SaveSettings(); });
+}
+
+void TfrmPrincipal::KeepFilters() {
+    FiltersChanged = true;
+    guarded([this] { SaveFilters(); });
+}
+
 void TfrmPrincipal::LoadAccounts() {
+    // An account whose port does not convert is still listed and connects on 110; all such
+    // accounts are named in one box. The file stays as it is until the user changes it.
+    QStringList unreadable;
     for (const AccountRecord& r : LoadAccountsFile(AccountsPath)) {
-        // An account whose port does not convert is reported, still listed, and connects on 110.
         int port = 110;
-        guarded([&] { port = ParseInt32(r.puerto); });
+        try {
+            port = ParseInt32(r.puerto);
+        } catch (const EConvertError&) {
+            unreadable << r.usuario + u" ("_qs + r.servidor + u"): \""_qs + r.puerto + u'"';
+        }
         AddAccount(r.servidor, r.usuario, r.password, port);
     }
+    if (unreadable.isEmpty()) return;
+    const QString head = unreadable.size() == 1
+                             ? u"El Puerto de esta cuenta no es un número; se conectará al puerto 110"_qs
+                             : u"El Puerto de estas cuentas no es un número; se conectarán al puerto 110"_qs;
+    ShowMessage(QMessageBox::Warning, u"Cuentas de correo"_qs,
+                head + u" hasta que lo corrija en Configurar > Cuentas de correo:\r\r"_qs + unreadable.join(u'\r'));
 }
 
 void TfrmPrincipal::AddAccount(const QString& server, const QString& user, const QString& scrambledPassword, int port) {

@@ -125,10 +125,17 @@ public:
     void LoadAccounts();
     void AddAccount(const QString& server, const QString& user, const QString& scrambledPassword, int port);
     void ClearAccounts();
+    /** @short The accounts and the connect menu become these records, in order (what the accounts
+     *  dialog holds after every change); a port that is not a number connects on 110. */
+    void ReplaceAccounts(const QList<AccountRecord>& records);
     void LoadFilters();
     void SaveFilters();
     void LoadSettings();
     void SaveSettings();
+    /** @short A decision about the settings or the filter lists was made: it is written at once
+     *  (and again at exit). A failed write goes to AppException; the values stay as they are. */
+    void KeepSettings();
+    void KeepFilters();
 
     // Message list commands.
     void btnPrimerasLineasClick();
@@ -161,6 +168,13 @@ public:
     void RestoreFromTray();
     void HandleMinimize();
     void mnuTraySalirClick();
+    /** @short Brings the window back in front of the others: out of the notification area when
+     *  hidden there, restored when minimised (a second start of the program asks for this). */
+    void BringToFront();
+    /** @short The end of the run, whatever asked for it (the window closed, the tray's Salir, a
+     *  signal, the desktop session ending): settings and filters saved, a QUIT to every session, and
+     *  the event loop runs until the servers have answered and closed (a few seconds at most). Once. */
+    void CloseOrderly();
     /** @short The tray image shown now (0 or 1), or -1 without an icon. */
     int TrayImageShown() const;
     /** @short "h:mm:ss" of a number of seconds; hours beyond 23 are shown as they are. */
@@ -230,6 +244,7 @@ public:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void FormCreate();

@@ -1,6 +1,8 @@
 // The dialogs and windows of the program: created once, in order, after the main window, and
 // shown modally, centred over it, by their menu entries.
 #include "AccountWidgets.h"
+#include "DialogContext.h"
+#include "Errors.h"
 #include "Unit1.h"
 #include "Unit2.h"
 #include "Unit3.h"
@@ -13,12 +15,30 @@
 #include <QLabel>
 
 void TfrmPrincipal::CreateForms() {
-    frmCuentas = new TfrmCuentas(this);
-    frmFiltros = new TfrmFiltros(this);
-    frmDestinatarios = new TfrmDestinatarios(this);
-    frmConexionRapida = new TfrmConexionRapida(this);
-    frmAbout = new TfrmAbout(this);
-    frmConfig = new TfrmConfig(this);
+    // Each dialog gets what it edits and a callback for what the window must do about a change.
+    const DialogContext context{this, m_seams.messageBox, m_seams.openFileName, m_seams.openUrl,
+                                [this](const AppError& e) { AppException(e); }};
+    frmCuentas = new TfrmCuentas(context, AccountsPath, [this](const QList<AccountRecord>& r) { ReplaceAccounts(r); });
+    frmFiltros = new TfrmFiltros(context, Filtros, [this] { KeepFilters(); });
+    frmDestinatarios = new TfrmDestinatarios(context);
+    frmConexionRapida = new TfrmConexionRapida(
+        context, [this](const QString& server, const QString& user, const QString& scrambledPassword, int port) {
+            QuickConnect(server, user, scrambledPassword, port);
+        });
+    frmAbout = new TfrmAbout(context);
+    frmConfig = new TfrmConfig(context, Config, Advanced, [this] { KeepSettings(); });
+}
+
+void TfrmPrincipal::ReplaceAccounts(const QList<AccountRecord>& records) {
+    ClearAccounts();
+    for (const AccountRecord& r : records) {
+        int port = 110;
+        try {
+            port = ParseInt32(r.puerto);
+        } catch (const EConvertError&) {
+        }
+        AddAccount(r.servidor, r.usuario, r.password, port);
+    }
 }
 
 void TfrmPrincipal::mnuConfigurarCuentasDeCorreoClick() {

@@ -1,6 +1,7 @@
 // The filtering run over a tab's messages, the commands that add senders and subjects to the filter
 // lists, and the check items that switch filtering at connection and asking on and off.
 #include "AccountWidgets.h"
+#include "DialogContext.h"
 #include "Unit1.h"
 #include "UnitPOP3.h"
 #include "UnitUtils.h"
@@ -69,7 +70,7 @@ bool TfrmPrincipal::AddFilter(const QString& field, const QString& text) {
     for (const QString& fragment : std::as_const(*list))
         if (MayusculasSinAcentos(fragment) == folded) return false;
     list->append(text);
-    FiltersChanged = true;
+    KeepFilters();
     return true;
 }
 
@@ -78,10 +79,15 @@ void TfrmPrincipal::addSelectedToFilters(const QString& field) {
     if (!tab) return;
     QString summary = u"Se añadieron los siguientes filtros:\r"_qs;
     int count = 0;
+    const QString caption = u"Añadir filtro - "_qs + field;
+    const QString prompt = u"Escriba el texto del nuevo filtro:"_qs;
     for (const RowSnapshot& row : snapshot(tab->ListView, true)) {
         QString answer = field == u"FROM" ? row.sender : row.subject;
-        if (!m_seams.inputQuery(this, u"Añadir filtro - "_qs + field, u"Escriba el texto del nuevo filtro:"_qs, answer))
-            continue;
+        bool entered = m_seams.inputQuery(this, caption, prompt, answer);
+        // Text Filtros.dat cannot hold is refused and asked for again, as it was typed.
+        while (entered && RefuseUnwritableText(m_seams.messageBox, this, answer))
+            entered = m_seams.inputQuery(this, caption, prompt, answer);
+        if (!entered) continue;
         if (AddFilter(field, answer)) {
             ++count;
             summary += u'\r' + answer;
@@ -108,5 +114,5 @@ void TfrmPrincipal::filterCheckClicked(QAction* item) {
     }
     Config.FiltrarAlConectar = action(u"PopupListViewFiltradoFiltrarAlConectar"_qs)->isChecked();
     Config.PreguntarAntesDeBorrarEnFiltrado = action(u"PopupListViewFiltradoPreguntar"_qs)->isChecked();
-    SettingsChanged = true;
+    KeepSettings();
 }

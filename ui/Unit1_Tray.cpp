@@ -72,8 +72,21 @@ int TfrmPrincipal::TrayImageShown() const {
     return m_trayIcon->icon().cacheKey() == m_trayImages[1].cacheKey() ? 1 : 0;
 }
 
+void TfrmPrincipal::BringToFront() {
+    if (m_closing) return;
+    if (TrayFlag)
+        RestoreFromTray();
+    else if (windowState() & Qt::WindowMinimized)
+        showNormal();
+    else
+        show();
+    raise();
+    activateWindow();
+}
+
 void TfrmPrincipal::mnuTraySalirClick() {
-    // The normal way out: the window is destroyed, so settings and filters are saved.
+    // The normal way out (CloseOrderly); the window may be hidden here, so the application is
+    // told to end as well.
     close();
     QCoreApplication::quit();
 }

@@ -1,10 +1,9 @@
 #include "Unit2.h"
 
 #include "AccountWidgets.h"
-#include "AccountsFile.h"
 #include "Errors.h"
-#include "Unit1.h"
 #include "UnitQuenmarEncode.h"
+#include "UnitUtils.h"
 
 #include <QFrame>
 #include <QGroupBox>
@@ -27,8 +26,7 @@ bool isNumberOutsidePortRange(const QString& text) {
     static const QRegularExpression number(u"^ *[+-]?[0-9]+$"_qs);
     if (!number.match(text).hasMatch()) return false;
     try {
-        const int port = ParseInt32(text);
-        return port < 1 || port > 65535;
+        return !IsTcpPort(ParseInt32(text));
     } catch (const EConvertError&) {
         return true; // beyond 32 bits
     }
@@ -36,7 +34,9 @@ bool isNumberOutsidePortRange(const QString& text) {
 
 } // namespace
 
-TfrmCuentas::TfrmCuentas(TfrmPrincipal* main) : QDialog(main), m_main(main) {
+TfrmCuentas::TfrmCuentas(const DialogContext& context, const QString& accountsPath, AccountsChanged accountsChanged)
+    : QDialog(context.owner), m_messageBox(context.messageBox), m_reportError(context.reportError),
+      m_accountsPath(accountsPath), m_accountsChanged(std::move(accountsChanged)) {
     setObjectName(u"frmCuentas"_qs);
     setWindowTitle(u"Cuentas de correo"_qs);
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -106,7 +106,7 @@ TfrmCuentas::TfrmCuentas(TfrmPrincipal* main) : QDialog(main), m_main(main) {
         LoadAccountList();
         m_listLoaded = true;
     } catch (const AppError& e) {
-        m_main->AppException(e);
+        m_reportError(e);
     }
 }
 
@@ -116,7 +116,7 @@ void TfrmCuentas::showModal() {
 
 QMessageBox::StandardButton TfrmCuentas::message(QMessageBox::Icon icon, const QString& caption, const QString& text,
                                                  QMessageBox::StandardButtons buttons) {
-    return m_main->seams().messageBox(this, icon, caption, text, buttons, QMessageBox::NoButton);
+    return m_messageBox(this, icon, caption, text, buttons, QMessageBox::NoButton);
 }
 
 bool TfrmCuentas::eventFilter(QObject* watched, QEvent* event) {
@@ -162,10 +162,24 @@ void TfrmCuentas::ListViewClick() {
 }
 
 bool TfrmCuentas::portAcceptable() {
-    if (!isNumberOutsidePortRange(edtPuerto->text())) return true;
-    message(QMessageBox::Critical, u"Error"_qs, u"El Puerto debe ser un número entre 1 y 65535"_qs, QMessageBox::Ok);
+    // "Añadir cuenta" is enabled only with a port typed; "Modificar cuenta" is not, so it is asked here.
+    const QString text = edtPuerto->text();
+    if (!text.isEmpty() && !isNumberOutsidePortRange(text)) return true;
+    message(QMessageBox::Critical, u"Error"_qs,
+            text.isEmpty() ? u"Debe introducir un Puerto"_qs : u"El Puerto debe ser un número entre 1 y 65535"_qs,
+            QMessageBox::Ok);
     edtPuerto->setFocus();
     return false;
+}
+
+bool TfrmCuentas::fieldsAcceptable() {
+    for (QLineEdit* field : {edtUserName, edtPassword, edtServidor, edtPuerto}) {
+        if (RefuseUnwritableText(m_messageBox, this, field->text())) {
+            field->setFocus(); // the text stays as typed
+            return false;
+        }
+    }
+    return portAcceptable();
 }
 
 void TfrmCuentas::fillRow(QTreeWidgetItem* row) {
@@ -176,7 +190,7 @@ void TfrmCuentas::fillRow(QTreeWidgetItem* row) {
 }
 
 void TfrmCuentas::btnAddClick() {
-    if (!portAcceptable()) return;
+    if (!fieldsAcceptable()) return;
     // Nothing stops the same account from being added twice.
     auto* row = new QTreeWidgetItem;
     fillRow(row);
@@ -188,8 +202,8 @@ void TfrmCuentas::btnAddClick() {
 
 void TfrmCuentas::btnModificarClick() {
     QTreeWidgetItem* row = ListView->topLevelItem(CurrentIndex);
-    if (!row || !portAcceptable()) return;
-    fillRow(row); // empty fields too: modify does not insist on anything but a possible port
+    if (!row || !fieldsAcceptable()) return;
+    fillRow(row); // empty fields too: modify insists on nothing but a possible port
     ListView->scrollToItem(row);
     ListView->setCurrentItem(row);
     ListView->setFocus();
@@ -229,7 +243,7 @@ void TfrmCuentas::FormHide() {
 
 void TfrmCuentas::LoadAccountList() {
     ListView->clear();
-    for (const AccountRecord& r : LoadAccountsFile(m_main->AccountsPath)) {
+    for (const AccountRecord& r : LoadAccountsFile(m_accountsPath)) {
         auto* row = new QTreeWidgetItem;
         row->setText(ColPass, r.password);
         row->setText(ColPort, r.puerto); // kept as text, unchecked
@@ -241,22 +255,15 @@ void TfrmCuentas::LoadAccountList() {
 
 void TfrmCuentas::SaveAccountList() {
     QList<AccountRecord> records;
-    m_main->ClearAccounts();
     for (int i = 0; i < ListView->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* row = ListView->topLevelItem(i);
-        const AccountRecord r{row->text(ColServer), row->text(ColPort), row->text(ColUser), row->text(ColPass)};
-        records.append(r);
-        // A port that is not a number is written as it is; the account then connects on 110.
-        int port = 110;
-        try {
-            port = ParseInt32(r.puerto);
-        } catch (const EConvertError&) {
-        }
-        m_main->AddAccount(r.servidor, r.usuario, r.password, port);
+        records.append({row->text(ColServer), row->text(ColPort), row->text(ColUser), row->text(ColPass)});
     }
+    // A port that is not a number is written as it is; the window's account then connects on 110.
+    m_accountsChanged(records);
     try {
-        SaveAccountsFile(m_main->AccountsPath, records);
+        SaveAccountsFile(m_accountsPath, records);
     } catch (const AppError& e) {
-        m_main->AppException(e);
+        m_reportError(e);
     }
 }

@@ -1,7 +1,10 @@
 // The accounts dialog: the user's list of POP3 accounts (add, change, remove). Its rows are the
 // working copy of Cuentas.dat: loaded once when the dialog is made, and after every change and on
-// every way out written back whole and announced to the main window.
+// every way out written back whole and handed to the window as its accounts.
 #pragma once
+
+#include "AccountsFile.h"
+#include "DialogContext.h"
 
 #include <QDialog>
 #include <QMessageBox>
@@ -13,17 +16,21 @@ class QLineEdit;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
-class TfrmPrincipal;
 
 class TfrmCuentas final : public QDialog {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TfrmCuentas)
 public:
-    /** @short Builds the dialog (hidden, modal, owned by the main window) and loads Cuentas.dat. */
-    explicit TfrmCuentas(TfrmPrincipal* main);
+    /** What the window does with the accounts whenever the rows change: they become its accounts
+     *  and its connect menu. */
+    using AccountsChanged = std::function<void(const QList<AccountRecord>& accounts)>;
 
-    /** @short Shows the dialog modally and returns when the user has left it. The main window
-     *  centres it first (CenterOverMain). */
+    /** @short Builds the dialog (hidden, modal, owned by context.owner) and loads Cuentas.dat from
+     *  `accountsPath`. */
+    TfrmCuentas(const DialogContext& context, const QString& accountsPath, AccountsChanged accountsChanged);
+
+    /** @short Shows the dialog modally and returns when the user has left it. The owner centres it
+     *  first. */
     void showModal();
 
     // Handlers.
@@ -36,8 +43,8 @@ public:
 
     /** @short Fills the rows from Cuentas.dat (a missing file is created empty). Throws EInOutError. */
     void LoadAccountList();
-    /** @short Rebuilds the main window's accounts from the rows, then rewrites Cuentas.dat from
-     *  them in one step; a failed write leaves the old file and goes to AppException. */
+    /** @short Hands the rows to the window as its accounts, then rewrites Cuentas.dat from them
+     *  in one step; a failed write leaves the old file and is reported. */
     void SaveAccountList();
 
     /** The row found by the last click on the list; the row count when it found none. */
@@ -71,15 +78,21 @@ private:
     bool edtPuertoKeyPress(const QKeyEvent* key);
     /** @short Saving on the way out: Salir, Esc and closing all end in hiding the dialog. */
     void FormHide();
-    /** @short False (after saying so) when the port is a number that no port can be. */
+    /** @short False (after saying so) when the port is empty or a number that no port can be. */
     bool portAcceptable();
+    /** @short False (after saying so, the focus in the field) when a field has characters
+     *  Cuentas.dat cannot hold, or the port is not acceptable. */
+    bool fieldsAcceptable();
     /** @short The fields into the row: scrambled password as caption, then port, server, user name. */
     void fillRow(QTreeWidgetItem* row);
     QTreeWidgetItem* firstSelectedRow() const;
     QMessageBox::StandardButton message(QMessageBox::Icon icon, const QString& caption, const QString& text,
                                         QMessageBox::StandardButtons buttons);
 
-    TfrmPrincipal* m_main;
+    MessageBoxSeam m_messageBox;
+    std::function<void(const AppError&)> m_reportError;
+    QString m_accountsPath;
+    AccountsChanged m_accountsChanged;
     /** Whether the rows came from the file; if not, only a change by the user rewrites it. */
     bool m_listLoaded = false;
     bool m_changed = false;

@@ -1,8 +1,7 @@
 #include "Unit3.h"
 
 #include "AccountWidgets.h"
-#include "Errors.h"
-#include "Unit1.h"
+#include "FilterLists.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -22,7 +21,9 @@ const QString kSubj = u"SUBJ"_qs;
 
 } // namespace
 
-TfrmFiltros::TfrmFiltros(TfrmPrincipal* main) : QDialog(main), m_main(main) {
+TfrmFiltros::TfrmFiltros(const DialogContext& context, TFiltros& lists, std::function<void()> listsChanged)
+    : QDialog(context.owner), m_messageBox(context.messageBox), m_lists(lists),
+      m_listsChanged(std::move(listsChanged)) {
     setObjectName(u"frmFiltros"_qs);
     setWindowTitle(u"Filtros de correo:"_qs);
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -91,7 +92,7 @@ void TfrmFiltros::reject() {}
 
 QMessageBox::StandardButton TfrmFiltros::message(QMessageBox::Icon icon, const QString& caption, const QString& text,
                                                  QMessageBox::StandardButtons buttons) {
-    return m_main->seams().messageBox(this, icon, caption, text, buttons, QMessageBox::NoButton);
+    return m_messageBox(this, icon, caption, text, buttons, QMessageBox::NoButton);
 }
 
 bool TfrmFiltros::eventFilter(QObject* watched, QEvent* event) {
@@ -121,8 +122,8 @@ void TfrmFiltros::FormShow() {
         for (const QString& fragment : fragments)
             ListView->addTopLevelItem(new QTreeWidgetItem({field, fragment}));
     };
-    addRows(kFrom, m_main->Filtros.From);
-    addRows(kSubj, m_main->Filtros.Subj);
+    addRows(kFrom, m_lists.From);
+    addRows(kSubj, m_lists.Subj);
     edtTexto->clear();
     cbCampo->setCurrentIndex(0);
     btnModificar->setEnabled(false);
@@ -178,6 +179,12 @@ void TfrmFiltros::ListViewClick() {
     btnEliminar->setEnabled(true);
 }
 
+bool TfrmFiltros::textWritable() {
+    if (!RefuseUnwritableText(m_messageBox, this, edtTexto->text())) return true;
+    edtTexto->setFocus(); // the text stays as typed
+    return false;
+}
+
 void TfrmFiltros::btnAddClick() {
     const QString field = chosenField();
     if (field.isEmpty()) {
@@ -186,6 +193,7 @@ void TfrmFiltros::btnAddClick() {
         cbCampo->setFocus();
         return;
     }
+    if (!textWritable()) return;
     // A filter already in the list may be added again.
     ListView->addTopLevelItem(new QTreeWidgetItem({field, edtTexto->text()}));
     btnModificar->setEnabled(false);
@@ -194,7 +202,7 @@ void TfrmFiltros::btnAddClick() {
 
 void TfrmFiltros::btnModificarClick() {
     QTreeWidgetItem* row = ListView->topLevelItem(CurrentIndex);
-    if (!row) return;
+    if (!row || !textWritable()) return;
     if (const QString field = chosenField(); !field.isEmpty()) row->setText(ColCampo, field);
     row->setText(ColTexto, edtTexto->text()); // an empty text too
     ListView->scrollToItem(row);
@@ -217,21 +225,15 @@ void TfrmFiltros::btnEliminarClick() {
 }
 
 void TfrmFiltros::btnSalirClick() {
-    TFiltros& lists = m_main->Filtros;
-    lists.From.clear();
-    lists.Subj.clear();
+    m_lists.From.clear();
+    m_lists.Subj.clear();
     for (int i = 0; i < ListView->topLevelItemCount(); ++i) {
         const QTreeWidgetItem* row = ListView->topLevelItem(i);
         if (row->text(ColCampo) == kFrom)
-            lists.From.append(row->text(ColTexto));
+            m_lists.From.append(row->text(ColTexto));
         else if (row->text(ColCampo) == kSubj)
-            lists.Subj.append(row->text(ColTexto));
+            m_lists.Subj.append(row->text(ColTexto));
     }
-    m_main->FiltersChanged = true;
-    try {
-        m_main->SaveFilters();
-    } catch (const AppError& e) {
-        m_main->AppException(e);
-    }
+    m_listsChanged();
     accept();
 }

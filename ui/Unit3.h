@@ -1,7 +1,9 @@
 // The filters dialog: the sender and subject fragments edited by hand as rows of one list. Each
-// showing starts from the main window's two lists; only "&Salir" writes the rows back into them
-// and has Filtros.dat saved.
+// showing starts from the two lists it edits; only "&Salir" writes the rows back into them and has
+// Filtros.dat saved.
 #pragma once
+
+#include "DialogContext.h"
 
 #include <QDialog>
 #include <QMessageBox>
@@ -13,17 +15,18 @@ class QLineEdit;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
-class TfrmPrincipal;
+class TFiltros;
 
 class TfrmFiltros final : public QDialog {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TfrmFiltros)
 public:
-    /** @short Builds the dialog, hidden and modal, owned by the main window. */
-    explicit TfrmFiltros(TfrmPrincipal* main);
+    /** @short Builds the dialog, hidden and modal, owned by context.owner, over the filter lists
+     *  `lists`; `listsChanged` is called once "&Salir" has written the rows back (to save them). */
+    TfrmFiltros(const DialogContext& context, TFiltros& lists, std::function<void()> listsChanged);
 
     /** @short Shows the dialog modally (rows rebuilt from the filter lists) and returns when the
-     *  user has left it with "&Salir". The main window centres it first (CenterOverMain). */
+     *  user has left it with "&Salir". The owner centres it first. */
     void showModal();
 
     // Handlers.
@@ -66,8 +69,12 @@ private:
     QTreeWidgetItem* firstSelectedRow() const;
     /** @short "FROM" or "SUBJ" for the entry chosen in cbCampo; empty when none is. */
     QString chosenField() const;
+    /** @short False (after saying so) when the text has characters Filtros.dat cannot hold. */
+    bool textWritable();
     QMessageBox::StandardButton message(QMessageBox::Icon icon, const QString& caption, const QString& text,
                                         QMessageBox::StandardButtons buttons);
 
-    TfrmPrincipal* m_main;
+    MessageBoxSeam m_messageBox;
+    TFiltros& m_lists;
+    std::function<void()> m_listsChanged;
 };

@@ -1,7 +1,6 @@
 #include "Unit4.h"
 
 #include "AccountWidgets.h"
-#include "Unit1.h"
 #include "UnitISO.h"
 
 #include <QClipboard>
@@ -22,7 +21,8 @@ constexpr int kMaxGrowth = 15; // rows after the first that still make it grow
 
 } // namespace
 
-TfrmDestinatarios::TfrmDestinatarios(TfrmPrincipal* main) : QDialog(main), m_main(main) {
+TfrmDestinatarios::TfrmDestinatarios(const DialogContext& context)
+    : QDialog(context.owner), m_openUrl(context.openUrl) {
     setWindowFlags(Qt::Tool);
     setModal(true);
     setWindowTitle(u"Destinatarios del mensaje #"_qs);
@@ -146,7 +146,7 @@ void TfrmDestinatarios::PopupListViewPopup() {
 }
 
 void TfrmDestinatarios::mnuPopupListViewEnviarEMailClick() {
-    m_main->seams().openUrl(QUrl(u"mailto:"_qs + SelectedAddress()));
+    m_openUrl(QUrl(u"mailto:"_qs + SelectedAddress()));
 }
 
 void TfrmDestinatarios::mnuPopupListViewCopiarDireccionClick() {

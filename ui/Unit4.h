@@ -2,6 +2,8 @@
 // of its To and Cc headers, from which an e-mail can be started or an address copied.
 #pragma once
 
+#include "DialogContext.h"
+
 #include <QDialog>
 #include <QStringList>
 
@@ -11,13 +13,14 @@ class QFrame;
 class QLabel;
 class QMenu;
 class QPushButton;
-class TfrmPrincipal;
 
 class TfrmDestinatarios final : public QDialog {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TfrmDestinatarios)
 public:
-    explicit TfrmDestinatarios(TfrmPrincipal* main);
+    /** @short Builds the window, hidden and modal, owned by context.owner; it opens mail to an
+     *  address through context.openUrl. */
+    explicit TfrmDestinatarios(const DialogContext& context);
 
     /** @short Replaces the rows with one per recipient, in order (an empty list leaves no row). */
     void SetRecipients(const QStringList& recipients);
@@ -58,5 +61,5 @@ private:
     void FormCreate();
     void FormResize();
 
-    TfrmPrincipal* m_main;
+    decltype(DialogContext::openUrl) m_openUrl;
 };

@@ -1,8 +1,8 @@
 #include "Unit5.h"
 
 #include "Errors.h"
-#include "Unit1.h"
 #include "UnitQuenmarEncode.h"
+#include "UnitUtils.h"
 
 #include <QFrame>
 #include <QKeyEvent>
@@ -20,7 +20,9 @@ bool isEnter(const QKeyEvent* key) {
 
 } // namespace
 
-TfrmConexionRapida::TfrmConexionRapida(TfrmPrincipal* main) : QDialog(main), m_main(main) {
+TfrmConexionRapida::TfrmConexionRapida(const DialogContext& context, Connect connectToServer)
+    : QDialog(context.owner), m_messageBox(context.messageBox), m_reportError(context.reportError),
+      m_connectToServer(std::move(connectToServer)) {
     setObjectName(u"frmConexionRapida"_qs);
     setWindowTitle(u"Conexión Rápida"_qs);
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -121,7 +123,7 @@ bool TfrmConexionRapida::edtPuertoKeyPress(const QKeyEvent* key) {
 }
 
 void TfrmConexionRapida::refuse(QLineEdit* field, const QString& caption, const QString& text) {
-    m_main->seams().messageBox(this, QMessageBox::Critical, caption, text, QMessageBox::Ok, QMessageBox::NoButton);
+    m_messageBox(this, QMessageBox::Critical, caption, text, QMessageBox::Ok, QMessageBox::NoButton);
     field->setFocus();
 }
 
@@ -136,13 +138,20 @@ void TfrmConexionRapida::btnConectarClick() {
         return refuse(edtPuerto, u"Error de conversión"_qs, u"Error al convertir el valor de Puerto a número"_qs);
     }
     // The socket takes 16-bit ports; a number beyond them never reaches it.
-    if (port < 1 || port > 65535)
-        return refuse(edtPuerto, u"Error"_qs, u"El Puerto debe ser un número entre 1 y 65535"_qs);
+    if (!IsTcpPort(port)) return refuse(edtPuerto, u"Error"_qs, u"El Puerto debe ser un número entre 1 y 65535"_qs);
+    // User name and password go to the server in Windows-1252; the server name is looked up as
+    // typed (international names included).
+    for (QLineEdit* field : {edtUser, edtPass}) {
+        if (RefuseUnwritableText(m_messageBox, this, field->text(), true)) {
+            field->setFocus(); // the text stays as typed
+            return;
+        }
+    }
     // The password may be empty: its scrambled form is then empty too.
     try {
-        m_main->QuickConnect(edtHost->text(), edtUser->text(), EncodePassword(edtPass->text()), port);
+        m_connectToServer(edtHost->text(), edtUser->text(), EncodePassword(edtPass->text()), port);
     } catch (const AppError& e) {
-        m_main->AppException(e); // the tab is open by now and shows how its session fares
+        m_reportError(e); // the tab is open by now and shows how its session fares
     }
     accept();
 }

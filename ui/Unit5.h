@@ -1,6 +1,8 @@
 // The quick connection dialog: a mailbox opened without keeping it as an account. What is typed is
-// checked and handed to the main window (QuickConnect); nothing is written to any file.
+// checked and handed to the window, which connects; nothing is written to any file.
 #pragma once
+
+#include "DialogContext.h"
 
 #include <QDialog>
 #include <QMessageBox>
@@ -9,17 +11,21 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class TfrmPrincipal;
 
 class TfrmConexionRapida final : public QDialog {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TfrmConexionRapida)
 public:
-    /** @short Builds the dialog, hidden and modal, owned by the main window. */
-    explicit TfrmConexionRapida(TfrmPrincipal* main);
+    /** Opens a tab on that mailbox (or brings forward the one open on it). */
+    using Connect =
+        std::function<void(const QString& server, const QString& user, const QString& scrambledPassword, int port)>;
 
-    /** @short Empties user, password and server and sets the port to "110": the main window does
-     *  this (after CenterOverMain) before every showing. */
+    /** @short Builds the dialog, hidden and modal, owned by context.owner; "Conectar" hands what
+     *  was typed to `connectToServer`. */
+    TfrmConexionRapida(const DialogContext& context, Connect connectToServer);
+
+    /** @short Empties user, password and server and sets the port to "110": the owner does this
+     *  (after centring the dialog) before every showing. */
     void ClearFields();
     /** @short Shows the dialog modally; returns once it connected or was cancelled. */
     void showModal();
@@ -53,5 +59,7 @@ private:
     /** @short Reports a faulty field: the box, then the focus to the field. */
     void refuse(QLineEdit* field, const QString& caption, const QString& text);
 
-    TfrmPrincipal* m_main;
+    MessageBoxSeam m_messageBox;
+    std::function<void(const AppError&)> m_reportError;
+    Connect m_connectToServer;
 };

@@ -1,7 +1,6 @@
 #include "Unit6.h"
 
 #include "Artwork.h"
-#include "Unit1.h"
 
 #include <QEvent>
 #include <QFrame>
@@ -31,7 +30,7 @@ QUrl TfrmAbout::WebPage() {
     return QUrl(u"https://tavelo.example.org/"_qs);
 }
 
-TfrmAbout::TfrmAbout(TfrmPrincipal* main) : QDialog(main), m_main(main) {
+TfrmAbout::TfrmAbout(const DialogContext& context) : QDialog(context.owner), m_openUrl(context.openUrl) {
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setModal(true);
     setWindowTitle(u"Acerca de"_qs);
@@ -43,7 +42,7 @@ TfrmAbout::TfrmAbout(TfrmPrincipal* main) : QDialog(main), m_main(main) {
     Bevel2->setGeometry(kMargin, kMargin, 40, 40);
     imgIcono = new QLabel(Bevel2);
     imgIcono->setObjectName(u"imgIcono"_qs);
-    const QIcon icon = main->windowIcon().isNull() ? MakeTrayImages().value(0) : main->windowIcon();
+    const QIcon icon = context.owner->windowIcon().isNull() ? MakeTrayImages().value(0) : context.owner->windowIcon();
     imgIcono->setPixmap(icon.pixmap(32, 32));
     imgIcono->setGeometry(4, 4, 32, 32);
 
@@ -119,7 +118,7 @@ void TfrmAbout::btnSalirClick() {
 }
 
 void TfrmAbout::Label9Click() {
-    m_main->seams().openUrl(WebPage());
+    m_openUrl(WebPage());
 }
 
 bool TfrmAbout::eventFilter(QObject* watched, QEvent* event) {

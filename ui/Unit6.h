@@ -2,19 +2,22 @@
 // the project's web page.
 #pragma once
 
+#include "DialogContext.h"
+
 #include <QDialog>
 #include <QUrl>
 
 class QFrame;
 class QLabel;
 class QPushButton;
-class TfrmPrincipal;
 
 class TfrmAbout final : public QDialog {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TfrmAbout)
 public:
-    explicit TfrmAbout(TfrmPrincipal* main);
+    /** @short Builds the box, hidden and modal, owned by context.owner and showing its icon; the
+     *  link opens through context.openUrl. */
+    explicit TfrmAbout(const DialogContext& context);
 
     /** @short The page the link label opens. */
     static QUrl WebPage();
@@ -46,5 +49,5 @@ protected:
 private:
     void FormCreate();
 
-    TfrmPrincipal* m_main;
+    decltype(DialogContext::openUrl) m_openUrl;
 };

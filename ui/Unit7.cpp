@@ -2,7 +2,7 @@
 
 #include "Artwork.h"
 #include "Errors.h"
-#include "Unit1.h"
+#include "Settings.h"
 #include "UnitUtils.h"
 
 #include <QCheckBox>
@@ -46,7 +46,10 @@ template <class Button> Button* makeButton(QWidget* parent, const QString& name,
 
 } // namespace
 
-TfrmConfig::TfrmConfig(TfrmPrincipal* main) : QDialog(main), m_main(main) {
+TfrmConfig::TfrmConfig(const DialogContext& context, TConfig& config, TAdvancedSettings& advanced,
+                       std::function<void()> settingsChanged)
+    : QDialog(context.owner), m_messageBox(context.messageBox), m_openFileName(context.openFileName), m_config(config),
+      m_advanced(advanced), m_settingsChanged(std::move(settingsChanged)) {
     setModal(true);
     setWindowTitle(u"Configuración"_qs);
     m_loudspeaker = QIcon(MakeLoudspeakerImage());
@@ -229,14 +232,14 @@ int TfrmConfig::DelayOfText(const QString& text) {
 }
 
 void TfrmConfig::LoadFromSettings() {
-    const TConfig& c = m_main->Config;
+    const TConfig& c = m_config;
     (c.ElementosEnVentana == 1 ? rbMostrar1 : c.ElementosEnVentana == 2 ? rbMostrar2 : rbMostrar3)->setChecked(true);
     edtIniTop->setText(QString::number(c.iniTop));
     chkConectarTodas->setChecked(c.ConectarTodosAlArrancar);
     chkMinimizarAlTray->setChecked(c.MinimizarAlTray);
     edtRefrescar->setText(TextOfDelay(c.segsRechequeoSiConectado));
     edtReintentar->setText(TextOfDelay(c.segsReconexionSiDesconectado));
-    chkPipelining->setChecked(m_main->Advanced.Pipelining);
+    chkPipelining->setChecked(m_advanced.Pipelining);
     FillSoundList();
 }
 
@@ -245,7 +248,7 @@ void TfrmConfig::LoadFromSettings() {
 void TfrmConfig::FillSoundList() {
     ListViewSonidos->clear();
     fitSoundColumns();
-    const TConfig& c = m_main->Config;
+    const TConfig& c = m_config;
     AddSoundRow(kSoundWithMail, c.wavSiTieneMensajes);
     AddSoundRow(kSoundNoMail, c.wavNoTieneMensajes);
     AddSoundRow(QString(), QString());
@@ -304,8 +307,8 @@ void TfrmConfig::btnEscogerSonidoClick() {
         m_initialDir = QFileInfo(current).path();
         start = current;
     }
-    const QString chosen = m_main->seams().openFileName(this, u"Escoja archivo de Sonido para: "_qs + row->text(0),
-                                                        start, u"Archivos de Sonido (*.wav);;Todos (*.*)"_qs);
+    const QString chosen = m_openFileName(this, u"Escoja archivo de Sonido para: "_qs + row->text(0), start,
+                                          u"Archivos de Sonido (*.wav);;Todos (*.*)"_qs);
     if (chosen.isEmpty()) return;
     edtRutaSonido->setText(chosen);
     setRowSound(row, chosen);
@@ -353,8 +356,7 @@ bool TfrmConfig::eventFilter(QObject* watched, QEvent* event) {
 // --- Accepting -----------------------------------------------------------------------------------
 
 void TfrmConfig::refuse(QLineEdit* field, const QString& text) {
-    m_main->seams().messageBox(this, QMessageBox::Critical, u"Error de conversión"_qs, text, QMessageBox::Ok,
-                               QMessageBox::NoButton);
+    m_messageBox(this, QMessageBox::Critical, u"Error de conversión"_qs, text, QMessageBox::Ok, QMessageBox::NoButton);
     // The three fields live on the first page: bring it to the front before focusing.
     PageControl->setCurrentWidget(TabSheet1);
     field->setFocus();
@@ -376,12 +378,12 @@ void TfrmConfig::btnAceptarClick() {
         }
     }
     ApplyToSettings();
-    m_main->SettingsChanged = true;
     accept();
+    m_settingsChanged();
 }
 
 void TfrmConfig::ApplyToSettings() {
-    TConfig& c = m_main->Config;
+    TConfig& c = m_config;
     c.ElementosEnVentana = rbMostrar1->isChecked() ? 1 : rbMostrar2->isChecked() ? 2 : 3;
     c.iniTop = ParseInt32(edtIniTop->text());
     c.ConectarTodosAlArrancar = chkConectarTodas->isChecked();
@@ -389,11 +391,11 @@ void TfrmConfig::ApplyToSettings() {
     c.segsRechequeoSiConectado = DelayOfText(edtRefrescar->text());
     c.segsReconexionSiDesconectado = DelayOfText(edtReintentar->text());
     ApplySounds();
-    m_main->Advanced.Pipelining = chkPipelining->isChecked();
+    m_advanced.Pipelining = chkPipelining->isChecked();
 }
 
 void TfrmConfig::ApplySounds() {
-    TConfig& c = m_main->Config;
+    TConfig& c = m_config;
     c.wavSiTieneMensajes = ListViewSonidos->topLevelItem(RowWithMail)->text(kPathColumn);
     c.wavNoTieneMensajes = ListViewSonidos->topLevelItem(RowNoMail)->text(kPathColumn);
     c.wavFalloDuranteConexion = ListViewSonidos->topLevelItem(RowFailure)->text(kPathColumn);

@@ -1,8 +1,10 @@
 // The settings dialog "Configuración": what a new tab shows, the lines of each header request,
 // start-up and tray behaviour, the re-check and reconnection delays, the three sounds, and whether
-// headers are asked for in blocks. Every showing reloads the controls from the main window's
-// settings; only "Aceptar" writes them back.
+// headers are asked for in blocks. Every showing reloads the controls from the settings records it
+// is given; only "Aceptar" writes them back, and has the settings file saved at once.
 #pragma once
+
+#include "DialogContext.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -16,13 +18,18 @@ class QTabWidget;
 class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
-class TfrmPrincipal;
+struct TAdvancedSettings;
+struct TConfig;
 
 class TfrmConfig final : public QDialog {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TfrmConfig)
 public:
-    explicit TfrmConfig(TfrmPrincipal* main);
+    /** @short Builds the dialog, hidden and modal, owned by context.owner, over the settings
+     *  `config` and `advanced`; `settingsChanged` is called once "Aceptar" has written them (to
+     *  save them). Sound files are chosen through context.openFileName. */
+    TfrmConfig(const DialogContext& context, TConfig& config, TAdvancedSettings& advanced,
+               std::function<void()> settingsChanged);
 
     /** @short Shows the dialog modally; Accepted when the settings were applied. */
     int ShowModal() { return exec(); }
@@ -89,7 +96,11 @@ private:
     /** @short The conversion error box, then the focus into the field. */
     void refuse(QLineEdit* field, const QString& text);
 
-    TfrmPrincipal* m_main;
+    MessageBoxSeam m_messageBox;
+    decltype(DialogContext::openFileName) m_openFileName;
+    TConfig& m_config;
+    TAdvancedSettings& m_advanced;
+    std::function<void()> m_settingsChanged;
     QString m_initialDir; ///< where the file dialog opens when the row has no sound yet
     QIcon m_loudspeaker;
     QIcon m_noSound;

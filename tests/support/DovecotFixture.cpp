@@ -120,6 +120,9 @@ QString DovecotFixture::maildir(const QString& user) const {
 bool DovecotFixture::isScratch(const QString& user) const {
     return userValue(user, u"scratch"_qs) == u"1"_qs;
 }
+QString DovecotFixture::rawlogDir(const QString& user) const {
+    return userValue(user, u"rawlog"_qs);
+}
 
 QList<ManifestMessage> DovecotFixture::manifest(const QString& user) const {
     QFile file(userValue(user, u"manifest"_qs));

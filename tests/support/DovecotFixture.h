@@ -59,6 +59,10 @@ public:
     QString password(const QString& user) const;
     QString maildir(const QString& user) const;
     bool isScratch(const QString& user) const;
+    /** @short Where the server logs the user's sessions line by line as they pass (a .in file of
+     *  what the client sent and a .out file of the answers, per session); empty for users without
+     *  such a log (only scratch7 has one). */
+    QString rawlogDir(const QString& user) const;
 
     /** @short The messages of the user's mailbox in POP3 order (as the fixture started it). */
     QList<ManifestMessage> manifest(const QString& user) const;

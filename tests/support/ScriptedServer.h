@@ -43,6 +43,10 @@ public:
     int connections() const { return m_connections; }
     /** Every line the clients sent, in order, over all connections. */
     QByteArrayList received;
+    /** Connections that ended, and of them those the client ended before the server closed them
+     *  (a client that does not wait for the answer to its QUIT). */
+    int ended = 0;
+    int endedByClient = 0;
     int messageCount() const { return int(m_mailbox.size()); }
 
     static QList<Message> sampleMailbox(int n) {
@@ -61,6 +65,7 @@ private:
         QSet<int> deleted;
         int index = 0;
         bool stalled = false;
+        bool closing = false; ///< the server ends it
     };
 
     void onConnection() {
@@ -71,6 +76,10 @@ private:
             // A reply written in pieces goes out in those pieces, not held back until an ACK.
             s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
             connect(s, &QTcpSocket::readyRead, this, [this, c] { onRead(c); });
+            connect(s, &QTcpSocket::disconnected, this, [this, c] {
+                ++ended;
+                if (!c->closing) ++endedByClient;
+            });
             connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
             answer(c, {}, "+OK scripted server ready\r\n");
         }
@@ -102,24 +111,29 @@ private:
             }
         }
         if (f.after == ServerFault::After::Stall) c->stalled = true;
-        sendPieces(c, f, 0);
-        if (line.startsWith("QUIT") && f.after == ServerFault::After::Go) {
-            commit(*c);
-            if (c->socket) c->socket->disconnectFromHost();
-        }
+        // QUIT: the deletions are made, then the answer goes out and the server closes.
+        const bool quit = line.startsWith("QUIT") && f.after == ServerFault::After::Go;
+        if (quit) commit(*c);
+        sendPieces(c, f, 0, quit);
     }
 
-    void sendPieces(const std::shared_ptr<Connection>& c, ServerFault f, qsizetype from) {
+    void sendPieces(const std::shared_ptr<Connection>& c, ServerFault f, qsizetype from, bool closeAfter) {
         if (!c->socket) return;
         const qsizetype size = f.chunk > 0 ? f.chunk : f.reply.size() - from;
         c->socket->write(f.reply.mid(from, size));
         c->socket->flush();
         from += size;
         if (from < f.reply.size()) {
-            QTimer::singleShot(f.pauseMs, this, [this, c, f, from] { sendPieces(c, f, from); });
+            QTimer::singleShot(f.pauseMs, this, [this, c, f, from, closeAfter] { sendPieces(c, f, from, closeAfter); });
             return;
         }
-        if (f.after == ServerFault::After::Drop) c->socket->abort();
+        if (f.after == ServerFault::After::Drop) {
+            c->closing = true;
+            c->socket->abort();
+        } else if (closeAfter) {
+            c->closing = true;
+            c->socket->disconnectFromHost();
+        }
     }
 
     QByteArray normalReply(Connection& c, const QByteArray& line) {

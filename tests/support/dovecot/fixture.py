@@ -37,6 +37,9 @@ USERS.update({"scratch%d" % i: ("test", "scratch%d-clave" % i, True) for i in ra
 # A mailbox that one session at a time may open: a second one is refused with [IN-USE].
 USERS["bloqueo"] = ("test", "bloqueo-clave", True)
 EXTRA_FIELDS = {"bloqueo": "userdb_pop3_lock_session=yes"}
+# Users whose sessions the server logs line by line, both ways, in <home>/rawlog (one .in and one
+# .out file per session, written as the lines pass): a test sees what a client sent while it runs.
+RAWLOG_USERS = {"scratch7"}
 # Mailboxes checked message by message (Message-ID order) when the server starts.
 CHECK_ORDER = {"ana", "demo"}
 
@@ -114,6 +117,8 @@ def install_homes(d, runtime, uid, gid):
     for user, (mailbox, _, _) in USERS.items():
         home = os.path.join(runtime, "home", user)
         shutil.copytree(os.path.join(d, "mail", mailbox), os.path.join(home, "Maildir"))  # keeps mtimes
+        if user in RAWLOG_USERS:
+            os.makedirs(os.path.join(home, "rawlog"))
         for root, _, files in os.walk(home):
             os.chown(root, uid, gid)
             os.chmod(root, 0o700)
@@ -279,7 +284,10 @@ def write_info(d, runtime, ids, cert, pop3, pop3s):
                   "maildir=" + ini_string(os.path.join(home, "Maildir")), "mailbox=" + mailbox,
                   "pristine=" + ini_string(os.path.join(d, "mail", mailbox)),
                   "manifest=" + ini_string(os.path.join(d, "mail", mailbox + ".json")),
-                  "scratch=%d" % scratch, ""]
+                  "scratch=%d" % scratch]
+        if user in RAWLOG_USERS:
+            lines.append("rawlog=" + ini_string(os.path.join(home, "rawlog")))
+        lines.append("")
     tmp = os.path.join(d, "info.ini.tmp")
     with open(tmp, "w", encoding="utf-8") as f:
         f.write("\n".join(lines))
@@ -300,8 +308,11 @@ def start(d):
     install_homes(d, runtime, ids[3], ids[4])
     with open(os.path.join(runtime, "passwd"), "w") as f:
         for user, (_, password, _) in USERS.items():
-            f.write("%s:{PLAIN}%s:%d:%d::%s::%s\n" % (user, password, ids[3], ids[4],
-                                                       os.path.join(runtime, "home", user), EXTRA_FIELDS.get(user, "")))
+            home = os.path.join(runtime, "home", user)
+            extra = [EXTRA_FIELDS[user]] if user in EXTRA_FIELDS else []
+            if user in RAWLOG_USERS:
+                extra.append("userdb_rawlog_dir=" + os.path.join(home, "rawlog"))
+            f.write("%s:{PLAIN}%s:%d:%d::%s::%s\n" % (user, password, ids[3], ids[4], home, " ".join(extra)))
     os.chmod(os.path.join(runtime, "passwd"), 0o644)
     try:
         pop3, pop3s = launch(d, runtime, ids, cert, key)
