@@ -3,6 +3,7 @@
 // show in them.
 #pragma once
 
+#include "AccountTab.h"
 #include "AccountsFile.h"
 #include "Desktop.h"
 #include "FilterLists.h"
@@ -36,7 +37,6 @@ class TfrmConexionRapida;
 class TfrmAbout;
 class TfrmConfig;
 class TStatusPanels;
-struct TAccountTab;
 
 /** One configured account (a record of Cuentas.dat) and its place in the window. */
 struct TCuenta {
@@ -46,30 +46,6 @@ struct TCuenta {
     int Puerto = 110;
     QAction* MenuItem = nullptr;
     TAccountTab* Tab = nullptr;
-};
-
-/** One open tab: its controls, its session and what the timers need to know about it. */
-struct TAccountTab {
-    AccountPage* Sheet = nullptr;
-    TStatusPanels* StatusBar = nullptr;
-    QWidget* ContentPanel = nullptr;
-    MessageList* ListView = nullptr;
-    QSplitter* ListSplitter = nullptr;
-    QWidget* LowerPanel = nullptr;
-    QPlainTextEdit* TextMemo = nullptr;
-    QSplitter* DialogueSplitter = nullptr;
-    QFrame* DialoguePanel = nullptr;
-    StyledTextView* DialogueView = nullptr;
-    TPop3* POP3 = nullptr;
-    int SavedLowerHeight = 0;
-    int SavedDialogueWidth = 0;
-    int ShownMessage = 0;
-    bool HostBoxShown = false; ///< its "Servidor no encontrado" box is open or about to open
-    double ReconnectAt = 0;
-    double LastActivity = 0;
-    bool Announce = true;
-    qsizetype ServerLineLength = 0;  ///< characters of the server's line the log is in the middle of
-    qsizetype ServerLineDropped = 0; ///< of them, those beyond what the log keeps of one line
 };
 
 class TfrmPrincipal final : public QMainWindow, public IDesktop {
@@ -226,7 +202,7 @@ public:
 
     const WindowSeams& seams() const { return m_seams; }
     /** The most the dialogue log keeps of one line from the server (more than a read brings). */
-    static constexpr qsizetype kLogLineCap = 64 * 1024;
+    static constexpr qsizetype kLogLineCap = TAccountTab::kLogLineCap;
     QMessageBox::StandardButton ShowMessage(QMessageBox::Icon icon, const QString& caption, const QString& text,
                                             QMessageBox::StandardButtons buttons = QMessageBox::Ok,
                                             QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
@@ -247,6 +223,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    friend class TAccountTab; // its page and session are wired to the window's handlers
+
     void FormCreate();
     void CreateForms();
     void FormDestroy();
@@ -277,17 +255,6 @@ private:
     void POP3OnConexionCompletada(TPop3* session);
     void POP3OnConexionCifrada(TPop3* session, const QString& protocol, const QString& cipher);
     void POP3OnAviso(TPop3* session, const QString& texto);
-
-    enum class Look { Busy, IdleWithMail, IdleEmpty, Disconnected };
-    void setLook(TAccountTab* tab, Look look);
-    void announce(TAccountTab* tab, const QString& sound);
-    void FillMessageList(TAccountTab* tab);
-    void UpdateHeaderProgress(TAccountTab* tab, int k);
-    void SetRowHeader(MessageList* list, int number, const QString& subject, const QString& date,
-                      const QString& sender);
-    void FillHeaderColumns(TAccountTab* tab);
-    void AppendDialogue(TAccountTab* tab, const QString& text, int style);
-    QString summaryText(TPop3* session) const;
 
     WindowSeams m_seams;
     bool m_closing = false;

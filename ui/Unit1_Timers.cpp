@@ -1,6 +1,5 @@
 // Once a second: idle mailboxes are checked again, failed ones count down to their reconnection.
 // Delays are counted in seconds with no day limit, so a delay of a day or more works.
-#include "AccountWidgets.h"
 #include "Unit1.h"
 #include "UnitPOP3.h"
 
@@ -29,21 +28,16 @@ void TfrmPrincipal::TimerReconexionesTimer() {
             const int interval = Config.segsRechequeoSiConectado;
             if (interval > 0 && secondsIn(now - tab->LastActivity) > interval) session->ComprobarDeNuevo();
         } else if (session->Estado() == TPop3::Desconectado) {
-            TStatusPanels* bar = tab->StatusBar;
-            if (tab->ReconnectAt >= 1.0) {
+            if (tab->countingDown()) {
                 if (now >= tab->ReconnectAt) {
-                    tab->ReconnectAt = 0;
-                    bar->setPanelCount(2);
+                    tab->endCountdown();
                     guarded([&] { session->Reconectar(); });
                 } else {
-                    bar->setPanelText(2, u"Reconexión en "_qs + FormatCountdown(secondsIn(tab->ReconnectAt - now)));
+                    tab->showCountdown(secondsIn(tab->ReconnectAt - now));
                 }
             } else if (Config.segsReconexionSiDesconectado > 0) {
-                tab->ReconnectAt = now + Config.segsReconexionSiDesconectado / 86400.0;
-                bar->setPanelCount(3);
-                bar->setPanelText(2, u"Reconexión en "_qs + FormatCountdown(secondsIn(tab->ReconnectAt - now)));
-                const int textWidth = bar->fontMetrics().horizontalAdvance(u"Reconexión en 0:00:000"_qs);
-                bar->setPanelWidth(1, bar->width() - bar->panelWidth(0) - textWidth - 4);
+                const double at = now + Config.segsReconexionSiDesconectado / 86400.0;
+                tab->startCountdown(at, secondsIn(at - now));
             }
         }
     }
