@@ -238,6 +238,11 @@ void TAccountTab::startCountdown(double at, qint64 secondsLeft) {
     ReconnectAt = at;
     StatusBar->setPanelCount(PanelCountdown + 1);
     showCountdown(secondsLeft);
+    fitCountdownPanel();
+}
+
+void TAccountTab::fitCountdownPanel() {
+    if (StatusBar->panelCount() != PanelCountdown + 1) return;
     const int textWidth = StatusBar->fontMetrics().horizontalAdvance(u"Reconexión en 0:00:000"_qs);
     StatusBar->setPanelWidth(PanelActivity,
                              StatusBar->width() - StatusBar->panelWidth(PanelConnection) - textWidth - 4);

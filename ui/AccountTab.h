@@ -66,6 +66,8 @@ public:
     void startCountdown(double at, qint64 secondsLeft);
     void showCountdown(qint64 secondsLeft);
     void endCountdown();
+    /** @short With a countdown shown, the activity panel leaves it the room its text needs. */
+    void fitCountdownPanel();
 
     // What the session reports, shown in the tab.
     void sessionStateChanged(int estado, const QString& texto);

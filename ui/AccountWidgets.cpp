@@ -1,5 +1,7 @@
 #include "AccountWidgets.h"
 
+#include "AccountTab.h"
+
 #include <QAccessible>
 #include <QHeaderView>
 #include <QMouseEvent>
@@ -12,7 +14,7 @@ TStatusPanels::TStatusPanels(QWidget* parent) : QWidget(parent) {
     m_frame.setSingleShot(true);
     m_frame.setInterval(40);
     connect(&m_frame, &QTimer::timeout, this, &TStatusPanels::applyTexts);
-    setPanelCount(2);
+    setPanelCount(PanelCountdown); // the connection and the activity
 }
 
 void TStatusPanels::applyTexts() {
@@ -108,14 +110,14 @@ QTreeWidgetItem* MessageList::rowByCaption(const QString& caption) const {
 void MessageList::appendRows(const QList<QTreeWidgetItem*>& rows) {
     announceChangedRows();
     for (QTreeWidgetItem* r : rows)
-        m_byCaption[r->text(0)].append(r);
+        m_byCaption[r->text(ColumnNumber)].append(r);
     addTopLevelItems(rows);
     emit rowsInserted();
 }
 
 void MessageList::deleteRow(QTreeWidgetItem* row) {
     announceChangedRows();
-    auto it = m_byCaption.find(row->text(0));
+    auto it = m_byCaption.find(row->text(ColumnNumber));
     if (it != m_byCaption.end()) {
         it->removeOne(row);
         if (it->isEmpty()) m_byCaption.erase(it);

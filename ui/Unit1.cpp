@@ -421,11 +421,7 @@ void TfrmPrincipal::FormResize() {
     if (!m_closing) {
         for (TAccountTab* tab : std::as_const(Tabs)) {
             tab->Sheet->placeContent();
-            if (tab->StatusBar->panelCount() == 3) {
-                const int textWidth = tab->StatusBar->fontMetrics().horizontalAdvance(u"Reconexión en 0:00:000"_qs);
-                tab->StatusBar->setPanelWidth(1,
-                                              tab->StatusBar->width() - tab->StatusBar->panelWidth(0) - textWidth - 4);
-            }
+            tab->fitCountdownPanel();
         }
     }
     placeButtonBar();

@@ -13,7 +13,7 @@
 namespace {
 int firstSelectedNumber(MessageList* list) {
     const QList<QTreeWidgetItem*> rows = list->selectedRowsInOrder();
-    return rows.isEmpty() ? -1 : rows.first()->text(0).toInt();
+    return rows.isEmpty() ? -1 : rows.first()->text(ColumnNumber).toInt();
 }
 } // namespace
 
@@ -54,7 +54,7 @@ void TfrmPrincipal::btnEliminarClick() {
     if (!tab) return;
     QStringList numbers;
     for (QTreeWidgetItem* row : tab->ListView->selectedRowsInOrder())
-        numbers << row->text(0);
+        numbers << row->text(ColumnNumber);
     tab->Announce = false;
     guarded([&] { session->EliminarMensajes(numbers); });
 }
@@ -112,16 +112,16 @@ void TfrmPrincipal::PopupListViewEnviarEMailClick() {
     if (!tab) return;
     const QList<QTreeWidgetItem*> rows = tab->ListView->selectedRowsInOrder();
     if (rows.isEmpty()) return;
-    m_seams.openUrl(QUrl(u"mailto:"_qs + SenderAddress(rows.first()->text(2))));
+    m_seams.openUrl(QUrl(u"mailto:"_qs + SenderAddress(rows.first()->text(ColumnFrom))));
 }
 
 void TfrmPrincipal::ListViewResize(MessageList* list) {
-    if (list->property("resizing").toBool() || list->columnCount() < 5) return;
+    if (list->property("resizing").toBool() || list->columnCount() < ColumnCount) return;
     list->setProperty("resizing", true);
     int width = list->width() - 4;
-    for (int c = 0; c < 4; ++c)
+    for (int c = ColumnNumber; c < ColumnSubject; ++c)
         width -= list->columnWidth(c);
     if (list->rowCount() * 16 > list->height() - 2) width -= 16;
-    list->setColumnWidth(4, std::max(0, width));
+    list->setColumnWidth(ColumnSubject, std::max(0, width));
     list->setProperty("resizing", false);
 }

@@ -75,7 +75,7 @@ void TfrmPrincipal::PopupListViewDestinatariosClick() {
     const QList<QTreeWidgetItem*> rows = tab->ListView->selectedRowsInOrder();
     if (rows.isEmpty()) return;
     CenterOverMain(frmDestinatarios);
-    const TMensaje m = tab->POP3->MensajePorNumero(rows.first()->text(0).toInt());
+    const TMensaje m = tab->POP3->MensajePorNumero(rows.first()->text(ColumnNumber).toInt());
     frmDestinatarios->setWindowTitle(u"Destinatarios del mensaje "_qs + QString::number(m.Num));
     frmDestinatarios->lblFrom->setText(m.Cabecera.From);
     frmDestinatarios->lblSubject->setText(m.Cabecera.Subj);

@@ -24,7 +24,7 @@ QList<RowSnapshot> snapshot(MessageList* list, bool selectedOnly) {
         return all;
     }();
     for (QTreeWidgetItem* row : rows)
-        out.append({row->text(0), row->text(2), row->text(4)});
+        out.append({row->text(ColumnNumber), row->text(ColumnFrom), row->text(ColumnSubject)});
     return out;
 }
 } // namespace
