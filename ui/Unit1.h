@@ -73,10 +73,7 @@ public:
     // Connecting.
     void mnuConectarCuentaClick(QAction* sender);
     void mnuConectarConectarTodasClick();
-    void mnuConectarConexionRapidaClick();
     void QuickConnect(const QString& server, const QString& user, const QString& scrambledPassword, int port);
-    TCuenta* FindAccount(const QString& server, const QString& user, const QString& scrambledPassword, int port);
-    TCuenta* AccountOfMenuItem(QAction* item);
 
     // Buttons of the bar.
     void btnRefrescarClick();
@@ -85,22 +82,7 @@ public:
     void btnListaTextoClick();
     void btnListaTextoDialogoClick();
 
-    // Tabs.
-    TAccountTab* CreateAccountTab(const QString& userName);
-    void CloseAccountTab(TAccountTab* tab);
-    TAccountTab* TabOfSheet(QWidget* page) const;
-    TAccountTab* TabOfSession(const TPop3* session) const;
-    TAccountTab* TabOfList(const QObject* list) const;
-    TAccountTab* ActiveTab() const;
-    void SetBusyAnimation(QWidget* page, bool on);
-    void CenterOverMain(QWidget* form);
-    void SweepSocketErrors();
-    void ListViewClick(MessageList* list);
-
     // Accounts (the accounts file) and filters.
-    void LoadAccounts();
-    void AddAccount(const QString& server, const QString& user, const QString& scrambledPassword, int port);
-    void ClearAccounts();
     /** @short The accounts and the connect menu become these records, in order (what the accounts
      *  dialog holds after every change); a port that is not a number connects on 110. */
     void ReplaceAccounts(const QList<AccountRecord>& records);
@@ -119,12 +101,8 @@ public:
     void btnRestaurarClick();
     void PopupListViewPopup();
     void PopupListViewEnviarEMailClick();
-    void PopupListViewDestinatariosClick();
     void ListViewResize(MessageList* list);
-    void mnuAboutClick();
-    /** @short The address of a FROM cell: what follows its first '<' without the cell's last
-     *  character, or the whole cell. */
-    static QString SenderAddress(const QString& from);
+    void SweepSocketErrors();
 
     // Filtering.
     void RunFilter(TAccountTab* tab, bool report);
@@ -132,15 +110,10 @@ public:
     void PopupListViewFiltradoFiltrarAhoraClick();
     void PopupListViewFiltradoAddRemitenteClick() { addSelectedToFilters(u"FROM"_qs); }
     void PopupListViewFiltradoAddSubjClick() { addSelectedToFilters(u"SUBJ"_qs); }
-    void PopupListViewFiltradoConfigurarClick();
-    void mnuConfigurarCuentasDeCorreoClick();
-    void mnuConfigurarProgramaClick();
 
     // Timers and tray.
     void TimerReconexionesTimer();
     void TimerTrayTimer();
-    void AddTrayIcon();
-    void RemoveTrayIcon();
     void RestoreFromTray();
     void HandleMinimize();
     void mnuTraySalirClick();
@@ -153,8 +126,6 @@ public:
     void CloseOrderly();
     /** @short The tray image shown now (0 or 1), or -1 without an icon. */
     int TrayImageShown() const;
-    /** @short "h:mm:ss" of a number of seconds; hours beyond 23 are shown as they are. */
-    static QString FormatCountdown(qint64 seconds);
 
     static QString FormatThousands(qint64 n);
     static QString ShortDate(const QString& fecha);
@@ -224,6 +195,37 @@ protected:
 
 private:
     friend class TAccountTab; // its page and session are wired to the window's handlers
+
+    // Tabs.
+    TAccountTab* CreateAccountTab(const QString& userName);
+    void CloseAccountTab(TAccountTab* tab);
+    TAccountTab* TabOfSheet(QWidget* page) const;
+    TAccountTab* TabOfSession(const TPop3* session) const;
+    TAccountTab* TabOfList(const QObject* list) const;
+    TAccountTab* ActiveTab() const;
+    void SetBusyAnimation(QWidget* page, bool on);
+    void CenterOverMain(QWidget* form);
+    void ListViewClick(MessageList* list);
+
+    // Accounts and menu commands the window's own menus and lists call.
+    TCuenta* FindAccount(const QString& server, const QString& user, const QString& scrambledPassword, int port);
+    TCuenta* AccountOfMenuItem(QAction* item);
+    void LoadAccounts();
+    void AddAccount(const QString& server, const QString& user, const QString& scrambledPassword, int port);
+    void ClearAccounts();
+    void mnuConectarConexionRapidaClick();
+    void PopupListViewDestinatariosClick();
+    void mnuAboutClick();
+    void PopupListViewFiltradoConfigurarClick();
+    void mnuConfigurarCuentasDeCorreoClick();
+    void mnuConfigurarProgramaClick();
+    void AddTrayIcon();
+    void RemoveTrayIcon();
+    /** @short The address of a FROM cell: what follows its first '<' without the cell's last
+     *  character, or the whole cell. */
+    static QString SenderAddress(const QString& from);
+    /** @short "h:mm:ss" of a number of seconds; hours beyond 23 are shown as they are. */
+    static QString FormatCountdown(qint64 seconds);
 
     void FormCreate();
     void CreateForms();
