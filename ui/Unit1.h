@@ -16,18 +16,14 @@
 #include <QTimer>
 #include <memory>
 
-class AccountPage;
 class MessageList;
 class QAction;
 class QFrame;
 class QLabel;
 class QMenu;
-class QPlainTextEdit;
-class QSplitter;
 class QTabWidget;
 class QToolButton;
 class QTreeWidgetItem;
-class StyledTextView;
 class TPop3;
 class TRVStyle;
 class TfrmCuentas;
@@ -36,7 +32,6 @@ class TfrmDestinatarios;
 class TfrmConexionRapida;
 class TfrmAbout;
 class TfrmConfig;
-class TStatusPanels;
 
 /** One configured account (a record of Cuentas.dat) and its place in the window. */
 struct TCuenta {
