@@ -12,6 +12,7 @@
 // --events adds, for profiling, the count and time of the events delivered, by event type and
 // receiving class (time includes what nested deliveries took).
 // Exit codes: 0 every message listed, 1 the list is incomplete, 2 usage, 3 the session was cut off.
+#include "AccountTab.h"
 #include "AccountWidgets.h"
 #include "StyledTextView.h"
 #include "Unit1.h"
@@ -140,7 +141,7 @@ int main(int argc, char* argv[]) {
         const double seconds = double(clock.nsecsElapsed()) / 1e9;
         const int messages = session->NumMensajes();
         const int rows = tab->ListView->rowCount();
-        const bool filled = rows == messages && (rows == 0 || !tab->ListView->row(rows - 1)->text(2).isEmpty());
+        const bool filled = rows == messages && (rows == 0 || !tab->ListView->row(rows - 1)->text(ColumnFrom).isEmpty());
         say(u"window: %1 messages, %2 rows, %3 log paragraphs, header pass done at %4 s"_qs.arg(messages)
                 .arg(rows)
                 .arg(tab->DialogueView->paragraphCount())
