@@ -27,12 +27,9 @@ void ReplyAssembler::clear() {
 }
 
 bool ReplyAssembler::endsWithLooseTerminator() const {
-    const QByteArrayView pending(m_buffer.constData() + m_start, pendingBytes());
-    QByteArrayView rest = pending;
-    if (rest.endsWith('\n'))
-        rest.chop(rest.endsWith("\r\n") ? 2 : 1);
-    else
-        return false;
+    QByteArrayView rest(m_buffer.constData() + m_start, pendingBytes());
+    if (!rest.endsWith('\n')) return false;
+    rest.chop(rest.endsWith("\r\n") ? 2 : 1);
     return rest.size() >= 2 && rest.endsWith('.') && (rest[rest.size() - 2] == '\n' || rest[rest.size() - 2] == '\r');
 }
 

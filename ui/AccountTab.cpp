@@ -17,6 +17,17 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+namespace {
+/** A splitter filling the layout's widget, whose panes never collapse. */
+QSplitter* newSplitter(Qt::Orientation orientation, QBoxLayout* layout) {
+    auto* splitter = new QSplitter(orientation, layout->parentWidget());
+    splitter->setChildrenCollapsible(false);
+    splitter->setHandleWidth(4);
+    layout->addWidget(splitter);
+    return splitter;
+}
+} // namespace
+
 TAccountTab::TAccountTab(TfrmPrincipal* window, QSize client) : m_window(window) {
     buildPage(client);
     buildSession();
@@ -50,10 +61,7 @@ void TAccountTab::buildPage(QSize client) {
     Sheet->placeContent();
     auto* contentLayout = new QVBoxLayout(ContentPanel);
     contentLayout->setContentsMargins(0, 0, 0, 0);
-    ListSplitter = new QSplitter(Qt::Vertical, ContentPanel);
-    ListSplitter->setChildrenCollapsible(false);
-    ListSplitter->setHandleWidth(4);
-    contentLayout->addWidget(ListSplitter);
+    ListSplitter = newSplitter(Qt::Vertical, contentLayout);
 
     ListView = new MessageList(ListSplitter);
     ListView->setMinimumHeight(0);
@@ -75,10 +83,7 @@ void TAccountTab::buildPage(QSize client) {
     LowerPanel = new QWidget(ListSplitter);
     auto* lowerLayout = new QHBoxLayout(LowerPanel);
     lowerLayout->setContentsMargins(0, 0, 0, 0);
-    DialogueSplitter = new QSplitter(Qt::Horizontal, LowerPanel);
-    DialogueSplitter->setChildrenCollapsible(false);
-    DialogueSplitter->setHandleWidth(4);
-    lowerLayout->addWidget(DialogueSplitter);
+    DialogueSplitter = newSplitter(Qt::Horizontal, lowerLayout);
     TextMemo = new QPlainTextEdit(DialogueSplitter);
     TextMemo->setReadOnly(true);
     TextMemo->setLineWrapMode(QPlainTextEdit::NoWrap);

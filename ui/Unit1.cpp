@@ -355,30 +355,35 @@ void TfrmPrincipal::openUrl(const QUrl& url) {
 }
 
 std::optional<QString> TfrmPrincipal::trustedCertificate(const QString& hostPort) {
-    QSettings s(m_seams.settingsPath, QSettings::IniFormat);
-    const QVariant v = s.value(u"CertificadosConfiados/"_qs + hostPort);
+    const QVariant v = readOwnSetting(u"CertificadosConfiados/"_qs + hostPort);
     if (!v.isValid()) return std::nullopt;
     return v.toString();
 }
 
 void TfrmPrincipal::trustCertificate(const QString& hostPort, const QString& sha256) {
-    ClearAbandonedSettingsLock(m_seams.settingsPath);
-    QSettings s(m_seams.settingsPath, QSettings::IniFormat);
-    s.setValue(u"CertificadosConfiados/"_qs + hostPort, sha256);
-    s.sync();
+    writeOwnSetting(u"CertificadosConfiados/"_qs + hostPort, sha256);
 }
 
 bool TfrmPrincipal::offeredTls(const QString& hostPort) {
-    QSettings s(m_seams.settingsPath, QSettings::IniFormat);
-    return s.value(u"ServidoresTLS/"_qs + hostPort).toInt() != 0;
+    return readOwnSetting(u"ServidoresTLS/"_qs + hostPort).toInt() != 0;
 }
 
 void TfrmPrincipal::rememberTls(const QString& hostPort) {
+    writeOwnSetting(u"ServidoresTLS/"_qs + hostPort, 1);
+}
+
+QVariant TfrmPrincipal::readOwnSetting(const QString& key) const {
+    return QSettings(m_seams.settingsPath, QSettings::IniFormat).value(key);
+}
+
+void TfrmPrincipal::writeOwnSetting(const QString& key, const QVariant& value) {
+    // Written at once, so that a killed process loses no decision.
     ClearAbandonedSettingsLock(m_seams.settingsPath);
     QSettings s(m_seams.settingsPath, QSettings::IniFormat);
-    s.setValue(u"ServidoresTLS/"_qs + hostPort, 1);
+    s.setValue(key, value);
     s.sync();
 }
+
 void TfrmPrincipal::reportUnhandledError(const AppError& error) {
     AppException(error);
 }

@@ -189,6 +189,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    /** A value of the program's own groups in the settings file (certificates, servers that gave TLS). */
+    QVariant readOwnSetting(const QString& key) const;
+    void writeOwnSetting(const QString& key, const QVariant& value);
     friend class TAccountTab; // its page and session are wired to the window's handlers
 
     // Tabs.
