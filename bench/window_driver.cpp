@@ -141,7 +141,7 @@ int main(int argc, char* argv[]) {
         const double seconds = double(clock.nsecsElapsed()) / 1e9;
         const int messages = session->NumMensajes();
         const int rows = tab->ListView->rowCount();
-        const bool filled = rows == messages && (rows == 0 || !tab->ListView->row(rows - 1)->text(ColumnFrom).isEmpty());
+        const bool filled = rows == messages && (rows == 0 || !tab->ListView->row(rows - 1).from.isEmpty());
         say(u"window: %1 messages, %2 rows, %3 log paragraphs, header pass done at %4 s"_qs.arg(messages)
                 .arg(rows)
                 .arg(tab->DialogueView->paragraphCount())

@@ -32,6 +32,14 @@ struct FoldTable {
 constexpr FoldTable kFold;
 } // namespace
 
+QString FormatThousands(qint64 n) {
+    if (n == 0) return QStringLiteral("0");
+    QString digits = QString::number(n < 0 ? -n : n);
+    for (qsizetype i = digits.size() - 3; i > 0; i -= 3)
+        digits.insert(i, u'.');
+    return n < 0 ? u'-' + digits : digits;
+}
+
 QChar MayusculaSinAcento(QChar c) {
     const char16_t u = c.unicode();
     return QChar(u < 256 ? kFold.to[u] : u);

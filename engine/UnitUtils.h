@@ -12,6 +12,9 @@ QString MayusculasSinAcentos(const QString& text);
  *  folding only the characters compared. */
 QChar MayusculaSinAcento(QChar c);
 
+/** @short A count with a dot between thousands ("65.536", "-1.234"), as the window shows sizes. */
+QString FormatThousands(qint64 n);
+
 /** @short A port a TCP connection can use (1 to 65535): the one check of the dialogs, the
  *  command-line scanner and the socket. */
 constexpr bool IsTcpPort(qint64 port) {

@@ -2,6 +2,7 @@
 // window and socket: replies split into single bytes, silence, dropped connections, refusals,
 // malformed and oversized replies. Each row: what the server does, and what must hold afterwards.
 #include "AccountWidgets.h"
+#include "ListRows.h"
 #include "QtClientSocket.h"
 #include "ScriptedServer.h"
 #include "UnitPOP3.h"
@@ -145,7 +146,7 @@ private slots:
         QVERIFY(settled(s));
         if (action == u"delete") {
             QCOMPARE(s->Estado(), 6);
-            tab->ListView->row(0)->setSelected(true);
+            SelectRow(tab->ListView, 0);
             h->boxAnswer = QMessageBox::Ok;
             w->btnEliminarClick();
             QVERIFY(QTest::qWaitFor([&] { return s->Estado() != TPop3::Borrando; }, kWaitMs));
@@ -164,7 +165,7 @@ private slots:
         if (state == 6) {
             QCOMPARE(tab->ListView->rowCount(), 3);
             QVERIFY(image(tab) == 2);
-            const QString subject = tab->ListView->row(1)->text(4);
+            const QString subject = RowText(tab->ListView, 1, 4);
             if (subject.startsWith(u'y')) QCOMPARE(subject.size(), kMaxHeaderValue); // what a row keeps of it
         } else {
             QCOMPARE(image(tab), 0);
@@ -213,7 +214,7 @@ private slots:
         h->whileBoxOpen = [&] {
             MessageList* list = w->Tabs.first()->ListView;
             for (int r = 0; r < list->rowCount(); ++r)
-                senders << list->row(r)->text(2);
+                senders << RowText(list, r, 2);
         };
         w->QuickConnect(kHost, u"ana"_qs, EncodePassword(u"x"_qs), server.port());
         TPop3* s = w->Tabs.first()->POP3;

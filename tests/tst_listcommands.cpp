@@ -1,6 +1,7 @@
 // The commands of a tab's message list and the filtering run, on the real window with fake sockets.
 #include "AccountWidgets.h"
 #include "FakeMailbox.h"
+#include "ListRows.h"
 #include "StyledTextView.h"
 #include "Unit7.h"
 #include "UnitPOP3.h"
@@ -36,12 +37,12 @@ class TestListCommands : public QObject {
     void select(const QList<int>& rows) {
         tab->ListView->clearSelection();
         for (int r : rows)
-            tab->ListView->row(r)->setSelected(true);
+            SelectRow(tab->ListView, r);
     }
     QStringList captions() const {
         QStringList out;
         for (int r = 0; r < tab->ListView->rowCount(); ++r)
-            out << tab->ListView->row(r)->text(0);
+            out << RowText(tab->ListView, r, 0);
         return out;
     }
 
@@ -100,6 +101,40 @@ private slots:
         w->btnEliminarClick();
         QCOMPARE(h->boxes.size(), 1);
         QCOMPARE(s->takeWritten(), QByteArray());
+    }
+
+    // A server may list numbers in any order, even twice: a number names its first row, also
+    // after rows before it were deleted.
+    void rowsAreFoundByTheirFirstNumber_data() {
+        QTest::addColumn<QList<int>>("numbers");
+        QTest::addColumn<QList<int>>("deleted"); // positions, one after the other
+        QTest::addColumn<QList<int>>("wanted");
+        QTest::addColumn<QList<int>>("found");
+        QTest::newRow("ascending") << QList<int>{1, 2, 5, 9} << QList<int>{1} << QList<int>{1, 2, 5, 9, 3}
+                                   << QList<int>{0, -1, 1, 2, -1};
+        QTest::newRow("out of order") << QList<int>{4, 2, 7, 1} << QList<int>{} << QList<int>{4, 2, 7, 1, 3}
+                                      << QList<int>{0, 1, 2, 3, -1};
+        QTest::newRow("repeated") << QList<int>{3, 5, 3, 5} << QList<int>{} << QList<int>{3, 5} << QList<int>{0, 1};
+        QTest::newRow("repeated, first deleted")
+            << QList<int>{3, 5, 3, 8} << QList<int>{0, 0} << QList<int>{3, 5, 8} << QList<int>{0, -1, 1};
+    }
+    void rowsAreFoundByTheirFirstNumber() {
+        QFETCH(QList<int>, numbers);
+        QFETCH(QList<int>, deleted);
+        QFETCH(QList<int>, wanted);
+        QFETCH(QList<int>, found);
+        MessageList list;
+        QList<MessageRow> rows;
+        for (int n : numbers)
+            rows.append({n, 100, {}, {}, {}});
+        list.appendRows(rows);
+        list.positionOf(numbers.first()); // an index worked out before the deletions
+        for (int p : deleted)
+            list.deleteRow(p);
+        QList<int> positions;
+        for (int n : wanted)
+            positions << list.positionOf(n);
+        QCOMPARE(positions, found);
     }
 
     void resetEmptiesAtOnceAndListsAgain() {
@@ -177,7 +212,7 @@ private slots:
         QFETCH(QString, cell);
         QFETCH(QString, url);
         openWith(numberedBox(1));
-        tab->ListView->row(0)->setText(2, cell);
+        tab->ListView->setRowHeader(0, cell, {}, {});
         select({0});
         w->PopupListViewEnviarEMailClick();
         QCOMPARE(h->urls, QList<QUrl>{QUrl(url)});

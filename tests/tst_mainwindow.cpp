@@ -2,6 +2,7 @@
 // the session events show, failures, the sweep of unresolved names, view modes and resizing.
 #include "AccountWidgets.h"
 #include "FakeMailbox.h"
+#include "ListRows.h"
 #include "StyledTextView.h"
 #include "UnitPOP3.h"
 #include "UnitQuenmarEncode.h"
@@ -68,7 +69,7 @@ QStringList rowTexts(MessageList* list) {
     for (int r = 0; r < list->rowCount(); ++r) {
         QStringList cells;
         for (int c = 0; c < 5; ++c)
-            cells << list->row(r)->text(c);
+            cells << RowText(list, r, c);
         out << cells.join(u'|');
     }
     return out;
@@ -724,7 +725,7 @@ private slots:
         FakeSocket* s = h->sockets.last();
         loginToTwo(s);
         TAccountTab* tab = w.Tabs.first();
-        tab->ListView->row(0)->setSelected(true);
+        SelectRow(tab->ListView, 0);
         QCOMPARE(tab->TextMemo->toPlainText(), u"uno"_qs);
         QCOMPARE(tab->ShownMessage, 1);
         tab->POP3->EliminarMensajes({u"1"_qs});
@@ -732,7 +733,7 @@ private slots:
         QCOMPARE(tab->ListView->rowCount(), 1);
         QCOMPARE(tab->TextMemo->toPlainText(), QString());
         QCOMPARE(tab->ShownMessage, 0);
-        QVERIFY(tab->ListView->rowByCaption(u"1"_qs) == nullptr);
+        QCOMPARE(tab->ListView->positionOf(1), -1);
     }
 };
 

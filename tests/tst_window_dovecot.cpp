@@ -5,6 +5,7 @@
 #include "AccountsFile.h"
 #include "DovecotFixture.h"
 #include "FilterLists.h"
+#include "ListRows.h"
 #include "QtClientSocket.h"
 #include "StyledTextView.h"
 #include "UnitPOP3.h"
@@ -96,7 +97,7 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return tab->ListView->rowCount() == rows + 1 && tab->POP3->Estado() == 6; },
                                 kWaitMs));
         QCOMPARE(h->sounds.size(), 2);
-        QCOMPARE(tab->ListView->row(rows)->text(4), u"Nuevo"_qs);
+        QCOMPARE(RowText(tab->ListView, rows, 4), u"Nuevo"_qs);
         w->btnDesconectarClick();
         QVERIFY2(fx.resetMailbox(user), qPrintable(fx.lastError()));
     }
@@ -192,7 +193,7 @@ private slots:
         QCOMPARE(tab->POP3->Estado(), 6);
         QCOMPARE(tab->ListView->rowCount(), fx.manifest(user).size());
         for (int r = 0; r < tab->ListView->rowCount(); ++r)
-            QVERIFY(tab->ListView->row(r)->text(4) != subject);
+            QVERIFY(RowText(tab->ListView, r, 4) != subject);
         w->btnDesconectarClick();
         QVERIFY2(fx.resetMailbox(user), qPrintable(fx.lastError()));
     }
@@ -202,7 +203,7 @@ private slots:
         TAccountTab* tab = connect(user);
         QVERIFY(settled(tab));
         const int rows = tab->ListView->rowCount();
-        tab->ListView->row(1)->setSelected(true);
+        SelectRow(tab->ListView, 1);
         h->boxAnswer = QMessageBox::Ok;
         w->btnEliminarClick();
         QVERIFY(QTest::qWaitFor([&] { return tab->ListView->rowCount() == rows - 1 && tab->POP3->Estado() == 6; },

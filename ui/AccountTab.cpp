@@ -66,15 +66,13 @@ void TAccountTab::buildPage(QSize client) {
     ListView = new MessageList(ListSplitter);
     ListView->setMinimumHeight(0);
     ListView->setContextMenuPolicy(Qt::CustomContextMenu);
-    QObject::connect(ListView, &QTreeWidget::itemSelectionChanged, w, [w, list = ListView] { w->ListViewClick(list); });
+    QObject::connect(ListView, &MessageList::selectedRowsChanged, w, [w, list = ListView] { w->ListViewClick(list); });
     QObject::connect(ListView, &MessageList::resized, w, [w, list = ListView] { w->ListViewResize(list); });
     QObject::connect(ListView, &MessageList::rowsInserted, w, [w, list = ListView] { w->ListViewResize(list); });
     QObject::connect(ListView, &QWidget::customContextMenuRequested, w, [w, list = ListView](const QPoint& at) {
         w->PopupListViewPopup();
         w->PopupListView->exec(list->viewport()->mapToGlobal(at));
     });
-    ListView->setHeaderLabels({u"Num"_qs, u"Bytes"_qs, u"FROM"_qs, u"FECHA"_qs, u"SUBJ"_qs});
-    ListView->headerItem()->setTextAlignment(ColumnBytes, Qt::AlignRight | Qt::AlignVCenter);
     const int widths[] = {35, 65, 200, 120};
     for (int c = ColumnNumber; c < ColumnSubject; ++c)
         ListView->setColumnWidth(c, widths[c]);
@@ -227,9 +225,9 @@ void TAccountTab::showListTextAndDialogue() {
 }
 
 void TAccountTab::showSelectedMessage() {
-    const QList<QTreeWidgetItem*> selected = ListView->selectedRowsInOrder();
+    const QList<int> selected = ListView->selectedPositions();
     if (selected.isEmpty()) return;
-    const int n = selected.first()->text(ColumnNumber).toInt();
+    const int n = ListView->row(selected.first()).number;
     TextMemo->clear();
     TextMemo->setPlainText(POP3->MensajePorNumero(n).PrimerasLineas);
     ShownMessage = n;

@@ -2,13 +2,14 @@
 // bar), the wiring of its session, its lamp, its view modes and its reconnection countdown.
 #pragma once
 
+#include "MessageList.h"
+
 #include <QList>
 #include <QPointer>
 #include <QSize>
 #include <QString>
 
 class AccountPage;
-class MessageList;
 class QFrame;
 class QPlainTextEdit;
 class QSplitter;
@@ -18,9 +19,6 @@ class StyledTextView;
 class TPop3;
 class TStatusPanels;
 class TfrmPrincipal;
-
-/** The columns of a tab's message list, in the order they are shown. */
-enum MessageColumn : int { ColumnNumber = 0, ColumnBytes, ColumnFrom, ColumnDate, ColumnSubject, ColumnCount };
 
 /** The panels of a tab's status bar; the countdown panel is there only while one runs. */
 enum StatusPanel : int { PanelConnection = 0, PanelActivity, PanelCountdown };

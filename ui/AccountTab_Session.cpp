@@ -137,18 +137,17 @@ void TAccountTab::textFromServer(const QString& texto) {
 }
 
 void TAccountTab::firstLinesReceived(int num) {
-    QTreeWidgetItem* row = ListView->rowByCaption(QString::number(num));
-    if (row && row->isSelected()) m_window->ListViewClick(ListView);
+    if (ListView->isRowSelected(ListView->positionOf(num))) m_window->ListViewClick(ListView);
 }
 
 void TAccountTab::messageDeleted(int num) {
-    QTreeWidgetItem* row = ListView->rowByCaption(QString::number(num));
-    if (!row) return;
+    const int position = ListView->positionOf(num);
+    if (position < 0) return;
     if (num == ShownMessage) {
         ShownMessage = 0;
         TextMemo->clear();
     }
-    ListView->deleteRow(row);
+    ListView->deleteRow(position);
 }
 
 void TAccountTab::messageListEmptied() {
@@ -170,39 +169,33 @@ void TAccountTab::connectionCompleted() {
 
 void TAccountTab::fillMessageList() {
     if (ListView->rowCount() > 0) return;
-    QList<QTreeWidgetItem*> rows;
+    QList<MessageRow> rows;
     rows.reserve(POP3->NumMensajes());
     for (int i = 0; i < POP3->NumMensajes(); ++i) {
         const TMensaje m = POP3->MensajePorIndice(i);
-        auto* row = new QTreeWidgetItem({QString::number(m.Num), TfrmPrincipal::FormatThousands(m.Bytes)});
-        row->setTextAlignment(ColumnBytes, Qt::AlignRight | Qt::AlignVCenter);
-        rows.append(row);
+        rows.append({m.Num, m.Bytes, {}, {}, {}});
     }
     ListView->appendRows(rows);
 }
 
 void TAccountTab::updateHeaderProgress(int k) {
     // k's header is asked for next; the one of the row before it is complete.
-    QTreeWidgetItem* row = ListView->rowByCaption(QString::number(k));
-    if (!row) return;
-    QTreeWidgetItem* before = ListView->rowBefore(row);
-    if (!before) return;
-    const int number = before->text(ColumnNumber).toInt();
+    const int before = ListView->positionOf(k) - 1;
+    if (before < 0) return;
+    const int number = ListView->row(before).number;
     const TMensaje m = POP3->MensajePorNumero(number);
     if (m.Num != number) return; // no longer on the server's list
     const QString& f = m.Cabecera.Fecha;
     const QString date = f.size() <= 11 ? QString() : f.mid(5, f.size() - 11);
-    ListView->setRowTexts(before, ColumnFrom, {m.Cabecera.From, date, m.Cabecera.Subj});
+    ListView->setRowHeader(before, m.Cabecera.From, date, m.Cabecera.Subj);
 }
 
 void TAccountTab::fillHeaderColumns() {
     const int n = std::min(ListView->rowCount(), POP3->NumMensajes());
     for (int r = 0; r < n; ++r) {
-        QTreeWidgetItem* row = ListView->row(r);
-        const int number = row->text(ColumnNumber).toInt();
+        const int number = ListView->row(r).number;
         const TMensaje m = POP3->MensajePorNumero(number);
         if (m.Num != number) continue;
-        ListView->setRowTexts(row, ColumnFrom,
-                              {m.Cabecera.From, TfrmPrincipal::ShortDate(m.Cabecera.Fecha), m.Cabecera.Subj});
+        ListView->setRowHeader(r, m.Cabecera.From, TfrmPrincipal::ShortDate(m.Cabecera.Fecha), m.Cabecera.Subj);
     }
 }

@@ -1,16 +1,12 @@
 // The widgets of one account tab that need more than Qt gives: the page (which keeps its status bar
-// at the bottom), the status bar of numbered panels, and the message list that finds rows by caption
-// in constant time.
+// at the bottom) and the status bar of numbered panels; the report lists' look and clicks.
 #pragma once
 
-#include <QHash>
 #include <QLabel>
-#include <QTimer>
 #include <QList>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QWidget>
-#include <initializer_list>
-#include <limits>
 
 /** @short A status bar of numbered panels; panel widths as set, the last one takes the rest. */
 class TStatusPanels final : public QWidget {
@@ -54,47 +50,22 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 };
 
-/** @short The message list: report view whose rows are found by their caption (the message number
- *  in decimal) through an index kept in step with the rows; the first row of a caption wins. */
-class MessageList final : public QTreeWidget {
+/** @short Grid lines under a row and between its columns, drawn after the row itself. */
+void DrawGridLines(QPainter* painter, const QStyleOptionViewItem& option, const QHeaderView* header,
+                   const QPalette& palette);
+
+/** @short A one-level list of rows with grid lines (the recipients of a message). */
+class GridList final : public QTreeWidget {
     Q_OBJECT
 public:
-    explicit MessageList(QWidget* parent = nullptr);
-    QTreeWidgetItem* rowByCaption(const QString& caption) const;
-    void appendRows(const QList<QTreeWidgetItem*>& rows);
-    void deleteRow(QTreeWidgetItem* row);
-    void clearRows();
+    explicit GridList(QWidget* parent = nullptr);
     int rowCount() const { return topLevelItemCount(); }
     QTreeWidgetItem* row(int index) const { return topLevelItem(index); }
-    /** @short The position of a row in the list, or -1 when it is not a row of the list. */
-    int positionOf(QTreeWidgetItem* row) const;
-    /** @short The row before this one, or null: itemAbove without asking the view's layout. */
-    QTreeWidgetItem* rowBefore(QTreeWidgetItem* row) const {
-        const int position = positionOf(row);
-        return position > 0 ? topLevelItem(position - 1) : nullptr;
-    }
-    /** @short Sets the texts of columns firstColumn, firstColumn + 1, ... of a row at once. The
-     *  view hears of the rows changed this way together, when control is back in the event loop
-     *  (or before rows are added or deleted): call announceChangedRows to tell it now. */
-    void setRowTexts(QTreeWidgetItem* row, int firstColumn, std::initializer_list<QString> texts);
-    void announceChangedRows();
-    /** @short The selected rows in list order. */
-    QList<QTreeWidgetItem*> selectedRowsInOrder() const;
-
-signals:
-    void resized();
-    void rowsInserted();
+    void appendRows(const QList<QTreeWidgetItem*>& rows) { addTopLevelItems(rows); }
+    void clearRows() { clear(); }
 
 protected:
-    void resizeEvent(QResizeEvent* event) override;
     void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
-
-private:
-    QHash<QString, QList<QTreeWidgetItem*>> m_byCaption;
-    mutable int m_lastPosition = -1; ///< where positionOf found the last row: a guess, checked before use
-    int m_changedFirst = std::numeric_limits<int>::max(); ///< rows set by setRowTexts, not yet announced
-    int m_changedLast = -1;
-    QTimer m_announceTimer;
 };
 
 /** @short The look of the dialogs' report lists: one selected row, grid lines, no editing, and a

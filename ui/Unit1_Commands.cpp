@@ -11,9 +11,9 @@
 #include <QPlainTextEdit>
 
 namespace {
-int firstSelectedNumber(MessageList* list) {
-    const QList<QTreeWidgetItem*> rows = list->selectedRowsInOrder();
-    return rows.isEmpty() ? -1 : rows.first()->text(ColumnNumber).toInt();
+int firstSelectedNumber(const MessageList* list) {
+    const QList<int> rows = list->selectedPositions();
+    return rows.isEmpty() ? -1 : list->row(rows.first()).number;
 }
 } // namespace
 
@@ -43,7 +43,7 @@ void TfrmPrincipal::btnPrimerasLineasClick() {
 void TfrmPrincipal::btnEliminarClick() {
     TAccountTab* tab = ActiveTab();
     if (!tab || tab->POP3->Estado() != TPop3::Conectado) return;
-    if (tab->ListView->selectedRowsInOrder().isEmpty()) return;
+    if (tab->ListView->selectedPositions().isEmpty()) return;
     QPointer<TPop3> session = tab->POP3;
     if (ShowMessage(QMessageBox::Question, u"Confirmación de eliminación"_qs,
                     u"¿Está seguro que desea eliminar los mensajes marcados?"_qs,
@@ -53,8 +53,8 @@ void TfrmPrincipal::btnEliminarClick() {
     tab = session ? TabOfSession(session) : nullptr;
     if (!tab) return;
     QStringList numbers;
-    for (QTreeWidgetItem* row : tab->ListView->selectedRowsInOrder())
-        numbers << row->text(ColumnNumber);
+    for (int position : tab->ListView->selectedPositions())
+        numbers << QString::number(tab->ListView->row(position).number);
     tab->Announce = false;
     guarded([&] { session->EliminarMensajes(numbers); });
 }
@@ -87,7 +87,7 @@ void TfrmPrincipal::btnRestaurarClick() {
 
 void TfrmPrincipal::PopupListViewPopup() {
     TAccountTab* tab = ActiveTab();
-    const bool s = tab && !tab->ListView->selectedRowsInOrder().isEmpty();
+    const bool s = tab && !tab->ListView->selectedPositions().isEmpty();
     const bool idle = tab && tab->POP3->Estado() == TPop3::Conectado;
     action(u"PopupListViewEnviarEMail"_qs)->setEnabled(s);
     action(u"PopupListViewEliminar"_qs)->setEnabled(s);
@@ -110,9 +110,9 @@ QString TfrmPrincipal::SenderAddress(const QString& from) {
 void TfrmPrincipal::PopupListViewEnviarEMailClick() {
     TAccountTab* tab = ActiveTab();
     if (!tab) return;
-    const QList<QTreeWidgetItem*> rows = tab->ListView->selectedRowsInOrder();
+    const QList<int> rows = tab->ListView->selectedPositions();
     if (rows.isEmpty()) return;
-    m_seams.openUrl(QUrl(u"mailto:"_qs + SenderAddress(rows.first()->text(ColumnFrom))));
+    m_seams.openUrl(QUrl(u"mailto:"_qs + SenderAddress(tab->ListView->row(rows.first()).from)));
 }
 
 void TfrmPrincipal::ListViewResize(MessageList* list) {

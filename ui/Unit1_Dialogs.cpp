@@ -72,10 +72,10 @@ void TfrmPrincipal::mnuAboutClick() {
 void TfrmPrincipal::PopupListViewDestinatariosClick() {
     TAccountTab* tab = ActiveTab();
     if (!tab) return;
-    const QList<QTreeWidgetItem*> rows = tab->ListView->selectedRowsInOrder();
+    const QList<int> rows = tab->ListView->selectedPositions();
     if (rows.isEmpty()) return;
     CenterOverMain(frmDestinatarios);
-    const TMensaje m = tab->POP3->MensajePorNumero(rows.first()->text(ColumnNumber).toInt());
+    const TMensaje m = tab->POP3->MensajePorNumero(tab->ListView->row(rows.first()).number);
     frmDestinatarios->setWindowTitle(u"Destinatarios del mensaje "_qs + QString::number(m.Num));
     frmDestinatarios->lblFrom->setText(m.Cabecera.From);
     frmDestinatarios->lblSubject->setText(m.Cabecera.Subj);

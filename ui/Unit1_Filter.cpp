@@ -6,25 +6,29 @@
 #include "UnitPOP3.h"
 #include "UnitUtils.h"
 
+#include <numeric>
+
 namespace {
 /** What a row showed when a command began: the command goes on with this even if a re-check
  *  rebuilds the list while one of its questions is open. */
 struct RowSnapshot {
-    QString number;
+    int number;
     QString sender;
     QString subject;
 };
 
-QList<RowSnapshot> snapshot(MessageList* list, bool selectedOnly) {
+QList<RowSnapshot> snapshot(const MessageList* list, bool selectedOnly) {
+    QList<int> positions = list->selectedPositions();
+    if (!selectedOnly) {
+        positions.resize(list->rowCount());
+        std::iota(positions.begin(), positions.end(), 0);
+    }
     QList<RowSnapshot> out;
-    const QList<QTreeWidgetItem*> rows = selectedOnly ? list->selectedRowsInOrder() : [&] {
-        QList<QTreeWidgetItem*> all;
-        for (int r = 0; r < list->rowCount(); ++r)
-            all << list->row(r);
-        return all;
-    }();
-    for (QTreeWidgetItem* row : rows)
-        out.append({row->text(ColumnNumber), row->text(ColumnFrom), row->text(ColumnSubject)});
+    out.reserve(positions.size());
+    for (int p : positions) {
+        const MessageRow& row = list->row(p);
+        out.append({row.number, row.from, row.subject});
+    }
     return out;
 }
 } // namespace
@@ -56,8 +60,9 @@ void TfrmPrincipal::RunFilter(TAccountTab* tab, bool report) {
     // Only numbers that still name the message that was judged are handed over.
     QStringList numbers;
     for (const RowSnapshot& row : accepted) {
-        const TMensaje m = session->MensajePorNumero(row.number.toInt());
-        if (m.Num != 0 && m.Cabecera.From == row.sender && m.Cabecera.Subj == row.subject) numbers << row.number;
+        const TMensaje m = session->MensajePorNumero(row.number);
+        if (m.Num != 0 && m.Cabecera.From == row.sender && m.Cabecera.Subj == row.subject)
+            numbers << QString::number(row.number);
     }
     if (!numbers.isEmpty()) guarded([&] { session->EliminarMensajes(numbers); });
 }

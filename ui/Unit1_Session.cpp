@@ -191,11 +191,7 @@ void TfrmPrincipal::ListViewClick(MessageList* list) {
 // Text helpers
 
 QString TfrmPrincipal::FormatThousands(qint64 n) {
-    if (n == 0) return u"0"_qs;
-    QString digits = QString::number(n < 0 ? -n : n);
-    for (qsizetype i = digits.size() - 3; i > 0; i -= 3)
-        digits.insert(i, u'.');
-    return n < 0 ? u'-' + digits : digits;
+    return ::FormatThousands(n);
 }
 
 QString TfrmPrincipal::ShortDate(const QString& fecha) {

@@ -53,7 +53,7 @@ TfrmDestinatarios::TfrmDestinatarios(const DialogContext& context)
                lblSubject);
     headerLine(51, u"BevelDate"_qs, u"Label4"_qs, u"DATE:"_qs, u"lblDate"_qs, u"date"_qs, BevelDate, Label4, lblDate);
 
-    ListView = new MessageList(this);
+    ListView = new GridList(this);
     ListView->setObjectName(u"ListView"_qs);
     ListView->setSelectionMode(QAbstractItemView::SingleSelection);
     ListView->setHeaderLabels({u"TO:"_qs});

@@ -7,7 +7,7 @@
 #include <QDialog>
 #include <QStringList>
 
-class MessageList;
+class GridList;
 class QAction;
 class QFrame;
 class QLabel;
@@ -48,7 +48,7 @@ public:
     QLabel* lblFrom = nullptr;
     QLabel* lblSubject = nullptr;
     QLabel* lblDate = nullptr;
-    MessageList* ListView = nullptr;
+    GridList* ListView = nullptr;
     QPushButton* btnOK = nullptr;
     QMenu* PopupListView = nullptr;
     QAction* mnuPopupListViewEnviarEMail = nullptr;
