@@ -18,6 +18,7 @@
 #include "Unit1.h"
 #include "UnitPOP3.h"
 #include "UnitQuenmarEncode.h"
+#include "WindowProbe.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -127,15 +128,15 @@ int main(int argc, char* argv[]) {
 
     app.counting = parser.isSet(eventsOpt);
     TfrmPrincipal window(seams);
-    if (parser.isSet(pipeliningOpt)) window.Advanced.Pipelining = true;
+    if (parser.isSet(pipeliningOpt)) WindowProbe::Advanced(&window).Pipelining = true;
     window.show();
-    window.QuickConnect(parser.value(hostOpt), parser.value(userOpt),
-                        EncodePassword(qEnvironmentVariable("TAVELO_PASSWORD")), port);
-    if (window.Tabs.isEmpty()) {
+    WindowProbe::QuickConnect(&window, parser.value(hostOpt), parser.value(userOpt),
+                              EncodePassword(qEnvironmentVariable("TAVELO_PASSWORD")), port);
+    if (WindowProbe::Tabs(&window).isEmpty()) {
         say(u"tavelo-window-bench: no tab was opened"_qs);
         return 1;
     }
-    TAccountTab* tab = window.Tabs.first();
+    TAccountTab* tab = WindowProbe::Tabs(&window).first();
     // Connected after the window's own handler: runs once the window has filled its rows.
     QObject::connect(tab->POP3, &TPop3::OnConexionCompletada, &window, [&](TPop3* session) {
         const double seconds = double(clock.nsecsElapsed()) / 1e9;

@@ -76,10 +76,10 @@ private slots:
         QFETCH(int, checked);
         QFETCH(int, seconds);
         QFETCH(QString, shown);
-        main->Config.ElementosEnVentana = elementos;
-        main->Config.segsRechequeoSiConectado = seconds;
-        main->Config.segsReconexionSiDesconectado = seconds + 1;
-        main->Advanced.Pipelining = checked == 1;
+        WindowProbe::Config(main).ElementosEnVentana = elementos;
+        WindowProbe::Config(main).segsRechequeoSiConectado = seconds;
+        WindowProbe::Config(main).segsReconexionSiDesconectado = seconds + 1;
+        WindowProbe::Advanced(main).Pipelining = checked == 1;
         d->show();
         QCOMPARE(d->chkPipelining->isChecked(), checked == 1);
         const QList<QRadioButton*> radios{d->rbMostrar1, d->rbMostrar2, d->rbMostrar3};
@@ -88,10 +88,10 @@ private slots:
         QCOMPARE(d->edtRefrescar->text(), shown);
         d->btnAceptar->click();
         QVERIFY(h->boxes.isEmpty());
-        QCOMPARE(main->Config.ElementosEnVentana, checked);
-        QCOMPARE(main->Config.segsRechequeoSiConectado, seconds);
-        QCOMPARE(main->Config.segsReconexionSiDesconectado, seconds + 1);
-        QCOMPARE(main->Advanced.Pipelining, checked == 1);
+        QCOMPARE(WindowProbe::Config(main).ElementosEnVentana, checked);
+        QCOMPARE(WindowProbe::Config(main).segsRechequeoSiConectado, seconds);
+        QCOMPARE(WindowProbe::Config(main).segsReconexionSiDesconectado, seconds + 1);
+        QCOMPARE(WindowProbe::Advanced(main).Pipelining, checked == 1);
     }
 
     void textFieldsAreCheckedOnAccept_data() {
@@ -123,7 +123,7 @@ private slots:
         d->PageControl->setCurrentWidget(d->TabSheet4);
         auto* edit = d->findChild<QLineEdit*>(field);
         edit->setText(text);
-        const TConfig before = main->Config;
+        const TConfig before = WindowProbe::Config(main);
         d->btnAceptar->click();
         if (stored < 0) {
             QCOMPARE(h->boxes.size(), 1);
@@ -133,10 +133,10 @@ private slots:
             QCOMPARE(d->focusWidget(), edit);
             QCOMPARE(d->PageControl->currentWidget(), d->TabSheet1);
             QVERIFY(d->isVisible());
-            QVERIFY(main->Config == before && !main->SettingsChanged);
+            QVERIFY(WindowProbe::Config(main) == before && !WindowProbe::SettingsChanged(main));
         } else {
             QVERIFY(h->boxes.isEmpty() && !d->isVisible());
-            const TConfig& c = main->Config;
+            const TConfig& c = WindowProbe::Config(main);
             QCOMPARE(edit == d->edtIniTop      ? c.iniTop
                      : edit == d->edtRefrescar ? c.segsRechequeoSiConectado
                                                : c.segsReconexionSiDesconectado,
@@ -170,8 +170,8 @@ private slots:
     }
 
     void soundRowsShowTheirFiles() {
-        main->Config.wavSiTieneMensajes = u"/s/si.wav"_qs;
-        main->Config.wavFalloDuranteConexion = u"/s/fallo.wav"_qs;
+        WindowProbe::Config(main).wavSiTieneMensajes = u"/s/si.wav"_qs;
+        WindowProbe::Config(main).wavFalloDuranteConexion = u"/s/fallo.wav"_qs;
         d->show();
         QCOMPARE(rows(), (QStringList{u"Conexión a Buzón, hay mensajes|/s/si.wav|*"_qs,
                                       u"Conexión a Buzón, no hay mensajes||"_qs, u"||"_qs,
@@ -191,8 +191,8 @@ private slots:
     }
 
     void removingASoundStoresAnEmptyPath() {
-        main->Config.wavSiTieneMensajes = u"/s/si.wav"_qs;
-        main->Config.wavNoTieneMensajes = u"/s/no.wav"_qs;
+        WindowProbe::Config(main).wavSiTieneMensajes = u"/s/si.wav"_qs;
+        WindowProbe::Config(main).wavNoTieneMensajes = u"/s/no.wav"_qs;
         d->show();
         clickRow(1);
         d->btnEliminarSonido->click();
@@ -200,8 +200,8 @@ private slots:
         QCOMPARE(d->edtRutaSonido->text(), u"/s/no.wav"_qs); // kept until the next row click
         QVERIFY(d->btnEliminarSonido->isEnabled());
         d->btnAceptar->click();
-        QCOMPARE(main->Config.wavNoTieneMensajes, QString());
-        QCOMPARE(main->Config.wavSiTieneMensajes, u"/s/si.wav"_qs);
+        QCOMPARE(WindowProbe::Config(main).wavNoTieneMensajes, QString());
+        QCOMPARE(WindowProbe::Config(main).wavSiTieneMensajes, u"/s/si.wav"_qs);
     }
 
     void choosingASoundPlaysAndStoresIt() {
@@ -218,7 +218,7 @@ private slots:
         d->ListViewSonidosDblClick(); // now it plays it
         QCOMPARE(h->sounds, (QStringList{chosen, chosen}));
         d->btnAceptar->click();
-        QCOMPARE(main->Config.wavFalloDuranteConexion, chosen);
+        QCOMPARE(WindowProbe::Config(main).wavFalloDuranteConexion, chosen);
     }
 
     void everyControlReachesTheSettingsOnAccept() {
@@ -230,16 +230,16 @@ private slots:
         d->edtRefrescar->setText(u"0:01:00"_qs);
         d->edtReintentar->setText(u"2:00"_qs);
         d->chkPipelining->setChecked(true);
-        TConfig expected = main->Config;
+        TConfig expected = WindowProbe::Config(main);
         expected.ElementosEnVentana = 2;
         expected.iniTop = 35;
         expected.ConectarTodosAlArrancar = expected.MinimizarAlTray = true;
         expected.segsRechequeoSiConectado = 60;
         expected.segsReconexionSiDesconectado = 120;
         d->btnAceptar->click();
-        QVERIFY(main->Config == expected);
-        QVERIFY(main->SettingsChanged);
-        QVERIFY(main->Advanced.Pipelining);
+        QVERIFY(WindowProbe::Config(main) == expected);
+        QVERIFY(WindowProbe::SettingsChanged(main));
+        QVERIFY(WindowProbe::Advanced(main).Pipelining);
     }
 
     void everyOtherWayOutDiscards_data() {
@@ -250,7 +250,7 @@ private slots:
     }
     void everyOtherWayOutDiscards() {
         QFETCH(int, how);
-        const TConfig before = main->Config;
+        const TConfig before = WindowProbe::Config(main);
         d->show();
         d->rbMostrar1->setChecked(true);
         d->edtIniTop->setText(u"99"_qs);
@@ -265,7 +265,8 @@ private slots:
         else
             d->close();
         QVERIFY(!d->isVisible());
-        QVERIFY(main->Config == before && !main->SettingsChanged && !main->Advanced.Pipelining);
+        QVERIFY(WindowProbe::Config(main) == before && !WindowProbe::SettingsChanged(main) &&
+                !WindowProbe::Advanced(main).Pipelining);
         // The next showing starts again from the settings; the page and the path field stay.
         d->show();
         QVERIFY(d->rbMostrar3->isChecked() && !d->chkPipelining->isChecked());

@@ -50,14 +50,14 @@ void compareAccountsFile(const QByteArray& actual, const Records& expected) {
 
 QStringList menuEntries(const TfrmPrincipal& w) {
     QStringList out;
-    for (const QAction* a : w.mnuConectarCuentas->actions())
+    for (const QAction* a : WindowProbe::mnuConectarCuentas(&w)->actions())
         out << a->text();
     return out;
 }
 
 QList<int> ports(const TfrmPrincipal& w) {
     QList<int> out;
-    for (const TCuenta* a : w.Accounts)
+    for (const TCuenta* a : WindowProbe::Accounts(&w))
         out << a->Puerto;
     return out;
 }

@@ -103,7 +103,7 @@ private slots:
         QTest::keyClick(d, Qt::Key_Escape);
         QVERIFY(d->isVisible());
         d->hide();
-        w->Filtros.Subj << u"d"_qs;
+        WindowProbe::Filtros(w).Subj << u"d"_qs;
         d->show();
         QCOMPARE(rows(d->ListView), (QStringList{u"FROM|a"_qs, u"FROM|b"_qs, u"SUBJ|c"_qs, u"SUBJ|d"_qs}));
         QCOMPARE(d->edtTexto->text(), QString());
@@ -209,16 +209,16 @@ private slots:
         if (!typed.isEmpty()) QCOMPARE(d->edtTexto->text(), typed);
         // Until "&Salir" nothing outside the dialog changed.
         QCOMPARE(h->read(u"Filtros.dat"_qs), kInitial);
-        QCOMPARE(w->Filtros.From, (QStringList{u"a"_qs, u"b"_qs}));
-        QVERIFY(!w->FiltersChanged);
+        QCOMPARE(WindowProbe::Filtros(w).From, (QStringList{u"a"_qs, u"b"_qs}));
+        QVERIFY(!WindowProbe::FiltersChanged(w));
         QTest::mouseClick(d->btnSalir, Qt::LeftButton);
         QVERIFY(!d->isVisible());
         QCOMPARE(h->read(u"Filtros.dat"_qs), file);
-        QVERIFY(w->FiltersChanged);
+        QVERIFY(WindowProbe::FiltersChanged(w));
         TFiltros expected;
         ParseFiltersData(file, expected);
-        QCOMPARE(w->Filtros.From, expected.From);
-        QCOMPARE(w->Filtros.Subj, expected.Subj);
+        QCOMPARE(WindowProbe::Filtros(w).From, expected.From);
+        QCOMPARE(WindowProbe::Filtros(w).Subj, expected.Subj);
     }
 
     void failedSaveIsReportedAndTheListsKeepTheRows() {
@@ -231,7 +231,7 @@ private slots:
         QCOMPARE(h->boxes.size(), 1);
         QCOMPARE(h->boxes[0].caption, u"Excepción no manejada"_qs);
         QVERIFY(h->boxes[0].text.startsWith(u"E.ClassName : EInOutError\r"_qs));
-        QCOMPARE(w->Filtros.From, QStringList{u"b"_qs});
+        QCOMPARE(WindowProbe::Filtros(w).From, QStringList{u"b"_qs});
         QVERIFY(!d->isVisible());
         // The changed lists are saved again at the end of the run.
         QVERIFY(QDir(h->path({})).rmdir(u"Filtros.dat"_qs));

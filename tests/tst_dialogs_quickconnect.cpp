@@ -97,7 +97,7 @@ private slots:
         QCOMPARE(d->edtPass->text(), pass);
         QVERIFY(d->isVisible());
         QVERIFY(h->sockets.isEmpty());
-        QVERIFY(w->Tabs.isEmpty());
+        QVERIFY(WindowProbe::Tabs(w).isEmpty());
     }
 
     void enterWalksTheFieldsAndConnects() {
@@ -113,7 +113,7 @@ private slots:
         type(u"pop.x.es"_qs);
         enter();
         QCOMPARE(d->focusWidget(), d->edtPuerto);
-        QVERIFY(w->Tabs.isEmpty()); // nothing connects before Enter in the port field
+        QVERIFY(WindowProbe::Tabs(w).isEmpty()); // nothing connects before Enter in the port field
         clearPort();
         type(u"9a9 5"_qs); // letters and blanks are not taken
         QCOMPARE(d->edtPuerto->text(), u"995"_qs);
@@ -123,8 +123,8 @@ private slots:
         QCOMPARE(h->sockets.size(), 1);
         QCOMPARE(h->sockets[0]->lastHost, u"pop.x.es"_qs);
         QCOMPARE(h->sockets[0]->lastPort, 995);
-        QCOMPARE(w->Tabs.size(), 1);
-        QCOMPARE(w->Page95Control->tabText(0), u"ana"_qs);
+        QCOMPARE(WindowProbe::Tabs(w).size(), 1);
+        QCOMPARE(WindowProbe::Page95Control(w)->tabText(0), u"ana"_qs);
     }
 
     void passwordReachesTheSessionInClear_data() {
@@ -172,7 +172,7 @@ private slots:
             QTest::keyClick(way == u"esc" ? static_cast<QWidget*>(d) : d->edtPuerto, Qt::Key_Escape);
         QVERIFY(!d->isVisible());
         QVERIFY(h->sockets.isEmpty());
-        QVERIFY(w->Tabs.isEmpty());
+        QVERIFY(WindowProbe::Tabs(w).isEmpty());
         QVERIFY(h->boxes.isEmpty());
     }
 };

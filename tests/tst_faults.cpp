@@ -41,14 +41,17 @@ class TestFaults : public QObject {
         s.replyTimeoutMs = 400;
         h->window = std::make_unique<TfrmPrincipal>(s);
         w = h->window.get();
-        w->TimerReconexiones.stop();
-        w->Config.segsReconexionSiDesconectado = 1;
+        WindowProbe::TimerReconexiones(w).stop();
+        WindowProbe::Config(w).segsReconexionSiDesconectado = 1;
     }
     bool settled(TPop3* s) {
         return QTest::qWaitFor([&] { return s->Estado() == 0 || s->Estado() == 6; }, kWaitMs);
     }
     int image(TAccountTab* tab) {
-        return w->Page95Control->tabBar()->tabData(w->Page95Control->indexOf(tab->Sheet)).toInt();
+        return WindowProbe::Page95Control(w)
+            ->tabBar()
+            ->tabData(WindowProbe::Page95Control(w)->indexOf(tab->Sheet))
+            .toInt();
     }
 
 private slots:
@@ -140,19 +143,19 @@ private slots:
         ScriptedPop3Server server(ScriptedPop3Server::sampleMailbox(3));
         server.setFaults(faults);
         if (!capa.isEmpty()) server.setCapabilities(capa);
-        w->QuickConnect(kHost, u"ana"_qs, EncodePassword(u"x"_qs), server.port());
-        TAccountTab* tab = w->Tabs.first();
+        WindowProbe::QuickConnect(w, kHost, u"ana"_qs, EncodePassword(u"x"_qs), server.port());
+        TAccountTab* tab = WindowProbe::Tabs(w).first();
         TPop3* s = tab->POP3;
         QVERIFY(settled(s));
         if (action == u"delete") {
             QCOMPARE(s->Estado(), 6);
             SelectRow(tab->ListView, 0);
             h->boxAnswer = QMessageBox::Ok;
-            w->btnEliminarClick();
+            WindowProbe::btnEliminarClick(w);
             QVERIFY(QTest::qWaitFor([&] { return s->Estado() != TPop3::Borrando; }, kWaitMs));
         } else if (action == u"recheck") {
             QCOMPARE(s->Estado(), 6);
-            w->btnRefrescarClick();
+            WindowProbe::btnRefrescarClick(w);
             QVERIFY(QTest::qWaitFor([&] { return server.connections() == 2 && (s->Estado() == 6 || s->Estado() == 0); },
                                     kWaitMs));
         }
@@ -172,11 +175,11 @@ private slots:
             if (!reason.isEmpty()) QCOMPARE(tab->StatusBar->panelText(1), reason);
             // The countdown runs, and the next attempt meets a healthy server (unless it insists on TLS).
             h->now += 1.5 * kSecond;
-            w->TimerReconexionesTimer();
+            WindowProbe::TimerReconexionesTimer(w);
             QCOMPARE(tab->StatusBar->panelCount(), 3);
             if (capa.isEmpty()) {
                 h->now += 1.5 * kSecond;
-                w->TimerReconexionesTimer();
+                WindowProbe::TimerReconexionesTimer(w);
                 QVERIFY(QTest::qWaitFor([&] { return s->Estado() == 6; }, kWaitMs));
                 QCOMPARE(tab->ListView->rowCount(), 3); // nothing was deleted without its QUIT
             }
@@ -199,11 +202,11 @@ private slots:
     void dotAfterBareLfInHeader() {
         QFETCH(QByteArray, trap);
         QFETCH(bool, pipelined);
-        w->Filtros.From = QStringList{u"Remitente 3"_qs};
-        w->Filtros.Subj.clear();
-        w->Config.FiltrarAlConectar = true;
-        w->Config.PreguntarAntesDeBorrarEnFiltrado = true;
-        w->Advanced.Pipelining = pipelined;
+        WindowProbe::Filtros(w).From = QStringList{u"Remitente 3"_qs};
+        WindowProbe::Filtros(w).Subj.clear();
+        WindowProbe::Config(w).FiltrarAlConectar = true;
+        WindowProbe::Config(w).PreguntarAntesDeBorrarEnFiltrado = true;
+        WindowProbe::Advanced(w).Pipelining = pipelined;
         ScriptedPop3Server server(ScriptedPop3Server::sampleMailbox(4));
         if (pipelined) server.setCapabilities("+OK\r\nPIPELINING\r\nTOP\r\nUIDL\r\nUSER\r\n.\r\n");
         server.setFaults({{"TOP 2", "+OK\r\nX-Trap: a" + trap +
@@ -212,16 +215,16 @@ private slots:
         QStringList senders;
         h->boxAnswer = QMessageBox::Yes;
         h->whileBoxOpen = [&] {
-            MessageList* list = w->Tabs.first()->ListView;
+            MessageList* list = WindowProbe::Tabs(w).first()->ListView;
             for (int r = 0; r < list->rowCount(); ++r)
                 senders << RowText(list, r, 2);
         };
-        w->QuickConnect(kHost, u"ana"_qs, EncodePassword(u"x"_qs), server.port());
-        TPop3* s = w->Tabs.first()->POP3;
+        WindowProbe::QuickConnect(w, kHost, u"ana"_qs, EncodePassword(u"x"_qs), server.port());
+        TPop3* s = WindowProbe::Tabs(w).first()->POP3;
         QVERIFY(QTest::qWaitFor(
             [&] { return server.received.contains("DELE 3") || server.received.contains("DELE 4"); }, kWaitMs));
         QVERIFY(settled(s));
-        w->btnDesconectarClick(); // QUIT: the server deletes now
+        WindowProbe::btnDesconectarClick(w); // QUIT: the server deletes now
         QVERIFY(QTest::qWaitFor([&] { return server.received.contains("QUIT"); }, kWaitMs));
         QByteArrayList deletes;
         for (const QByteArray& line : std::as_const(server.received))
@@ -236,10 +239,10 @@ private slots:
     void fiftySessionsLeaveNoDescriptorBehind() {
         ScriptedPop3Server server(ScriptedPop3Server::sampleMailbox(2));
         auto round = [&] {
-            w->QuickConnect(kHost, u"ana"_qs, EncodePassword(u"x"_qs), server.port());
-            QVERIFY(settled(w->Tabs.first()->POP3));
-            QCOMPARE(w->Tabs.first()->POP3->Estado(), 6);
-            w->btnDesconectarClick();
+            WindowProbe::QuickConnect(w, kHost, u"ana"_qs, EncodePassword(u"x"_qs), server.port());
+            QVERIFY(settled(WindowProbe::Tabs(w).first()->POP3));
+            QCOMPARE(WindowProbe::Tabs(w).first()->POP3->Estado(), 6);
+            WindowProbe::btnDesconectarClick(w);
             QTest::qWait(5);
         };
         round(); // the first connection sets up what stays for the whole run
@@ -257,9 +260,9 @@ private slots:
     void closingTheWindowWaitsForTheAnswerToQuit() {
         ScriptedPop3Server server(ScriptedPop3Server::sampleMailbox(2));
         server.setFaults({{"QUIT", "", true, 3, 100}});
-        w->QuickConnect(kHost, u"ana"_qs, EncodePassword(u"x"_qs), server.port());
-        QVERIFY(settled(w->Tabs.first()->POP3));
-        QCOMPARE(w->Tabs.first()->POP3->Estado(), 6);
+        WindowProbe::QuickConnect(w, kHost, u"ana"_qs, EncodePassword(u"x"_qs), server.port());
+        QVERIFY(settled(WindowProbe::Tabs(w).first()->POP3));
+        QCOMPARE(WindowProbe::Tabs(w).first()->POP3->Estado(), 6);
         w->close();
         QCOMPARE(QtClientSocket::closingConnections(), 0);
         QCOMPARE(server.ended, 1);

@@ -28,9 +28,9 @@ class TestListCommands : public QObject {
 
     void openWith(const QList<FakeMessage>& box) {
         w = &h->open();
-        w->QuickConnect(u"pop.x.es"_qs, u"ana"_qs, EncodePassword(u"p"_qs), 110);
+        WindowProbe::QuickConnect(w, u"pop.x.es"_qs, u"ana"_qs, EncodePassword(u"p"_qs), 110);
         s = h->sockets.last();
-        tab = w->Tabs.first();
+        tab = WindowProbe::Tabs(w).first();
         serveLogin(s, box);
         h->sounds.clear();
     }
@@ -55,7 +55,7 @@ private slots:
         select({1});
         QCOMPARE(tab->TextMemo->toPlainText(), u"linea 1\nlinea 2"_qs);
         h->promptAnswer = u"50"_qs;
-        w->btnPrimerasLineasClick();
+        WindowProbe::btnPrimerasLineasClick(w);
         QCOMPARE(h->prompts.last(),
                  u"Primeras líneas de: \"Asunto 2\"|¿Cuántas líneas a mostrar? (Actualmente 20)|20"_qs);
         QCOMPARE(s->takeWritten(), QByteArray("TOP 2 50\r\n"));
@@ -63,11 +63,11 @@ private slots:
         QCOMPARE(tab->TextMemo->toPlainText(), u"uno\ndos\ntres"_qs);
         for (const QString& again : {u"50"_qs, u"10"_qs}) {
             h->promptAnswer = again;
-            w->btnPrimerasLineasClick();
+            WindowProbe::btnPrimerasLineasClick(w);
             QCOMPARE(s->takeWritten(), QByteArray());
         }
         h->promptAnswer = u"muchas"_qs;
-        w->btnPrimerasLineasClick();
+        WindowProbe::btnPrimerasLineasClick(w);
         QCOMPARE(h->boxes.last().caption, u"Error de conversión"_qs);
         QCOMPARE(h->boxes.last().text, u"Error al convertir a número. Escribió: muchas"_qs);
         QCOMPARE(s->takeWritten(), QByteArray());
@@ -77,7 +77,7 @@ private slots:
         openWith(numberedBox(8));
         select({6, 1, 4}); // rows 2, 5 and 7
         h->boxAnswer = QMessageBox::Ok;
-        w->btnEliminarClick();
+        WindowProbe::btnEliminarClick(w);
         QCOMPARE(h->boxes.size(), 1);
         QCOMPARE(h->boxes[0].caption, u"Confirmación de eliminación"_qs);
         QCOMPARE(s->takeWritten(), QByteArray("DELE 2\r\n"));
@@ -88,17 +88,17 @@ private slots:
         QCOMPARE(s->takeWritten(), QByteArray("DELE 7\r\n"));
         s->serverSends("+OK\r\n");
         QCOMPARE(captions(), (QStringList{u"1"_qs, u"3"_qs, u"4"_qs, u"6"_qs, u"8"_qs}));
-        QCOMPARE(w->Tabs.first()->POP3->Estado(), 6);
+        QCOMPARE(WindowProbe::Tabs(w).first()->POP3->Estado(), 6);
         QVERIFY(h->sounds.isEmpty());
     }
 
     void deleteDoesNothingWithoutSelectionOrWhenCancelled() {
         openWith(numberedBox(3));
-        w->btnEliminarClick();
+        WindowProbe::btnEliminarClick(w);
         QVERIFY(h->boxes.isEmpty());
         select({0});
         h->boxAnswer = QMessageBox::Cancel;
-        w->btnEliminarClick();
+        WindowProbe::btnEliminarClick(w);
         QCOMPARE(h->boxes.size(), 1);
         QCOMPARE(s->takeWritten(), QByteArray());
     }
@@ -141,7 +141,7 @@ private slots:
         openWith(numberedBox(2));
         select({0});
         h->boxAnswer = QMessageBox::Ok;
-        w->btnRestaurarClick();
+        WindowProbe::btnRestaurarClick(w);
         QCOMPARE(h->boxes[0].caption, u"Confirmar Reset"_qs);
         QCOMPARE(h->boxes[0].text,
                  u"¿Está seguro que desea enviar el comando RESET?\r\r(El comando Reset hará que los mensajes que se "
@@ -163,7 +163,7 @@ private slots:
         openWith(numberedBox(2));
         h->boxAnswer = QMessageBox::Ok;
         h->whileBoxOpen = [&] { tab->POP3->ComprobarDeNuevo(); }; // a re-check starts under the box
-        w->btnRestaurarClick();
+        WindowProbe::btnRestaurarClick(w);
         QCOMPARE(s->takeWritten(), QByteArray("UIDL\r\n"));
         QTest::qWait(250);
         QCOMPARE(s->takeWritten(), QByteArray());
@@ -176,16 +176,18 @@ private slots:
         openWith(numberedBox(2));
         h->boxAnswer = QMessageBox::Ok;
         h->whileBoxOpen = [&] { tab->POP3->ComprobarDeNuevo(); };
-        w->btnRestaurarClick();
-        w->btnDesconectarClick();
+        WindowProbe::btnRestaurarClick(w);
+        WindowProbe::btnDesconectarClick(w);
         QTest::qWait(250); // the retries find no tab and stop
-        QVERIFY(w->Tabs.isEmpty());
+        QVERIFY(WindowProbe::Tabs(w).isEmpty());
     }
 
     void popupEnablesByStateAndSelection() {
         openWith(numberedBox(2));
-        w->PopupListViewPopup();
-        auto enabled = [&](const char16_t* name) { return w->action(QString::fromUtf16(name))->isEnabled(); };
+        WindowProbe::PopupListViewPopup(w);
+        auto enabled = [&](const char16_t* name) {
+            return WindowProbe::action(w, QString::fromUtf16(name))->isEnabled();
+        };
         QVERIFY(!enabled(u"PopupListViewEnviarEMail"));
         QVERIFY(!enabled(u"PopupListViewEliminar"));
         QVERIFY(enabled(u"PopupListViewRestaurar"));
@@ -194,7 +196,7 @@ private slots:
         QVERIFY(enabled(u"PopupListViewFiltradoFiltrarAhora"));
         select({1});
         tab->POP3->ComprobarDeNuevo();
-        w->PopupListViewPopup();
+        WindowProbe::PopupListViewPopup(w);
         QVERIFY(enabled(u"PopupListViewEliminar"));
         QVERIFY(!enabled(u"PopupListViewRestaurar"));
         QVERIFY(!enabled(u"PopupListViewFiltradoFiltrarAhora"));
@@ -214,7 +216,7 @@ private slots:
         openWith(numberedBox(1));
         tab->ListView->setRowHeader(0, cell, {}, {});
         select({0});
-        w->PopupListViewEnviarEMailClick();
+        WindowProbe::PopupListViewEnviarEMailClick(w);
         QCOMPARE(h->urls, QList<QUrl>{QUrl(url)});
     }
 
@@ -222,10 +224,10 @@ private slots:
         openWith(numberedBox(2));
         MessageList* list = tab->ListView;
         list->resize(800, 300);
-        w->ListViewResize(list);
+        WindowProbe::ListViewResize(w, list);
         QCOMPARE(list->columnWidth(4), 376);
         list->resize(800, 30); // more rows than fit
-        w->ListViewResize(list);
+        WindowProbe::ListViewResize(w, list);
         QCOMPARE(list->columnWidth(4), 360);
     }
 
@@ -233,11 +235,11 @@ private slots:
 
     void filterAsksAboutEachCandidateOnce() {
         openWith({{"Ofertas del mes <o@x.es>", "Oferta"}, {"Amigo <a@x.es>", "Hola"}, {"b@x.es", "oferta única"}});
-        w->Filtros.From = {u"oferta"_qs};
-        w->Filtros.Subj = {u"OFERTA"_qs};
-        w->Config.PreguntarAntesDeBorrarEnFiltrado = true;
+        WindowProbe::Filtros(w).From = {u"oferta"_qs};
+        WindowProbe::Filtros(w).Subj = {u"OFERTA"_qs};
+        WindowProbe::Config(w).PreguntarAntesDeBorrarEnFiltrado = true;
         h->boxAnswer = QMessageBox::No;
-        w->PopupListViewFiltradoFiltrarAhoraClick();
+        WindowProbe::PopupListViewFiltradoFiltrarAhoraClick(w);
         QCOMPARE(h->boxes.size(), 3); // two candidates, then "nothing to delete"
         QCOMPARE(h->boxes[0].caption, u"ana (pop.x.es)"_qs);
         QCOMPARE(h->boxes[0].text, u"Se encontró un mensaje no deseado:\r\rFROM: Ofertas del mes <o@x.es>\rSUBJ: "
@@ -258,30 +260,30 @@ private slots:
         QFETCH(QList<int>, answers);
         QFETCH(QByteArray, dele);
         openWith({{"spam1@x", "a"}, {"ok@x", "b"}, {"spam2@x", "c"}, {"ok@x", "spam"}});
-        w->Filtros.From = {u"SPAM"_qs};
-        w->Filtros.Subj = {u"spam"_qs};
-        w->Config.PreguntarAntesDeBorrarEnFiltrado = ask;
+        WindowProbe::Filtros(w).From = {u"SPAM"_qs};
+        WindowProbe::Filtros(w).Subj = {u"spam"_qs};
+        WindowProbe::Config(w).PreguntarAntesDeBorrarEnFiltrado = ask;
         int question = 0;
         std::function<void()> answerNext = [&] {
             if (question < answers.size()) h->boxAnswer = answers[question++] ? QMessageBox::Yes : QMessageBox::No;
             h->whileBoxOpen = answerNext;
         };
         h->whileBoxOpen = answerNext;
-        w->RunFilter(tab, true);
+        WindowProbe::RunFilter(w, tab, true);
         QCOMPARE(s->takeWritten(), dele);
         QCOMPARE(h->boxes.size(), ask ? 3 : 0);
     }
 
     void filterAfterConnectingIsSilent() {
         w = &h->open();
-        w->Filtros.From = {u"nadie"_qs};
-        w->Config.FiltrarAlConectar = true;
-        w->QuickConnect(u"h"_qs, u"a"_qs, EncodePassword(u"p"_qs), 110);
+        WindowProbe::Filtros(w).From = {u"nadie"_qs};
+        WindowProbe::Config(w).FiltrarAlConectar = true;
+        WindowProbe::QuickConnect(w, u"h"_qs, u"a"_qs, EncodePassword(u"p"_qs), 110);
         serveLogin(h->sockets.last(), numberedBox(2));
         QVERIFY(h->boxes.isEmpty());
-        w->Filtros.From = {u"Remitente 2"_qs};
-        w->Config.PreguntarAntesDeBorrarEnFiltrado = false;
-        w->QuickConnect(u"g"_qs, u"b"_qs, EncodePassword(u"p"_qs), 110);
+        WindowProbe::Filtros(w).From = {u"Remitente 2"_qs};
+        WindowProbe::Config(w).PreguntarAntesDeBorrarEnFiltrado = false;
+        WindowProbe::QuickConnect(w, u"g"_qs, u"b"_qs, EncodePassword(u"p"_qs), 110);
         FakeSocket* other = h->sockets.last();
         other->connectNow();
         for (const QByteArray& r : {QByteArray("+OK\r\n"), QByteArray("-ERR\r\n"), QByteArray("+OK\r\n"),
@@ -294,14 +296,14 @@ private slots:
 
     void filterOnAnEmptyListShowsNothing() {
         openWith({});
-        w->Filtros.From = {u"x"_qs};
-        w->PopupListViewFiltradoFiltrarAhoraClick();
+        WindowProbe::Filtros(w).From = {u"x"_qs};
+        WindowProbe::PopupListViewFiltradoFiltrarAhoraClick(w);
         QVERIFY(h->boxes.isEmpty());
     }
 
     void listRebuiltWhileAQuestionIsOpenDeletesNoWrongMessage() {
         openWith({{"spam@x", "1"}, {"ok@x", "2"}, {"spam@x", "3"}});
-        w->Filtros.From = {u"spam"_qs};
+        WindowProbe::Filtros(w).From = {u"spam"_qs};
         h->boxAnswer = QMessageBox::Yes;
         // While the first question is open, a re-check finds another mailbox: message 3 is now other mail.
         h->whileBoxOpen = [&] {
@@ -312,26 +314,26 @@ private slots:
                 s->serverSends(topReply(m));
             s->takeWritten();
         };
-        w->RunFilter(tab, true);
+        WindowProbe::RunFilter(w, tab, true);
         QCOMPARE(s->takeWritten(), QByteArray());
         QCOMPARE(tab->ListView->rowCount(), 4);
     }
 
     void addingFilters() {
         openWith({{"Spam <s@x>", "Uno"}, {"Otro <o@x>", "Dos"}, {"Tercero <t@x>", "Tres"}});
-        w->Filtros.From = {u"SPAM"_qs};
+        WindowProbe::Filtros(w).From = {u"SPAM"_qs};
         select({0});
         h->promptAnswer = u"Spam"_qs;
-        w->PopupListViewFiltradoAddRemitenteClick();
+        WindowProbe::PopupListViewFiltradoAddRemitenteClick(w);
         QCOMPARE(h->prompts[0], u"Añadir filtro - FROM|Escriba el texto del nuevo filtro:|Spam <s@x>"_qs);
         QCOMPARE(h->boxes[0].caption, u"Filtro ya existe - FROM"_qs);
         QCOMPARE(h->boxes[0].text, u"Spam"_qs);
-        QCOMPARE(w->Filtros.From, QStringList{u"SPAM"_qs});
-        QVERIFY(!w->AddFilter(u"from"_qs, u"spám"_qs));
-        QVERIFY(!w->AddFilter(u"TO"_qs, u"x"_qs));
-        QVERIFY(w->AddFilter(u"SUBJ"_qs, u"x"_qs));
-        QVERIFY(w->AddFilter(u"subj"_qs, u"y"_qs));
-        QCOMPARE(w->Filtros.Subj, (QStringList{u"x"_qs, u"y"_qs}));
+        QCOMPARE(WindowProbe::Filtros(w).From, QStringList{u"SPAM"_qs});
+        QVERIFY(!WindowProbe::AddFilter(w, u"from"_qs, u"spám"_qs));
+        QVERIFY(!WindowProbe::AddFilter(w, u"TO"_qs, u"x"_qs));
+        QVERIFY(WindowProbe::AddFilter(w, u"SUBJ"_qs, u"x"_qs));
+        QVERIFY(WindowProbe::AddFilter(w, u"subj"_qs, u"y"_qs));
+        QCOMPARE(WindowProbe::Filtros(w).Subj, (QStringList{u"x"_qs, u"y"_qs}));
     }
 
     void addingSummarisesWhatWasAdded_data() {
@@ -368,17 +370,17 @@ private slots:
         };
         h->window = std::make_unique<TfrmPrincipal>(custom);
         w = h->window.get();
-        w->QuickConnect(u"pop.x.es"_qs, u"ana"_qs, EncodePassword(u"p"_qs), 110);
+        WindowProbe::QuickConnect(w, u"pop.x.es"_qs, u"ana"_qs, EncodePassword(u"p"_qs), 110);
         serveLogin(h->sockets.last(), {{"a@x", "Uno"}, {"b@x", "Dos"}});
-        tab = w->Tabs.first();
+        tab = WindowProbe::Tabs(w).first();
         select({0, 1});
-        w->PopupListViewFiltradoAddSubjClick();
+        WindowProbe::PopupListViewFiltradoAddSubjClick(w);
         QCOMPARE(shown, proposals);
         QStringList got;
         for (const WindowHarness::Box& b : h->boxes)
             got << b.caption + u'|' + b.text;
         QCOMPARE(got, boxes);
-        QCOMPARE(w->Filtros.Subj, added);
+        QCOMPARE(WindowProbe::Filtros(w).Subj, added);
         TFiltros expected;
         expected.Subj = added;
         QCOMPARE(h->read(u"Filtros.dat"_qs), FormatFiltersData(expected));
@@ -386,15 +388,15 @@ private slots:
 
     void checkItemsKeepTheirTwinsAndTheSettings() {
         w = &h->open();
-        QAction* mainAsk = w->action(u"mnuConfigurarFiltradoPreguntar"_qs);
-        QAction* popupAsk = w->action(u"PopupListViewFiltradoPreguntar"_qs);
+        QAction* mainAsk = WindowProbe::action(w, u"mnuConfigurarFiltradoPreguntar"_qs);
+        QAction* popupAsk = WindowProbe::action(w, u"PopupListViewFiltradoPreguntar"_qs);
         QVERIFY(mainAsk->isChecked() && popupAsk->isChecked());
         mainAsk->trigger();
         QVERIFY(!popupAsk->isChecked());
-        QVERIFY(!w->Config.PreguntarAntesDeBorrarEnFiltrado);
-        w->action(u"PopupListViewFiltradoFiltrarAlConectar"_qs)->trigger();
-        QVERIFY(w->action(u"mnuConfigurarFiltradoFiltrarAlConectar"_qs)->isChecked());
-        QVERIFY(w->Config.FiltrarAlConectar);
+        QVERIFY(!WindowProbe::Config(w).PreguntarAntesDeBorrarEnFiltrado);
+        WindowProbe::action(w, u"PopupListViewFiltradoFiltrarAlConectar"_qs)->trigger();
+        QVERIFY(WindowProbe::action(w, u"mnuConfigurarFiltradoFiltrarAlConectar"_qs)->isChecked());
+        QVERIFY(WindowProbe::Config(w).FiltrarAlConectar);
         h->close();
         QVERIFY(h->read(u"Tavelo.ini"_qs).contains("FiltrarAlConectar=1"));
     }
@@ -428,18 +430,18 @@ private slots:
         openWith({{"Spam <s@x>", "Uno"}});
         if (blocked) QVERIFY(QDir(h->path({})).mkdir(file));
         if (way == u"settings" || way == u"pipelining") {
-            w->frmConfig->show();
+            WindowProbe::frmConfig(w)->show();
             if (way == u"settings")
-                w->frmConfig->edtIniTop->setText(u"35"_qs);
+                WindowProbe::frmConfig(w)->edtIniTop->setText(u"35"_qs);
             else
-                w->frmConfig->chkPipelining->setChecked(true);
-            w->frmConfig->btnAceptar->click();
+                WindowProbe::frmConfig(w)->chkPipelining->setChecked(true);
+            WindowProbe::frmConfig(w)->btnAceptar->click();
         } else if (way == u"sender") {
             select({0});
             h->promptAnswer = u"Spam"_qs;
-            w->PopupListViewFiltradoAddRemitenteClick();
+            WindowProbe::PopupListViewFiltradoAddRemitenteClick(w);
         } else {
-            w->action(way)->trigger();
+            WindowProbe::action(w, way)->trigger();
         }
         qsizetype reported = 0;
         for (const WindowHarness::Box& b : h->boxes)

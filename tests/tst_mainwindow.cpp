@@ -54,12 +54,15 @@ void loginToTwo(FakeSocket* s) {
 }
 
 int imageOf(TfrmPrincipal& w, TAccountTab* tab) {
-    return w.Page95Control->tabBar()->tabData(w.Page95Control->indexOf(tab->Sheet)).toInt();
+    return WindowProbe::Page95Control(&w)
+        ->tabBar()
+        ->tabData(WindowProbe::Page95Control(&w)->indexOf(tab->Sheet))
+        .toInt();
 }
 
 QStringList menuEntries(TfrmPrincipal& w) {
     QStringList out;
-    for (QAction* a : w.mnuConectarCuentas->actions())
+    for (QAction* a : WindowProbe::mnuConectarCuentas(&w)->actions())
         out << a->text();
     return out;
 }
@@ -84,7 +87,7 @@ class TestMainWindow : public QObject {
 
     /** A quick connection to h:110 as u, its socket connected. */
     FakeSocket* connectQuickly(TfrmPrincipal& w) {
-        w.QuickConnect(u"h"_qs, u"u"_qs, EncodePassword(u"p"_qs), 110);
+        WindowProbe::QuickConnect(&w, u"h"_qs, u"u"_qs, EncodePassword(u"p"_qs), 110);
         FakeSocket* s = h->sockets.last();
         s->connectNow();
         return s;
@@ -100,7 +103,7 @@ private slots:
         QCOMPARE(h->read(u"Cuentas.dat"_qs), QByteArray());
         QVERIFY(menuEntries(w).isEmpty());
         QVERIFY(h->boxes.isEmpty());
-        QVERIFY(!w.PanelBotonera->isVisible());
+        QVERIFY(!WindowProbe::PanelBotonera(&w)->isVisible());
         QVERIFY(!QFile::exists(h->path(u"Tavelo.ini"_qs))); // nothing written at start-up
         h->close();
         QVERIFY(QFile::exists(h->path(u"Tavelo.ini"_qs))); // everything written at the end
@@ -111,7 +114,7 @@ private slots:
                                                   {u"pop.b"_qs, u"995"_qs, u"bea"_qs, u"y"_qs}}));
         TfrmPrincipal& w = h->open();
         QCOMPARE(menuEntries(w), (QStringList{u"ana (pop.a)"_qs, u"bea (pop.b)"_qs}));
-        QCOMPARE(w.Accounts[1]->Puerto, 995);
+        QCOMPARE(WindowProbe::Accounts(&w)[1]->Puerto, 995);
     }
 
     void badPortIsReportedAndLosesNothing_data() {
@@ -142,9 +145,9 @@ private slots:
         QCOMPARE(h->boxes[0].caption, u"Cuentas de correo"_qs);
         QCOMPARE(h->boxes[0].text, box);
         QCOMPARE(menuEntries(w), (QStringList{u"ana (pop.a)"_qs, u"bea (pop.b)"_qs}));
-        QCOMPARE(w.Filtros.From, QStringList{u"spam"_qs});
+        QCOMPARE(WindowProbe::Filtros(&w).From, QStringList{u"spam"_qs});
         // The account with the bad port connects on 110.
-        w.mnuConectarCuentaClick(w.Accounts[0]->MenuItem);
+        WindowProbe::mnuConectarCuentaClick(&w, WindowProbe::Accounts(&w)[0]->MenuItem);
         QCOMPARE(h->sockets.last()->lastPort, 110);
         h->close();
         QCOMPARE(h->read(u"Filtros.dat"_qs), filters);
@@ -158,8 +161,8 @@ private slots:
         TfrmPrincipal& w = h->open();
         QCOMPARE(h->boxes.size(), 1);
         QVERIFY(h->boxes[0].text.startsWith(u"E.ClassName : ERegistryException\rMessage : "_qs));
-        QCOMPARE(w.Config.iniTop, 40);
-        QCOMPARE(w.Filtros.From, QStringList{u"a"_qs}); // the steps after the failed one still ran
+        QCOMPARE(WindowProbe::Config(&w).iniTop, 40);
+        QCOMPARE(WindowProbe::Filtros(&w).From, QStringList{u"a"_qs}); // the steps after the failed one still ran
         h->close();
         QCOMPARE(h->read(u"Tavelo.ini"_qs), ini);
     }
@@ -167,8 +170,8 @@ private slots:
     void changedSettingIsSavedEvenIfLoadingFailed() {
         h->write(u"Tavelo.ini"_qs, "[General]\niniTop=x\n");
         TfrmPrincipal& w = h->open();
-        w.Config.iniTop = 33;
-        w.SettingsChanged = true;
+        WindowProbe::Config(&w).iniTop = 33;
+        WindowProbe::SettingsChanged(&w) = true;
         h->close();
         QVERIFY(h->read(u"Tavelo.ini"_qs).contains("iniTop=33"));
     }
@@ -178,14 +181,14 @@ private slots:
         h->write(u"Tavelo.ini"_qs, "[General]\nwavSiTieneMensajes=" + withMail.toUtf8() + "\n");
         h->write(u"Cuentas.dat"_qs, accountsFile({{u"pop.example.es"_qs, u"110"_qs, u"ana"_qs, u"secreto"_qs}}));
         TfrmPrincipal& w = h->open();
-        w.mnuConectarCuentaClick(w.Accounts[0]->MenuItem);
-        TAccountTab* tab = w.Tabs.first();
-        QCOMPARE(w.Accounts[0]->Tab, tab);
-        QCOMPARE(w.Page95Control->tabText(0), u"ana"_qs);
+        WindowProbe::mnuConectarCuentaClick(&w, WindowProbe::Accounts(&w)[0]->MenuItem);
+        TAccountTab* tab = WindowProbe::Tabs(&w).first();
+        QCOMPARE(WindowProbe::Accounts(&w)[0]->Tab, tab);
+        QCOMPARE(WindowProbe::Page95Control(&w)->tabText(0), u"ana"_qs);
         QCOMPARE(imageOf(w, tab), 1);
         QCOMPARE(tab->StatusBar->panelText(0), u"Conectando..."_qs);
         QCOMPARE(tab->StatusBar->panelText(1), u"Estableciendo conexión con pop.example.es"_qs);
-        QVERIFY(w.TimerArroba.isActive());
+        QVERIFY(WindowProbe::TimerArroba(&w).isActive());
         FakeSocket* s = h->sockets.last();
         s->connectNow();
         s->serverSends("+OK ready\r\n");
@@ -215,14 +218,15 @@ private slots:
         QCOMPARE(rowTexts(tab->ListView), (QStringList{u"1|1.234|Ana <ana@example.es>|05 Aug 2002 10:20:30|Hola"_qs,
                                                        u"2|65.536|José <j@x.es>|6 Aug 2002 9:05 +0200|Factura"_qs}));
         QCOMPARE(imageOf(w, tab), 2);
-        QVERIFY(!w.TimerArroba.isActive());
+        QVERIFY(!WindowProbe::TimerArroba(&w).isActive());
         QCOMPARE(tab->StatusBar->panelText(1),
                  u"Conectado al servidor pop.example.es  (66.770 Bytes en 2 mensajes)"_qs);
         QCOMPARE(h->sounds, QStringList{withMail});
         QCOMPARE(tab->LastActivity, h->now);
 
         // The dialogue: each command framed by blank paragraphs, replies one paragraph a line.
-        const int C = w.CommandStyle, S = w.ServerStyle, K = w.CommentStyle;
+        const int C = WindowProbe::CommandStyle(&w), S = WindowProbe::ServerStyle(&w),
+                  K = WindowProbe::CommentStyle(&w);
         QList<std::pair<int, QString>> expected = {{S, u"+OK ready"_qs}};
         auto command = [&](const QString& c, const QStringList& reply) {
             expected << std::pair{C, u" "_qs} << std::pair{C, u"> "_qs + c} << std::pair{C, u" "_qs};
@@ -293,7 +297,7 @@ private slots:
         FakeSocket* s = connectQuickly(w);
         s->serverSends("+OK re");
         s->serverSends("ady\r\n");
-        StyledTextView* v = w.Tabs.first()->DialogueView;
+        StyledTextView* v = WindowProbe::Tabs(&w).first()->DialogueView;
         QCOMPARE(v->paragraphText(0), u"+OK re"_qs);
         QCOMPARE(v->paragraphText(1), u"ady"_qs);
         // A line longer than the log keeps of one shows its start, then how much was left out.
@@ -308,7 +312,7 @@ private slots:
         const qsizetype note = got.indexOf(u"// (54.466 caracteres más de esta línea no se muestran)"_qs);
         QVERIFY(note > 1);
         QCOMPARE(got.first(), u"+OK"_qs);
-        QCOMPARE(got.mid(1, note - 1).join(QString()), QString(TfrmPrincipal::kLogLineCap, u'x'));
+        QCOMPARE(got.mid(1, note - 1).join(QString()), QString(WindowProbe::kLogLineCap, u'x'));
         QCOMPARE(got.mid(note + 1, 2), (QStringList{u"USER"_qs, u"."_qs}));
     }
 
@@ -318,7 +322,7 @@ private slots:
         TfrmPrincipal& w = h->open();
         w.show();
         FakeSocket* s = connectQuickly(w);
-        StyledTextView* v = w.Tabs.first()->DialogueView;
+        StyledTextView* v = WindowProbe::Tabs(&w).first()->DialogueView;
         QScrollBar* bar = v->verticalScrollBar();
         for (int i = 0; i < 300; ++i)
             s->serverSends("+OK line " + QByteArray::number(i) + "\r\n");
@@ -344,16 +348,16 @@ private slots:
     void recheckWithTheSameMailboxIsSilent() {
         const QString mail = h->soundFile(u"si.wav"_qs);
         TfrmPrincipal& w = h->open();
-        w.Config.wavSiTieneMensajes = mail;
-        w.QuickConnect(u"h"_qs, u"u"_qs, EncodePassword(u"p"_qs), 110);
+        WindowProbe::Config(&w).wavSiTieneMensajes = mail;
+        WindowProbe::QuickConnect(&w, u"h"_qs, u"u"_qs, EncodePassword(u"p"_qs), 110);
         FakeSocket* s = h->sockets.last();
         const QList<FakeMessage> box = numberedBox(2);
         serveLogin(s, box);
         QCOMPARE(h->sounds.size(), 1);
-        TAccountTab* tab = w.Tabs.first();
+        TAccountTab* tab = WindowProbe::Tabs(&w).first();
         const double activity = tab->LastActivity;
         h->now += 1;
-        w.btnRefrescarClick();
+        WindowProbe::btnRefrescarClick(&w);
         QCOMPARE(imageOf(w, tab), 1);
         serveRecheck(s, box, box);
         // A fresh login sees new mail; its steps stay inside the re-check, so the rows stay.
@@ -364,7 +368,7 @@ private slots:
         QCOMPARE(tab->LastActivity, activity + 1);
         // New mail lists again and is announced.
         const QList<FakeMessage> more = numberedBox(3);
-        w.btnRefrescarClick();
+        WindowProbe::btnRefrescarClick(&w);
         serveRecheck(s, box, more, false);
         QVERIFY(s->takeWritten().endsWith("STAT\r\nLIST\r\n"));
         s->serverSends(listReply(more));
@@ -378,13 +382,13 @@ private slots:
         h->write(u"Cuentas.dat"_qs,
                  accountsFile({{u"a"_qs, u"110"_qs, u"ana"_qs, u"x"_qs}, {u"b"_qs, u"110"_qs, u"bea"_qs, u"y"_qs}}));
         TfrmPrincipal& w = h->open();
-        w.mnuConectarConectarTodasClick();
-        QCOMPARE(w.Tabs.size(), 2);
-        QCOMPARE(w.Page95Control->currentIndex(), 1);
+        WindowProbe::mnuConectarConectarTodasClick(&w);
+        QCOMPARE(WindowProbe::Tabs(&w).size(), 2);
+        QCOMPARE(WindowProbe::Page95Control(&w)->currentIndex(), 1);
         serveLogin(h->sockets[0], numberedBox(1));
         h->sockets[1]->takeWritten();
-        w.mnuConectarConectarTodasClick();
-        QCOMPARE(w.Tabs.size(), 2);
+        WindowProbe::mnuConectarConectarTodasClick(&w);
+        QCOMPARE(WindowProbe::Tabs(&w).size(), 2);
         QCOMPARE(h->sockets[0]->takeWritten(), QByteArray("UIDL\r\n")); // the re-check begins
         QCOMPARE(h->sockets[1]->takeWritten(), QByteArray());           // busy: left alone
     }
@@ -423,16 +427,16 @@ private slots:
         const QString fail = h->soundFile(u"fallo.wav"_qs);
         if (!settings.isEmpty()) h->write(u"Tavelo.ini"_qs, settings);
         TfrmPrincipal& w = h->open();
-        w.Config.wavFalloDuranteConexion = fail;
+        WindowProbe::Config(&w).wavFalloDuranteConexion = fail;
         if (how == u"tray") {
             h->trayAvailable = true;
-            w.Config.MinimizarAlTray = true;
+            WindowProbe::Config(&w).MinimizarAlTray = true;
             w.show();
-            w.HandleMinimize();
+            WindowProbe::HandleMinimize(&w);
             QTRY_VERIFY(!w.isVisible());
         }
         FakeSocket* s = connectQuickly(w);
-        TAccountTab* tab = w.Tabs.first();
+        TAccountTab* tab = WindowProbe::Tabs(&w).first();
         // The box waits for nothing: when it opens, the session is already down, the sound played.
         int stateAtBox = -1;
         qsizetype soundsAtBox = -1;
@@ -509,20 +513,20 @@ private slots:
 
     void unresolvedNameIsSweptAfterThirtySeconds() {
         TfrmPrincipal& w = h->open();
-        w.QuickConnect(u"nadie.invalid"_qs, u"u"_qs, EncodePassword(u"p"_qs), 110);
+        WindowProbe::QuickConnect(&w, u"nadie.invalid"_qs, u"u"_qs, EncodePassword(u"p"_qs), 110);
         h->sockets.last()->lookupFails();
         w.reportUnhandledError(ESocketError(u"Host not found"_qs));
-        QCOMPARE(w.PendingSocketErrors, 1);
-        QVERIFY(w.TimerSocketExc.isActive());
+        QCOMPARE(WindowProbe::PendingSocketErrors(&w), 1);
+        QVERIFY(WindowProbe::TimerSocketExc(&w).isActive());
         QVERIFY(h->boxes.isEmpty());
         h->now += 30.0 / 86400;
-        w.SweepSocketErrors();
-        QCOMPARE(w.Tabs.first()->POP3->Estado(), 1); // not yet: more than 30 seconds are needed
+        WindowProbe::SweepSocketErrors(&w);
+        QCOMPARE(WindowProbe::Tabs(&w).first()->POP3->Estado(), 1); // not yet: more than 30 seconds are needed
         h->now += 1.0 / 86400;
-        w.SweepSocketErrors();
-        TAccountTab* tab = w.Tabs.first();
+        WindowProbe::SweepSocketErrors(&w);
+        TAccountTab* tab = WindowProbe::Tabs(&w).first();
         QCOMPARE(tab->POP3->Estado(), 0);
-        QCOMPARE(w.PendingSocketErrors, 0);
+        QCOMPARE(WindowProbe::PendingSocketErrors(&w), 0);
         QCOMPARE(imageOf(w, tab), 0);
         QCOMPARE(tab->StatusBar->panelText(1), u"Servidor no encontrado : nadie.invalid"_qs);
         QTRY_COMPARE(h->boxes.size(), 1);
@@ -533,52 +537,52 @@ private slots:
         TfrmPrincipal& w = h->open();
         w.reportUnhandledError(ESocketError(u"x"_qs));
         h->now += 1;
-        w.SweepSocketErrors();
-        QCOMPARE(w.PendingSocketErrors, 1);
-        QVERIFY(w.TimerSocketExc.isActive());
+        WindowProbe::SweepSocketErrors(&w);
+        QCOMPARE(WindowProbe::PendingSocketErrors(&w), 1);
+        QVERIFY(WindowProbe::TimerSocketExc(&w).isActive());
         QVERIFY(h->boxes.isEmpty());
     }
 
     void closingATabWhileItsBoxIsOpenDoesNotCrash() {
         TfrmPrincipal& w = h->open();
-        w.QuickConnect(u"h"_qs, u"u"_qs, EncodePassword(u"p"_qs), 110);
-        w.QuickConnect(u"g"_qs, u"v"_qs, EncodePassword(u"p"_qs), 110);
-        QPointer<TPop3> session = w.Tabs.first()->POP3;
-        w.Page95Control->setCurrentIndex(0);
+        WindowProbe::QuickConnect(&w, u"h"_qs, u"u"_qs, EncodePassword(u"p"_qs), 110);
+        WindowProbe::QuickConnect(&w, u"g"_qs, u"v"_qs, EncodePassword(u"p"_qs), 110);
+        QPointer<TPop3> session = WindowProbe::Tabs(&w).first()->POP3;
+        WindowProbe::Page95Control(&w)->setCurrentIndex(0);
         h->whileBoxOpen = [&] {
-            w.btnDesconectarClick();
+            WindowProbe::btnDesconectarClick(&w);
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // as a modal loop would
         };
         h->sockets[0]->connectNow();
         h->sockets[0]->fail(10061);
         QTRY_VERIFY(session.isNull());
-        QCOMPARE(w.Tabs.size(), 1);
-        QCOMPARE(w.Page95Control->tabText(0), u"v"_qs);
+        QCOMPARE(WindowProbe::Tabs(&w).size(), 1);
+        QCOMPARE(WindowProbe::Page95Control(&w)->tabText(0), u"v"_qs);
     }
 
     void menuEntryOfAConnectedAccountOnlySwitchesTabs() {
         h->write(u"Cuentas.dat"_qs,
                  accountsFile({{u"a"_qs, u"110"_qs, u"ana"_qs, u"x"_qs}, {u"b"_qs, u"110"_qs, u"bea"_qs, u"y"_qs}}));
         TfrmPrincipal& w = h->open();
-        w.mnuConectarCuentaClick(w.Accounts[0]->MenuItem);
-        w.mnuConectarCuentaClick(w.Accounts[1]->MenuItem);
+        WindowProbe::mnuConectarCuentaClick(&w, WindowProbe::Accounts(&w)[0]->MenuItem);
+        WindowProbe::mnuConectarCuentaClick(&w, WindowProbe::Accounts(&w)[1]->MenuItem);
         QCOMPARE(h->sockets.size(), 2);
-        w.mnuConectarCuentaClick(w.Accounts[0]->MenuItem);
+        WindowProbe::mnuConectarCuentaClick(&w, WindowProbe::Accounts(&w)[0]->MenuItem);
         QCOMPARE(h->sockets.size(), 2);
-        QCOMPARE(w.Page95Control->currentIndex(), 0);
+        QCOMPARE(WindowProbe::Page95Control(&w)->currentIndex(), 0);
     }
 
     void quickConnectReusesTheTabOfAStoredAccount() {
         h->write(u"Cuentas.dat"_qs, accountsFile({{u"pop.a"_qs, u"110"_qs, u"ana"_qs, u"clave"_qs}}));
         TfrmPrincipal& w = h->open();
         // Another scrambling of the same password differs only in letter case.
-        w.QuickConnect(u"POP.A"_qs, u"Ana"_qs, EncodePassword(u"clave"_qs).toLower(), 110);
-        QCOMPARE(w.Tabs.size(), 1);
-        QCOMPARE(w.Accounts[0]->Tab, w.Tabs.first());
-        w.QuickConnect(u"pop.a"_qs, u"ana"_qs, EncodePassword(u"clave"_qs), 110);
-        QCOMPARE(w.Tabs.size(), 1);
-        w.QuickConnect(u"pop.a"_qs, u"ana"_qs, EncodePassword(u"clave"_qs), 995);
-        QCOMPARE(w.Tabs.size(), 2);
+        WindowProbe::QuickConnect(&w, u"POP.A"_qs, u"Ana"_qs, EncodePassword(u"clave"_qs).toLower(), 110);
+        QCOMPARE(WindowProbe::Tabs(&w).size(), 1);
+        QCOMPARE(WindowProbe::Accounts(&w)[0]->Tab, WindowProbe::Tabs(&w).first());
+        WindowProbe::QuickConnect(&w, u"pop.a"_qs, u"ana"_qs, EncodePassword(u"clave"_qs), 110);
+        QCOMPARE(WindowProbe::Tabs(&w).size(), 1);
+        WindowProbe::QuickConnect(&w, u"pop.a"_qs, u"ana"_qs, EncodePassword(u"clave"_qs), 995);
+        QCOMPARE(WindowProbe::Tabs(&w).size(), 2);
         QCOMPARE(h->sockets.last()->lastPort, 995);
     }
 
@@ -598,40 +602,41 @@ private slots:
         w.show();
         const QStringList users{u"a"_qs, u"b"_qs, u"c"_qs};
         for (int i = 0; i < count; ++i)
-            w.QuickConnect(u"h"_qs, users[i], EncodePassword(u"p"_qs), 110 + i);
+            WindowProbe::QuickConnect(&w, u"h"_qs, users[i], EncodePassword(u"p"_qs), 110 + i);
         h->sockets[close]->connectNow();
-        w.Page95Control->setCurrentIndex(close);
-        w.btnDesconectarClick();
+        WindowProbe::Page95Control(&w)->setCurrentIndex(close);
+        WindowProbe::btnDesconectarClick(&w);
         QCOMPARE(h->sockets[close]->written, QByteArray("QUIT\r\n"));
-        QCOMPARE(w.Tabs.size(), count - 1);
+        QCOMPARE(WindowProbe::Tabs(&w).size(), count - 1);
         if (activeAfter.isEmpty()) {
-            QVERIFY(!w.PanelBotonera->isVisible());
+            QVERIFY(!WindowProbe::PanelBotonera(&w)->isVisible());
         } else {
-            QVERIFY(w.PanelBotonera->isVisible());
-            QCOMPARE(w.Page95Control->tabText(w.Page95Control->currentIndex()), activeAfter);
+            QVERIFY(WindowProbe::PanelBotonera(&w)->isVisible());
+            QCOMPARE(WindowProbe::Page95Control(&w)->tabText(WindowProbe::Page95Control(&w)->currentIndex()),
+                     activeAfter);
         }
     }
 
     void viewModesKeepTheirSizes() {
         TfrmPrincipal& w = h->open();
         w.show();
-        w.QuickConnect(u"h"_qs, u"a"_qs, EncodePassword(u"p"_qs), 110);
-        w.QuickConnect(u"h"_qs, u"b"_qs, EncodePassword(u"p"_qs), 111);
-        TAccountTab* t = w.Tabs[1];
+        WindowProbe::QuickConnect(&w, u"h"_qs, u"a"_qs, EncodePassword(u"p"_qs), 110);
+        WindowProbe::QuickConnect(&w, u"h"_qs, u"b"_qs, EncodePassword(u"p"_qs), 111);
+        TAccountTab* t = WindowProbe::Tabs(&w)[1];
         const int lower = t->ListSplitter->sizes()[1];
         const int dialogue = t->DialogueSplitter->sizes()[1];
         QVERIFY(lower > 0 && dialogue > 0);
-        w.btnSoloListaClick();
-        w.btnSoloListaClick();
+        WindowProbe::btnSoloListaClick(&w);
+        WindowProbe::btnSoloListaClick(&w);
         QVERIFY(t->LowerPanel->isHidden());
         QCOMPARE(t->SavedLowerHeight, lower);
-        w.btnListaTextoClick();
+        WindowProbe::btnListaTextoClick(&w);
         QVERIFY(!t->LowerPanel->isHidden());
         QVERIFY(t->DialoguePanel->isHidden());
-        w.btnListaTextoDialogoClick();
+        WindowProbe::btnListaTextoDialogoClick(&w);
         QCOMPARE(t->ListSplitter->sizes()[1], lower);
         QCOMPARE(t->DialogueSplitter->sizes()[1], dialogue);
-        QVERIFY(!w.Tabs[0]->DialoguePanel->isHidden()); // the other tab is left alone
+        QVERIFY(!WindowProbe::Tabs(&w)[0]->DialoguePanel->isHidden()); // the other tab is left alone
     }
 
     void newTabsFollowTheViewSetting_data() {
@@ -648,10 +653,10 @@ private slots:
         QFETCH(bool, lower);
         QFETCH(bool, dialogue);
         TfrmPrincipal& w = h->open();
-        w.Config.ElementosEnVentana = elementos;
-        w.QuickConnect(u"h"_qs, u"a"_qs, EncodePassword(u"p"_qs), 110);
-        QCOMPARE(!w.Tabs[0]->LowerPanel->isHidden(), lower);
-        QCOMPARE(!w.Tabs[0]->DialoguePanel->isHidden(), dialogue);
+        WindowProbe::Config(&w).ElementosEnVentana = elementos;
+        WindowProbe::QuickConnect(&w, u"h"_qs, u"a"_qs, EncodePassword(u"p"_qs), 110);
+        QCOMPARE(!WindowProbe::Tabs(&w)[0]->LowerPanel->isHidden(), lower);
+        QCOMPARE(!WindowProbe::Tabs(&w)[0]->DialoguePanel->isHidden(), dialogue);
     }
 
     void narrowWindowIsWidened() {
@@ -659,12 +664,12 @@ private slots:
         w.show();
         w.resize(500, 700);
         QCOMPARE(w.width(), 620);
-        const int bar = w.PanelBotonera->width();
-        QCOMPARE(bar, w.Page95Control->width() - 8);
-        QCOMPARE(w.btnDesconectar->x(), bar - 146);
-        QCOMPARE(w.PanelArroba->x(), bar - 40);
-        QCOMPARE(w.btnSoloLista->x(), bar - 221);
-        QCOMPARE(w.btnRefrescar->x(), 6);
+        const int bar = WindowProbe::PanelBotonera(&w)->width();
+        QCOMPARE(bar, WindowProbe::Page95Control(&w)->width() - 8);
+        QCOMPARE(WindowProbe::btnDesconectar(&w)->x(), bar - 146);
+        QCOMPARE(WindowProbe::PanelArroba(&w)->x(), bar - 40);
+        QCOMPARE(WindowProbe::btnSoloLista(&w)->x(), bar - 221);
+        QCOMPARE(WindowProbe::btnRefrescar(&w)->x(), 6);
         w.resize(700, 300);
         QCOMPARE(w.height(), 450);
     }
@@ -691,7 +696,7 @@ private slots:
                    std::abs(d->x() - (w.x() + (w.width() - d->width()) / 2)) <= 1;
             if (auto* dialog = qobject_cast<QDialog*>(d)) dialog->done(0);
         });
-        w.action(entry)->trigger();
+        WindowProbe::action(&w, entry)->trigger();
         QVERIFY(seen);
     }
 
@@ -714,17 +719,17 @@ private slots:
         QFETCH(QString, input);
         QFETCH(QString, output);
         if (function == u"thousands")
-            QCOMPARE(TfrmPrincipal::FormatThousands(input.toLongLong()), output);
+            QCOMPARE(WindowProbe::FormatThousands(input.toLongLong()), output);
         else
-            QCOMPARE(TfrmPrincipal::ShortDate(input), output);
+            QCOMPARE(WindowProbe::ShortDate(input), output);
     }
 
     void deletedRowLeavesAndEmptiesTheTextPane() {
         TfrmPrincipal& w = h->open();
-        w.QuickConnect(u"h"_qs, u"a"_qs, EncodePassword(u"p"_qs), 110);
+        WindowProbe::QuickConnect(&w, u"h"_qs, u"a"_qs, EncodePassword(u"p"_qs), 110);
         FakeSocket* s = h->sockets.last();
         loginToTwo(s);
-        TAccountTab* tab = w.Tabs.first();
+        TAccountTab* tab = WindowProbe::Tabs(&w).first();
         SelectRow(tab->ListView, 0);
         QCOMPARE(tab->TextMemo->toPlainText(), u"uno"_qs);
         QCOMPARE(tab->ShownMessage, 1);

@@ -21,26 +21,26 @@ class TestTimers : public QObject {
     TfrmPrincipal* w = nullptr;
 
     TAccountTab* connectOne(const QString& user, const QList<FakeMessage>& box = numberedBox(2)) {
-        w->QuickConnect(u"h"_qs, user, EncodePassword(u"p"_qs), 110);
+        WindowProbe::QuickConnect(w, u"h"_qs, user, EncodePassword(u"p"_qs), 110);
         serveLogin(h->sockets.last(), box);
-        return w->Tabs.last();
+        return WindowProbe::Tabs(w).last();
     }
     TAccountTab* failOne(const QString& user) {
-        w->QuickConnect(u"h"_qs, user, EncodePassword(u"p"_qs), 110);
+        WindowProbe::QuickConnect(w, u"h"_qs, user, EncodePassword(u"p"_qs), 110);
         h->sockets.last()->connectNow();
         h->sockets.last()->serverSends("-ERR no\r\n");
-        return w->Tabs.last();
+        return WindowProbe::Tabs(w).last();
     }
     void tick(double seconds) {
         h->now += seconds * kSecond;
-        w->TimerReconexionesTimer();
+        WindowProbe::TimerReconexionesTimer(w);
     }
 
 private slots:
     void init() {
         h = std::make_unique<WindowHarness>();
         w = &h->open();
-        w->TimerReconexiones.stop(); // the test ticks by hand
+        WindowProbe::TimerReconexiones(w).stop(); // the test ticks by hand
     }
     void cleanup() { h.reset(); }
 
@@ -55,7 +55,7 @@ private slots:
         s->takeWritten();
         QCOMPARE(tab->POP3->Estado(), 6);
         QVERIFY(h->sounds.isEmpty());
-        QVERIFY(!w->TimerTray.isActive());
+        QVERIFY(!WindowProbe::TimerTray(w).isActive());
         tick(300); // the interval counts again from the return to idle
         QCOMPARE(s->takeWritten(), QByteArray());
     }
@@ -73,7 +73,7 @@ private slots:
         tick(1000);
         QCOMPARE(s->takeWritten(), QByteArray()); // reading first lines: state 9
         s->serverSends("+OK\r\nA: b\r\n\r\n.\r\n");
-        w->Config.segsRechequeoSiConectado = 0;
+        WindowProbe::Config(w).segsRechequeoSiConectado = 0;
         tick(100000);
         QCOMPARE(s->takeWritten(), QByteArray());
     }
@@ -121,7 +121,7 @@ private slots:
         QFETCH(int, delay);
         QFETCH(int, panels);
         QFETCH(QString, text);
-        w->Config.segsReconexionSiDesconectado = delay;
+        WindowProbe::Config(w).segsReconexionSiDesconectado = delay;
         TAccountTab* tab = failOne(u"a"_qs);
         tick(0.1);
         QCOMPARE(tab->StatusBar->panelCount(), panels);
@@ -129,7 +129,7 @@ private slots:
     }
 
     void recheckIntervalOfMoreThanADay() {
-        w->Config.segsRechequeoSiConectado = 100000;
+        WindowProbe::Config(w).segsRechequeoSiConectado = 100000;
         connectOne(u"a"_qs);
         FakeSocket* s = h->sockets.last();
         tick(99999);
@@ -157,12 +157,12 @@ private slots:
         QFETCH(bool, tray);
         QFETCH(bool, secondStart);
         h->trayAvailable = available;
-        w->Config.MinimizarAlTray = setting;
+        WindowProbe::Config(w).MinimizarAlTray = setting;
         w->show();
         w->showMinimized();
-        QTRY_COMPARE(w->TrayFlag, tray);
+        QTRY_COMPARE(WindowProbe::TrayFlag(w), tray);
         if (tray) QTRY_VERIFY(!w->isVisible());
-        QCOMPARE(w->TrayImageShown(), tray ? 0 : -1);
+        QCOMPARE(WindowProbe::TrayImageShown(w), tray ? 0 : -1);
         if (secondStart) {
             SingleInstance first(h->dir.path());
             QCOMPARE(first.claim(), SingleInstance::Claim::First);
@@ -170,44 +170,44 @@ private slots:
             SingleInstance second(h->dir.path());
             QCOMPARE(second.claim(), SingleInstance::Claim::HandedOver);
             QTRY_VERIFY(w->isVisible() && !(w->windowState() & Qt::WindowMinimized));
-            QCOMPARE(w->TrayImageShown(), -1);
+            QCOMPARE(WindowProbe::TrayImageShown(w), -1);
         } else {
-            w->RestoreFromTray();
+            WindowProbe::RestoreFromTray(w);
         }
-        QVERIFY(!w->TrayFlag);
+        QVERIFY(!WindowProbe::TrayFlag(w));
     }
 
     void blinkingOnlyAfterAnAnnouncedResult() {
         h->trayAvailable = true;
-        w->Config.MinimizarAlTray = true;
+        WindowProbe::Config(w).MinimizarAlTray = true;
         TAccountTab* tab = connectOne(u"a"_qs);
-        w->HandleMinimize();
-        QVERIFY(w->TrayFlag);
+        WindowProbe::HandleMinimize(w);
+        QVERIFY(WindowProbe::TrayFlag(w));
         // A re-check with the same count is not announced: no blinking.
         tab->POP3->ComprobarDeNuevo();
         serveRecheck(h->sockets.last(), numberedBox(2), numberedBox(2));
-        QVERIFY(!w->TimerTray.isActive());
+        QVERIFY(!WindowProbe::TimerTray(w).isActive());
         // A failure is: blinking starts, even without a sound file.
         h->sockets.last()->fail(10054);
-        QVERIFY(w->TimerTray.isActive());
-        w->TimerTrayTimer();
-        QCOMPARE(w->TrayImageShown(), 1);
-        w->TimerTrayTimer();
-        QCOMPARE(w->TrayImageShown(), 0);
-        w->RestoreFromTray();
-        QVERIFY(!w->TimerTray.isActive());
-        QCOMPARE(w->TrayImageShown(), -1);
-        w->HandleMinimize(); // hidden again: the plain image until the next result
-        QCOMPARE(w->TrayImageShown(), 0);
+        QVERIFY(WindowProbe::TimerTray(w).isActive());
+        WindowProbe::TimerTrayTimer(w);
+        QCOMPARE(WindowProbe::TrayImageShown(w), 1);
+        WindowProbe::TimerTrayTimer(w);
+        QCOMPARE(WindowProbe::TrayImageShown(w), 0);
+        WindowProbe::RestoreFromTray(w);
+        QVERIFY(!WindowProbe::TimerTray(w).isActive());
+        QCOMPARE(WindowProbe::TrayImageShown(w), -1);
+        WindowProbe::HandleMinimize(w); // hidden again: the plain image until the next result
+        QCOMPARE(WindowProbe::TrayImageShown(w), 0);
     }
 
     void leavingFromTheTraySavesAsEveryExit() {
         h->trayAvailable = true;
-        w->Config.MinimizarAlTray = true;
-        w->Config.iniTop = 45;
-        w->SettingsChanged = true;
-        w->HandleMinimize();
-        w->mnuTraySalirClick();
+        WindowProbe::Config(w).MinimizarAlTray = true;
+        WindowProbe::Config(w).iniTop = 45;
+        WindowProbe::SettingsChanged(w) = true;
+        WindowProbe::HandleMinimize(w);
+        WindowProbe::mnuTraySalirClick(w);
         h->close();
         QVERIFY(h->read(u"Tavelo.ini"_qs).contains("iniTop=45"));
     }

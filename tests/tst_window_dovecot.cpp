@@ -41,17 +41,20 @@ class TestWindowDovecot : public QObject {
         s.replyTimeoutMs = kWaitMs;
         h->window = std::make_unique<TfrmPrincipal>(s);
         w = h->window.get();
-        w->TimerReconexiones.stop();
+        WindowProbe::TimerReconexiones(w).stop();
     }
     TAccountTab* connect(const QString& user, quint16 port = 0) {
-        w->QuickConnect(fx.host(), user, EncodePassword(fx.password(user)), port ? port : fx.pop3Port());
-        return w->Tabs.last();
+        WindowProbe::QuickConnect(w, fx.host(), user, EncodePassword(fx.password(user)), port ? port : fx.pop3Port());
+        return WindowProbe::Tabs(w).last();
     }
     bool settled(TAccountTab* tab) {
         return QTest::qWaitFor([&] { return tab->POP3->Estado() == 6 || tab->POP3->Estado() == 0; }, kWaitMs);
     }
     int image(TAccountTab* tab) {
-        return w->Page95Control->tabBar()->tabData(w->Page95Control->indexOf(tab->Sheet)).toInt();
+        return WindowProbe::Page95Control(w)
+            ->tabBar()
+            ->tabData(WindowProbe::Page95Control(w)->indexOf(tab->Sheet))
+            .toInt();
     }
 
 private slots:
@@ -86,19 +89,19 @@ private slots:
     void newMailAppearsAfterTheRecheckWithItsSound() {
         const QString user = u"scratch5"_qs;
         const QString sound = h->soundFile(u"si.wav"_qs);
-        w->Config.wavSiTieneMensajes = sound;
+        WindowProbe::Config(w).wavSiTieneMensajes = sound;
         TAccountTab* tab = connect(user);
         QVERIFY(settled(tab));
         const int rows = tab->ListView->rowCount();
         QCOMPARE(h->sounds.size(), 1);
         QVERIFY2(fx.deliver(user, "From: nuevo@example.es\nSubject: Nuevo\n\nHola\n"), qPrintable(fx.lastError()));
         h->now += 301 * kSecond;
-        w->TimerReconexionesTimer();
+        WindowProbe::TimerReconexionesTimer(w);
         QVERIFY(QTest::qWaitFor([&] { return tab->ListView->rowCount() == rows + 1 && tab->POP3->Estado() == 6; },
                                 kWaitMs));
         QCOMPARE(h->sounds.size(), 2);
         QCOMPARE(RowText(tab->ListView, rows, 4), u"Nuevo"_qs);
-        w->btnDesconectarClick();
+        WindowProbe::btnDesconectarClick(w);
         QVERIFY2(fx.resetMailbox(user), qPrintable(fx.lastError()));
     }
 
@@ -110,15 +113,15 @@ private slots:
         QCOMPARE(tab->POP3->Estado(), 0);
         QCOMPARE(image(tab), 0);
         QCOMPARE(tab->StatusBar->panelText(1), u"Buzón bloqueado por otra sesión : "_qs + fx.host());
-        w->TimerReconexionesTimer();
+        WindowProbe::TimerReconexionesTimer(w);
         QCOMPARE(tab->StatusBar->panelCount(), 3);
         // The holder lets go; the countdown ends and the next attempt gets in.
-        w->Page95Control->setCurrentWidget(holder->Sheet);
-        w->btnDesconectarClick();
+        WindowProbe::Page95Control(w)->setCurrentWidget(holder->Sheet);
+        WindowProbe::btnDesconectarClick(w);
         QVERIFY(QTest::qWaitFor(
             [&] {
                 h->now += 600 * kSecond;
-                w->TimerReconexionesTimer();
+                WindowProbe::TimerReconexionesTimer(w);
                 return settled(tab) && tab->POP3->Estado() == 6;
             },
             kWaitMs));
@@ -194,7 +197,7 @@ private slots:
         QCOMPARE(tab->ListView->rowCount(), fx.manifest(user).size());
         for (int r = 0; r < tab->ListView->rowCount(); ++r)
             QVERIFY(RowText(tab->ListView, r, 4) != subject);
-        w->btnDesconectarClick();
+        WindowProbe::btnDesconectarClick(w);
         QVERIFY2(fx.resetMailbox(user), qPrintable(fx.lastError()));
     }
 
@@ -205,14 +208,14 @@ private slots:
         const int rows = tab->ListView->rowCount();
         SelectRow(tab->ListView, 1);
         h->boxAnswer = QMessageBox::Ok;
-        w->btnEliminarClick();
+        WindowProbe::btnEliminarClick(w);
         QVERIFY(QTest::qWaitFor([&] { return tab->ListView->rowCount() == rows - 1 && tab->POP3->Estado() == 6; },
                                 kWaitMs));
-        w->btnRestaurarClick();
+        WindowProbe::btnRestaurarClick(w);
         QCOMPARE(tab->ListView->rowCount(), 0);
         QVERIFY(
             QTest::qWaitFor([&] { return tab->ListView->rowCount() == rows && tab->POP3->Estado() == 6; }, kWaitMs));
-        w->btnDesconectarClick();
+        WindowProbe::btnDesconectarClick(w);
         QVERIFY2(fx.resetMailbox(user), qPrintable(fx.lastError()));
     }
 };

@@ -61,6 +61,24 @@ public:
     bool offeredTls(const QString& hostPort) override;
     void rememberTls(const QString& hostPort) override;
 
+    // For main: a second start of the program, and every way the run ends.
+    /** @short Brings the window back in front of the others: out of the notification area when
+     *  hidden there, restored when minimised (a second start of the program asks for this). */
+    void BringToFront();
+    /** @short The end of the run, whatever asked for it (the window closed, the tray's Salir, a
+     *  signal, the desktop session ending): settings and filters saved, a QUIT to every session, and
+     *  the event loop runs until the servers have answered and closed (a few seconds at most). Once. */
+    void CloseOrderly();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    friend class TAccountTab;  // its page and session are wired to the window's handlers
+    friend struct WindowProbe; // how the tests and the window benchmark reach inside (tests/support/WindowProbe.h)
+
     /** @short The report of every error nothing else handled (also installed for the whole
      *  application): socket lookup failures are swept, anything else is shown in a box. */
     void AppException(const AppError& error);
@@ -112,20 +130,13 @@ public:
     void RestoreFromTray();
     void HandleMinimize();
     void mnuTraySalirClick();
-    /** @short Brings the window back in front of the others: out of the notification area when
-     *  hidden there, restored when minimised (a second start of the program asks for this). */
-    void BringToFront();
-    /** @short The end of the run, whatever asked for it (the window closed, the tray's Salir, a
-     *  signal, the desktop session ending): settings and filters saved, a QUIT to every session, and
-     *  the event loop runs until the servers have answered and closed (a few seconds at most). Once. */
-    void CloseOrderly();
     /** @short The tray image shown now (0 or 1), or -1 without an icon. */
     int TrayImageShown() const;
 
     static QString FormatThousands(qint64 n);
     static QString ShortDate(const QString& fecha);
 
-    // State other windows and tests read.
+    // The run's accounts, settings, filter lists and state.
     QList<TAccountTab*> Tabs;
     QList<TCuenta*> Accounts;
     TConfig Config;
@@ -183,16 +194,9 @@ public:
     TfrmAbout* frmAbout = nullptr;
     TfrmConfig* frmConfig = nullptr;
 
-protected:
-    void resizeEvent(QResizeEvent* event) override;
-    void changeEvent(QEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
-
-private:
     /** A value of the program's own groups in the settings file (certificates, servers that gave TLS). */
     QVariant readOwnSetting(const QString& key) const;
     void writeOwnSetting(const QString& key, const QVariant& value);
-    friend class TAccountTab; // its page and session are wired to the window's handlers
 
     // Tabs.
     TAccountTab* CreateAccountTab(const QString& userName);

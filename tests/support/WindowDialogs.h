@@ -10,19 +10,20 @@
 #include "Unit5.h"
 #include "Unit6.h"
 #include "Unit7.h"
+#include "WindowProbe.h"
 
 inline DialogContext DialogContextOf(TfrmPrincipal* w) {
-    return {w, w->seams().messageBox, w->seams().openFileName, w->seams().openUrl,
-            [w](const AppError& e) { w->AppException(e); }};
+    return {w, WindowProbe::seams(w).messageBox, WindowProbe::seams(w).openFileName, WindowProbe::seams(w).openUrl,
+            [w](const AppError& e) { WindowProbe::AppException(w, e); }};
 }
 
 inline TfrmCuentas* NewAccountsDialog(TfrmPrincipal* w) {
-    return new TfrmCuentas(DialogContextOf(w), w->AccountsPath,
-                           [w](const QList<AccountRecord>& r) { w->ReplaceAccounts(r); });
+    return new TfrmCuentas(DialogContextOf(w), WindowProbe::AccountsPath(w),
+                           [w](const QList<AccountRecord>& r) { WindowProbe::ReplaceAccounts(w, r); });
 }
 
 inline TfrmFiltros* NewFiltersDialog(TfrmPrincipal* w) {
-    return new TfrmFiltros(DialogContextOf(w), w->Filtros, [w] { w->KeepFilters(); });
+    return new TfrmFiltros(DialogContextOf(w), WindowProbe::Filtros(w), [w] { WindowProbe::KeepFilters(w); });
 }
 
 inline TfrmDestinatarios* NewRecipientsDialog(TfrmPrincipal* w) {
@@ -30,9 +31,9 @@ inline TfrmDestinatarios* NewRecipientsDialog(TfrmPrincipal* w) {
 }
 
 inline TfrmConexionRapida* NewQuickConnectDialog(TfrmPrincipal* w) {
-    return new TfrmConexionRapida(DialogContextOf(w),
-                                  [w](const QString& server, const QString& user, const QString& scrambledPassword,
-                                      int port) { w->QuickConnect(server, user, scrambledPassword, port); });
+    return new TfrmConexionRapida(
+        DialogContextOf(w), [w](const QString& server, const QString& user, const QString& scrambledPassword,
+                                int port) { WindowProbe::QuickConnect(w, server, user, scrambledPassword, port); });
 }
 
 inline TfrmAbout* NewAboutBox(TfrmPrincipal* w) {
@@ -40,5 +41,6 @@ inline TfrmAbout* NewAboutBox(TfrmPrincipal* w) {
 }
 
 inline TfrmConfig* NewSettingsDialog(TfrmPrincipal* w) {
-    return new TfrmConfig(DialogContextOf(w), w->Config, w->Advanced, [w] { w->KeepSettings(); });
+    return new TfrmConfig(DialogContextOf(w), WindowProbe::Config(w), WindowProbe::Advanced(w),
+                          [w] { WindowProbe::KeepSettings(w); });
 }

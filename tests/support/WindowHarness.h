@@ -5,6 +5,7 @@
 
 #include "FakeSocket.h"
 #include "Unit1.h"
+#include "WindowProbe.h"
 
 #include <QFile>
 #include <QTemporaryDir>
