@@ -48,7 +48,7 @@ void ClearAbandonedSettingsLock(const QString& iniPath);
 
 /** Options beyond the eleven settings, kept in a group of their own ([Avanzado]). */
 struct TAdvancedSettings {
-    bool Pipelining = false; ///< ask for the headers in batches where the server allows it
+    bool Pipelining = true; ///< ask for the headers in batches where the server allows it (CAPA PIPELINING)
     bool operator==(const TAdvancedSettings&) const = default;
 };
 /** @short The [Avanzado] group; missing or unreadable values keep their defaults. Never writes. */

@@ -229,7 +229,7 @@ private slots:
         d->chkMinimizarAlTray->setChecked(true);
         d->edtRefrescar->setText(u"0:01:00"_qs);
         d->edtReintentar->setText(u"2:00"_qs);
-        d->chkPipelining->setChecked(true);
+        d->chkPipelining->setChecked(false);
         TConfig expected = WindowProbe::Config(main);
         expected.ElementosEnVentana = 2;
         expected.iniTop = 35;
@@ -239,7 +239,7 @@ private slots:
         d->btnAceptar->click();
         QVERIFY(WindowProbe::Config(main) == expected);
         QVERIFY(WindowProbe::SettingsChanged(main));
-        QVERIFY(WindowProbe::Advanced(main).Pipelining);
+        QVERIFY(!WindowProbe::Advanced(main).Pipelining);
     }
 
     void everyOtherWayOutDiscards_data() {
@@ -254,7 +254,7 @@ private slots:
         d->show();
         d->rbMostrar1->setChecked(true);
         d->edtIniTop->setText(u"99"_qs);
-        d->chkPipelining->setChecked(true);
+        d->chkPipelining->setChecked(false); // on by default
         clickRow(0);
         h->fileAnswer = h->soundFile(u"si.wav"_qs);
         d->btnEscogerSonido->click();
@@ -266,10 +266,10 @@ private slots:
             d->close();
         QVERIFY(!d->isVisible());
         QVERIFY(WindowProbe::Config(main) == before && !WindowProbe::SettingsChanged(main) &&
-                !WindowProbe::Advanced(main).Pipelining);
+                WindowProbe::Advanced(main).Pipelining);
         // The next showing starts again from the settings; the page and the path field stay.
         d->show();
-        QVERIFY(d->rbMostrar3->isChecked() && !d->chkPipelining->isChecked());
+        QVERIFY(d->rbMostrar3->isChecked() && d->chkPipelining->isChecked());
         QCOMPARE(d->edtIniTop->text(), u"20"_qs);
         QVERIFY(!TfrmConfig::ShowsLoudspeaker(row(0)) && d->ListViewSonidos->selectedItems().isEmpty());
         QCOMPARE(d->edtRutaSonido->text(), h->fileAnswer);

@@ -411,7 +411,7 @@ private slots:
         const QString ini = u"Tavelo.ini"_qs;
         QTest::newRow("settings dialog") << u"settings"_qs << ini << QByteArray("iniTop=35\n") << false;
         QTest::newRow("settings dialog, advanced option")
-            << u"pipelining"_qs << ini << QByteArray("[Avanzado]\nPipelining=1\n") << false;
+            << u"pipelining"_qs << ini << QByteArray("[Avanzado]\nPipelining=0\n") << false;
         QTest::newRow("filter on connecting, main menu")
             << u"mnuConfigurarFiltradoFiltrarAlConectar"_qs << ini << QByteArray("FiltrarAlConectar=1\n") << false;
         QTest::newRow("asking, pop-up menu") << u"PopupListViewFiltradoPreguntar"_qs << ini
@@ -434,7 +434,7 @@ private slots:
             if (way == u"settings")
                 WindowProbe::frmConfig(w)->edtIniTop->setText(u"35"_qs);
             else
-                WindowProbe::frmConfig(w)->chkPipelining->setChecked(true);
+                WindowProbe::frmConfig(w)->chkPipelining->setChecked(false); // on by default
             WindowProbe::frmConfig(w)->btnAceptar->click();
         } else if (way == u"sender") {
             select({0});

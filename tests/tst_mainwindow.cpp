@@ -345,6 +345,35 @@ private slots:
         QTRY_COMPARE(bar->value(), v->VScrollMax());
     }
 
+    // The headers are asked for in batches where the server offers PIPELINING, unless the
+    // settings file says 0.
+    void pipeliningFollowsTheSettingsFile_data() {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<QByteArray>("tops"); // written at once after the LIST reply
+        const QByteArray all = "TOP 1 20\r\nTOP 2 20\r\nTOP 3 20\r\n";
+        QTest::newRow("no settings file") << QByteArray() << all;
+        QTest::newRow("other settings only") << QByteArray("[Avanzado]\nOtro=1\n") << all;
+        QTest::newRow("on") << QByteArray("[Avanzado]\nPipelining=1\n") << all;
+        QTest::newRow("unreadable value") << QByteArray("[Avanzado]\nPipelining=sí\n") << all;
+        QTest::newRow("off") << QByteArray("[Avanzado]\nPipelining=0\n") << QByteArray("TOP 1 20\r\n");
+    }
+    void pipeliningFollowsTheSettingsFile() {
+        QFETCH(QByteArray, ini);
+        QFETCH(QByteArray, tops);
+        if (!ini.isEmpty()) h->write(u"Tavelo.ini"_qs, ini);
+        TfrmPrincipal& w = h->open();
+        WindowProbe::QuickConnect(&w, u"h"_qs, u"u"_qs, EncodePassword(u"p"_qs), 110);
+        FakeSocket* s = h->sockets.last();
+        s->connectNow();
+        s->serverSends("+OK ready\r\n");
+        s->serverSends("+OK\r\nPIPELINING\r\nTOP\r\nUSER\r\n.\r\n");
+        s->serverSends("+OK\r\n");
+        s->serverSends("+OK\r\n");
+        s->takeWritten();
+        s->serverSends(listReply(numberedBox(3)));
+        QCOMPARE(s->takeWritten(), tops);
+    }
+
     void recheckWithTheSameMailboxIsSilent() {
         const QString mail = h->soundFile(u"si.wav"_qs);
         TfrmPrincipal& w = h->open();
