@@ -357,8 +357,8 @@ def run_row(row, args, server, work, env):
     if args.window:
         # The real main window (its dialogue log on); it exits 1 when the list is incomplete.
         cmd = [args.window, "--host", HOST, "--port", str(server.port), "--user", USER]
-        if not row.sequential:
-            cmd.append("--pipelining")
+        if row.sequential:
+            cmd.append("--sequential")
     else:
         cmd = [args.scan, "--host", HOST, "--port", str(server.port), "--user", USER, "--lines", str(args.lines)]
         if row.sequential:

@@ -5,9 +5,10 @@
 // the mailbox named on the command line (the dialogue log on, as by default) and exits as soon as
 // the tab's session reports the end of the header pass (OnConexionCompletada).
 //
-// usage: tavelo-window-bench --host NAME --port N --user NAME [--pipelining] [--events]
+// usage: tavelo-window-bench --host NAME --port N --user NAME [--sequential] [--events]
 //        (password in TAVELO_PASSWORD)
-// --pipelining turns on the advanced option "Pipelining" (off by default) before the tab opens.
+// The window keeps its default settings (the advanced option "Pipelining" on); --sequential turns
+// that option off before the tab opens: one TOP at a time.
 // Prints on stderr one line: messages, rows, log paragraphs and the seconds to the end of the pass.
 // --events adds, for profiling, the count and time of the events delivered, by event type and
 // receiving class (time includes what nested deliveries took).
@@ -106,8 +107,8 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption portOpt(u"port"_qs, u"TCP port."_qs, u"port"_qs, u"110"_qs);
     const QCommandLineOption userOpt(u"user"_qs, u"User name."_qs, u"name"_qs);
     const QCommandLineOption eventsOpt(u"events"_qs, u"Count and time the events delivered."_qs);
-    const QCommandLineOption pipeliningOpt(u"pipelining"_qs, u"Turn the advanced option Pipelining on."_qs);
-    parser.addOptions({hostOpt, portOpt, userOpt, eventsOpt, pipeliningOpt});
+    const QCommandLineOption sequentialOpt(u"sequential"_qs, u"Turn the advanced option Pipelining off."_qs);
+    parser.addOptions({hostOpt, portOpt, userOpt, eventsOpt, sequentialOpt});
     bool portOk = false;
     const int port = parser.parse(QCoreApplication::arguments()) ? parser.value(portOpt).toInt(&portOk) : 0;
     if (!portOk || !parser.isSet(hostOpt) || !parser.isSet(userOpt) || !qEnvironmentVariableIsSet("TAVELO_PASSWORD")) {
@@ -128,7 +129,7 @@ int main(int argc, char* argv[]) {
 
     app.counting = parser.isSet(eventsOpt);
     TfrmPrincipal window(seams);
-    if (parser.isSet(pipeliningOpt)) WindowProbe::Advanced(&window).Pipelining = true;
+    if (parser.isSet(sequentialOpt)) WindowProbe::Advanced(&window).Pipelining = false;
     window.show();
     WindowProbe::QuickConnect(&window, parser.value(hostOpt), parser.value(userOpt),
                               EncodePassword(qEnvironmentVariable("TAVELO_PASSWORD")), port);
