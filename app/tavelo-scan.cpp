@@ -157,15 +157,31 @@ int main(int argc, char* argv[]) {
         printError(reason);
         QTimer::singleShot(0, [] { QCoreApplication::exit(CutOff); });
     });
-    QObject::connect(&session, &TPop3::OnConexionCompletada, [&session](TPop3*) {
-        QTimer::singleShot(0, &session, [&session] {
-            QByteArray out;
-            for (int i = 0; i < session.NumMensajes(); ++i) {
-                const TMensaje m = session.MensajePorIndice(i);
-                out += QByteArray::number(m.Num) + '\t' + QByteArray::number(m.Bytes) + '\t' + field(m.Cabecera.From) +
-                       '\t' + field(m.Cabecera.Fecha) + '\t' + field(m.Cabecera.Subj) + '\n';
-            }
-            std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+    // Each row is printed as soon as its header is in: the pass asks for the messages in list
+    // order, and asking for one means the headers before it are stored. Only the list's columns
+    // are kept of each message.
+    session.setKeptText(0);
+    int printed = 0;
+    const auto printUpTo = [&session, &printed](int end) {
+        for (; printed < end; ++printed) {
+            const TMensaje m = session.ResumenPorIndice(printed);
+            const QByteArray row = QByteArray::number(m.Num) + '\t' + QByteArray::number(m.Bytes) + '\t' +
+                                   field(m.Cabecera.From) + '\t' + field(m.Cabecera.Fecha) + '\t' +
+                                   field(m.Cabecera.Subj) + '\n';
+            std::fwrite(row.constData(), 1, size_t(row.size()), stdout); // stdio gathers the rows
+        }
+    };
+    QObject::connect(
+        &session, &TPop3::OnCambioEstado, [&session, &printed, printUpTo](TPop3*, int estado, const QString&) {
+            if (estado != TPop3::LeyendoCabeceras) return;
+            int end = printed;
+            while (end < session.NumMensajes() && session.ResumenPorIndice(end).Num != session.MensajeActual())
+                ++end;
+            printUpTo(end);
+        });
+    QObject::connect(&session, &TPop3::OnConexionCompletada, [&session, printUpTo](TPop3*) {
+        QTimer::singleShot(0, &session, [&session, printUpTo] {
+            printUpTo(session.NumMensajes());
             std::fflush(stdout);
             session.Desconectar(); // QUIT
             QCoreApplication::exit(Listed);

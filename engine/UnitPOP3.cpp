@@ -178,8 +178,8 @@ bool TPop3::PedirPrimerasLineas(int num, int lineas) {
         return true;
     const qsizetype i = indexOfNum(num);
     if (i >= 0) {
-        TMensaje& m = m_mensajes[i];
-        m.PrimerasLineas.clear();
+        m_mensajes[i].primerasLineas.clear();
+        TMensaje& m = m_mensajes[i].m;
         m.Lineas = lineas;
         m.EnCabecera = true;
     }
@@ -188,13 +188,29 @@ bool TPop3::PedirPrimerasLineas(int num, int lineas) {
     return true;
 }
 
+TMensaje TPop3::expanded(const StoredMessage& stored) const {
+    TMensaje m = stored.m;
+    m.Cabecera.Texto = fromCp1252(stored.texto);
+    m.PrimerasLineas = fromCp1252(stored.primerasLineas);
+    return m;
+}
+
 TMensaje TPop3::MensajePorNumero(int num) const {
     const qsizetype i = indexOfNum(num);
-    return i < 0 ? TMensaje() : m_mensajes[i];
+    return i < 0 ? TMensaje() : expanded(m_mensajes[i]);
 }
 
 TMensaje TPop3::MensajePorIndice(int index) const {
-    return index >= 0 && index < m_mensajes.size() ? m_mensajes[index] : TMensaje();
+    return index >= 0 && index < m_mensajes.size() ? expanded(m_mensajes[index]) : TMensaje();
+}
+
+TMensaje TPop3::ResumenPorNumero(int num) const {
+    const qsizetype i = indexOfNum(num);
+    return i < 0 ? TMensaje() : m_mensajes[i].m;
+}
+
+TMensaje TPop3::ResumenPorIndice(int index) const {
+    return index >= 0 && index < m_mensajes.size() ? m_mensajes[index].m : TMensaje();
 }
 
 int TPop3::MensajeActual() const {
@@ -268,7 +284,7 @@ qsizetype TPop3::indexOfNum(int num) const {
         m_index.reserve(m_mensajes.size());
         // Backwards, so the first record of a number is the one kept.
         for (qsizetype i = m_mensajes.size() - 1; i >= 0; --i)
-            m_index.insert(m_mensajes[i].Num, i);
+            m_index.insert(m_mensajes[i].m.Num, i);
         m_indexDirty = false;
     }
     return m_index.value(num, -1);
@@ -524,11 +540,11 @@ void TPop3::handleListReply(const QString& reply) {
     if (!entries) return DesconexionForzada(u"Comando LIST fallido"_qs);
     m_mensajes.reserve(entries->size());
     for (const ListEntry& e : *entries) {
-        TMensaje m;
-        m.Num = e.num;
-        m.Bytes = e.bytes;
+        StoredMessage stored;
+        stored.m.Num = e.num;
+        stored.m.Bytes = e.bytes;
         m_bytesTotales += e.bytes;
-        m_mensajes.append(std::move(m));
+        m_mensajes.append(std::move(stored));
     }
     m_indexDirty = true;
     m_mensajeActual = 1;
@@ -545,7 +561,7 @@ bool TPop3::requestHeader(qsizetype index) {
     // The pass asks for each listed message by its own number, so it stays right even when LIST
     // numbers are not 1..N. The event for message k comes when the headers before it are stored.
     m_headerIndex = index;
-    m_mensajeActual = m_mensajes[index].Num;
+    m_mensajeActual = m_mensajes[index].m.Num;
     const qint64 k = index + 1;
     const qint64 n = m_mensajes.size();
     // Put together piece by piece: once a message, and arg() reads its pattern every time.
@@ -570,7 +586,7 @@ bool TPop3::sendHeaderRequests() {
         return true;
     QStringList commands;
     while (m_nextToSend < m_mensajes.size() && m_nextToSend - m_headerIndex < maxInFlight) {
-        const TMensaje& m = m_mensajes[m_nextToSend];
+        const TMensaje& m = m_mensajes[m_nextToSend].m;
         const qint64 expected = std::min<qint64>(std::max(m.Bytes, 0), kReplyEstimateCap);
         if (m_nextToSend > m_headerIndex && m_bytesInFlight + expected > kMaxBytesInFlight) break;
         m_bytesInFlight += expected;
@@ -582,17 +598,18 @@ bool TPop3::sendHeaderRequests() {
 
 void TPop3::handleHeaderReply(QString reply) {
     const qsizetype i = m_headerIndex;
-    m_bytesInFlight -= std::min<qint64>(std::max(m_mensajes[i].Bytes, 0), kReplyEstimateCap);
+    m_bytesInFlight -= std::min<qint64>(std::max(m_mensajes[i].m.Bytes, 0), kReplyEstimateCap);
     // A "-ERR" to one TOP leaves that message without header; the pass goes on.
     if (reply.startsWith(u'+')) {
         ParsedHeader h = ParseHeaderReply(std::move(reply));
-        TMensaje& m = m_mensajes[i];
-        m.Cabecera.Texto = std::move(h.texto);
+        StoredMessage& stored = m_mensajes[i];
+        TMensaje& m = stored.m;
+        if (m_kept & KeepHeaderText) stored.texto = toCp1252(h.texto);
         m.Cabecera.From = std::move(h.from);
         m.Cabecera.Subj = std::move(h.subj);
         m.Cabecera.Fecha = std::move(h.fecha);
-        m.Cabecera.Destinatarios = std::move(h.destinatarios);
-        m.PrimerasLineas = std::move(h.body);
+        if (m_kept & KeepRecipients) m.Cabecera.Destinatarios = std::move(h.destinatarios);
+        if (m_kept & KeepFirstLines) stored.primerasLineas = toCp1252(h.body);
         m.Lineas = LineasTop;
     }
     const qsizetype next = i + 1;
@@ -616,7 +633,7 @@ void TPop3::handleDeleteReply(bool positive) {
     if (!self) return;
     const qsizetype i = indexOfNum(m_mensajeBorrando);
     if (i >= 0) {
-        m_bytesTotales -= m_mensajes[i].Bytes;
+        m_bytesTotales -= m_mensajes[i].m.Bytes;
         removeMessageAt(i);
     }
     if (m_colaBorrar.isEmpty())
@@ -628,10 +645,9 @@ void TPop3::handleDeleteReply(bool positive) {
 void TPop3::handleFirstLinesReply(const QString& reply) {
     const qsizetype i = indexOfNum(m_mensajeActual);
     if (i >= 0 && reply.startsWith(u'+')) {
-        TMensaje& m = m_mensajes[i];
         const bool hasBlankLine = reply.contains(u"\r\n\r\n");
-        m.EnCabecera = !hasBlankLine;
-        m.PrimerasLineas = ParseFirstLinesReply(reply);
+        m_mensajes[i].m.EnCabecera = !hasBlankLine;
+        m_mensajes[i].primerasLineas = toCp1252(ParseFirstLinesReply(reply));
     }
     QPointer<TPop3> self(this);
     emit OnPrimerasLineasRecibidas(this, m_mensajeActual);

@@ -89,6 +89,10 @@ public:
 
     TMensaje MensajePorNumero(int num) const;
     TMensaje MensajePorIndice(int index) const;
+    /** @short The message without its header text and first lines (they stay empty): what a row
+     *  of the list shows, cheap enough to ask for once a message. */
+    TMensaje ResumenPorNumero(int num) const;
+    TMensaje ResumenPorIndice(int index) const;
     int NumMensajes() const { return int(m_mensajes.size()); }
     qint64 BytesTotales() const { return m_bytesTotales; }
     /** @short The message being worked on in states 5, 8 and 9, else 0. */
@@ -114,6 +118,11 @@ public:
     void setMaxReplyBytes(qint64 bytes) { m_maxReplyBytes = bytes; }
     /** @short The clock read for connection times (days since 30 December 1899). */
     void setClock(std::function<double()> now) { m_now = std::move(now); }
+    /** What the session keeps of each message beyond its number, size, sender, subject and date. */
+    enum KeptText : int { KeepHeaderText = 1, KeepFirstLines = 2, KeepRecipients = 4, KeepAll = 7 };
+    /** @short Which of the header text, the first lines and the recipients the header pass keeps
+     *  (all): what is not kept reads as empty. A first-lines request keeps its lines regardless. */
+    void setKeptText(int kept) { m_kept = kept; }
     /** @short Keep several header requests in flight when the server offers PIPELINING (off). */
     void setPipelining(bool on) { m_pipelining = on; }
     /** @short The port that means POP3 over TLS from the first byte (995). */
@@ -210,7 +219,16 @@ private:
     bool m_outOfStep = false; ///< since the last connect: never send DELE
     QString m_readText;       ///< the buffer of the last read's text, kept for the next one
 
-    QList<TMensaje> m_mensajes;
+    /** A message as kept: its header text and first lines as Windows-1252 bytes (half the room
+     *  of text), the record's own two fields empty. */
+    struct StoredMessage {
+        TMensaje m;
+        QByteArray texto;
+        QByteArray primerasLineas;
+    };
+    TMensaje expanded(const StoredMessage& stored) const;
+    QList<StoredMessage> m_mensajes;
+    int m_kept = KeepAll;
     mutable QHash<int, qsizetype> m_index; // Num -> first position in m_mensajes
     mutable bool m_indexDirty = false;
     TConexion m_conexion;

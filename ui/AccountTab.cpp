@@ -116,6 +116,8 @@ void TAccountTab::buildSession() {
     POP3->setReplyTimeout(seams.replyTimeoutMs);
     POP3->setImplicitTlsPort(seams.implicitTlsPort);
     POP3->setPipelining(w->Advanced.Pipelining);
+    // The tab shows a message's first lines and recipients, never its whole header text.
+    POP3->setKeptText(TPop3::KeepFirstLines | TPop3::KeepRecipients);
     QObject::connect(POP3, &TPop3::OnCambioEstado, w, &TfrmPrincipal::POP3OnCambioEstado);
     QObject::connect(POP3, &TPop3::OnDesconexionForzada, w, &TfrmPrincipal::POP3OnDesconexionForzada);
     QObject::connect(POP3, &TPop3::OnHostNotFound, w, &TfrmPrincipal::POP3OnHostNotFound);

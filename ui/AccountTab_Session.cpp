@@ -172,7 +172,7 @@ void TAccountTab::fillMessageList() {
     QList<MessageRow> rows;
     rows.reserve(POP3->NumMensajes());
     for (int i = 0; i < POP3->NumMensajes(); ++i) {
-        const TMensaje m = POP3->MensajePorIndice(i);
+        const TMensaje m = POP3->ResumenPorIndice(i);
         rows.append({m.Num, m.Bytes, {}, {}, {}});
     }
     ListView->appendRows(rows);
@@ -183,7 +183,7 @@ void TAccountTab::updateHeaderProgress(int k) {
     const int before = ListView->positionOf(k) - 1;
     if (before < 0) return;
     const int number = ListView->row(before).number;
-    const TMensaje m = POP3->MensajePorNumero(number);
+    const TMensaje m = POP3->ResumenPorNumero(number);
     if (m.Num != number) return; // no longer on the server's list
     const QString& f = m.Cabecera.Fecha;
     const QString date = f.size() <= 11 ? QString() : f.mid(5, f.size() - 11);
@@ -194,7 +194,7 @@ void TAccountTab::fillHeaderColumns() {
     const int n = std::min(ListView->rowCount(), POP3->NumMensajes());
     for (int r = 0; r < n; ++r) {
         const int number = ListView->row(r).number;
-        const TMensaje m = POP3->MensajePorNumero(number);
+        const TMensaje m = POP3->ResumenPorNumero(number);
         if (m.Num != number) continue;
         ListView->setRowHeader(r, m.Cabecera.From, TfrmPrincipal::ShortDate(m.Cabecera.Fecha), m.Cabecera.Subj);
     }
