@@ -278,18 +278,41 @@ private slots:
         QTest::newRow("outside Windows-1252")
             << QStringList{u"\u00E9\u20AC\u4F60 0123456789abcdefghij\u4F60\r\n\u0153"_qs}
             << QStringList{u"\u00E9\u20AC? 0123456789abcdefghij?"_qs, u"\u0153"_qs};
+        // Full chunks of the log are kept compressed: every paragraph reads back the same.
+        QStringList texts, paragraphs;
+        QString text;
+        for (int i = 0; i < 40000; ++i) {
+            const QString line = u"l\u00EDnea "_qs + QString::number(i) + (i % 7 ? u""_qs : u"\r"_qs);
+            text += line + u"\r\n"_qs;
+            paragraphs << line;
+            if (i % 1000 == 999) {
+                text += u"\r\n"_qs;
+                paragraphs << u" "_qs;
+            }
+            if (i % 97 == 0) texts << std::exchange(text, QString());
+        }
+        QTest::newRow("many chunks") << (texts << text) << paragraphs;
     }
     void logTextBecomesOneParagraphALine() {
         QFETCH(QStringList, texts);
         QFETCH(QStringList, paragraphs);
         TRVStyle sheet;
         StyledTextView view(&sheet);
-        for (const QString& t : texts)
+        LogStore store;
+        for (const QString& t : texts) {
             view.AddLines(t, 1);
+            store.append(t, 2);
+        }
         QStringList got;
         for (int i = 0; i < view.paragraphCount(); ++i)
             got << view.paragraphText(i);
         QCOMPARE(got, paragraphs);
+        store.settle(); // what was compressed is in
+        got.clear();
+        for (int i = store.count() - 1; i >= 0; --i) // backwards: a chunk is unpacked again and again
+            got.prepend(store.text(i));
+        QCOMPARE(got, paragraphs);
+        QCOMPARE(store.style(store.count() - 1), 2);
     }
 
     void readsSplitAcrossLinesShowAsSeparateParagraphs() {
@@ -324,11 +347,13 @@ private slots:
         FakeSocket* s = connectQuickly(w);
         StyledTextView* v = WindowProbe::Tabs(&w).first()->DialogueView;
         QScrollBar* bar = v->verticalScrollBar();
-        for (int i = 0; i < 300; ++i)
-            s->serverSends("+OK line " + QByteArray::number(i) + "\r\n");
+        for (int i = 0; i < 300; ++i) // a line wider than the view brings a horizontal scroll bar
+            s->serverSends("+OK line " + QByteArray::number(i) + (i == 298 ? QByteArray(2000, 'x') : "") + "\r\n");
         QVERIFY(v->VScrollMax() > 0);
         QCOMPARE(v->VScrollPos(), v->VScrollMax());
         QTRY_COMPARE(bar->maximum(), v->VScrollMax());
+        QTRY_VERIFY(v->horizontalScrollBar()->isVisible());
+        QCOMPARE(v->VScrollPos(), v->VScrollMax());
         QCOMPARE(bar->value(), bar->maximum());
 
         bar->setValue(10); // the user drags the bar back

@@ -14,6 +14,7 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSslCertificate>
 #include <QTabBar>
@@ -84,6 +85,20 @@ private slots:
         QVERIFY(settled(again));
         QCOMPARE(again->POP3->Estado(), 6);
         QCOMPARE(h->boxes.size(), 1);
+    }
+
+    // A pass in the shown window: the log keeps following the end (its wide header lines bring a
+    // horizontal scroll bar on the way).
+    void shownWindowEndsThePassWithTheLogAtItsEnd() {
+        w->show();
+        TAccountTab* tab = connect(u"ana"_qs);
+        QVERIFY(settled(tab));
+        StyledTextView* v = tab->DialogueView;
+        QScrollBar* bar = v->verticalScrollBar();
+        QTRY_VERIFY(bar->maximum() == v->VScrollMax() && v->horizontalScrollBar()->isVisible());
+        QVERIFY(v->VScrollMax() > 0);
+        QCOMPARE(v->VScrollPos(), v->VScrollMax());
+        QCOMPARE(bar->value(), bar->maximum());
     }
 
     void newMailAppearsAfterTheRecheckWithItsSound() {

@@ -175,7 +175,7 @@ void TAccountTab::setStatus(const QString& connection, const QString& activity) 
 void TAccountTab::appendDialogue(const QString& text, int style) {
     StyledTextView* view = DialogueView;
     const int position = view->VScrollPos();
-    const bool atEnd = position == view->VScrollMax();
+    const bool atEnd = view->followsEnd();
     view->AddLines(text, style);
     view->Format();
     view->ScrollTo(atEnd ? view->VScrollMax() : position);

@@ -55,6 +55,8 @@ StyledTextView::StyledTextView(TRVStyle* sheet, QWidget* parent) : QAbstractScro
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
         if (m_applying) return;
         m_top = value;
+        // The bar may not know yet of the lines of the last frame: its end is the end.
+        m_followsEnd = value >= verticalScrollBar()->maximum();
         viewport()->update();
     });
 }
@@ -74,47 +76,15 @@ void StyledTextView::applyFrame() {
 }
 
 void StyledTextView::AddLines(QStringView text, int style) {
-    // A header pass logs hundreds of thousands of lines: the text is converted in one pass and kept
-    // with its line breaks, and each paragraph points at its line.
-    const qsizetype base = m_text.size();
-    const qsizetype n = text.size();
-    m_text.resize(base + n);
-    char* d = m_text.data() + base;
-    narrowCp1252(d, text); // only a CR or a LF becomes a CR or a LF byte
-    auto nextCrLf = [d, n](qsizetype from) -> qsizetype {
-        while (from < n) {
-            const auto* cr = static_cast<const char*>(std::memchr(d + from, '\r', size_t(n - from)));
-            if (!cr) return -1;
-            const qsizetype at = cr - d;
-            if (at + 1 < n && d[at + 1] == '\n') return at;
-            from = at + 1;
-        }
-        return -1;
-    };
-    for (qsizetype from = 0; from < n;) {
-        const qsizetype end = nextCrLf(from);
-        if (end == from) {
-            d[end] = ' '; // an empty line keeps a paragraph of its own: one blank, over its CR
-            m_paragraphs.append({base + from, 1, style});
-        } else {
-            m_paragraphs.append({base + from, int((end < 0 ? n : end) - from), style});
-        }
-        if (end < 0) break;
-        from = end + 2;
-    }
+    m_store.append(text, style);
 }
 
 void StyledTextView::Clear() {
-    m_text.clear();
-    m_paragraphs.clear();
+    m_store.clear();
+    m_followsEnd = true;
     m_anchor = m_cursor = Position();
     m_widestSeen = 0;
     Format();
-}
-
-QString StyledTextView::paragraphText(int index) const {
-    const Paragraph& p = m_paragraphs[index];
-    return fromCp1252(QByteArrayView(m_text.constData() + p.offset, p.length));
 }
 
 int StyledTextView::visibleLines() const {
@@ -130,10 +100,11 @@ int StyledTextView::VScrollPos() const {
     return m_top;
 }
 int StyledTextView::VScrollMax() const {
-    return std::max(0, int(m_paragraphs.size()) - visibleLines());
+    return std::max(0, paragraphCount() - visibleLines());
 }
 void StyledTextView::ScrollTo(int position) {
     m_top = std::clamp(position, 0, VScrollMax());
+    m_followsEnd = m_top == VScrollMax();
     scheduleFrame();
 }
 void StyledTextView::Repaint() {
@@ -142,7 +113,9 @@ void StyledTextView::Repaint() {
 
 void StyledTextView::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
-    const bool atEnd = VScrollPos() == VScrollMax();
+    // Whether the view showed its end is judged by the size it had: a smaller view (a scroll bar
+    // that appears, say) has a larger last position.
+    const bool atEnd = m_followsEnd;
     Format();
     if (atEnd) ScrollTo(VScrollMax());
     applyFrame();
@@ -160,7 +133,7 @@ void StyledTextView::paintEvent(QPaintEvent*) {
     QPainter painter(viewport());
     const int lineHeight = m_sheet->lineHeight();
     const int first = VScrollPos();
-    const int last = std::min(int(m_paragraphs.size()), first + visibleLines() + 1);
+    const int last = std::min(paragraphCount(), first + visibleLines() + 1);
     const int dx = kMargin - horizontalScrollBar()->value();
     const Position selFrom = std::min(m_anchor, m_cursor);
     const Position selTo = std::max(m_anchor, m_cursor);
@@ -168,9 +141,9 @@ void StyledTextView::paintEvent(QPaintEvent*) {
     const QColor highlightText = palette().color(QPalette::HighlightedText);
     int widest = 0;
     for (int i = first; i < last; ++i) {
-        const Paragraph& p = m_paragraphs[i];
+        const int style = m_store.style(i);
         const QString text = paragraphText(i);
-        const QFont& font = m_sheet->font(p.style);
+        const QFont& font = m_sheet->font(style);
         const QFontMetrics fm(font);
         const int y = (i - first) * lineHeight;
         painter.setFont(font);
@@ -186,14 +159,14 @@ void StyledTextView::paintEvent(QPaintEvent*) {
             const int x0 = dx + fm.horizontalAdvance(text.left(from));
             const int x1 = dx + fm.horizontalAdvance(text.left(to));
             painter.fillRect(QRect(x0, y, x1 - x0, lineHeight), highlight);
-            painter.setPen(m_sheet->color(p.style));
+            painter.setPen(m_sheet->color(style));
             painter.drawText(dx, baseline, text.left(from));
             painter.setPen(highlightText);
             painter.drawText(x0, baseline, text.mid(from, to - from));
-            painter.setPen(m_sheet->color(p.style));
+            painter.setPen(m_sheet->color(style));
             painter.drawText(x1, baseline, text.mid(to));
         } else {
-            painter.setPen(m_sheet->color(p.style));
+            painter.setPen(m_sheet->color(style));
             painter.drawText(dx, baseline, text);
         }
     }
@@ -201,14 +174,14 @@ void StyledTextView::paintEvent(QPaintEvent*) {
 }
 
 StyledTextView::Position StyledTextView::positionAt(const QPoint& point) const {
-    if (m_paragraphs.isEmpty()) return {};
+    if (paragraphCount() == 0) return {};
     const int line = VScrollPos() + std::max(0, point.y()) / std::max(1, m_sheet->lineHeight());
     Position pos;
-    pos.paragraph = std::min(line, int(m_paragraphs.size()) - 1);
+    pos.paragraph = std::min(line, paragraphCount() - 1);
     const QString text = paragraphText(pos.paragraph);
-    const QFontMetrics fm(m_sheet->font(m_paragraphs[pos.paragraph].style));
+    const QFontMetrics fm(m_sheet->font(m_store.style(pos.paragraph)));
     const int x = point.x() - kMargin + horizontalScrollBar()->value();
-    if (line >= m_paragraphs.size()) {
+    if (line >= paragraphCount()) {
         pos.column = int(text.size());
         return pos;
     }
@@ -255,9 +228,9 @@ void StyledTextView::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void StyledTextView::selectAll() {
-    if (m_paragraphs.isEmpty()) return;
+    if (paragraphCount() == 0) return;
     m_anchor = {0, 0};
-    m_cursor = {int(m_paragraphs.size()) - 1, m_paragraphs.last().length};
+    m_cursor = {paragraphCount() - 1, m_store.length(paragraphCount() - 1)};
     viewport()->update();
 }
 

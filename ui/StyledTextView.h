@@ -3,6 +3,8 @@
 // buffer, appended in O(1)) and only the visible lines are laid out and painted.
 #pragma once
 
+#include "LogStore.h"
+
 #include <QAbstractScrollArea>
 #include <QColor>
 #include <QFont>
@@ -51,9 +53,12 @@ public:
     /** @short Paints again at the next turn of the event loop. */
     void Repaint();
 
-    int paragraphCount() const { return int(m_paragraphs.size()); }
-    QString paragraphText(int index) const;
-    int paragraphStyle(int index) const { return m_paragraphs[index].style; }
+    int paragraphCount() const { return m_store.count(); }
+    QString paragraphText(int index) const { return m_store.text(index); }
+    int paragraphStyle(int index) const { return m_store.style(index); }
+    /** @short Whether appends keep the end in view: the view showed its end when last scrolled. */
+    bool followsEnd() const { return m_followsEnd; }
+    const LogStore& store() const { return m_store; }
     QString selectedText() const;
     void copySelection() const;
     void selectAll();
@@ -67,11 +72,6 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    struct Paragraph {
-        qsizetype offset;
-        int length;
-        int style;
-    };
     struct Position {
         int paragraph = -1;
         int column = 0;
@@ -85,12 +85,12 @@ private:
     void applyFrame();
 
     TRVStyle* m_sheet;
-    QByteArray m_text; // Windows-1252, every paragraph one after the other (line breaks may stand between)
-    QVector<Paragraph> m_paragraphs;
+    LogStore m_store;
     Position m_anchor;
     Position m_cursor;
     int m_widestSeen = 0;
     int m_top = 0;  ///< the first visible line: the scroll position, shown at the next frame
     QTimer m_frame; ///< single shot: the scroll bar and the lines catch up with appends once a frame
     bool m_applying = false;
+    bool m_followsEnd = true;
 };

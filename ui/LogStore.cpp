@@ -1,0 +1,172 @@
+#include "LogStore.h"
+
+#include "Cp1252.h"
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <cstring>
+#include <zstd.h>
+
+namespace {
+constexpr quint32 kEndMask = (1u << 30) - 1;
+constexpr qsizetype kMaxAppend = qsizetype(1) << 29; ///< more of one append is not kept
+} // namespace
+
+LogStore::LogStore(QObject* parent) : QObject(parent) {
+    m_pool.setMaxThreadCount(1);
+}
+
+LogStore::~LogStore() {
+    m_pool.clear();
+    m_pool.waitForDone();
+}
+
+void LogStore::append(QStringView text, int style) {
+    // A header pass logs hundreds of thousands of lines: the text is converted in one pass and kept
+    // with its line breaks, and each paragraph is where its line ends.
+    text = text.first(std::min(text.size(), kMaxAppend));
+    const qsizetype n = text.size();
+    if (n == 0) return;
+    if (m_chunks.isEmpty() || m_chunks.last()->plainSize + n > qsizetype(kEndMask)) seal();
+    Chunk& chunk = *m_chunks.last();
+    const qsizetype base = chunk.plainSize;
+    if (chunk.plain.capacity() < base + n) chunk.plain.reserve(std::max(base + n, kChunkBytes + kChunkBytes / 4));
+    chunk.plain.resize(base + n);
+    chunk.plainSize = base + n;
+    char* d = chunk.plain.data() + base;
+    narrowCp1252(d, text); // only a CR or a LF becomes a CR or a LF byte
+    auto nextCrLf = [d, n](qsizetype from) -> qsizetype {
+        while (from < n) {
+            const auto* cr = static_cast<const char*>(std::memchr(d + from, '\r', size_t(n - from)));
+            if (!cr) return -1;
+            const qsizetype at = cr - d;
+            if (at + 1 < n && d[at + 1] == '\n') return at;
+            from = at + 1;
+        }
+        return -1;
+    };
+    const char styleByte = char(std::clamp(style, 0, 255));
+    for (qsizetype from = 0; from < n;) {
+        const qsizetype end = nextCrLf(from);
+        quint32 entry;
+        if (end == from) {
+            d[end] = ' '; // an empty line keeps a paragraph of its own: one blank, over its CR
+            entry = quint32(base + end + 1) | (1u << 30);
+        } else if (end < 0) {
+            entry = quint32(base + n);
+        } else {
+            entry = quint32(base + end) | (2u << 30);
+        }
+        chunk.ends.append(entry);
+        chunk.styles.append(styleByte);
+        ++m_count;
+        if (end < 0) break;
+        from = end + 2;
+    }
+    if (chunk.plainSize >= kChunkBytes) seal();
+}
+
+void LogStore::seal() {
+    if (!m_chunks.isEmpty()) {
+        std::shared_ptr<Chunk> full = m_chunks.last();
+        if (full->plainSize == 0) return; // still empty: it stays the open one
+        full->ends.squeeze();
+        full->styles.squeeze();
+        const QByteArray plain = full->plain;
+        const quint64 generation = m_generation;
+        m_pool.start([this, full, plain, generation] {
+            QByteArray packed(qsizetype(ZSTD_compressBound(size_t(plain.size()))), Qt::Uninitialized);
+            const size_t size =
+                ZSTD_compress(packed.data(), size_t(packed.size()), plain.constData(), size_t(plain.size()), 1);
+            if (ZSTD_isError(size)) return; // the chunk stays plain
+            packed.truncate(qsizetype(size));
+            packed.squeeze();
+            QMetaObject::invokeMethod(
+                this,
+                [this, full, packed, generation] {
+                    if (generation != m_generation) return;
+                    full->packed = packed;
+                    full->plain = QByteArray();
+                },
+                Qt::QueuedConnection);
+        });
+    }
+    auto open = std::make_shared<Chunk>();
+    open->first = m_count;
+    m_chunks.append(std::move(open));
+}
+
+void LogStore::clear() {
+    m_pool.clear();
+    ++m_generation;
+    m_chunks.clear();
+    m_count = 0;
+    for (int i = 0; i < 2; ++i) {
+        m_cachedChunk[i] = nullptr;
+        m_cached[i] = QByteArray();
+    }
+}
+
+const LogStore::Chunk& LogStore::chunkOf(int paragraph, int& local) const {
+    const auto it = std::upper_bound(m_chunks.cbegin(), m_chunks.cend(), paragraph,
+                                     [](int p, const std::shared_ptr<Chunk>& c) { return p < c->first; });
+    const Chunk& chunk = **(it - 1);
+    local = paragraph - chunk.first;
+    return chunk;
+}
+
+qsizetype LogStore::startOf(const Chunk& chunk, int local) const {
+    if (local == 0) return 0;
+    const quint32 before = chunk.ends[local - 1];
+    return qsizetype(before & kEndMask) + qsizetype(before >> 30);
+}
+
+int LogStore::style(int paragraph) const {
+    int local = 0;
+    const Chunk& chunk = chunkOf(paragraph, local);
+    return quint8(chunk.styles[local]);
+}
+
+int LogStore::length(int paragraph) const {
+    int local = 0;
+    const Chunk& chunk = chunkOf(paragraph, local);
+    return int(qsizetype(chunk.ends[local] & kEndMask) - startOf(chunk, local));
+}
+
+QByteArrayView LogStore::bytesOf(const Chunk& chunk) const {
+    if (chunk.packed.isEmpty()) return chunk.plain;
+    if (m_cachedChunk[0] == &chunk) return m_cached[0];
+    if (m_cachedChunk[1] == &chunk) {
+        std::swap(m_cachedChunk[0], m_cachedChunk[1]);
+        std::swap(m_cached[0], m_cached[1]);
+        return m_cached[0];
+    }
+    m_cachedChunk[1] = m_cachedChunk[0];
+    m_cached[1] = std::move(m_cached[0]);
+    m_cached[0] = QByteArray(chunk.plainSize, Qt::Uninitialized);
+    const size_t size = ZSTD_decompress(m_cached[0].data(), size_t(chunk.plainSize), chunk.packed.constData(),
+                                        size_t(chunk.packed.size()));
+    if (ZSTD_isError(size) || qsizetype(size) != chunk.plainSize) m_cached[0].fill('?');
+    m_cachedChunk[0] = &chunk;
+    return m_cached[0];
+}
+
+QString LogStore::text(int paragraph) const {
+    int local = 0;
+    const Chunk& chunk = chunkOf(paragraph, local);
+    const qsizetype start = startOf(chunk, local);
+    const qsizetype end = qsizetype(chunk.ends[local] & kEndMask);
+    return fromCp1252(bytesOf(chunk).sliced(start, end - start));
+}
+
+void LogStore::settle() {
+    m_pool.waitForDone();
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+}
+
+qsizetype LogStore::heldBytes() const {
+    qsizetype bytes = 0;
+    for (const auto& c : m_chunks)
+        bytes += c->plain.capacity() + c->packed.capacity() + c->ends.capacity() * 4 + c->styles.capacity();
+    return bytes;
+}

@@ -1,0 +1,62 @@
+// The text of a dialogue log: every line a paragraph of Windows-1252 bytes with a style, kept in
+// chunks of about 256 KB. A full chunk is compressed (zstd) on a worker thread and its plain bytes
+// given back; a paragraph of a compressed chunk is read through a small cache of unpacked chunks.
+// A header pass of 50,000 messages logs some 200 MB of text: kept plain, the log alone would take
+// more room than the rest of the window.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringView>
+#include <QThreadPool>
+#include <memory>
+
+class LogStore final : public QObject {
+    Q_OBJECT
+public:
+    explicit LogStore(QObject* parent = nullptr);
+    ~LogStore() override;
+
+    /** @short Appends text in a style, one paragraph a CR LF line. An empty line keeps a paragraph
+     *  of one blank; lone CRs and LFs stay in their line; text after the last CR LF is a paragraph. */
+    void append(QStringView text, int style);
+    void clear();
+
+    int count() const { return m_count; }
+    int style(int paragraph) const;
+    int length(int paragraph) const;
+    QString text(int paragraph) const;
+
+    /** @short Waits for the chunks being compressed (tests and measurements). */
+    void settle();
+    /** @short Bytes the text takes now: plain chunks, compressed chunks and the paragraph tables. */
+    qsizetype heldBytes() const;
+
+    /** A chunk is sealed and compressed once its plain text reaches this size. */
+    static constexpr qsizetype kChunkBytes = 256 * 1024;
+
+private:
+    struct Chunk {
+        int first = 0;     ///< its first paragraph
+        QByteArray plain;  ///< the text while open or until its compressed form is in
+        QByteArray packed; ///< zstd, once compressed
+        qsizetype plainSize = 0;
+        /** Per paragraph: where it ends (30 bits) and the bytes of line break after it (2 bits). */
+        QList<quint32> ends;
+        QByteArray styles;
+    };
+    const Chunk& chunkOf(int paragraph, int& local) const;
+    qsizetype startOf(const Chunk& chunk, int local) const;
+    QByteArrayView bytesOf(const Chunk& chunk) const;
+    void seal();
+
+    QList<std::shared_ptr<Chunk>> m_chunks;
+    int m_count = 0;
+    quint64 m_generation = 0; ///< a compression finished for a log since cleared is dropped
+    QThreadPool m_pool;       ///< one thread: the chunks are compressed in turn beside the window
+    // Unpacked chunks read lately (paint and selection read a few chunks again and again).
+    mutable const Chunk* m_cachedChunk[2] = {nullptr, nullptr};
+    mutable QByteArray m_cached[2];
+};
