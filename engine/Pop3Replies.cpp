@@ -255,10 +255,14 @@ QString valueAt(QStringView text, qsizetype afterColon, qsizetype& lineEnd) {
 } // namespace
 
 namespace {
-void extraerDestinatarios(QStringView text, QStringView key, QStringList& out, bool foldValues);
+QString recipientValue(QStringView text, QStringView key, bool foldValues);
+void splitRecipients(const QString& value, QStringList& out);
+void extraerDestinatarios(QStringView text, QStringView key, QStringList& out, bool foldValues) {
+    splitRecipients(recipientValue(text, key, foldValues), out);
 }
+} // namespace
 
-ParsedHeader ParseHeaderReply(QString reply) {
+ParsedHeader ParseHeaderReply(QString reply, int parts) {
     ParsedHeader h;
     const qsizetype blank = unfoldInPlace(reply);
     const QStringView r(reply); // holds until the reply is cut below
@@ -290,8 +294,8 @@ ParsedHeader ParseHeaderReply(QString reply) {
         while (textoStart < blank && isLineBreakChar(r[textoStart]))
             ++textoStart;
         const QStringView texto = r.sliced(textoStart, blank - textoStart);
-        extraerDestinatarios(texto, u"TO: ", h.destinatarios, false);
-        extraerDestinatarios(texto, u"CC: ", h.destinatarios, false);
+        h.to = recipientValue(texto, u"TO: ", false);
+        h.cc = recipientValue(texto, u"CC: ", false);
         // The body without the final "." line and the line breaks around it.
         const QStringView body = r.sliced(blank + 4);
         qsizetype e = body.size();
@@ -301,22 +305,36 @@ ParsedHeader ParseHeaderReply(QString reply) {
         while (e > 0 && isLineBreakChar(body[e - 1]))
             --e;
         h.body = body.first(std::min(e, kMaxFirstLines)).toString();
-        // What stays of the reply is the header text, moved to its start.
-        reply.truncate(textoStart + std::min(texto.size(), kMaxHeaderText));
-        reply.remove(0, textoStart);
+        if (parts & WithText) {
+            // What stays of the reply is the header text, moved to its start.
+            reply.truncate(textoStart + std::min(texto.size(), kMaxHeaderText));
+            reply.remove(0, textoStart);
+        }
     } else {
         // Without a blank line the header text is the whole reply folded with MayusculasSinAcentos,
         // and so are the recipients taken from it.
-        extraerDestinatarios(r, u"TO: ", h.destinatarios, true);
-        extraerDestinatarios(r, u"CC: ", h.destinatarios, true);
-        reply.truncate(kMaxHeaderText);
-        for (QChar& c : reply)
-            c = MayusculaSinAcento(c);
+        h.to = recipientValue(r, u"TO: ", true);
+        h.cc = recipientValue(r, u"CC: ", true);
+        if (parts & WithText) {
+            reply.truncate(kMaxHeaderText);
+            for (QChar& c : reply)
+                c = MayusculaSinAcento(c);
+        }
     }
-    // What was cut off goes back to the system; it is not kept as spare room.
-    reply.squeeze();
-    h.texto = std::move(reply);
+    if (parts & WithRecipients) h.destinatarios = SplitRecipients(h.to, h.cc);
+    if (parts & WithText) {
+        // What was cut off goes back to the system; it is not kept as spare room.
+        reply.squeeze();
+        h.texto = std::move(reply);
+    }
     return h;
+}
+
+QStringList SplitRecipients(const QString& to, const QString& cc) {
+    QStringList out;
+    splitRecipients(to, out);
+    splitRecipients(cc, out);
+    return out;
 }
 
 void ExtraerDestinatarios(const QString& text, const QString& key, QStringList& out) {
@@ -324,9 +342,10 @@ void ExtraerDestinatarios(const QString& text, const QString& key, QStringList& 
 }
 
 namespace {
-/** @short ExtraerDestinatarios; with `foldValues` the addresses come out folded with
- *  MayusculasSinAcentos, as if taken from the fold of the text. */
-void extraerDestinatarios(QStringView text, QStringView key, QStringList& out, bool foldValues) {
+/** @short The value of the header field `key` ("TO: " or "CC: "), its folded lines joined; null
+ *  without the field. With `foldValues` it comes out folded with MayusculasSinAcentos, as if taken
+ *  from the fold of the text. */
+QString recipientValue(QStringView text, QStringView key, bool foldValues) {
     const qsizetype n = text.size();
     // The field starts a line; the first line of the header counts too.
     qsizetype start = 0;
@@ -334,7 +353,7 @@ void extraerDestinatarios(QStringView text, QStringView key, QStringList& out, b
         start = key.size();
     } else {
         const qsizetype keyPos = indexOfLineAfterCrLf(text, key);
-        if (keyPos < 0 || keyPos >= n - 1) return;
+        if (keyPos < 0 || keyPos >= n - 1) return {};
         start = keyPos + 2 + key.size();
     }
     // Outside angle brackets a ':' (the next field's name) or a blank line ends the value.
@@ -383,6 +402,10 @@ void extraerDestinatarios(QStringView text, QStringView key, QStringList& out, b
     if (foldValues)
         for (QChar& c : value)
             c = MayusculaSinAcento(c);
+    return value;
+}
+
+void splitRecipients(const QString& value, QStringList& out) {
     // Split at commas outside quoted display names; blanks after a comma are skipped.
     qsizetype pieceStart = 0;
     bool quoted = false;

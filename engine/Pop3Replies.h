@@ -77,13 +77,24 @@ struct ParsedHeader {
     QString fecha;
     QStringList destinatarios;
     QString body; ///< the first lines of the body
+    /** The values of the To and Cc fields, folded lines joined, not yet split into addresses nor
+     *  decoded (SplitRecipients makes destinatarios of them). */
+    QString to;
+    QString cc;
 };
+
+/** What ParseHeaderReply works out beyond the fields, the recipients' values and the first lines. */
+enum HeaderParts : int { WithText = 1, WithRecipients = 2, WithEverything = 3 };
 
 /** @short Header fields, recipients and first lines of a complete positive TOP reply. Header lines
  *  continued with blanks or TABs are joined with one blank (RFC 5322, 2.2.3); the body is left as
  *  received. Fields are looked for in the whole header; what is kept is cut to the limits above.
+ *  Without WithText the header text stays empty, without WithRecipients the list of recipients.
  *  The parse works in the reply's own text: move it in. */
-ParsedHeader ParseHeaderReply(QString reply);
+ParsedHeader ParseHeaderReply(QString reply, int parts = WithEverything);
+
+/** @short The addresses of the To and Cc values of ParsedHeader, decoded, To's first. */
+QStringList SplitRecipients(const QString& to, const QString& cc);
 
 /** @short Joins folded header lines: every line break followed by blanks or TABs becomes one blank, up
  *  to the blank line that ends the header (the whole text when there is none). */

@@ -192,6 +192,7 @@ TMensaje TPop3::expanded(const StoredMessage& stored) const {
     TMensaje m = stored.m;
     m.Cabecera.Texto = fromCp1252(stored.texto);
     m.PrimerasLineas = fromCp1252(stored.primerasLineas);
+    m.Cabecera.Destinatarios = SplitRecipients(fromCp1252(stored.to), fromCp1252(stored.cc));
     return m;
 }
 
@@ -601,14 +602,17 @@ void TPop3::handleHeaderReply(QString reply) {
     m_bytesInFlight -= std::min<qint64>(std::max(m_mensajes[i].m.Bytes, 0), kReplyEstimateCap);
     // A "-ERR" to one TOP leaves that message without header; the pass goes on.
     if (reply.startsWith(u'+')) {
-        ParsedHeader h = ParseHeaderReply(std::move(reply));
+        ParsedHeader h = ParseHeaderReply(std::move(reply), (m_kept & KeepHeaderText) ? WithText : 0);
         StoredMessage& stored = m_mensajes[i];
         TMensaje& m = stored.m;
         if (m_kept & KeepHeaderText) stored.texto = toCp1252(h.texto);
         m.Cabecera.From = std::move(h.from);
         m.Cabecera.Subj = std::move(h.subj);
         m.Cabecera.Fecha = std::move(h.fecha);
-        if (m_kept & KeepRecipients) m.Cabecera.Destinatarios = std::move(h.destinatarios);
+        if (m_kept & KeepRecipients) {
+            stored.to = toCp1252(h.to);
+            stored.cc = toCp1252(h.cc);
+        }
         if (m_kept & KeepFirstLines) stored.primerasLineas = toCp1252(h.body);
         m.Lineas = LineasTop;
     }

@@ -89,8 +89,8 @@ public:
 
     TMensaje MensajePorNumero(int num) const;
     TMensaje MensajePorIndice(int index) const;
-    /** @short The message without its header text and first lines (they stay empty): what a row
-     *  of the list shows, cheap enough to ask for once a message. */
+    /** @short The message without its header text, first lines and recipients (they stay empty):
+     *  what a row of the list shows, cheap enough to ask for once a message. */
     TMensaje ResumenPorNumero(int num) const;
     TMensaje ResumenPorIndice(int index) const;
     int NumMensajes() const { return int(m_mensajes.size()); }
@@ -219,12 +219,15 @@ private:
     bool m_outOfStep = false; ///< since the last connect: never send DELE
     QString m_readText;       ///< the buffer of the last read's text, kept for the next one
 
-    /** A message as kept: its header text and first lines as Windows-1252 bytes (half the room
-     *  of text), the record's own two fields empty. */
+    /** A message as kept: its header text, first lines and the values of its To and Cc fields as
+     *  Windows-1252 bytes (half the room of text), the record's own fields for them empty. The
+     *  recipients are split and decoded when the message is asked for. */
     struct StoredMessage {
         TMensaje m;
         QByteArray texto;
         QByteArray primerasLineas;
+        QByteArray to;
+        QByteArray cc;
     };
     TMensaje expanded(const StoredMessage& stored) const;
     QList<StoredMessage> m_mensajes;

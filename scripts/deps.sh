@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6opengl6-dev qt6-translations-l10n libzstd-dev
+    qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6opengl6-dev qt6-translations-l10n liblz4-dev
     dovecot-pop3d openssl ca-certificates python3
     fonts-dejavu-core xvfb xauth
     "$@"

@@ -5,7 +5,7 @@
 #include <QCoreApplication>
 #include <algorithm>
 #include <cstring>
-#include <zstd.h>
+#include <lz4.h>
 
 namespace {
 constexpr quint32 kEndMask = (1u << 30) - 1;
@@ -72,27 +72,33 @@ void LogStore::seal() {
         if (full->plainSize == 0) return; // still empty: it stays the open one
         full->ends.squeeze();
         full->styles.squeeze();
-        const QByteArray plain = full->plain;
         const quint64 generation = m_generation;
-        m_pool.start([this, full, plain, generation] {
-            QByteArray packed(qsizetype(ZSTD_compressBound(size_t(plain.size()))), Qt::Uninitialized);
-            const size_t size =
-                ZSTD_compress(packed.data(), size_t(packed.size()), plain.constData(), size_t(plain.size()), 1);
-            if (ZSTD_isError(size)) return; // the chunk stays plain
-            packed.truncate(qsizetype(size));
-            packed.squeeze();
+        m_pool.start([this, full, plain = full->plain, generation]() mutable {
+            // The output goes to a buffer of the thread's own, then to one of its exact size.
+            thread_local QByteArray scratch;
+            const int bound = LZ4_compressBound(int(plain.size()));
+            if (scratch.size() < bound) scratch.resize(bound);
+            const int size = LZ4_compress_default(plain.constData(), scratch.data(), int(plain.size()), bound);
+            if (size <= 0) return; // the chunk stays plain
             QMetaObject::invokeMethod(
                 this,
-                [this, full, packed, generation] {
+                [this, full, packed = QByteArray(scratch.constData(), qsizetype(size)), plain = std::move(plain),
+                 generation]() mutable {
                     if (generation != m_generation) return;
-                    full->packed = packed;
+                    full->packed = std::move(packed);
                     full->plain = QByteArray();
+                    // Its room, its pages already mapped, serves a chunk to come.
+                    if (m_spare.size() < 2) {
+                        plain.truncate(0);
+                        m_spare.append(std::move(plain));
+                    }
                 },
                 Qt::QueuedConnection);
         });
     }
     auto open = std::make_shared<Chunk>();
     open->first = m_count;
+    if (!m_spare.isEmpty()) open->plain = m_spare.takeLast();
     m_chunks.append(std::move(open));
 }
 
@@ -100,6 +106,7 @@ void LogStore::clear() {
     m_pool.clear();
     ++m_generation;
     m_chunks.clear();
+    m_spare.clear();
     m_count = 0;
     for (int i = 0; i < 2; ++i) {
         m_cachedChunk[i] = nullptr;
@@ -144,9 +151,9 @@ QByteArrayView LogStore::bytesOf(const Chunk& chunk) const {
     m_cachedChunk[1] = m_cachedChunk[0];
     m_cached[1] = std::move(m_cached[0]);
     m_cached[0] = QByteArray(chunk.plainSize, Qt::Uninitialized);
-    const size_t size = ZSTD_decompress(m_cached[0].data(), size_t(chunk.plainSize), chunk.packed.constData(),
-                                        size_t(chunk.packed.size()));
-    if (ZSTD_isError(size) || qsizetype(size) != chunk.plainSize) m_cached[0].fill('?');
+    const int size = LZ4_decompress_safe(chunk.packed.constData(), m_cached[0].data(), int(chunk.packed.size()),
+                                         int(chunk.plainSize));
+    if (size != chunk.plainSize) m_cached[0].fill('?');
     m_cachedChunk[0] = &chunk;
     return m_cached[0];
 }

@@ -1,6 +1,7 @@
 // The text of a dialogue log: every line a paragraph of Windows-1252 bytes with a style, kept in
-// chunks of about 256 KB. A full chunk is compressed (zstd) on a worker thread and its plain bytes
-// given back; a paragraph of a compressed chunk is read through a small cache of unpacked chunks.
+// chunks of about 256 KB. A full chunk is compressed (LZ4: about half the CPU of zstd's fastest
+// level, for a little less room saved) on a worker thread and its plain bytes given back; a
+// paragraph of a compressed chunk is read through a small cache of unpacked chunks.
 // A header pass of 50,000 messages logs some 200 MB of text: kept plain, the log alone would take
 // more room than the rest of the window.
 #pragma once
@@ -41,7 +42,7 @@ private:
     struct Chunk {
         int first = 0;     ///< its first paragraph
         QByteArray plain;  ///< the text while open or until its compressed form is in
-        QByteArray packed; ///< zstd, once compressed
+        QByteArray packed; ///< LZ4, once compressed
         qsizetype plainSize = 0;
         /** Per paragraph: where it ends (30 bits) and the bytes of line break after it (2 bits). */
         QList<quint32> ends;
@@ -53,6 +54,7 @@ private:
     void seal();
 
     QList<std::shared_ptr<Chunk>> m_chunks;
+    QList<QByteArray> m_spare; ///< the room of chunks since compressed, for the next open ones
     int m_count = 0;
     quint64 m_generation = 0; ///< a compression finished for a log since cleared is dropped
     QThreadPool m_pool;       ///< one thread: the chunks are compressed in turn beside the window
