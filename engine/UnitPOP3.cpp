@@ -312,6 +312,8 @@ void TPop3::onData(const QByteArray& bytes) {
         emit OnTextFromServer(this, text);
         if (self) m_readText = std::move(text);
     }
+    if (self && isSignalConnected(QMetaMethod::fromSignal(&TPop3::OnBytesFromServer)))
+        emit OnBytesFromServer(this, bytes);
     if (!self || m_estado == Desconectado) return;
     m_assembler.append(bytes);
     while (self && m_estado != Desconectado) {

@@ -149,6 +149,9 @@ signals:
     void OnHostNotFound(TPop3* sender, const QString& servidor);
     void OnSendCommandToServer(TPop3* sender, const QString& comando);
     void OnTextFromServer(TPop3* sender, const QString& texto);
+    /** The bytes of each read as they came (Windows-1252): OnTextFromServer without its
+     *  conversion, for a log that keeps the bytes. */
+    void OnBytesFromServer(TPop3* sender, const QByteArray& bytes);
     void OnPrimerasLineasRecibidas(TPop3* sender, int num);
     void OnMensajeBorrado(TPop3* sender, int num);
     void OnVaciarListaMensajes(TPop3* sender);

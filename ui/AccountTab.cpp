@@ -122,7 +122,7 @@ void TAccountTab::buildSession() {
     QObject::connect(POP3, &TPop3::OnDesconexionForzada, w, &TfrmPrincipal::POP3OnDesconexionForzada);
     QObject::connect(POP3, &TPop3::OnHostNotFound, w, &TfrmPrincipal::POP3OnHostNotFound);
     QObject::connect(POP3, &TPop3::OnSendCommandToServer, w, &TfrmPrincipal::POP3OnSendCommandToServer);
-    QObject::connect(POP3, &TPop3::OnTextFromServer, w, &TfrmPrincipal::POP3OnTextFromServer);
+    QObject::connect(POP3, &TPop3::OnBytesFromServer, w, &TfrmPrincipal::POP3OnTextFromServer);
     QObject::connect(POP3, &TPop3::OnPrimerasLineasRecibidas, w, &TfrmPrincipal::POP3OnPrimerasLineasRecibidas);
     QObject::connect(POP3, &TPop3::OnMensajeBorrado, w, &TfrmPrincipal::POP3OnMensajeBorrado);
     QObject::connect(POP3, &TPop3::OnVaciarListaMensajes, w, &TfrmPrincipal::POP3OnVaciarListaMensajes);
@@ -172,13 +172,23 @@ void TAccountTab::setStatus(const QString& connection, const QString& activity) 
     StatusBar->setPanelText(PanelActivity, activity);
 }
 
-void TAccountTab::appendDialogue(const QString& text, int style) {
-    StyledTextView* view = DialogueView;
+namespace {
+/** Appends to the log; the log follows the text only when it was at its end. */
+template <typename Text> void appendKeepingTheEnd(StyledTextView* view, Text text, int style) {
     const int position = view->VScrollPos();
     const bool atEnd = view->followsEnd();
     view->AddLines(text, style);
     view->Format();
     view->ScrollTo(atEnd ? view->VScrollMax() : position);
+}
+} // namespace
+
+void TAccountTab::appendDialogue(const QString& text, int style) {
+    appendKeepingTheEnd(DialogueView, QStringView(text), style);
+}
+
+void TAccountTab::appendDialogue(QByteArrayView bytes, int style) {
+    appendKeepingTheEnd(DialogueView, bytes, style);
 }
 
 QString TAccountTab::summaryText() const {

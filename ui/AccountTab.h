@@ -4,6 +4,7 @@
 
 #include "MessageList.h"
 
+#include <QByteArrayView>
 #include <QList>
 #include <QPointer>
 #include <QSize>
@@ -50,6 +51,8 @@ public:
     void setStatus(const QString& connection, const QString& activity);
     /** @short Appends to the dialogue log; the log follows the text only when it was at its end. */
     void appendDialogue(const QString& text, int style);
+    /** @short appendDialogue of Windows-1252 bytes. */
+    void appendDialogue(QByteArrayView bytes, int style);
 
     // View modes: a hidden part comes back at the size it had when it was hidden.
     void showListOnly();
@@ -71,7 +74,8 @@ public:
     void sessionStateChanged(int estado, const QString& texto);
     void sessionDisconnectedByForce(const QString& motivo);
     void commandSent(const QString& comando);
-    void textFromServer(const QString& texto);
+    /** @short A read from the server, its bytes as they came (Windows-1252). */
+    void textFromServer(const QByteArray& bytes);
     void encrypted(const QString& protocol, const QString& cipher);
     void notice(const QString& texto);
     void firstLinesReceived(int num);

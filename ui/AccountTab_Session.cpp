@@ -105,24 +105,25 @@ void TAccountTab::notice(const QString& texto) {
     appendDialogue(u"// "_qs + texto, m_window->CommentStyle);
 }
 
-void TAccountTab::textFromServer(const QString& texto) {
+void TAccountTab::textFromServer(const QByteArray& bytes) {
     const int serverStyle = m_window->ServerStyle;
+    const QByteArrayView texto(bytes);
     // A line of many megabytes (a header line, say) shows its start, and the log says how much of
     // it was left out: kept whole, each such message would grow the log by its size. Only the part
     // of a read that continues the line before it can be that long.
-    const qsizetype firstEnd = texto.indexOf(u'\n');
+    const qsizetype firstEnd = texto.indexOf('\n');
     const qsizetype head = firstEnd < 0 ? texto.size() : firstEnd + 1;
     if (m_serverLineLength + head <= kLogLineCap) {
         appendDialogue(texto, serverStyle);
-        const qsizetype lastEnd = texto.lastIndexOf(u'\n');
+        const qsizetype lastEnd = texto.lastIndexOf('\n');
         m_serverLineLength = lastEnd < 0 ? m_serverLineLength + texto.size() : texto.size() - lastEnd - 1;
         return;
     }
     const qsizetype room = std::max<qsizetype>(0, kLogLineCap - m_serverLineLength);
-    if (room > 0) appendDialogue(texto.left(room), serverStyle);
-    const qsizetype content = firstEnd < 0                                   ? head
-                              : firstEnd > 0 && texto[firstEnd - 1] == u'\r' ? firstEnd - 1
-                                                                             : firstEnd;
+    if (room > 0) appendDialogue(texto.first(std::min(room, texto.size())), serverStyle);
+    const qsizetype content = firstEnd < 0                                  ? head
+                              : firstEnd > 0 && texto[firstEnd - 1] == '\r' ? firstEnd - 1
+                                                                            : firstEnd;
     m_serverLineDropped += std::max<qsizetype>(0, content - room);
     m_serverLineLength += head;
     if (firstEnd < 0) return;
@@ -130,9 +131,9 @@ void TAccountTab::textFromServer(const QString& texto) {
                        u" caracteres más de esta línea no se muestran)"_qs,
                    m_window->CommentStyle);
     m_serverLineDropped = 0;
-    const QString rest = texto.mid(head);
+    const QByteArrayView rest = texto.sliced(head);
     if (!rest.isEmpty()) appendDialogue(rest, serverStyle);
-    const qsizetype lastEnd = rest.lastIndexOf(u'\n');
+    const qsizetype lastEnd = rest.lastIndexOf('\n');
     m_serverLineLength = lastEnd < 0 ? rest.size() : rest.size() - lastEnd - 1;
 }
 

@@ -25,16 +25,32 @@ void LogStore::append(QStringView text, int style) {
     // A header pass logs hundreds of thousands of lines: the text is converted in one pass and kept
     // with its line breaks, and each paragraph is where its line ends.
     text = text.first(std::min(text.size(), kMaxAppend));
-    const qsizetype n = text.size();
-    if (n == 0) return;
+    if (text.isEmpty()) return;
+    narrowCp1252(grow(text.size()), text); // only a CR or a LF becomes a CR or a LF byte
+    split(text.size(), style);
+}
+
+void LogStore::append(QByteArrayView bytes, int style) {
+    bytes = bytes.first(std::min(bytes.size(), kMaxAppend));
+    if (bytes.isEmpty()) return;
+    std::memcpy(grow(bytes.size()), bytes.data(), size_t(bytes.size()));
+    split(bytes.size(), style);
+}
+
+char* LogStore::grow(qsizetype n) {
     if (m_chunks.isEmpty() || m_chunks.last()->plainSize + n > qsizetype(kEndMask)) seal();
     Chunk& chunk = *m_chunks.last();
     const qsizetype base = chunk.plainSize;
     if (chunk.plain.capacity() < base + n) chunk.plain.reserve(std::max(base + n, kChunkBytes + kChunkBytes / 4));
     chunk.plain.resize(base + n);
     chunk.plainSize = base + n;
+    return chunk.plain.data() + base;
+}
+
+void LogStore::split(qsizetype n, int style) {
+    Chunk& chunk = *m_chunks.last();
+    const qsizetype base = chunk.plainSize - n;
     char* d = chunk.plain.data() + base;
-    narrowCp1252(d, text); // only a CR or a LF becomes a CR or a LF byte
     auto nextCrLf = [d, n](qsizetype from) -> qsizetype {
         while (from < n) {
             const auto* cr = static_cast<const char*>(std::memchr(d + from, '\r', size_t(n - from)));

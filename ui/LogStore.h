@@ -23,6 +23,8 @@ public:
     /** @short Appends text in a style, one paragraph a CR LF line. An empty line keeps a paragraph
      *  of one blank; lone CRs and LFs stay in their line; text after the last CR LF is a paragraph. */
     void append(QStringView text, int style);
+    /** @short append of text already in Windows-1252 bytes. */
+    void append(QByteArrayView bytes, int style);
     void clear();
 
     int count() const { return m_count; }
@@ -52,6 +54,10 @@ private:
     qsizetype startOf(const Chunk& chunk, int local) const;
     QByteArrayView bytesOf(const Chunk& chunk) const;
     void seal();
+    /** @short Makes room for n bytes at the end of the open chunk; where they go. */
+    char* grow(qsizetype n);
+    /** @short The paragraphs of the n bytes just written at the end of the open chunk. */
+    void split(qsizetype n, int style);
 
     QList<std::shared_ptr<Chunk>> m_chunks;
     QList<QByteArray> m_spare; ///< the room of chunks since compressed, for the next open ones

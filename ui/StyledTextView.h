@@ -43,6 +43,8 @@ public:
     /** @short Appends text in a style of the sheet, one paragraph a CR LF line. An empty line shows
      *  as one blank; lone CRs and LFs stay in their line; text after the last CR LF is a paragraph. */
     void AddLines(QStringView text, int style);
+    /** @short AddLines of Windows-1252 bytes. */
+    void AddLines(QByteArrayView bytes, int style) { m_store.append(bytes, style); }
     void Clear();
     /** @short Brings the scroll range up to date with the paragraphs appended. */
     void Format();

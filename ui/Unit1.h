@@ -252,7 +252,7 @@ private:
     void POP3OnDesconexionForzada(TPop3* session, const QString& motivo);
     void POP3OnHostNotFound(TPop3* session, const QString& servidor);
     void POP3OnSendCommandToServer(TPop3* session, const QString& comando);
-    void POP3OnTextFromServer(TPop3* session, const QString& texto);
+    void POP3OnTextFromServer(TPop3* session, const QByteArray& bytes);
     void POP3OnPrimerasLineasRecibidas(TPop3* session, int num);
     void POP3OnMensajeBorrado(TPop3* session, int num);
     void POP3OnVaciarListaMensajes(TPop3* session);

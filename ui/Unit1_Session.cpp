@@ -160,8 +160,8 @@ void TfrmPrincipal::POP3OnAviso(TPop3* session, const QString& texto) {
     if (TAccountTab* tab = TabOfSession(session)) tab->notice(texto);
 }
 
-void TfrmPrincipal::POP3OnTextFromServer(TPop3* session, const QString& texto) {
-    if (TAccountTab* tab = TabOfSession(session)) tab->textFromServer(texto);
+void TfrmPrincipal::POP3OnTextFromServer(TPop3* session, const QByteArray& bytes) {
+    if (TAccountTab* tab = TabOfSession(session)) tab->textFromServer(bytes);
 }
 
 void TfrmPrincipal::POP3OnPrimerasLineasRecibidas(TPop3* session, int num) {
