@@ -3,6 +3,7 @@
 #include "FakeMailbox.h"
 #include "ListRows.h"
 #include "StyledTextView.h"
+#include "Unit4.h"
 #include "Unit7.h"
 #include "UnitPOP3.h"
 #include "UnitQuenmarEncode.h"
@@ -180,6 +181,22 @@ private slots:
         WindowProbe::btnDesconectarClick(w);
         QTest::qWait(250); // the retries find no tab and stop
         QVERIFY(WindowProbe::Tabs(w).isEmpty());
+    }
+
+    // The window keeps a message's To and Cc, decoded when the recipients are shown.
+    void recipientsOfTheSelectedMessage() {
+        openWith({{"Ana <a@x.es>\r\nTo: =?UTF-8?Q?Jos=C3=A9?= <j@x.es>, b@x.es\r\nCc: c@x.es", "Hola"}});
+        select({0});
+        QStringList shown;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<TfrmDestinatarios*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            for (int r = 0; r < dialog->ListView->rowCount(); ++r)
+                shown << dialog->ListView->row(r)->text(0);
+            dialog->reject();
+        });
+        WindowProbe::action(w, u"PopupListViewDestinatarios"_qs)->trigger();
+        QCOMPARE(shown, (QStringList{u"José <j@x.es>"_qs, u"b@x.es"_qs, u"c@x.es"_qs}));
     }
 
     void popupEnablesByStateAndSelection() {
