@@ -14,5 +14,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // However long the reply, a message keeps no more than the limits.
     FUZZ_CHECK(h.texto.size() <= kMaxHeaderText && h.body.size() <= kMaxFirstLines);
     FUZZ_CHECK(h.fecha.size() <= kMaxHeaderValue);
+    // Leaving out the header text and the list of recipients changes nothing else.
+    const ParsedHeader lean = ParseHeaderReply(reply, 0);
+    FUZZ_CHECK(lean.texto.isEmpty() && lean.destinatarios.isEmpty());
+    FUZZ_CHECK(lean.from == h.from && lean.subj == h.subj && lean.fecha == h.fecha && lean.body == h.body);
+    FUZZ_CHECK(lean.to == h.to && lean.cc == h.cc && SplitRecipients(lean.to, lean.cc) == h.destinatarios);
     return 0;
 }
