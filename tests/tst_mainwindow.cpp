@@ -298,7 +298,7 @@ private slots:
         QFETCH(QStringList, paragraphs);
         TRVStyle sheet;
         StyledTextView view(&sheet);
-        LogStore store;
+        LogStore store(nullptr, 0); // every full chunk compressed
         for (const QString& t : texts) {
             view.AddLines(t, 1);
             store.append(t, 2);

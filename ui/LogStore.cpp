@@ -12,7 +12,7 @@ constexpr quint32 kEndMask = (1u << 30) - 1;
 constexpr qsizetype kMaxAppend = qsizetype(1) << 29; ///< more of one append is not kept
 } // namespace
 
-LogStore::LogStore(QObject* parent) : QObject(parent) {
+LogStore::LogStore(QObject* parent, qsizetype plainTail) : QObject(parent), m_plainTail(plainTail) {
     m_pool.setMaxThreadCount(1);
 }
 
@@ -84,38 +84,46 @@ void LogStore::split(qsizetype n, int style) {
 
 void LogStore::seal() {
     if (!m_chunks.isEmpty()) {
-        std::shared_ptr<Chunk> full = m_chunks.last();
-        if (full->plainSize == 0) return; // still empty: it stays the open one
-        full->ends.squeeze();
-        full->styles.squeeze();
-        const quint64 generation = m_generation;
-        m_pool.start([this, full, plain = full->plain, generation]() mutable {
-            // The output goes to a buffer of the thread's own, then to one of its exact size.
-            thread_local QByteArray scratch;
-            const int bound = LZ4_compressBound(int(plain.size()));
-            if (scratch.size() < bound) scratch.resize(bound);
-            const int size = LZ4_compress_default(plain.constData(), scratch.data(), int(plain.size()), bound);
-            if (size <= 0) return; // the chunk stays plain
-            QMetaObject::invokeMethod(
-                this,
-                [this, full, packed = QByteArray(scratch.constData(), qsizetype(size)), plain = std::move(plain),
-                 generation]() mutable {
-                    if (generation != m_generation) return;
-                    full->packed = std::move(packed);
-                    full->plain = QByteArray();
-                    // Its room, its pages already mapped, serves a chunk to come.
-                    if (m_spare.size() < 2) {
-                        plain.truncate(0);
-                        m_spare.append(std::move(plain));
-                    }
-                },
-                Qt::QueuedConnection);
-        });
+        Chunk& full = *m_chunks.last();
+        if (full.plainSize == 0) return; // still empty: it stays the open one
+        full.ends.squeeze();
+        full.styles.squeeze();
+        // The newest stretch of the log stays plain (what is shown and read most); what lies
+        // further back is compressed.
+        const qsizetype keptPlain = m_plainTail / kChunkBytes;
+        const qsizetype older = m_chunks.size() - 1 - keptPlain;
+        if (older >= 0) compress(m_chunks[older]);
     }
     auto open = std::make_shared<Chunk>();
     open->first = m_count;
     if (!m_spare.isEmpty()) open->plain = m_spare.takeLast();
     m_chunks.append(std::move(open));
+}
+
+void LogStore::compress(std::shared_ptr<Chunk> full) {
+    const quint64 generation = m_generation;
+    m_pool.start([this, full, plain = full->plain, generation]() mutable {
+        // The output goes to a buffer of the thread's own, then to one of its exact size.
+        thread_local QByteArray scratch;
+        const int bound = LZ4_compressBound(int(plain.size()));
+        if (scratch.size() < bound) scratch.resize(bound);
+        const int size = LZ4_compress_default(plain.constData(), scratch.data(), int(plain.size()), bound);
+        if (size <= 0) return; // the chunk stays plain
+        QMetaObject::invokeMethod(
+            this,
+            [this, full, packed = QByteArray(scratch.constData(), size), plain = std::move(plain),
+             generation]() mutable {
+                if (generation != m_generation) return;
+                full->packed = std::move(packed);
+                full->plain = QByteArray();
+                // Its room, its pages already mapped, serves a chunk to come.
+                if (m_spare.size() < 2) {
+                    plain.truncate(0);
+                    m_spare.append(std::move(plain));
+                }
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void LogStore::clear() {

@@ -1,7 +1,7 @@
 // The text of a dialogue log: every line a paragraph of Windows-1252 bytes with a style, kept in
-// chunks of about 256 KB. A full chunk is compressed (LZ4: about half the CPU of zstd's fastest
-// level, for a little less room saved) on a worker thread and its plain bytes given back; a
-// paragraph of a compressed chunk is read through a small cache of unpacked chunks.
+// chunks of about 256 KB. Once 24 MB of newer text follows it, a chunk is compressed (LZ4: about
+// half the CPU of zstd's fastest level, for a little less room saved) on a worker thread and its
+// plain bytes given back; a paragraph of a compressed chunk is read through a small cache.
 // A header pass of 50,000 messages logs some 200 MB of text: kept plain, the log alone would take
 // more room than the rest of the window.
 #pragma once
@@ -17,7 +17,8 @@
 class LogStore final : public QObject {
     Q_OBJECT
 public:
-    explicit LogStore(QObject* parent = nullptr);
+    /** @short plainTail: how much of the newest text is never compressed (kPlainTail). */
+    explicit LogStore(QObject* parent = nullptr, qsizetype plainTail = kPlainTail);
     ~LogStore() override;
 
     /** @short Appends text in a style, one paragraph a CR LF line. An empty line keeps a paragraph
@@ -39,6 +40,8 @@ public:
 
     /** A chunk is sealed and compressed once its plain text reaches this size. */
     static constexpr qsizetype kChunkBytes = 256 * 1024;
+    /** The newest text of the log stays plain: a log of a few thousand messages is never compressed. */
+    static constexpr qsizetype kPlainTail = 24 * 1024 * 1024;
 
 private:
     struct Chunk {
@@ -54,6 +57,7 @@ private:
     qsizetype startOf(const Chunk& chunk, int local) const;
     QByteArrayView bytesOf(const Chunk& chunk) const;
     void seal();
+    void compress(std::shared_ptr<Chunk> chunk);
     /** @short Makes room for n bytes at the end of the open chunk; where they go. */
     char* grow(qsizetype n);
     /** @short The paragraphs of the n bytes just written at the end of the open chunk. */
@@ -61,6 +65,7 @@ private:
 
     QList<std::shared_ptr<Chunk>> m_chunks;
     QList<QByteArray> m_spare; ///< the room of chunks since compressed, for the next open ones
+    qsizetype m_plainTail;
     int m_count = 0;
     quint64 m_generation = 0; ///< a compression finished for a log since cleared is dropped
     QThreadPool m_pool;       ///< one thread: the chunks are compressed in turn beside the window
