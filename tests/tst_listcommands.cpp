@@ -183,6 +183,40 @@ private slots:
         QVERIFY(WindowProbe::Tabs(w).isEmpty());
     }
 
+    // The keyboard reaches what the mouse does on the rows.
+    void keysOnTheRows_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<QString>("opens"); // the box's caption, or the menu
+        QTest::newRow("Delete") << int(Qt::Key_Delete) << int(Qt::NoModifier) << u"Confirmación de eliminación"_qs;
+        QTest::newRow("menu key") << int(Qt::Key_Menu) << int(Qt::NoModifier) << u"menu"_qs;
+        QTest::newRow("Shift+F10") << int(Qt::Key_F10) << int(Qt::ShiftModifier) << u"menu"_qs;
+    }
+    void keysOnTheRows() {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(QString, opens);
+        openWith(numberedBox(2));
+        w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        tab->ListView->setFocus();
+        select({1});
+        tab->ListView->setCurrentIndex(tab->ListView->model()->index(1, 0));
+        QString menuShown;
+        QTimer::singleShot(0, [&] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                menuShown = menu->actions().value(0) ? u"menu"_qs : QString();
+                menu->close();
+            }
+        });
+        h->boxAnswer = QMessageBox::Cancel;
+        QTest::keyClick(tab->ListView, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QStringList captions;
+        for (const WindowHarness::Box& b : h->boxes)
+            captions << b.caption;
+        QCOMPARE(opens == u"menu" ? menuShown : captions.value(0), opens);
+    }
+
     // The window keeps a message's To and Cc, decoded when the recipients are shown.
     void recipientsOfTheSelectedMessage() {
         openWith({{"Ana <a@x.es>\r\nTo: =?UTF-8?Q?Jos=C3=A9?= <j@x.es>, b@x.es\r\nCc: c@x.es", "Hola"}});

@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QShortcut>
 #include <QSplitter>
 #include <QTabBar>
 #include <QTabWidget>
@@ -69,10 +70,22 @@ void TAccountTab::buildPage(QSize client) {
     QObject::connect(ListView, &MessageList::selectedRowsChanged, w, [w, list = ListView] { w->ListViewClick(list); });
     QObject::connect(ListView, &MessageList::resized, w, [w, list = ListView] { w->ListViewResize(list); });
     QObject::connect(ListView, &MessageList::rowsInserted, w, [w, list = ListView] { w->ListViewResize(list); });
-    QObject::connect(ListView, &QWidget::customContextMenuRequested, w, [w, list = ListView](const QPoint& at) {
+    const auto openRowMenu = [w, list = ListView](const QPoint& at) {
         w->PopupListViewPopup();
         w->PopupListView->exec(list->viewport()->mapToGlobal(at));
-    });
+    };
+    QObject::connect(ListView, &QWidget::customContextMenuRequested, w, openRowMenu);
+    // From the keyboard: the menu key and Shift+F10 open the rows' menu at the current row, and
+    // Delete does what " Eliminar " does (with its question).
+    for (const QKeySequence& key : {QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)}) {
+        auto* shortcut = new QShortcut(key, ListView, nullptr, nullptr, Qt::WidgetShortcut);
+        QObject::connect(shortcut, &QShortcut::activated, w, [openRowMenu, list = ListView] {
+            const QRect row = list->visualRect(list->currentIndex());
+            openRowMenu(row.isValid() ? row.center() : QPoint(0, 0));
+        });
+    }
+    auto* deleteKey = new QShortcut(QKeySequence::Delete, ListView, nullptr, nullptr, Qt::WidgetShortcut);
+    QObject::connect(deleteKey, &QShortcut::activated, w, [w] { w->btnEliminarClick(); });
     const int widths[] = {35, 65, 200, 120};
     for (int c = ColumnNumber; c < ColumnSubject; ++c)
         ListView->setColumnWidth(c, widths[c]);
@@ -135,6 +148,14 @@ void TAccountTab::addTo(QTabWidget* tabs, const QString& caption) {
     m_tabs = tabs;
     const int index = tabs->addTab(Sheet, m_window->m_lamps[int(Look::Disconnected)], caption);
     tabs->tabBar()->setTabData(index, int(Look::Disconnected));
+    nameForScreenReaders(index);
+}
+
+void TAccountTab::nameForScreenReaders(int index) {
+    // The lamp's colour is the tab's state: a screen reader says it in words.
+    static const char16_t* const states[] = {u"desconectado", u"trabajando", u"con mensajes", u"sin mensajes"};
+    m_tabs->tabBar()->setAccessibleTabName(index,
+                                           m_tabs->tabText(index) + u", "_qs + QString::fromUtf16(states[int(m_look)]));
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -151,6 +172,7 @@ void TAccountTab::setLook(Look look) {
     if (index >= 0) {
         m_tabs->setTabIcon(index, m_window->m_lamps[image]);
         m_tabs->tabBar()->setTabData(index, image); // what the tab bar shows, for those who look at it
+        nameForScreenReaders(index);
     }
     if (look == Look::Busy)
         ListView->viewport()->setCursor(Qt::BusyCursor);

@@ -109,6 +109,8 @@ public:
 
 private:
     void buildPage(QSize client);
+    /** @short The tab's name for screen readers: its caption and its state in words. */
+    void nameForScreenReaders(int index);
     void buildSession();
     void showLower();
     int lowerHeight() const;

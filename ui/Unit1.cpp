@@ -185,8 +185,10 @@ void TfrmPrincipal::buildButtonBar() {
     btnSoloLista->setIcon(modes[0]);
     btnListaTexto->setIcon(modes[1]);
     btnListaTextoDialogo->setIcon(modes[2]);
-    for (QToolButton* b : {btnSoloLista, btnListaTexto, btnListaTextoDialogo})
+    for (QToolButton* b : {btnSoloLista, btnListaTexto, btnListaTextoDialogo}) {
         b->setToolButtonStyle(Qt::ToolButtonIconOnly);
+        b->setAccessibleName(b->toolTip()); // a screen reader would say "1", "2", "3"
+    }
     btnDesconectar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     connect(btnRefrescar, &QToolButton::clicked, this, &TfrmPrincipal::btnRefrescarClick);
     connect(btnEliminar, &QToolButton::clicked, this, &TfrmPrincipal::btnEliminarClick);
@@ -206,6 +208,8 @@ void TfrmPrincipal::buildButtonBar() {
     const QPixmap strip = MakeArrobaStrip();
     imgArroba->setPixmap(strip);
     imgArroba->setGeometry(0, 0, strip.width(), strip.height());
+    imgArroba->setAccessibleName(u"Actividad"_qs);
+    imgArroba->setAccessibleDescription(u"Se mueve mientras una cuenta trabaja"_qs);
 }
 
 bool TfrmPrincipal::guarded(const std::function<void()>& step) {
