@@ -315,6 +315,30 @@ private slots:
         QCOMPARE(store.style(store.count() - 1), 2);
     }
 
+    // The log's three colours on a light and a dark background: readable (4.5:1), the same hue,
+    // and unchanged where they were readable already.
+    void logColoursAreReadableOnAnyBackground_data() {
+        QTest::addColumn<QColor>("color");
+        QTest::addColumn<QColor>("background");
+        QTest::addColumn<bool>("unchanged");
+        const QColor light(255, 255, 255), dark(0x23, 0x26, 0x29);
+        for (const auto& [name, color] :
+             {std::pair{"commands", QColor(221, 0, 0)}, std::pair{"server", QColor(0, 0, 221)},
+              std::pair{"comments", QColor(0, 153, 0)}}) {
+            QTest::addRow("%s, light", name) << color << light << (color != QColor(0, 153, 0));
+            QTest::addRow("%s, dark", name) << color << dark << false;
+        }
+    }
+    void logColoursAreReadableOnAnyBackground() {
+        QFETCH(QColor, color);
+        QFETCH(QColor, background);
+        QFETCH(bool, unchanged);
+        const QColor painted = ReadableColor(color, background);
+        QVERIFY2(ContrastRatio(painted, background) >= 4.5, qPrintable(painted.name()));
+        QVERIFY(std::abs(painted.hslHue() - color.hslHue()) <= 2);
+        QCOMPARE(painted == color, unchanged);
+    }
+
     void readsSplitAcrossLinesShowAsSeparateParagraphs() {
         TfrmPrincipal& w = h->open();
         FakeSocket* s = connectQuickly(w);

@@ -10,10 +10,38 @@
 #include <QMenu>
 #include <QPainter>
 #include <QScrollBar>
+#include <cmath>
 #include <cstring>
 
 namespace {
 constexpr int kMargin = 3;
+}
+
+namespace {
+double luminance(const QColor& c) {
+    const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
+} // namespace
+
+double ContrastRatio(const QColor& a, const QColor& b) {
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor ReadableColor(const QColor& color, const QColor& background, double minimum) {
+    if (ContrastRatio(color, background) >= minimum) return color;
+    // Towards black on a background lighter than the middle grey, towards white on a darker one.
+    const bool darken = luminance(background) > 0.18;
+    const QColor hsl = color.toHsl();
+    const float hue = hsl.hslHueF(), saturation = hsl.hslSaturationF();
+    float lightness = hsl.lightnessF();
+    QColor out = color;
+    for (int step = 0; step < 100 && ContrastRatio(out, background) < minimum; ++step) {
+        lightness = std::clamp(lightness + (darken ? -0.01f : 0.01f), 0.0f, 1.0f);
+        out = QColor::fromHslF(hue, saturation, lightness).toRgb();
+    }
+    return out;
 }
 
 TRVStyle::TRVStyle(QObject* parent) : QObject(parent) {
@@ -129,6 +157,16 @@ void StyledTextView::updateHorizontalRange(int width) {
     bar->setRange(0, std::max(0, m_widestSeen + 2 * kMargin - viewport()->width()));
 }
 
+QColor StyledTextView::paintedColor(int style) const {
+    // The log's colours keep their hues on any palette, light or dark, but are always readable.
+    const QColor color = m_sheet->color(style);
+    const QColor background = viewport()->palette().color(viewport()->backgroundRole());
+    const quint64 key = (quint64(color.rgba()) << 32) | background.rgba();
+    auto it = m_readable.constFind(key);
+    if (it == m_readable.cend()) it = m_readable.insert(key, ReadableColor(color, background));
+    return *it;
+}
+
 void StyledTextView::paintEvent(QPaintEvent*) {
     QPainter painter(viewport());
     const int lineHeight = m_sheet->lineHeight();
@@ -159,14 +197,14 @@ void StyledTextView::paintEvent(QPaintEvent*) {
             const int x0 = dx + fm.horizontalAdvance(text.left(from));
             const int x1 = dx + fm.horizontalAdvance(text.left(to));
             painter.fillRect(QRect(x0, y, x1 - x0, lineHeight), highlight);
-            painter.setPen(m_sheet->color(style));
+            painter.setPen(paintedColor(style));
             painter.drawText(dx, baseline, text.left(from));
             painter.setPen(highlightText);
             painter.drawText(x0, baseline, text.mid(from, to - from));
-            painter.setPen(m_sheet->color(style));
+            painter.setPen(paintedColor(style));
             painter.drawText(x1, baseline, text.mid(to));
         } else {
-            painter.setPen(m_sheet->color(style));
+            painter.setPen(paintedColor(style));
             painter.drawText(dx, baseline, text);
         }
     }

@@ -1,6 +1,6 @@
 // A read-only view of styled paragraphs for the dialogue log. A 10,000-message header pass writes
-// some 430,000 paragraphs, so paragraphs are kept compactly (style number and 8-bit text in one
-// buffer, appended in O(1)) and only the visible lines are laid out and painted.
+// some 770,000 paragraphs, so paragraphs are kept compactly (LogStore) and only the visible lines
+// are laid out and painted.
 #pragma once
 
 #include "LogStore.h"
@@ -8,10 +8,18 @@
 #include <QAbstractScrollArea>
 #include <QColor>
 #include <QFont>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QTimer>
 #include <QVector>
+
+/** @short WCAG contrast ratio of two colours (1 to 21). */
+double ContrastRatio(const QColor& a, const QColor& b);
+/** @short The colour with its hue and saturation, its lightness moved (darker on a light background,
+ *  lighter on a dark one) just enough for a contrast of `minimum` against the background; the colour
+ *  itself when it has that already. */
+QColor ReadableColor(const QColor& color, const QColor& background, double minimum = 4.5);
 
 /** @short The style sheet shared by every view: numbered text styles (font, size, colour). */
 class TRVStyle final : public QObject {
@@ -95,4 +103,7 @@ private:
     QTimer m_frame; ///< single shot: the scroll bar and the lines catch up with appends once a frame
     bool m_applying = false;
     bool m_followsEnd = true;
+    /** @short The style's colour as painted on this view's background (see ReadableColor). */
+    QColor paintedColor(int style) const;
+    mutable QHash<quint64, QColor> m_readable; ///< (colour, background) -> the colour painted
 };
