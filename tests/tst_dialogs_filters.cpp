@@ -89,6 +89,30 @@ private slots:
         h.reset();
     }
 
+    // A selected row shows as a band of the highlight colour with its text in the highlighted
+    // text's colour, also while the focus is elsewhere (the text field, a question box).
+    void selectedRowIsReadable() {
+        openWith(kInitial);
+        run({u"click 1"_qs});
+        d->edtTexto->setFocus();
+        const QRect row = d->ListView->visualItemRect(d->ListView->topLevelItem(1));
+        const QImage image = d->ListView->viewport()->grab(row).toImage();
+        const QPalette palette = d->ListView->palette();
+        const QColor band = palette.color(QPalette::Inactive, QPalette::Highlight);
+        const QColor ink = palette.color(QPalette::Inactive, QPalette::HighlightedText);
+        int bandPixels = 0, inkPixels = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                bandPixels += c == band;
+                inkPixels += std::abs(c.red() - ink.red()) + std::abs(c.green() - ink.green()) +
+                                 std::abs(c.blue() - ink.blue()) <
+                             60;
+            }
+        QVERIFY2(bandPixels > image.width() * image.height() / 2, qPrintable(QString::number(bandPixels)));
+        QVERIFY2(inkPixels > 3, qPrintable(QString::number(inkPixels)));
+    }
+
     void showingStartsFromTheLists() {
         openWith(kInitial);
         QCOMPARE(rows(d->ListView), (QStringList{u"FROM|a"_qs, u"FROM|b"_qs, u"SUBJ|c"_qs}));

@@ -115,6 +115,15 @@ void GridList::drawRow(QPainter* painter, const QStyleOptionViewItem& option, co
     DrawGridLines(painter, option, header(), palette());
 }
 
+void GridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    QStyledItemDelegate::paint(painter, option, index);
+    painter->save();
+    painter->setPen(option.palette.color(QPalette::Midlight));
+    painter->drawLine(option.rect.topRight(), option.rect.bottomRight());
+    painter->drawLine(option.rect.bottomLeft(), option.rect.bottomRight());
+    painter->restore();
+}
+
 bool FilterReportListClick(QTreeWidget* list, QEvent* event, bool& released) {
     released = false;
     const bool press = event->type() == QEvent::MouseButtonPress;
@@ -141,8 +150,9 @@ void SetUpReportList(QTreeWidget* list) {
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
     list->setAllColumnsShowFocus(true);
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    list->setStyleSheet(u"QTreeView::item { border-right: 1px solid palette(midlight);"
-                        " border-bottom: 1px solid palette(midlight); }"_qs);
+    // Grid lines drawn after each cell: a style sheet for them would also take over how a
+    // selected row is drawn, a faint band with its text gone on some styles.
+    list->setItemDelegate(new GridDelegate(list));
     QPalette keepSelection = list->palette();
     for (const QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
         keepSelection.setColor(QPalette::Inactive, role, keepSelection.color(QPalette::Active, role));

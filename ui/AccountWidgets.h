@@ -4,6 +4,7 @@
 
 #include <QLabel>
 #include <QList>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QWidget>
@@ -53,6 +54,14 @@ protected:
 /** @short Grid lines under a row and between its columns, drawn after the row itself. */
 void DrawGridLines(QPainter* painter, const QStyleOptionViewItem& option, const QHeaderView* header,
                    const QPalette& palette);
+
+/** @short Draws a cell as usual, then its right and bottom grid lines. */
+class GridDelegate final : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+};
 
 /** @short A one-level list of rows with grid lines (the recipients of a message). */
 class GridList final : public QTreeWidget {
