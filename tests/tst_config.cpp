@@ -1,12 +1,16 @@
 // The settings dialog on a real main window: what a showing loads, the key filters, the sound list,
 // what "Aceptar" refuses (message, focus) and stores, and that every way out but "Aceptar" discards.
+#include "Unit2.h"
+#include "Unit3.h"
 #include "Unit7.h"
 #include "WindowDialogs.h"
 #include "WindowHarness.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -48,6 +52,35 @@ private slots:
         d = NewSettingsDialog(main);
     }
     void cleanup() { h.reset(); }
+
+    // Texts seen cut off: each fits its control, with the usual font and with a larger one.
+    void textsFitTheirControls_data() {
+        QTest::addColumn<int>("pointSize"); // 0: the usual font
+        QTest::newRow("usual font") << 0;
+        QTest::newRow("larger font") << 14;
+    }
+    void textsFitTheirControls() {
+        QFETCH(int, pointSize);
+        const QFont usual = QApplication::font();
+        QFont font = usual;
+        if (pointSize > 0) font.setPointSize(pointSize);
+        QApplication::setFont(font);
+        TfrmFiltros* filters = NewFiltersDialog(main);
+        TfrmCuentas* accounts = NewAccountsDialog(main);
+        TfrmConfig* settings = NewSettingsDialog(main);
+        QApplication::setFont(usual);
+        QStringList cut;
+        for (QLabel* label : {filters->lblTexto, filters->lblCampo})
+            if (label->sizeHint().width() > label->width()) cut << label->objectName();
+        for (QPushButton* button : {filters->btnAdd, filters->btnModificar, filters->btnEliminar, filters->btnSalir})
+            if (button->fontMetrics().horizontalAdvance(button->text().remove(u'&')) + 12 > button->width())
+                cut << button->objectName();
+        for (QLineEdit* delay : {settings->edtRefrescar, settings->edtReintentar})
+            if (delay->fontMetrics().horizontalAdvance(u"15:30:00"_qs) + 8 > delay->width()) cut << delay->objectName();
+        if (accounts->ListView->fontMetrics().horizontalAdvance(u"65535"_qs) + 8 > accounts->ListView->columnWidth(1))
+            cut << u"accounts' port column"_qs;
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join(u", "_qs)));
+    }
 
     void defaultsAreShown() {
         d->show();

@@ -96,7 +96,8 @@ TfrmCuentas::TfrmCuentas(const DialogContext& context, const QString& accountsPa
     ListView->setGeometry(8, 151, 363, 162);
     ListView->setHeaderLabels({u"PASS"_qs, u"Port"_qs, u"Servidor"_qs, u"User Name"_qs});
     ListView->setColumnHidden(ColPass, true);
-    ListView->setColumnWidth(ColPort, 40);
+    // Wide enough for any port number.
+    ListView->setColumnWidth(ColPort, std::max(40, ListView->fontMetrics().horizontalAdvance(u"65535"_qs) + 14));
     ListView->setColumnWidth(ColServer, 150);
     SetUpReportList(ListView);
     ListView->viewport()->installEventFilter(this);

@@ -52,6 +52,12 @@ TfrmFiltros::TfrmFiltros(const DialogContext& context, TFiltros& lists, std::fun
     };
     lblTexto = label(u"lblTexto"_qs, u"Que contenga:"_qs, 20, edtTexto);
     lblCampo = label(u"lblCampo"_qs, u"En el campo:"_qs, 46, cbCampo);
+    // The labels' column grows with their texts (a larger font), the fields move right with it.
+    const int labelsWidth = std::max({80, lblTexto->sizeHint().width(), lblCampo->sizeHint().width()});
+    for (QLabel* l : {lblTexto, lblCampo})
+        l->resize(labelsWidth, l->height());
+    edtTexto->move(8 + labelsWidth + 4, edtTexto->y());
+    cbCampo->move(8 + labelsWidth + 4, cbCampo->y());
 
     auto button = [this](const QString& name, const QString& caption, int left, void (TfrmFiltros::*handler)()) {
         auto* b = new QPushButton(caption, GroupBox1);
@@ -65,6 +71,16 @@ TfrmFiltros::TfrmFiltros(const DialogContext& context, TFiltros& lists, std::fun
     btnModificar = button(u"btnModificar"_qs, u"&Modificar"_qs, 70, &TfrmFiltros::btnModificarClick);
     btnEliminar = button(u"btnEliminar"_qs, u"&Eliminar"_qs, 132, &TfrmFiltros::btnEliminarClick);
     btnSalir = button(u"btnSalir"_qs, u"&Salir"_qs, 194, &TfrmFiltros::btnSalirClick);
+    // Each button is at least as wide as its caption needs, the next one after it.
+    int right = 8;
+    for (QPushButton* b : {btnAdd, btnModificar, btnEliminar, btnSalir}) {
+        const int caption = b->fontMetrics().horizontalAdvance(QString(b->text()).remove(u'&'));
+        b->setGeometry(right, b->y(), std::max(58, caption + 16), b->height());
+        right = b->geometry().right() + 5;
+    }
+    const int contentWidth = std::max({261, right + 3, edtTexto->geometry().right() + 9});
+    GroupBox1->resize(contentWidth, GroupBox1->height());
+    setFixedSize(contentWidth + 17, height());
     btnAdd->setEnabled(false);
     btnModificar->setEnabled(false);
     btnEliminar->setEnabled(false);
@@ -76,7 +92,7 @@ TfrmFiltros::TfrmFiltros(const DialogContext& context, TFiltros& lists, std::fun
 
     ListView = new QTreeWidget(this);
     ListView->setObjectName(u"ListView"_qs);
-    ListView->setGeometry(8, 119, 261, 162);
+    ListView->setGeometry(8, 119, GroupBox1->width(), 162);
     ListView->setHeaderLabels({u"Campo"_qs, u"Que contenga:"_qs});
     ListView->setColumnWidth(ColCampo, 50);
     ListView->setColumnWidth(ColTexto, 207);

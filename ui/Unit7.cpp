@@ -30,10 +30,12 @@ const QString kSoundNoMail = u"Conexión a Buzón, no hay mensajes"_qs;
 const QString kSoundFailure = u"Fallo durante la conexión"_qs;
 enum SoundRow { RowWithMail = 0, RowNoMail = 1, RowFailure = 3 }; // row 2 is a blank spacer
 
-QLineEdit* makeEdit(QWidget* parent, const QString& name, const QString& text, int width) {
+/** A line edit `width` wide, wider where `widest` (the longest text it must show whole) needs it. */
+QLineEdit* makeEdit(QWidget* parent, const QString& name, const QString& text, int width, const QString& widest = {}) {
     auto* edit = new QLineEdit(text, parent);
     edit->setObjectName(name);
-    edit->setFixedWidth(width);
+    const int needed = widest.isEmpty() ? 0 : edit->fontMetrics().horizontalAdvance(widest) + 16;
+    edit->setFixedWidth(std::max(width, needed));
     return edit;
 }
 
@@ -137,10 +139,10 @@ QWidget* TfrmConfig::buildGeneralPage() {
     auto* delays = new QGridLayout;
     Label3 = new QLabel(u"Refrescar el contenido del Buzón cada:"_qs, TabSheet1);
     Label3->setObjectName(u"Label3"_qs);
-    edtRefrescar = makeEdit(TabSheet1, u"edtRefrescar"_qs, u"6:66:66"_qs, 50);
+    edtRefrescar = makeEdit(TabSheet1, u"edtRefrescar"_qs, u"6:66:66"_qs, 50, u"00:00:00"_qs);
     Label4 = new QLabel(u"Si no se puede conectar, reintenta cada:"_qs, TabSheet1);
     Label4->setObjectName(u"Label4"_qs);
-    edtReintentar = makeEdit(TabSheet1, u"edtReintentar"_qs, u"6:66:66"_qs, 50);
+    edtReintentar = makeEdit(TabSheet1, u"edtReintentar"_qs, u"6:66:66"_qs, 50, u"00:00:00"_qs);
     delays->addWidget(Label3, 0, 0);
     delays->addWidget(edtRefrescar, 0, 1);
     delays->addWidget(Label4, 1, 0);
