@@ -315,6 +315,22 @@ private slots:
         QCOMPARE(store.style(store.count() - 1), 2);
     }
 
+    // The window opens inside the screen's free area with room for its title bar: centred, and
+    // smaller where the screen is smaller (1280 x 900 at a scale of 2 is 640 x 450).
+    void windowOpensOnTheScreen_data() {
+        QTest::addColumn<QRect>("available");
+        QTest::addColumn<QRect>("placed");
+        QTest::newRow("large screen") << QRect(0, 0, 1920, 1080) << QRect(560, 252, 800, 600);
+        QTest::newRow("panel at the top") << QRect(0, 27, 1280, 873) << QRect(240, 175, 800, 600);
+        QTest::newRow("smaller than the window") << QRect(0, 0, 640, 450) << QRect(8, 32, 624, 410);
+        QTest::newRow("second screen") << QRect(1920, 0, 1280, 900) << QRect(2160, 162, 800, 600);
+    }
+    void windowOpensOnTheScreen() {
+        QFETCH(QRect, available);
+        QFETCH(QRect, placed);
+        QCOMPARE(PlaceOnScreen(QSize(800, 600), available), placed);
+    }
+
     // The log's three colours on a light and a dark background: readable (4.5:1), the same hue,
     // and unchanged where they were readable already.
     void logColoursAreReadableOnAnyBackground_data() {

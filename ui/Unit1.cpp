@@ -236,10 +236,8 @@ void TfrmPrincipal::FormCreate() {
     CommandStyle = RVStyle->AddStyle(u"Courier New"_qs, 8, QColor(221, 0, 0));
     ServerStyle = RVStyle->AddStyle(u"MS Sans Serif"_qs, 8, QColor(0, 0, 221));
     CommentStyle = RVStyle->AddStyle(u"MS Sans Serif"_qs, 8, QColor(0, 153, 0));
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect r = screen->availableGeometry();
-        move((r.width() - width()) / 2, (r.height() - height()) / 2);
-    }
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        setGeometry(PlaceOnScreen(size(), screen->availableGeometry()));
     PendingSocketErrors = 0;
     TrayFlag = false;
     if (Config.ConectarTodosAlArrancar) guarded([this] { mnuConectarConectarTodasClick(); });
@@ -409,6 +407,17 @@ void TfrmPrincipal::CenterOverMain(QWidget* form) {
 void TfrmPrincipal::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
     FormResize();
+}
+
+QRect PlaceOnScreen(QSize window, const QRect& available) {
+    // Room for the title bar and the frame, which the window manager adds around the window.
+    constexpr int kFrameTop = 32, kFrameSide = 8;
+    const QSize room(std::max(1, available.width() - 2 * kFrameSide),
+                     std::max(1, available.height() - kFrameTop - kFrameSide));
+    window = window.boundedTo(room);
+    const int x = available.x() + kFrameSide + (room.width() - window.width()) / 2;
+    const int y = available.y() + kFrameTop + (room.height() - window.height()) / 2;
+    return QRect(QPoint(x, y), window);
 }
 
 void TfrmPrincipal::FormResize() {

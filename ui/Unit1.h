@@ -270,6 +270,10 @@ private:
     int m_trayBlinkPhase = 0;
 };
 
+/** @short Where a window of that size opens on a screen with that free area (client geometry): centred,
+ *  made smaller where the screen is smaller, its title bar and frame never off the screen. */
+QRect PlaceOnScreen(QSize window, const QRect& available);
+
 /** @short Where the whole application sends errors that reach its event loop uncaught. */
 void SetUnhandledErrorHandler(std::function<void(const AppError&)> handler);
 /** @short Passes an uncaught error to the installed handler; false when there is none. */
