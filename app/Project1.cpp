@@ -1,5 +1,6 @@
 // The program's entry: the command line, one running copy per data folder, the application, its
 // windows in order, the message loop, and the same orderly end however the run ends.
+#include "Artwork.h"
 #include "Errors.h"
 #include "SingleInstance.h"
 #include "TerminationSignals.h"
@@ -92,6 +93,10 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(u"Tavelo"_qs);
     QApplication::setOrganizationName(u"Quenmar"_qs);
     QApplication::setApplicationVersion(QStringLiteral(TAVELO_VERSION));
+    // The launcher's id (data/io.github.quenmar.Tavelo.desktop): a Wayland desktop matches the window
+    // to its launcher by it. Every window shows the launcher's icon.
+    QGuiApplication::setDesktopFileName(u"io.github.quenmar.Tavelo"_qs);
+    QApplication::setWindowIcon(MakeApplicationIcon());
 
     WindowSeams seams = WindowSeams::defaults();
     SingleInstance instance(seams.dataDir);

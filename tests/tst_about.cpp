@@ -1,4 +1,5 @@
-// The about box: its texts, the link to the project's page, and closing it.
+// The about box: its texts, the link to the project's page, and closing it; the program's icon it shows.
+#include "Artwork.h"
 #include "Unit6.h"
 #include "WindowDialogs.h"
 #include "WindowHarness.h"
@@ -50,6 +51,23 @@ private slots:
             w->close();
         QVERIFY(!w->isVisible());
         QCOMPARE(w->result(), int(QDialog::Rejected));
+    }
+
+    // The program's icon (its windows', the about box's) is the launcher's SVG built into the program:
+    // a picture at every size, not a blank.
+    void applicationIconIsDrawnAtEverySize() {
+        const QIcon icon = MakeApplicationIcon();
+        QVERIFY(!icon.isNull());
+        for (const int side : {16, 32, 48, 256}) {
+            const QImage image = icon.pixmap(side, side).toImage();
+            QCOMPARE(image.size(), QSize(side, side));
+            QCOMPARE(qAlpha(image.pixel(0, 0)), 0);                               // around the envelope
+            QCOMPARE(qAlpha(image.pixel(side * 30 / 128, side * 80 / 128)), 255); // its paper
+            if (side < 32) continue; // the at-sign's badge is too small to hold a plain pixel
+            const QRgb badge = image.pixel(side * 105 / 128, side * 101 / 128);
+            QCOMPARE(qAlpha(badge), 255);
+            QVERIFY2(qBlue(badge) > qRed(badge) + 60, qPrintable(QString::number(badge, 16)));
+        }
     }
 };
 

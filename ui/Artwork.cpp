@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QRadialGradient>
+#include <QSvgRenderer>
 
 namespace {
 
@@ -105,4 +106,19 @@ QPixmap MakeLoudspeakerImage() {
     p.drawArc(QRectF(5.5, 4, 4, 6), -60 * 16, 120 * 16);
     p.drawArc(QRectF(5.5, 1.5, 7, 11), -60 * 16, 120 * 16);
     return pm;
+}
+
+QIcon MakeApplicationIcon() {
+    QIcon icon;
+    QSvgRenderer picture(u":/icons/io.github.quenmar.Tavelo.svg"_qs);
+    if (!picture.isValid()) return icon;
+    for (const int side : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        QPixmap pm(side, side);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        picture.render(&p);
+        p.end();
+        icon.addPixmap(pm);
+    }
+    return icon;
 }

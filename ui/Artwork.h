@@ -1,5 +1,5 @@
 // The program's own pictures, drawn at run time: the four tab lamps, the two tray icons and the
-// 18-frame at-sign strip of the busy animation.
+// 18-frame at-sign strip of the busy animation; and the application icon, from its SVG.
 #pragma once
 
 #include <QIcon>
@@ -16,3 +16,6 @@ QPixmap MakeArrobaStrip();
 QList<QIcon> MakeViewModeImages();
 /** A loudspeaker, 13 x 14: the mark of a sound row that has a file. */
 QPixmap MakeLoudspeakerImage();
+/** The application icon (the window's, the launcher's: data/io.github.quenmar.Tavelo.svg, built in as a
+ *  resource) rendered at the usual icon sizes from 16 to 256; a null icon if the picture cannot be read. */
+QIcon MakeApplicationIcon();
