@@ -3,34 +3,47 @@
 #include <QPainter>
 #include <QRadialGradient>
 #include <QSvgRenderer>
+#include <functional>
 
 namespace {
 
+/** A 16 x 16 picture drawn afresh at one, two and three times the pixels, so that a screen at a
+ *  scale of 2 (or 3) shows it sharp rather than enlarged. */
+QIcon drawnAtEveryScale(const std::function<void(QPainter&)>& draw) {
+    QIcon icon;
+    for (const int scale : {1, 2, 3}) {
+        QPixmap pm(16 * scale, 16 * scale);
+        pm.setDevicePixelRatio(scale);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        draw(p);
+        p.end();
+        icon.addPixmap(pm);
+    }
+    return icon;
+}
+
 QIcon lamp(const QColor& color) {
-    QPixmap pm(16, 16);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    QRadialGradient g(QPointF(6, 6), 8);
-    g.setColorAt(0, color.lighter(170));
-    g.setColorAt(1, color.darker(120));
-    p.setBrush(g);
-    p.setPen(QPen(color.darker(180), 1));
-    p.drawEllipse(QRectF(1.5, 1.5, 13, 13));
-    return QIcon(pm);
+    return drawnAtEveryScale([color](QPainter& p) {
+        p.setRenderHint(QPainter::Antialiasing);
+        QRadialGradient g(QPointF(6, 6), 8);
+        g.setColorAt(0, color.lighter(170));
+        g.setColorAt(1, color.darker(120));
+        p.setBrush(g);
+        p.setPen(QPen(color.darker(180), 1));
+        p.drawEllipse(QRectF(1.5, 1.5, 13, 13));
+    });
 }
 
 QIcon envelope(const QColor& paper, const QColor& ink) {
-    QPixmap pm(16, 16);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setBrush(paper);
-    p.setPen(QPen(ink, 1));
-    p.drawRect(QRectF(1.5, 3.5, 13, 9));
-    p.drawLine(QPointF(1.5, 3.5), QPointF(8, 9));
-    p.drawLine(QPointF(14.5, 3.5), QPointF(8, 9));
-    return QIcon(pm);
+    return drawnAtEveryScale([paper, ink](QPainter& p) {
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setBrush(paper);
+        p.setPen(QPen(ink, 1));
+        p.drawRect(QRectF(1.5, 3.5, 13, 9));
+        p.drawLine(QPointF(1.5, 3.5), QPointF(8, 9));
+        p.drawLine(QPointF(14.5, 3.5), QPointF(8, 9));
+    });
 }
 
 } // namespace
@@ -68,23 +81,22 @@ QPixmap MakeArrobaStrip() {
 QList<QIcon> MakeViewModeImages() {
     QList<QIcon> out;
     for (int mode = 1; mode <= 3; ++mode) {
-        QPixmap pm(16, 16);
-        pm.fill(Qt::transparent);
-        QPainter p(&pm);
-        p.setPen(QColor(60, 60, 60));
-        p.setBrush(QColor(255, 255, 255));
-        const int listBottom = mode == 1 ? 14 : 8;
-        p.drawRect(1, 1, 13, listBottom - 1);
-        for (int y = 4; y < listBottom; y += 3) p.drawLine(3, y, 12, y);
-        if (mode >= 2) {
-            p.setBrush(QColor(255, 250, 220));
-            p.drawRect(1, 9, mode == 3 ? 7 : 13, 5);
-        }
-        if (mode == 3) {
-            p.setBrush(QColor(220, 235, 255));
-            p.drawRect(9, 9, 5, 5);
-        }
-        out.append(QIcon(pm));
+        out.append(drawnAtEveryScale([mode](QPainter& p) {
+            p.setPen(QColor(60, 60, 60));
+            p.setBrush(QColor(255, 255, 255));
+            const int listBottom = mode == 1 ? 14 : 8;
+            p.drawRect(1, 1, 13, listBottom - 1);
+            for (int y = 4; y < listBottom; y += 3)
+                p.drawLine(3, y, 12, y);
+            if (mode >= 2) {
+                p.setBrush(QColor(255, 250, 220));
+                p.drawRect(1, 9, mode == 3 ? 7 : 13, 5);
+            }
+            if (mode == 3) {
+                p.setBrush(QColor(220, 235, 255));
+                p.drawRect(9, 9, 5, 5);
+            }
+        }));
     }
     return out;
 }
