@@ -9,7 +9,7 @@ packages=(
     # The desktop files, the manual pages and the Debian package, and the tools that check them.
     desktop-file-utils appstream groff-base dpkg-dev file
     dovecot-pop3d openssl ca-certificates python3
-    fonts-dejavu-core xvfb xauth
+    fonts-dejavu-core xvfb xauth dbus-daemon
     "$@"
 )
 

@@ -119,9 +119,9 @@ bool clearAbandonedLock(const QString& path) {
     // Without its owner's name the file was cut short by a crash: its maker wrote nothing more.
     // With it, the owner may have ended on this machine (QLockFile misses that when a crash also
     // left the lock it takes to remove lock files).
-    const bool abandoned = !lock.getLockInfo(&pid, &host, &application) ||
-                           (host == QSysInfo::machineHostName() && pid > 0 && ::kill(pid_t(pid), 0) != 0 &&
-                            errno == ESRCH);
+    const bool abandoned =
+        !lock.getLockInfo(&pid, &host, &application) ||
+        (host == QSysInfo::machineHostName() && pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH);
     return abandoned && lock.removeStaleLockFile();
 }
 } // namespace
@@ -177,6 +177,8 @@ TAdvancedSettings LoadAdvancedSettings(const QString& iniPath) {
     bool ok = false;
     const int pipelining = settings.value(u"Avanzado/Pipelining"_qs).toString().trimmed().toInt(&ok);
     if (ok) advanced.Pipelining = pipelining != 0;
+    const int notifications = settings.value(u"Avanzado/Notificaciones"_qs).toString().trimmed().toInt(&ok);
+    if (ok) advanced.Notificaciones = notifications != 0;
     return advanced;
 }
 
@@ -184,6 +186,7 @@ void SaveAdvancedSettings(const TAdvancedSettings& advanced, const QString& iniP
     ClearAbandonedSettingsLock(iniPath);
     QSettings settings(iniPath, QSettings::IniFormat);
     settings.setValue(u"Avanzado/Pipelining"_qs, advanced.Pipelining ? 1 : 0);
+    settings.setValue(u"Avanzado/Notificaciones"_qs, advanced.Notificaciones ? 1 : 0);
     settings.sync();
     checkWritten(settings);
 }

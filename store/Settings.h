@@ -48,7 +48,8 @@ void ClearAbandonedSettingsLock(const QString& iniPath);
 
 /** Options beyond the eleven settings, kept in a group of their own ([Avanzado]). */
 struct TAdvancedSettings {
-    bool Pipelining = true; ///< ask for the headers in batches where the server allows it (CAPA PIPELINING)
+    bool Pipelining = true;     ///< ask for the headers in batches where the server allows it (CAPA PIPELINING)
+    bool Notificaciones = true; ///< a desktop notification when a connection or re-check finds mail
     bool operator==(const TAdvancedSettings&) const = default;
 };
 /** @short The [Avanzado] group; missing or unreadable values keep their defaults. Never writes. */

@@ -51,6 +51,7 @@ void TAccountTab::sessionStateChanged(int estado, const QString& texto) {
         const bool mail = POP3->NumMensajes() > 0;
         LastActivity = now;
         setLook(mail ? Look::IdleWithMail : Look::IdleEmpty);
+        if (mail && Announce) m_window->NotifyMail(this); // heard, and told outside the window
         announce(mail ? config.wavSiTieneMensajes : config.wavNoTieneMensajes);
         break;
     }

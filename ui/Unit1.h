@@ -222,6 +222,8 @@ private:
     void mnuConfigurarCuentasDeCorreoClick();
     void mnuConfigurarProgramaClick();
     void AddTrayIcon();
+    /** @short The desktop notification of a connection or re-check that found mail (if wanted). */
+    void NotifyMail(TAccountTab* tab);
     void RemoveTrayIcon();
     /** @short The address of a FROM cell: what follows its first '<' without the cell's last
      *  character, or the whole cell. */
@@ -267,6 +269,7 @@ private:
     QList<QIcon> m_lamps;
     QList<QIcon> m_trayImages;
     class QSystemTrayIcon* m_trayIcon = nullptr;
+    class DesktopNotifier* m_notifier = nullptr;
     int m_trayBlinkPhase = 0;
 };
 

@@ -1,7 +1,10 @@
-// Hiding behind a notification-area icon when minimised, the icon's menu, and its blinking after a
-// result the user has not seen yet.
+// Hiding behind a notification-area icon when minimised, the icon's menu, its blinking after a
+// result the user has not seen yet, and the desktop notification of mail found.
+#include "AccountWidgets.h"
 #include "Artwork.h"
+#include "DesktopNotifier.h"
 #include "Unit1.h"
+#include "UnitPOP3.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -89,4 +92,27 @@ void TfrmPrincipal::mnuTraySalirClick() {
     // told to end as well.
     close();
     QCoreApplication::quit();
+}
+
+void TfrmPrincipal::NotifyMail(TAccountTab* tab) {
+    if (!Advanced.Notificaciones) return;
+    if (!m_notifier) m_notifier = new DesktopNotifier(this);
+    TPop3* session = tab->POP3;
+    const int count = session->NumMensajes();
+    const QString account = session->Usuario() + u" ("_qs + session->Servidor() + u')';
+    // The newest messages (the end of the list), sender and subject; the text is plain, escaped for
+    // services that read markup.
+    QString body = count == 1 ? u"1 mensaje"_qs : QString::number(count) + u" mensajes"_qs;
+    constexpr int kShown = 3;
+    for (int i = count - 1; i >= std::max(0, count - kShown); --i) {
+        const TMensaje m = session->ResumenPorIndice(i);
+        body += u'\n' + m.Cabecera.From + u" \u2014 "_qs + m.Cabecera.Subj;
+    }
+    if (count > kShown) body += u"\n\u2026"_qs;
+    QPointer<TPop3> guard(session);
+    m_notifier->notify(account, u"Correo en "_qs + account, body.toHtmlEscaped(), [this, guard] {
+        TAccountTab* shown = guard ? TabOfSession(guard) : nullptr;
+        BringToFront();
+        if (shown) Page95Control->setCurrentWidget(shown->Sheet);
+    });
 }

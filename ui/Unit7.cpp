@@ -154,6 +154,9 @@ QWidget* TfrmConfig::buildGeneralPage() {
     chkPipelining = makeButton<QCheckBox>(TabSheet1, u"chkPipelining"_qs,
                                           u"Pedir las cabeceras en bloque (más rápido con servidores lejanos)"_qs);
     page->addWidget(chkPipelining);
+    chkNotificaciones =
+        makeButton<QCheckBox>(TabSheet1, u"chkNotificaciones"_qs, u"Avisar en el escritorio cuando llega correo"_qs);
+    page->addWidget(chkNotificaciones);
     page->addStretch();
 
     for (QLineEdit* edit : {edtIniTop, edtRefrescar, edtReintentar})
@@ -242,6 +245,7 @@ void TfrmConfig::LoadFromSettings() {
     edtRefrescar->setText(TextOfDelay(c.segsRechequeoSiConectado));
     edtReintentar->setText(TextOfDelay(c.segsReconexionSiDesconectado));
     chkPipelining->setChecked(m_advanced.Pipelining);
+    chkNotificaciones->setChecked(m_advanced.Notificaciones);
     FillSoundList();
 }
 
@@ -394,6 +398,7 @@ void TfrmConfig::ApplyToSettings() {
     c.segsReconexionSiDesconectado = DelayOfText(edtReintentar->text());
     ApplySounds();
     m_advanced.Pipelining = chkPipelining->isChecked();
+    m_advanced.Notificaciones = chkNotificaciones->isChecked();
 }
 
 void TfrmConfig::ApplySounds() {

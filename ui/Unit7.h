@@ -70,6 +70,7 @@ public:
     QLabel* Label4 = nullptr;
     QLineEdit* edtReintentar = nullptr;
     QCheckBox* chkPipelining = nullptr;
+    QCheckBox* chkNotificaciones = nullptr;
     QWidget* TabSheet4 = nullptr;
     QTreeWidget* ListViewSonidos = nullptr;
     QLineEdit* edtRutaSonido = nullptr;
