@@ -216,8 +216,8 @@ void TAccountTab::appendDialogue(QByteArrayView bytes, int style) {
 QString TAccountTab::summaryText() const {
     const QString head = u"Conectado al servidor "_qs + POP3->Servidor() + u"  ("_qs;
     if (POP3->NumMensajes() == 0) return head + u"No tiene mensajes)"_qs;
-    return head + TfrmPrincipal::FormatThousands(POP3->BytesTotales()) + u" Bytes en "_qs +
-           QString::number(POP3->NumMensajes()) + u" mensajes)"_qs;
+    return head + FormatThousands(POP3->BytesTotales()) + u" Bytes en "_qs + QString::number(POP3->NumMensajes()) +
+           u" mensajes)"_qs;
 }
 
 // ---------------------------------------------------------------------------------------------------

@@ -128,7 +128,7 @@ void TAccountTab::textFromServer(const QByteArray& bytes) {
     m_serverLineDropped += std::max<qsizetype>(0, content - room);
     m_serverLineLength += head;
     if (firstEnd < 0) return;
-    appendDialogue(u"// ("_qs + TfrmPrincipal::FormatThousands(m_serverLineDropped) +
+    appendDialogue(u"// ("_qs + FormatThousands(m_serverLineDropped) +
                        u" caracteres más de esta línea no se muestran)"_qs,
                    m_window->CommentStyle);
     m_serverLineDropped = 0;

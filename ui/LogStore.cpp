@@ -96,13 +96,12 @@ void LogStore::seal() {
     }
     auto open = std::make_shared<Chunk>();
     open->first = m_count;
-    if (!m_spare.isEmpty()) open->plain = m_spare.takeLast();
     m_chunks.append(std::move(open));
 }
 
 void LogStore::compress(std::shared_ptr<Chunk> full) {
     const quint64 generation = m_generation;
-    m_pool.start([this, full, plain = full->plain, generation]() mutable {
+    m_pool.start([this, full, plain = full->plain, generation] {
         // The output goes to a buffer of the thread's own, then to one of its exact size.
         thread_local QByteArray scratch;
         const int bound = LZ4_compressBound(int(plain.size()));
@@ -111,16 +110,10 @@ void LogStore::compress(std::shared_ptr<Chunk> full) {
         if (size <= 0) return; // the chunk stays plain
         QMetaObject::invokeMethod(
             this,
-            [this, full, packed = QByteArray(scratch.constData(), size), plain = std::move(plain),
-             generation]() mutable {
+            [this, full, packed = QByteArray(scratch.constData(), size), generation]() mutable {
                 if (generation != m_generation) return;
                 full->packed = std::move(packed);
                 full->plain = QByteArray();
-                // Its room, its pages already mapped, serves a chunk to come.
-                if (m_spare.size() < 2) {
-                    plain.truncate(0);
-                    m_spare.append(std::move(plain));
-                }
             },
             Qt::QueuedConnection);
     });
@@ -130,7 +123,6 @@ void LogStore::clear() {
     m_pool.clear();
     ++m_generation;
     m_chunks.clear();
-    m_spare.clear();
     m_count = 0;
     for (int i = 0; i < 2; ++i) {
         m_cachedChunk[i] = nullptr;
@@ -193,11 +185,4 @@ QString LogStore::text(int paragraph) const {
 void LogStore::settle() {
     m_pool.waitForDone();
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-}
-
-qsizetype LogStore::heldBytes() const {
-    qsizetype bytes = 0;
-    for (const auto& c : m_chunks)
-        bytes += c->plain.capacity() + c->packed.capacity() + c->ends.capacity() * 4 + c->styles.capacity();
-    return bytes;
 }

@@ -35,8 +35,6 @@ public:
 
     /** @short Waits for the chunks being compressed (tests and measurements). */
     void settle();
-    /** @short Bytes the text takes now: plain chunks, compressed chunks and the paragraph tables. */
-    qsizetype heldBytes() const;
 
     /** A chunk is sealed and compressed once its plain text reaches this size. */
     static constexpr qsizetype kChunkBytes = 256 * 1024;
@@ -64,7 +62,6 @@ private:
     void split(qsizetype n, int style);
 
     QList<std::shared_ptr<Chunk>> m_chunks;
-    QList<QByteArray> m_spare; ///< the room of chunks since compressed, for the next open ones
     qsizetype m_plainTail;
     int m_count = 0;
     quint64 m_generation = 0; ///< a compression finished for a log since cleared is dropped

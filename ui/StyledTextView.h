@@ -68,7 +68,6 @@ public:
     int paragraphStyle(int index) const { return m_store.style(index); }
     /** @short Whether appends keep the end in view: the view showed its end when last scrolled. */
     bool followsEnd() const { return m_followsEnd; }
-    const LogStore& store() const { return m_store; }
     QString selectedText() const;
     void copySelection() const;
     void selectAll();

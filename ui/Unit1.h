@@ -133,7 +133,6 @@ private:
     /** @short The tray image shown now (0 or 1), or -1 without an icon. */
     int TrayImageShown() const;
 
-    static QString FormatThousands(qint64 n);
     static QString ShortDate(const QString& fecha);
 
     // The run's accounts, settings, filter lists and state.

@@ -190,10 +190,6 @@ void TfrmPrincipal::ListViewClick(MessageList* list) {
 // ---------------------------------------------------------------------------------------------------
 // Text helpers
 
-QString TfrmPrincipal::FormatThousands(qint64 n) {
-    return ::FormatThousands(n);
-}
-
 QString TfrmPrincipal::ShortDate(const QString& fecha) {
     const QString rest = fecha.mid(5);
     const qsizetype first = rest.indexOf(u':');

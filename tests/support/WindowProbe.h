@@ -4,6 +4,7 @@
 #pragma once
 
 #include "Unit1.h"
+#include "UnitUtils.h"
 
 struct WindowProbe {
     // State.
@@ -86,6 +87,6 @@ struct WindowProbe {
     static int TrayImageShown(const TfrmPrincipal* w) { return w->TrayImageShown(); }
 
     // Text helpers.
-    static QString FormatThousands(qint64 n) { return TfrmPrincipal::FormatThousands(n); }
+    static QString FormatThousands(qint64 n) { return ::FormatThousands(n); }
     static QString ShortDate(const QString& fecha) { return TfrmPrincipal::ShortDate(fecha); }
 };
