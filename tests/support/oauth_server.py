@@ -22,6 +22,7 @@ Endpoints (form bodies are application/x-www-form-urlencoded, answers JSON):
   POST /introspect  token=... (Dovecot's introspection_mode = post). Answers
                     {"active": true, "email": NAME, "username": NAME} for a live access token,
                     {"active": false} otherwise.
+  POST /control/issue   user=NAME: tokens for NAME without the browser, answered as /token does.
   POST /control/expire  user=NAME: every access token of NAME expires now (its refresh token lives).
   POST /control/revoke  user=NAME: every token of NAME, refresh tokens included, is revoked.
   GET  /control/log     the requests seen so far, one JSON object a line ({"path", "form"}).
@@ -124,6 +125,10 @@ class Handler(BaseHTTPRequestHandler):
                 if user is None or expiry <= time.time():
                     return self.answer(200, {"active": False})
                 return self.answer(200, {"active": True, "email": user, "username": user})
+            if path == "/control/issue":
+                if form.get("user") not in options.user:
+                    return self.answer(400, {"error": "access_denied"})
+                return self.answer(200, issue(form["user"]))
             if path in ("/control/expire", "/control/revoke"):
                 user = form.get("user", "")
                 for token, (owner, _) in list(access.items()):
