@@ -12,10 +12,12 @@
 #include <QApplication>
 #include <QDialog>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
@@ -353,6 +355,35 @@ private slots:
         QVERIFY2(ContrastRatio(painted, background) >= 4.5, qPrintable(painted.name()));
         QVERIFY(std::abs(painted.hslHue() - color.hslHue()) <= 2);
         QCOMPARE(painted == color, unchanged);
+    }
+
+    // Switched to a dark palette while open: the inactive tabs' text and the "@" stay readable.
+    void picturesFollowADarkPalette() {
+        TfrmPrincipal& w = h->open();
+        w.show();
+        const QPalette usual = QApplication::palette();
+        const auto restore = qScopeGuard([&] { QApplication::setPalette(usual); });
+        QPalette dark = usual;
+        dark.setColor(QPalette::Window, QColor(45, 45, 48));
+        dark.setColor(QPalette::WindowText, QColor(230, 230, 230));
+        QApplication::setPalette(dark);
+        const QColor background = dark.color(QPalette::Window);
+        const auto tabText = [&] {
+            const QString sheet = WindowProbe::Page95Control(&w)->styleSheet();
+            return QColor(sheet.mid(sheet.indexOf(u'#'), 7));
+        };
+        // The at-sign's ink: the most opaque pixel of the first frame.
+        const auto ink = [&] {
+            const QImage frame = WindowProbe::imgArroba(&w)->pixmap().toImage().copy(0, 0, 38, 31);
+            QColor most(Qt::transparent);
+            for (int y = 0; y < frame.height(); ++y)
+                for (int x = 0; x < frame.width(); ++x)
+                    if (frame.pixelColor(x, y).alpha() > most.alpha()) most = frame.pixelColor(x, y);
+            most.setAlpha(255);
+            return most;
+        };
+        QTRY_VERIFY2(ContrastRatio(tabText(), background) >= 4.5, qPrintable(tabText().name()));
+        QVERIFY2(ContrastRatio(ink(), background) >= 3.0, qPrintable(ink().name()));
     }
 
     void readsSplitAcrossLinesShowAsSeparateParagraphs() {
@@ -753,17 +784,39 @@ private slots:
         QCOMPARE(!WindowProbe::Tabs(&w)[0]->DialoguePanel->isHidden(), dialogue);
     }
 
+    // The bar's buttons keep their drawn sizes at the usual font and grow to their captions with a
+    // larger one, set while the window is open; the right group never covers the left one.
+    void narrowWindowIsWidened_data() {
+        QTest::addColumn<int>("pointSize"); // 0: the usual font
+        QTest::newRow("usual font") << 0;
+        QTest::newRow("larger font") << 14;
+    }
     void narrowWindowIsWidened() {
+        QFETCH(int, pointSize);
         TfrmPrincipal& w = h->open();
         w.show();
+        const QFont usual = QApplication::font();
+        QFont font = usual;
+        if (pointSize > 0) font.setPointSize(pointSize);
+        QApplication::setFont(font);
+        const auto restore = qScopeGuard([&] { QApplication::setFont(usual); });
+        QToolButton* desconectar = WindowProbe::btnDesconectar(&w);
+        QTRY_COMPARE(desconectar->font().pointSize(), font.pointSize()); // the change is posted
+        QTRY_VERIFY(desconectar->width() >= desconectar->sizeHint().width());
         w.resize(500, 700);
-        QCOMPARE(w.width(), 620);
+        QCOMPARE(w.width(), pointSize == 0 ? 620 : std::max(620, w.width()));
         const int bar = WindowProbe::PanelBotonera(&w)->width();
         QCOMPARE(bar, WindowProbe::Page95Control(&w)->width() - 8);
-        QCOMPARE(WindowProbe::btnDesconectar(&w)->x(), bar - 146);
+        QCOMPARE(desconectar->x() + desconectar->width(), bar - 45);
         QCOMPARE(WindowProbe::PanelArroba(&w)->x(), bar - 40);
-        QCOMPARE(WindowProbe::btnSoloLista(&w)->x(), bar - 221);
-        QCOMPARE(WindowProbe::btnRefrescar(&w)->x(), 6);
+        QCOMPARE(WindowProbe::btnSoloLista(&w)->x(), desconectar->x() - 75);
+        int x = 6;
+        for (QToolButton* b : {WindowProbe::btnRefrescar(&w), WindowProbe::btnEliminar(&w),
+                               WindowProbe::btnRestaurar(&w), WindowProbe::btnPrimerasLineas(&w)}) {
+            QVERIFY2(b->x() >= x && b->width() >= b->sizeHint().width(), qPrintable(b->objectName()));
+            x = b->x() + b->width();
+        }
+        QVERIFY(WindowProbe::btnSoloLista(&w)->x() >= x);
         w.resize(700, 300);
         QCOMPARE(w.height(), 450);
     }

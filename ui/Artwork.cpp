@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <QRadialGradient>
 #include <QSvgRenderer>
+#include <QtMath>
 #include <functional>
 
 namespace {
@@ -56,9 +57,10 @@ QList<QIcon> MakeTrayImages() {
     return {envelope(QColor(250, 250, 240), QColor(40, 40, 120)), envelope(QColor(255, 200, 40), QColor(160, 40, 0))};
 }
 
-QPixmap MakeArrobaStrip() {
+QPixmap MakeArrobaStrip(const QColor& ink, qreal scale) {
     constexpr int kFrames = 18, kFrameWidth = 38, kHeight = 31;
-    QPixmap strip(kFrames * kFrameWidth, kHeight);
+    QPixmap strip(qCeil(kFrames * kFrameWidth * scale), qCeil(kHeight * scale));
+    strip.setDevicePixelRatio(scale);
     strip.fill(Qt::transparent);
     QPainter p(&strip);
     p.setRenderHint(QPainter::Antialiasing);
@@ -71,7 +73,7 @@ QPixmap MakeArrobaStrip() {
         p.save();
         p.translate(i * kFrameWidth + 18.5, kHeight / 2.0);
         p.rotate(i * 360.0 / kFrames);
-        p.setPen(QColor(30, 60, 160));
+        p.setPen(ink);
         p.drawText(QRectF(-15, -15, 30, 30), Qt::AlignCenter, u"@"_qs);
         p.restore();
     }

@@ -10,8 +10,9 @@
 QList<QIcon> MakeLampImages();
 /** Two distinguishable 16 x 16 tray icons: 0 normal, 1 the other blink image. */
 QList<QIcon> MakeTrayImages();
-/** 18 frames of 38 x 31 pixels side by side (684 x 31): an at-sign turning once. */
-QPixmap MakeArrobaStrip();
+/** 18 frames of 38 x 31 pixels side by side (684 x 31): an at-sign turning once, in ink, drawn
+ *  for a screen of that scale. */
+QPixmap MakeArrobaStrip(const QColor& ink, qreal scale = 1);
 /** The glyphs of the three view-mode buttons: list only; list and text; list, text and dialogue. */
 QList<QIcon> MakeViewModeImages();
 /** A loudspeaker, 13 x 14: the mark of a sound row that has a file. */

@@ -46,12 +46,12 @@ TfrmPrincipal::TfrmPrincipal(WindowSeams seams, QWidget* parent) : QMainWindow(p
     Page95Control->setGeometry(2, 8, 788, 544);
     Page95Control->setDocumentMode(false);
     Page95Control->setUsesScrollButtons(true);
-    Page95Control->setStyleSheet(u"QTabBar::tab:!selected { color: rgb(85, 85, 85); }"_qs);
     connect(Page95Control, &QTabWidget::currentChanged, this, [this] {
         Page95ControlChange();
         placeButtonBar();
     });
     buildButtonBar();
+    followPalette();
     buildMenus();
 
     TimerSocketExc.setInterval(5000);
@@ -205,11 +205,38 @@ void TfrmPrincipal::buildButtonBar() {
     PanelArroba = new QFrame(PanelBotonera);
     PanelArroba->setGeometry(740, 2, 37, 31);
     imgArroba = new QLabel(PanelArroba);
-    const QPixmap strip = MakeArrobaStrip();
-    imgArroba->setPixmap(strip);
-    imgArroba->setGeometry(0, 0, strip.width(), strip.height());
     imgArroba->setAccessibleName(u"Actividad"_qs);
     imgArroba->setAccessibleDescription(u"Se mueve mientras una cuenta trabaja"_qs);
+    fitButtonBar();
+}
+
+void TfrmPrincipal::fitButtonBar() {
+    // The drawn sizes are the least a button takes; a larger font makes it as wide as its caption.
+    struct Placed {
+        QToolButton* button;
+        int least, gapBefore;
+    };
+    int x = 6;
+    for (const Placed& p : {Placed{btnRefrescar, 83, 0}, Placed{btnEliminar, 76, 0}, Placed{btnRestaurar, 86, 0},
+                            Placed{btnPrimerasLineas, 113, 1}}) {
+        x += p.gapBefore;
+        p.button->setGeometry(x, 5, std::max(p.least, p.button->sizeHint().width()), 25);
+        x += p.button->width();
+    }
+    m_barLeftEnd = x;
+    btnDesconectar->resize(std::max(101, btnDesconectar->sizeHint().width()), 25);
+}
+
+void TfrmPrincipal::followPalette() {
+    // Colours that are fixed in the pictures are made readable on the window's own background,
+    // light or dark.
+    const QColor background = palette().color(QPalette::Window);
+    const QColor ink = ReadableColor(QColor(30, 60, 160), background, 3.0);
+    const QPixmap strip = MakeArrobaStrip(ink, devicePixelRatioF());
+    imgArroba->setPixmap(strip);
+    imgArroba->resize(strip.deviceIndependentSize().toSize());
+    const QColor dimmed = ReadableColor(QColor(85, 85, 85), background);
+    Page95Control->setStyleSheet(u"QTabBar::tab:!selected { color: %1; }"_qs.arg(dimmed.name()));
 }
 
 bool TfrmPrincipal::guarded(const std::function<void()>& step) {
@@ -422,8 +449,10 @@ QRect PlaceOnScreen(QSize window, const QRect& available) {
 
 void TfrmPrincipal::FormResize() {
     // Heights from 450 to 499 are kept as they are; below 450 the window grows to 450.
-    if (width() < 600 || height() < 450) {
-        resize(width() < 600 ? 620 : width(), std::max(450, height()));
+    // A larger font may need a wider window for the button bar than the usual 620.
+    const int barLeast = m_barLeftEnd + 75 + btnDesconectar->width() + 45 + 12;
+    if (width() < 600 || width() < barLeast || height() < 450) {
+        resize(std::max(width() < 600 ? 620 : width(), barLeast), std::max(450, height()));
         return; // the resize comes back here
     }
     const QWidget* client = centralWidget();
@@ -432,10 +461,12 @@ void TfrmPrincipal::FormResize() {
     PanelBotonera->resize(w, PanelBotonera->height());
     PanelArroba->move(w - 40, PanelArroba->y());
     BevelArroba->move(w - 42, BevelArroba->y());
-    btnDesconectar->move(w - 146, btnDesconectar->y());
-    btnListaTextoDialogo->move(w - 171, btnListaTextoDialogo->y());
-    btnListaTexto->move(w - 196, btnListaTexto->y());
-    btnSoloLista->move(w - 221, btnSoloLista->y());
+    // The view modes and Desconectar keep to the right, and never over the buttons on the left.
+    const int right = std::max(w - 45, m_barLeftEnd + 75 + btnDesconectar->width());
+    btnDesconectar->move(right - btnDesconectar->width(), btnDesconectar->y());
+    btnListaTextoDialogo->move(btnDesconectar->x() - 25, btnListaTextoDialogo->y());
+    btnListaTexto->move(btnDesconectar->x() - 50, btnListaTexto->y());
+    btnSoloLista->move(btnDesconectar->x() - 75, btnSoloLista->y());
     if (!m_closing) {
         for (TAccountTab* tab : std::as_const(Tabs)) {
             tab->Sheet->placeContent();

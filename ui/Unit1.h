@@ -243,6 +243,10 @@ private:
     void addSelectedToFilters(const QString& field);
     void filterCheckClicked(QAction* item);
     void placeButtonBar();
+    /** Bar buttons as wide as their captions need at the current font (the drawn sizes the least). */
+    void fitButtonBar();
+    /** The "@" picture and the inactive tabs' text redrawn readable on the current palette. */
+    void followPalette();
     void connectAccount(TCuenta* account);
     void startSession(TAccountTab* tab, const QString& server, const QString& user, const QString& password, int port);
     /** @short Runs a step; an error it raises goes to AppException and the next step still runs. */
@@ -266,6 +270,8 @@ private:
     bool m_settingsLoaded = false;
     bool m_filtersLoaded = false;
     QList<QIcon> m_lamps;
+    int m_barLeftEnd = 365;     ///< where the buttons on the bar's left end (fitButtonBar)
+    bool m_refitQueued = false; ///< a font or palette change is waiting to be followed
     QList<QIcon> m_trayImages;
     class QSystemTrayIcon* m_trayIcon = nullptr;
     class DesktopNotifier* m_notifier = nullptr;

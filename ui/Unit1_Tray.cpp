@@ -15,6 +15,21 @@
 void TfrmPrincipal::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized)) HandleMinimize();
+    // The desktop's font or colours changed: once the children have theirs, the bar is fitted
+    // again and the pictures redrawn.
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange) {
+        if (m_refitQueued) return;
+        m_refitQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_refitQueued = false;
+                fitButtonBar();
+                followPalette();
+                FormResize();
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void TfrmPrincipal::HandleMinimize() {

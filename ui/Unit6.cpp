@@ -1,6 +1,7 @@
 #include "Unit6.h"
 
 #include "Artwork.h"
+#include "StyledTextView.h"
 
 #include <QEvent>
 #include <QFrame>
@@ -82,7 +83,7 @@ TfrmAbout::TfrmAbout(const DialogContext& context) : QDialog(context.owner), m_o
     link.setUnderline(true);
     Label9->setFont(link);
     QPalette palette = Label9->palette();
-    palette.setColor(QPalette::WindowText, QColor(0, 0, 204));
+    palette.setColor(QPalette::WindowText, ReadableColor(QColor(0, 0, 204), palette.color(QPalette::Window)));
     Label9->setPalette(palette);
     Label9->setCursor(Qt::PointingHandCursor);
     Label9->installEventFilter(this);

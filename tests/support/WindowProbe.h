@@ -28,9 +28,13 @@ struct WindowProbe {
     static QTabWidget* Page95Control(const TfrmPrincipal* w) { return w->Page95Control; }
     static QFrame* PanelBotonera(const TfrmPrincipal* w) { return w->PanelBotonera; }
     static QToolButton* btnRefrescar(const TfrmPrincipal* w) { return w->btnRefrescar; }
+    static QToolButton* btnEliminar(const TfrmPrincipal* w) { return w->btnEliminar; }
+    static QToolButton* btnRestaurar(const TfrmPrincipal* w) { return w->btnRestaurar; }
+    static QToolButton* btnPrimerasLineas(const TfrmPrincipal* w) { return w->btnPrimerasLineas; }
     static QToolButton* btnSoloLista(const TfrmPrincipal* w) { return w->btnSoloLista; }
     static QToolButton* btnDesconectar(const TfrmPrincipal* w) { return w->btnDesconectar; }
     static QFrame* PanelArroba(const TfrmPrincipal* w) { return w->PanelArroba; }
+    static QLabel* imgArroba(const TfrmPrincipal* w) { return w->imgArroba; }
     static QMenu* mnuConectarCuentas(const TfrmPrincipal* w) { return w->mnuConectarCuentas; }
     static QAction* action(const TfrmPrincipal* w, const QString& objectName) { return w->action(objectName); }
     static QTimer& TimerSocketExc(TfrmPrincipal* w) { return w->TimerSocketExc; }
