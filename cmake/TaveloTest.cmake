@@ -29,3 +29,14 @@ function(add_tavelo_test name)
         set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
     endif()
 endfunction()
+
+# add_tavelo_scaled_run(<test> <functions...>): those test functions of an existing test again, with
+# the screen at a scale of 2 (the logical sizes are the same, the fonts are hinted for twice the pixels).
+function(add_tavelo_scaled_run name)
+    add_test(NAME ${name}_scale2 COMMAND ${name} ${ARGN})
+    set(home ${CMAKE_BINARY_DIR}/tests/home/${name}_scale2)
+    file(MAKE_DIRECTORY ${home}/config ${home}/data)
+    set_tests_properties(${name}_scale2 PROPERTIES
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_SCALE_FACTOR=2;XDG_CONFIG_HOME=${home}/config;XDG_DATA_HOME=${home}/data;HOME=${home}"
+        TIMEOUT 300)
+endfunction()

@@ -1,4 +1,5 @@
 add_tavelo_test(tst_mainwindow SOURCES tst_mainwindow.cpp support/WindowHarness.h support/FakeSocket.h LIBS tavelo_ui)
+add_tavelo_scaled_run(tst_mainwindow narrowWindowIsWidened picturesFollowADarkPalette)
 add_tavelo_test(tst_listcommands SOURCES tst_listcommands.cpp support/WindowHarness.h support/FakeSocket.h
     support/FakeMailbox.h LIBS tavelo_ui)
 add_tavelo_test(tst_timers SOURCES tst_timers.cpp support/WindowHarness.h support/FakeSocket.h
