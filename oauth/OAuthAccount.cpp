@@ -17,8 +17,10 @@ OAuthAccount::OAuthAccount(const OAuthClient& client, const QString& user, QObje
     : QObject(parent), m_client(client), m_user(user), m_manager(new QNetworkAccessManager(this)),
       m_openBrowser([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {}
 
+// The requests go before the network manager that owns them: none may answer a half-destroyed account.
 OAuthAccount::~OAuthAccount() {
     abandonTokenRequest(m_refresh);
+    delete m_signIn;
 }
 
 void OAuthAccount::setRefreshToken(const QString& refreshToken) {

@@ -13,6 +13,7 @@
 //
 // Requests made while a refresh or a sign-in runs share its answer: each request gets exactly one of
 // accessTokenReady, accessTokenFailed or signInCancelled, always after the call has returned.
+// A receiver that wants the account gone uses deleteLater(), as with any object whose signal is running.
 #pragma once
 
 #include "OAuthProvider.h"

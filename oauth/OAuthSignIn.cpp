@@ -69,7 +69,10 @@ void OAuthSignIn::onRedirected(const QUrlQuery& parameters) {
                     {u"code_verifier"_qs, m_verifier}};
     if (!m_client.clientSecret.isEmpty()) form.append({u"client_secret"_qs, m_client.clientSecret});
     m_exchange = postTokenRequest(m_manager, m_client.provider.tokenUrl, form, m_requestTimeoutMs,
-                                  [this](const TokenReply& reply) { end(reply); });
+                                  [this](const TokenReply& reply) {
+                                      m_exchange = nullptr; // finished: nothing left to abandon
+                                      end(reply);
+                                  });
 }
 
 void OAuthSignIn::end(const TokenReply& reply) {
