@@ -33,12 +33,10 @@ void OAuthAccount::setTimeouts(int requestMs, int signInMs) {
 }
 
 void OAuthAccount::answerLater(const std::function<void()>& answer) {
-    m_requested = false;
     QTimer::singleShot(0, this, answer);
 }
 
 void OAuthAccount::requestAccessToken() {
-    m_requested = true;
     if (m_refresh || m_signIn) return; // the answer under way is this one's too
     if (!m_accessToken.isEmpty() && m_expiry.remainingTime() > kMarginMs) {
         answerLater([this, token = m_accessToken] { emit accessTokenReady(token); });
@@ -70,7 +68,6 @@ void OAuthAccount::startRefresh() {
 void OAuthAccount::signIn() {
     if (m_signIn) return;
     abandonTokenRequest(m_refresh); // what the sign-in brings answers its request
-    m_requested = true;
     m_signIn = new OAuthSignIn(m_client, m_user, *m_manager, this);
     connect(m_signIn, &OAuthSignIn::waitingForBrowser, this, &OAuthAccount::waitingForBrowser);
     connect(m_signIn, &OAuthSignIn::finished, this, [this](const TokenReply& reply) {
@@ -82,7 +79,6 @@ void OAuthAccount::signIn() {
     connect(m_signIn, &OAuthSignIn::cancelled, this, [this] {
         m_signIn->deleteLater();
         m_signIn = nullptr;
-        m_requested = false;
         emit signInCancelled();
     });
     m_signIn->start(m_openBrowser, m_requestTimeoutMs, m_signInTimeoutMs);
@@ -93,9 +89,7 @@ void OAuthAccount::cancelSignIn() {
 }
 
 void OAuthAccount::onTokens(const TokenReply& reply, bool fromSignIn) {
-    // Cleared before anything is emitted: a receiver may ask again at once.
-    m_requested = false;
-    m_refresh = nullptr;
+    m_refresh = nullptr; // before anything is emitted: a receiver may ask again at once
     switch (reply.status) {
     case TokenReply::Status::Granted:
         m_accessToken = reply.accessToken;

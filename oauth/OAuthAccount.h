@@ -86,5 +86,4 @@ private:
     QDeadlineTimer m_expiry;
     QPointer<QNetworkReply> m_refresh;
     OAuthSignIn* m_signIn = nullptr;
-    bool m_requested = false; ///< a request waits for the refresh or sign-in under way
 };

@@ -228,6 +228,22 @@ private slots:
         }
     }
 
+    void requestsDuringARefreshShareIt() {
+        // With refresh tokens used once, a second refresh would spend one already spent.
+        AuthServer server;
+        QVERIFY(server.start({u"--on-refresh"_qs, u"rotate"_qs}));
+        Account a(server.client());
+        a.account.setRefreshToken(server.control(u"issue"_qs, u"ana"_qs)[u"refresh_token"_qs].toString());
+        QSignalSpy ready(&a.account, &OAuthAccount::accessTokenReady);
+        a.account.requestAccessToken();
+        a.account.requestAccessToken();
+        QVERIFY(ready.wait(kWaitMs));
+        QCoreApplication::processEvents();
+        QCOMPARE(ready.size(), 1);
+        QCOMPARE(a.failed.size(), 0);
+        QCOMPARE(server.seen(u"/token"_qs).size(), 1);
+    }
+
     void refusedTokenIsReplacedWhenForced() {
         AuthServer server;
         QVERIFY(server.start());
