@@ -53,7 +53,7 @@ void LoopbackListener::onReadyRead(QTcpSocket* socket) {
     }
     const QByteArray target = requestLine[1];
     const qsizetype mark = target.indexOf('?');
-    if (target.left(mark) != "/") { // favicon.ico and the like
+    if ((mark < 0 ? target : target.left(mark)) != "/") { // favicon.ico and the like
         answer(socket, "404 Not Found", u"Tavelo"_qs, kCloseTab);
         return;
     }
