@@ -2,7 +2,7 @@
 """A small OAuth2 authorization server for the tests, on 127.0.0.1: it signs every user in without
 asking, issues, refreshes and revokes tokens, and answers a POP3 server's token introspection.
 
-usage: oauth_server.py [--port N] [--expires-in SECONDS] [--user NAME]...
+usage: oauth_server.py [--port N] [--expires-in SECONDS] [--user NAME]... [--on-refresh keep|rotate|omit]
 
 Prints the port on stdout as one line once it accepts connections, and runs until SIGTERM or
 SIGINT, or until the process that started it ends. Python 3 standard library only.
@@ -19,6 +19,8 @@ Endpoints (form bodies are application/x-www-form-urlencoded, answers JSON):
                     grant_type=refresh_token with refresh_token and client_id. Answers
                     {"access_token", "token_type": "Bearer", "expires_in", "refresh_token"};
                     a refresh keeps the refresh token. Refused: 400 {"error": "invalid_grant"}.
+                    --on-refresh rotate: a refresh answers with a new refresh token and revokes the
+                    one it was given; omit: its answer has no refresh_token (the old one stays good).
   POST /introspect  token=... (Dovecot's introspection_mode = post). Answers
                     {"active": true, "email": NAME, "username": NAME} for a live access token,
                     {"active": false} otherwise.
@@ -160,7 +162,13 @@ class Handler(BaseHTTPRequestHandler):
             if user is None:
                 return self.answer(400, {"error": "invalid_grant",
                                          "error_description": "refresh token revoked"})
-            return self.answer(200, issue(user, token))
+            if options.on_refresh == "rotate":
+                del refresh[token]
+                return self.answer(200, issue(user))
+            tokens = issue(user, token)
+            if options.on_refresh == "omit":
+                del tokens["refresh_token"]
+            return self.answer(200, tokens)
         self.answer(400, {"error": "unsupported_grant_type"})
 
 
@@ -170,6 +178,7 @@ def main():
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--expires-in", type=int, default=3600)
     parser.add_argument("--user", action="append")
+    parser.add_argument("--on-refresh", choices=("keep", "rotate", "omit"), default="keep")
     options = parser.parse_args()
     options.user = options.user or ["user"]
     server = ThreadingHTTPServer(("127.0.0.1", options.port), Handler)

@@ -1,0 +1,29 @@
+#include "OAuthProvider.h"
+
+OAuthProvider OAuthProvider::microsoft() {
+    OAuthProvider p;
+    p.authorizeUrl = QUrl(u"https://login.microsoftonline.com/common/oauth2/v2.0/authorize"_qs);
+    p.tokenUrl = QUrl(u"https://login.microsoftonline.com/common/oauth2/v2.0/token"_qs);
+    // offline_access is what brings a refresh token.
+    p.scope = u"https://outlook.office.com/POP.AccessAsUser.All offline_access"_qs;
+    p.scopeOnRefresh = true;
+    return p;
+}
+
+OAuthProvider OAuthProvider::google() {
+    OAuthProvider p;
+    p.authorizeUrl = QUrl(u"https://accounts.google.com/o/oauth2/v2/auth"_qs);
+    p.tokenUrl = QUrl(u"https://oauth2.googleapis.com/token"_qs);
+    p.scope = u"https://mail.google.com/"_qs;
+    // Without both, Google gives a refresh token only the first time an account consents.
+    p.extraAuthorizeParameters = {{u"access_type"_qs, u"offline"_qs}, {u"prompt"_qs, u"consent"_qs}};
+    return p;
+}
+
+OAuthProvider OAuthProvider::custom(const QUrl& authorizeUrl, const QUrl& tokenUrl, const QString& scope) {
+    OAuthProvider p;
+    p.authorizeUrl = authorizeUrl;
+    p.tokenUrl = tokenUrl;
+    p.scope = scope;
+    return p;
+}

@@ -1,0 +1,32 @@
+// The authorization servers an account can sign in with, and the application registered there.
+#pragma once
+
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QUrl>
+
+/** @short Where a provider signs users in and issues tokens, and what it must be asked for. */
+struct OAuthProvider {
+    QUrl authorizeUrl;
+    QUrl tokenUrl;
+    QString scope; ///< space-separated
+    /// Parameters of the sign-in request besides the standard ones (Google's ask for a refresh token).
+    QList<QPair<QString, QString>> extraAuthorizeParameters;
+    /// The scope goes with every refresh too (Microsoft's v2.0 endpoint wants it there).
+    bool scopeOnRefresh = false;
+
+    /** @short Microsoft 365 and Outlook.com mailboxes, the "common" tenant's v2.0 endpoints. */
+    static OAuthProvider microsoft();
+    /** @short Gmail. */
+    static OAuthProvider google();
+    static OAuthProvider custom(const QUrl& authorizeUrl, const QUrl& tokenUrl, const QString& scope);
+};
+
+/** @short The application as registered with the provider. Tavelo ships no client id of its own:
+ *  the user gives it, and a secret only where the provider hands installed applications one (Google). */
+struct OAuthClient {
+    OAuthProvider provider;
+    QString clientId;
+    QString clientSecret; ///< empty: none is sent
+};
