@@ -6,10 +6,13 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-svg-dev libqt6opengl6-dev qt6-translations-l10n liblz4-dev
+    qtkeychain-qt6-dev
     # The desktop files, the manual pages and the Debian package, and the tools that check them.
     desktop-file-utils appstream groff-base dpkg-dev file
     dovecot-pop3d openssl ca-certificates python3
     fonts-dejavu-core xvfb xauth dbus-daemon
+    # The secret store's test runs a real Secret Service and looks into it with libsecret's tool.
+    gnome-keyring libsecret-tools
     "$@"
 )
 

@@ -3,3 +3,4 @@ add_tavelo_test(tst_quenmarencode SOURCES tst_quenmarencode.cpp LIBS tavelo_stor
 add_tavelo_test(tst_accountsfile SOURCES tst_accountsfile.cpp LIBS tavelo_store)
 add_tavelo_test(tst_filters SOURCES tst_filters.cpp LIBS tavelo_store)
 add_tavelo_test(tst_settings SOURCES tst_settings.cpp LIBS tavelo_store)
+add_tavelo_test(tst_accountaccess SOURCES tst_accountaccess.cpp LIBS tavelo_store)
