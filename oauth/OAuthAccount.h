@@ -16,7 +16,7 @@
 // A receiver that wants the account gone uses deleteLater(), as with any object whose signal is running.
 #pragma once
 
-#include "OAuthProvider.h"
+#include "OAuthEndpoints.h"
 #include "OAuthSignIn.h"
 
 #include <QDeadlineTimer>

@@ -8,7 +8,7 @@
 // cancel() or the deadline ends it at any step.
 #pragma once
 
-#include "OAuthProvider.h"
+#include "OAuthEndpoints.h"
 #include "TokenEndpoint.h"
 
 #include <QObject>

@@ -56,7 +56,7 @@ public:
     QUrl url(const QString& path) const { return QUrl(u"http://127.0.0.1:%1%2"_qs.arg(m_port).arg(path)); }
     OAuthClient client() const {
         return {
-            OAuthProvider::custom(url(u"/authorize"_qs), url(u"/token"_qs), u"pop offline"_qs), u"tavelo-test"_qs, {}};
+            OAuthEndpoints::custom(url(u"/authorize"_qs), url(u"/token"_qs), u"pop offline"_qs), u"tavelo-test"_qs, {}};
     }
     QJsonObject control(const QString& what, const QString& user) const {
         return QJsonDocument::fromJson(fetch(url(u"/control/"_qs + what), "user=" + user.toUtf8()).body).object();

@@ -1,7 +1,7 @@
-#include "OAuthProvider.h"
+#include "OAuthEndpoints.h"
 
-OAuthProvider OAuthProvider::microsoft() {
-    OAuthProvider p;
+OAuthEndpoints OAuthEndpoints::microsoft() {
+    OAuthEndpoints p;
     p.authorizeUrl = QUrl(u"https://login.microsoftonline.com/common/oauth2/v2.0/authorize"_qs);
     p.tokenUrl = QUrl(u"https://login.microsoftonline.com/common/oauth2/v2.0/token"_qs);
     // offline_access is what brings a refresh token.
@@ -10,8 +10,8 @@ OAuthProvider OAuthProvider::microsoft() {
     return p;
 }
 
-OAuthProvider OAuthProvider::google() {
-    OAuthProvider p;
+OAuthEndpoints OAuthEndpoints::google() {
+    OAuthEndpoints p;
     p.authorizeUrl = QUrl(u"https://accounts.google.com/o/oauth2/v2/auth"_qs);
     p.tokenUrl = QUrl(u"https://oauth2.googleapis.com/token"_qs);
     p.scope = u"https://mail.google.com/"_qs;
@@ -20,8 +20,8 @@ OAuthProvider OAuthProvider::google() {
     return p;
 }
 
-OAuthProvider OAuthProvider::custom(const QUrl& authorizeUrl, const QUrl& tokenUrl, const QString& scope) {
-    OAuthProvider p;
+OAuthEndpoints OAuthEndpoints::custom(const QUrl& authorizeUrl, const QUrl& tokenUrl, const QString& scope) {
+    OAuthEndpoints p;
     p.authorizeUrl = authorizeUrl;
     p.tokenUrl = tokenUrl;
     p.scope = scope;

@@ -7,7 +7,7 @@
 #include <QUrl>
 
 /** @short Where a provider signs users in and issues tokens, and what it must be asked for. */
-struct OAuthProvider {
+struct OAuthEndpoints {
     QUrl authorizeUrl;
     QUrl tokenUrl;
     QString scope; ///< space-separated
@@ -17,16 +17,16 @@ struct OAuthProvider {
     bool scopeOnRefresh = false;
 
     /** @short Microsoft 365 and Outlook.com mailboxes, the "common" tenant's v2.0 endpoints. */
-    static OAuthProvider microsoft();
+    static OAuthEndpoints microsoft();
     /** @short Gmail. */
-    static OAuthProvider google();
-    static OAuthProvider custom(const QUrl& authorizeUrl, const QUrl& tokenUrl, const QString& scope);
+    static OAuthEndpoints google();
+    static OAuthEndpoints custom(const QUrl& authorizeUrl, const QUrl& tokenUrl, const QString& scope);
 };
 
 /** @short The application as registered with the provider. Tavelo ships no client id of its own:
  *  the user gives it, and a secret only where the provider hands installed applications one (Google). */
 struct OAuthClient {
-    OAuthProvider provider;
+    OAuthEndpoints provider;
     QString clientId;
     QString clientSecret; ///< empty: none is sent
 };
