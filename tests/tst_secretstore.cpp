@@ -177,6 +177,11 @@ private slots:
         QCOMPARE(r->status, SecretResult::Done);
         checkStored(from, std::nullopt);
         checkStored(to, u"token"_qs);
+        // An account saved without a change of server, port or user.
+        r = answer([&](QObject* c, SecretStore::Done d) { m_store->move(to, to, c, d); });
+        QVERIFY(r);
+        QCOMPARE(r->status, SecretResult::Done);
+        checkStored(to, u"token"_qs);
         QVERIFY(remove(to));
     }
 
