@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-
 const QString kMethod = u"Acceso"_qs;
 const QString kProvider = u"Proveedor"_qs;
 const QString kClientId = u"ClienteId"_qs;
@@ -226,7 +224,7 @@ AccountAccessList LoadAccountAccessFile(const QString& path, QStringList* proble
 }
 
 void SaveAccountAccessFile(const QString& path, const AccountAccessList& list) {
-    WriteDataFile(path, FormatAccountAccessData(list), kOwnerOnly);
+    WriteOwnerOnlyDataFile(path, FormatAccountAccessData(list));
 }
 
 void RenameAccountAccess(const QString& path, const QString& from, const QString& to, QStringList* problems) {
