@@ -230,6 +230,7 @@ int main(int argc, char* argv[]) {
     env.insert(u"XDG_RUNTIME_DIR"_qs, home.filePath(u"run"_qs));
     QProcess keyring;
     keyring.setProcessEnvironment(env);
+    EndWithThisProcess(keyring);
     keyring.start(u"gnome-keyring-daemon"_qs, {u"--foreground"_qs, u"--unlock"_qs, u"--components=secrets"_qs});
     if (!keyring.waitForStarted()) {
         qCritical("gnome-keyring-daemon did not start");
