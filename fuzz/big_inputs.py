@@ -24,6 +24,7 @@ LEAD_INS = {
     'capa_stat': [b'+OK\r\n', b'+OK '],
     'reply_assembler': [b'\x00', b'\x01\x01+OK\r\n'],
     'accounts_data': [b''],
+    'account_access': [b'', b'[a]\n'],
     'filters_data': [b'', b'[FROM]'],
     'decode_password': [b''],
     'segundos_de_texto': [b''],
@@ -32,6 +33,7 @@ TOKENS = [
     b'=?', b'=?a?', b'=?a?q?', b'=?utf-8?Q?=C3=A9?= ', b'"', b'"a', b'\\', b'?', b' ', b'\t', b'\r\n', b'\r',
     b'\n', b'\r\n\t', b'\r\n\r\n', b'.\r\n', b'..\r\n', b'+OK\r\n', b'1 2\r\n', b'1', b':', b'a:', b'<', b'>',
     b',', b'"a,b",', b'a@b, ', b'FROM:', b'TO: ', b'\r\nCC: a:b,', b'SERV:', b'[SUBJ]x\r\n', b'Ab', b'\x1a',
+    b'[', b'[a]\n', b'=', b'Acceso=oauth2\n', b'x=y\n', b'; c\n',
 ]
 
 

@@ -101,21 +101,22 @@ QString SecretStore::BackendText(Backend backend) {
 }
 
 void SecretStore::read(const QString& key, QObject* context, Done done) {
-    enqueue({Op::Read, key, {}, context, std::move(done)});
+    enqueue({Op::Read, key, {}, context, context != nullptr, std::move(done)});
 }
 
 void SecretStore::write(const QString& key, const QString& secret, QObject* context, Done done) {
-    enqueue({Op::Write, key, secret, context, std::move(done)});
+    enqueue({Op::Write, key, secret, context, context != nullptr, std::move(done)});
 }
 
 void SecretStore::remove(const QString& key, QObject* context, Done done) {
-    enqueue({Op::Remove, key, {}, context, std::move(done)});
+    enqueue({Op::Remove, key, {}, context, context != nullptr, std::move(done)});
 }
 
 void SecretStore::move(const QString& from, const QString& to, QObject* context, Done done) {
+    if (from == to) return read(from, context, std::move(done)); // removing the old key would lose it
     QPointer<QObject> caller = context;
-    auto answer = [caller, done](const SecretResult& result) {
-        if (caller && done) done(result);
+    auto answer = [caller, hadContext = context != nullptr, done](const SecretResult& result) {
+        if (done && (caller || !hadContext)) done(result);
     };
     read(from, this, [this, from, to, answer](const SecretResult& got) {
         if (got.status != SecretResult::Done) return answer(got);
@@ -149,7 +150,7 @@ void SecretStore::detected(Backend backend) {
 void SecretStore::finish(const SecretResult& result) {
     const Request request = m_queue.takeFirst();
     m_busy = false;
-    if (request.context && request.done) request.done(result);
+    if (request.done && (request.context || !request.hadContext)) request.done(result);
     startNext();
 }
 
@@ -205,8 +206,7 @@ void SecretStore::keyringFinished(QKeychain::Job* job) {
                     try {
                         RemoveSecretFromFile(filePath, key);
                     } catch (const AppError&) {
-                        // The keyring's answer stands; a copy left in the file is found only where the keyring has
-                        // none.
+                        // The keyring's answer stands: the file is looked into only where it has nothing.
                     }
                     return SecretResult{SecretResult::Done, {}, {}};
                 },

@@ -52,7 +52,7 @@ public:
 
     /** @short Reads the secret; NotFound when there is none. In the keyring, a secret stored in
      *  the file during an earlier run without one is found too. `done` is called unless `context`
-     *  is gone by then. */
+     *  is gone by then (without a context, always; an empty `done` is never called). */
     void read(const QString& key, QObject* context, Done done);
     /** @short Stores the secret, replacing any under that key. Once it is in the keyring, a copy
      *  left in the file by an earlier run is removed. */
@@ -74,6 +74,7 @@ private:
         QString key;
         QString secret;
         QPointer<QObject> context;
+        bool hadContext;
         Done done;
     };
 

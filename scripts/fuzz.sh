@@ -37,7 +37,7 @@ dictionary_of() {
     case "$1" in
         decode_text | header_reply | first_lines | recipients) echo "$here/fuzz/dict/headers.dict" ;;
         list_reply | uidl_reply | capa_stat | reply_assembler) echo "$here/fuzz/dict/pop3.dict" ;;
-        accounts_data | filters_data) echo "$here/fuzz/dict/datafiles.dict" ;;
+        accounts_data | account_access | filters_data) echo "$here/fuzz/dict/datafiles.dict" ;;
     esac
 }
 

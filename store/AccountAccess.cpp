@@ -5,12 +5,11 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QUrl>
 #include <optional>
 
 namespace {
-
-constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
 const QString kMethod = u"Acceso"_qs;
 const QString kProvider = u"Proveedor"_qs;
@@ -87,8 +86,7 @@ bool readValue(AccountAccess& a, const QString& line, const QString& key, const 
 
 void appendLine(QByteArray& out, const QString& key, const QString& value) {
     QString oneLine = value;
-    for (QChar& c : oneLine)
-        if (c == u'\r' || c == u'\n') c = u' ';
+    oneLine.replace(u'\n', u' '); // the only character a value cannot hold: a CR inside a line is read back
     out += (key + u'=' + oneLine).toUtf8();
     out += '\n';
 }
@@ -146,7 +144,8 @@ AccountAccessList ParseAccountAccessData(QByteArrayView data, QStringList* probl
     };
     const QString text = QString::fromUtf8(data);
     const QStringList lines = text.split(u'\n');
-    qsizetype current = -1; // the entry the lines belong to; -1 before the first section or after a bad one
+    QHash<QString, qsizetype> indexOf; // of the entries by key: a file of many accounts is read in linear time
+    qsizetype current = -1;            // the entry the lines belong to; -1 before the first section or after a bad one
     bool inBadSection = false;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const qsizetype number = i + 1;
@@ -167,13 +166,13 @@ AccountAccessList ParseAccountAccessData(QByteArrayView data, QStringList* probl
                 report(number, u"encabezado de cuenta mal formado; se pasan por alto sus líneas"_qs);
                 continue;
             }
-            for (qsizetype e = 0; e < list.entries.size(); ++e)
-                if (list.entries[e].key == key) current = e;
+            current = indexOf.value(key, -1);
             if (current >= 0) {
                 report(number, u"la cuenta %1 ya apareció antes; sus líneas se suman a las de entonces"_qs.arg(key));
             } else {
+                current = list.entries.size();
+                indexOf.insert(key, current);
                 list.entries.append({key, {}});
-                current = list.entries.size() - 1;
             }
             continue;
         }
@@ -225,7 +224,7 @@ AccountAccessList LoadAccountAccessFile(const QString& path, QStringList* proble
 }
 
 void SaveAccountAccessFile(const QString& path, const AccountAccessList& list) {
-    WriteDataFile(path, FormatAccountAccessData(list), kOwnerOnly);
+    WriteOwnerOnlyDataFile(path, FormatAccountAccessData(list));
 }
 
 void RenameAccountAccess(const QString& path, const QString& from, const QString& to, QStringList* problems) {

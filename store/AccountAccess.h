@@ -79,7 +79,7 @@ struct AccountAccessList {
 /** @short The list in the bytes; every line that cannot be understood adds a Spanish sentence to
  *  `problems` ("Línea 4: ...") and is left out. */
 AccountAccessList ParseAccountAccessData(QByteArrayView data, QStringList* problems = nullptr);
-/** @short The file's bytes, LF line ends. A line break inside a value is written as a blank. */
+/** @short The file's bytes, LF line ends. An LF inside a value is written as a blank. */
 QByteArray FormatAccountAccessData(const AccountAccessList& list);
 
 /** @short The file's path in the data folder (where Cuentas.dat lives). */

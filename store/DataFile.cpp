@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 DataFileLines::DataFileLines(QByteArrayView data) : m_data(data) {
@@ -60,4 +61,10 @@ void CreateEmptyDataFile(const QString& path, QFileDevice::Permissions permissio
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly, permissions))
         throw EInOutError(u"Cannot create file \"%1\": %2"_qs.arg(shown(path), file.errorString()));
+}
+
+void WriteOwnerOnlyDataFile(const QString& path, const QByteArray& data) {
+    constexpr QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    if (!QFileInfo::exists(path)) CreateEmptyDataFile(path, ownerOnly);
+    WriteDataFile(path, data, ownerOnly);
 }

@@ -30,5 +30,10 @@ QByteArray ReadDataFile(const QString& path);
  *  EInOutError. */
 void WriteDataFile(const QString& path, const QByteArray& data,
                    std::optional<QFileDevice::Permissions> permissions = std::nullopt);
+/** @short WriteDataFile for a file readable and writable by its owner only, from the moment it
+ *  exists: a missing file is first created empty with that mode, since the temporary file that
+ *  replaces it takes the mode of the file it replaces until its permissions are set (where the
+ *  system cannot make it unnamed). Throws EInOutError. */
+void WriteOwnerOnlyDataFile(const QString& path, const QByteArray& data);
 /** @short Creates an empty file with the given permissions. Throws EInOutError. */
 void CreateEmptyDataFile(const QString& path, QFileDevice::Permissions permissions);

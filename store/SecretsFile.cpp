@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-
 /** What a key's line starts with. */
 QByteArray linePrefix(const QString& key) {
     return QUrl::toPercentEncoding(key, "/@:") + '=';
@@ -25,13 +23,10 @@ QByteArrayList readLines(const QString& path) {
 }
 
 void writeLines(const QString& path, const QByteArrayList& lines) {
-    // QSaveFile makes its temporary file owner-only only when the file it replaces exists; so the
-    // file is first created empty with that mode, never readable by others for a moment.
-    if (!QFileInfo::exists(path)) CreateEmptyDataFile(path, kOwnerOnly);
     QByteArray data;
     for (const QByteArray& line : lines)
         data += line + '\n';
-    WriteDataFile(path, data, kOwnerOnly);
+    WriteOwnerOnlyDataFile(path, data);
 }
 
 } // namespace

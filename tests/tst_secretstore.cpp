@@ -177,6 +177,11 @@ private slots:
         QCOMPARE(r->status, SecretResult::Done);
         checkStored(from, std::nullopt);
         checkStored(to, u"token"_qs);
+        // An account saved without a change of server, port or user.
+        r = answer([&](QObject* c, SecretStore::Done d) { m_store->move(to, to, c, d); });
+        QVERIFY(r);
+        QCOMPARE(r->status, SecretResult::Done);
+        checkStored(to, u"token"_qs);
         QVERIFY(remove(to));
     }
 
@@ -225,6 +230,7 @@ int main(int argc, char* argv[]) {
     env.insert(u"XDG_RUNTIME_DIR"_qs, home.filePath(u"run"_qs));
     QProcess keyring;
     keyring.setProcessEnvironment(env);
+    EndWithThisProcess(keyring);
     keyring.start(u"gnome-keyring-daemon"_qs, {u"--foreground"_qs, u"--unlock"_qs, u"--components=secrets"_qs});
     if (!keyring.waitForStarted()) {
         qCritical("gnome-keyring-daemon did not start");

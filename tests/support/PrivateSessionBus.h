@@ -6,6 +6,13 @@
 #include <QFile>
 #include <QProcess>
 #include <QString>
+#include <csignal>
+#include <sys/prctl.h>
+
+/** @short The process started by `process` is killed when this one ends, even by a crash. */
+inline void EndWithThisProcess(QProcess& process) {
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+}
 
 class PrivateSessionBus final {
 public:
@@ -35,6 +42,7 @@ public:
                    "  </policy>\n"
                    "</busconfig>\n");
         file.close();
+        EndWithThisProcess(m_daemon);
         m_daemon.start(u"dbus-daemon"_qs, {u"--config-file="_qs + config, u"--nofork"_qs, u"--print-address=1"_qs});
         if (!m_daemon.waitForReadyRead(10000)) return {};
         return QString::fromUtf8(m_daemon.readLine().trimmed());
