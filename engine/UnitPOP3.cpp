@@ -553,11 +553,10 @@ void TPop3::onToken(const QString& token, const QString& error) {
 }
 
 void TPop3::sendXOAuth2(const QString& token) {
-    const QByteArray response = ("user=" + m_conexion.Usuario.toUtf8() +
-                                 "\x01"
-                                 "auth=Bearer " +
-                                 token.toUtf8() + "\x01\x01")
-                                    .toBase64();
+    // The client response of XOAUTH2 as Google and Microsoft define it, fields ended by ^A.
+    const QByteArray end(1, '\x01');
+    const QByteArray response =
+        ("user=" + m_conexion.Usuario.toUtf8() + end + "auth=Bearer " + token.toUtf8() + end + end).toBase64();
     const QString command = u"AUTH XOAUTH2 "_qs + QString::fromLatin1(response);
     m_step = Step::Auth;
     if (!m_relogin && !CambiarEstado(EnviadoPass, u"Enviando comando AUTH XOAUTH2"_qs)) return;

@@ -45,11 +45,7 @@ QList<Step> recordedConversation() {
 
 /** The XOAUTH2 initial client response (RFC 5034 with Google's and Microsoft's format), base64. */
 QByteArray xoauth2(const QByteArray& user, const QByteArray& token) {
-    return ("user=" + user +
-            "\x01"
-            "auth=Bearer " +
-            token + "\x01\x01")
-        .toBase64();
+    return ("user=" + user + '\x01' + "auth=Bearer " + token + '\x01' + '\x01').toBase64();
 }
 QByteArray authLine(const QByteArray& token) {
     return "AUTH XOAUTH2 " + xoauth2("ana", token) + "\r\n";

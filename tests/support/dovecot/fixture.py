@@ -22,13 +22,13 @@ import json
 import os
 import poplib
 import pwd
+import secrets
 import shutil
 import signal
 import socket
 import ssl
 import subprocess
 import sys
-import secrets
 import tempfile
 import time
 import urllib.parse
