@@ -372,20 +372,28 @@ private slots:
         QVERIFY(!log.contains(fx.password(u"ana"_qs)));
     }
 
+    void refusedTokenIsRefreshedOnce_data() {
+        QTest::addColumn<bool>("longUnknown"); // else expired, and short enough for the command line
+        QTest::newRow("expired") << false;
+        QTest::newRow("unknown, sent after the server's +") << true;
+    }
     void refusedTokenIsRefreshedOnce() {
+        QFETCH(bool, longUnknown);
         const QString user = u"oauth"_qs;
-        const QString expired = authServer(u"issue"_qs, user);
-        QVERIFY(!expired.isEmpty());
+        const QString refused = longUnknown ? u"EwB"_qs + QString(400, u'q') : authServer(u"issue"_qs, user);
+        QVERIFY(!refused.isEmpty());
         authServer(u"expire"_qs, user);
         const QString fresh = authServer(u"issue"_qs, user);
         auto s = newSession();
         QList<bool> asked;
         s->setAccessTokenSource([&](bool afterRefusal, const TPop3::TokenReply& reply) {
             asked << afterRefusal;
-            reply(afterRefusal ? fresh : expired, QString());
+            reply(afterRefusal ? fresh : refused, QString());
         });
+        SessionRecorder rec(*s);
         QVERIFY(listMailbox(*s, user));
         QCOMPARE(asked, (QList<bool>{false, true}));
+        QCOMPARE(rec.events.contains(u"send AUTH XOAUTH2"_qs), longUnknown); // the two-step form
         QCOMPARE(s->NumMensajes(), fx.manifest(user).size());
     }
 
