@@ -936,6 +936,13 @@ private slots:
                            {refused, authLine("at-new")},
                            {listed, "LIST\r\n"}}
             << QList<bool>{false, true} << QString();
+        QTest::newRow("a challenge after the exchange was ended")
+            << true << QStringList{u"at-old"_qs}
+            << QList<Step>{{greeting, "CAPA\r\n"},
+                           {capa, authLine("at-old")},
+                           {"+ eyJzdGF0dXMiOiI0MDEiLCJzY2hlbWVzIjoiYmVhcmVyIn0=\r\n", "\r\n"},
+                           {"+ \r\n", "QUIT\r\n"}}
+            << QList<bool>{false} << u"Respuesta inesperada del Servidor : pop.example.es"_qs;
         QTest::newRow("refused twice")
             << true << QStringList{u"at-old"_qs, u"at-new"_qs}
             << QList<Step>{{greeting, "CAPA\r\n"},
