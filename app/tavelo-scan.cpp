@@ -84,7 +84,8 @@ int main(int argc, char* argv[]) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         u"Lists a POP3 mailbox: number, size, sender, date and subject of every message, TAB-separated.\n"
-        "The password comes from TAVELO_PASSWORD or is asked for on the terminal."_qs);
+        "The password comes from TAVELO_PASSWORD or is asked for on the terminal; with --auth xoauth2, an\n"
+        "OAuth2 access token comes from TAVELO_ACCESS_TOKEN instead."_qs);
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption hostOpt(u"host"_qs, u"POP3 server."_qs, u"name"_qs);
@@ -100,7 +101,12 @@ int main(int argc, char* argv[]) {
         u"sequential"_qs, u"One header request at a time, even where the server accepts several in flight."_qs);
     const QCommandLineOption requireTlsOpt(
         u"require-tls"_qs, u"Never log in without TLS: a server that offers none is refused (exit code 3)."_qs);
-    parser.addOptions({hostOpt, portOpt, userOpt, linesOpt, logOpt, trustOpt, sequentialOpt, requireTlsOpt});
+    const QCommandLineOption authOpt(
+        u"auth"_qs,
+        u"How to log in: password (USER and PASS) or xoauth2 (SASL XOAUTH2 with an OAuth2 access token, only over "
+        "TLS). Default: password."_qs,
+        u"method"_qs, u"password"_qs);
+    parser.addOptions({hostOpt, portOpt, userOpt, linesOpt, logOpt, trustOpt, sequentialOpt, requireTlsOpt, authOpt});
     if (!parser.parse(QCoreApplication::arguments())) {
         printError(parser.errorText());
         return Usage;
@@ -116,17 +122,24 @@ int main(int argc, char* argv[]) {
     bool portOk = false, linesOk = false;
     const int port = parser.value(portOpt).toInt(&portOk);
     const int lines = parser.value(linesOpt).toInt(&linesOk);
+    const QString auth = parser.value(authOpt);
     if (!parser.isSet(hostOpt) || !parser.isSet(userOpt) || !parser.positionalArguments().isEmpty() || !portOk ||
-        !IsTcpPort(port) || !linesOk || lines < 0) {
+        !IsTcpPort(port) || !linesOk || lines < 0 || (auth != u"password" && auth != u"xoauth2")) {
         printError(u"usage: tavelo-scan --host NAME --user NAME [--port N] [--lines N] [--log] [--sequential]\n"
-                   "       [--trust-certificate SHA256] [--require-tls]"_qs);
+                   "       [--trust-certificate SHA256] [--require-tls] [--auth password|xoauth2]"_qs);
         return Usage;
     }
     const QString host = parser.value(hostOpt);
     const QString user = parser.value(userOpt);
+    const bool xoauth2 = auth == u"xoauth2";
+    const QString token = qEnvironmentVariable("TAVELO_ACCESS_TOKEN");
+    if (xoauth2 && token.isEmpty()) {
+        printError(u"No access token: with --auth xoauth2, set TAVELO_ACCESS_TOKEN."_qs);
+        return Usage;
+    }
 
     QString password = qEnvironmentVariable("TAVELO_PASSWORD");
-    if (!qEnvironmentVariableIsSet("TAVELO_PASSWORD")) {
+    if (!xoauth2 && !qEnvironmentVariableIsSet("TAVELO_PASSWORD")) {
         const auto typed = askPassword(u"Contraseña de %1 en %2: "_qs.arg(user, host));
         if (!typed) {
             printError(u"No password: set TAVELO_PASSWORD or run on a terminal."_qs);
@@ -141,6 +154,16 @@ int main(int argc, char* argv[]) {
     session.LineasTop = lines;
     session.setPipelining(!parser.isSet(sequentialOpt));
     session.setRequireTls(parser.isSet(requireTlsOpt));
+    if (xoauth2) {
+        // The token is given once: there is nothing to refresh it with after a refusal.
+        session.setAccessTokenSource([token, host](bool afterRefusal, const TPop3::TokenReply& reply) {
+            if (afterRefusal)
+                reply(QString(),
+                      u"El Servidor no aceptó el token de TAVELO_ACCESS_TOKEN (caducado o no válido) : "_qs + host);
+            else
+                reply(token, QString());
+        });
+    }
     QObject::connect(&session, &TPop3::OnAviso, [](TPop3*, const QString& text) { printError(text); });
 
     if (parser.isSet(logOpt)) {

@@ -490,6 +490,16 @@ QStringList ParseCapabilities(const QString& reply) {
     return out;
 }
 
+std::optional<QStringList> ParseSaslMechanisms(const QString& reply) {
+    for (QStringView line : contentLines(reply)) {
+        QStringList words = line.toString().simplified().toUpper().split(u' ', Qt::SkipEmptyParts);
+        if (words.value(0) != u"SASL") continue;
+        words.removeFirst();
+        return words;
+    }
+    return std::nullopt;
+}
+
 std::optional<QList<std::pair<int, QString>>> ParseUidlReply(const QString& reply) {
     QList<std::pair<int, QString>> out;
     for (QStringView line : contentLines(reply)) {

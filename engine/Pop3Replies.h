@@ -114,6 +114,10 @@ std::optional<qint64> ParseStatCount(const QString& reply);
 /** @short The capability names of a positive CAPA reply (RFC 2449), upper case, in order. */
 QStringList ParseCapabilities(const QString& reply);
 
+/** @short The mechanisms of the SASL line of a positive CAPA reply (RFC 2449, 6.9), upper case;
+ *  nothing when it has no SASL line. */
+std::optional<QStringList> ParseSaslMechanisms(const QString& reply);
+
 /** @short The "number unique-id" lines of a positive UIDL reply (RFC 1939, 7); nothing when a line
  *  is malformed. */
 std::optional<QList<std::pair<int, QString>>> ParseUidlReply(const QString& reply);

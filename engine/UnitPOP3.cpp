@@ -7,10 +7,17 @@
 
 #include <QMetaMethod>
 #include <QPointer>
+#include <utility>
 
 namespace {
 const QUrl kWinsockErrorsPage(u"https://learn.microsoft.com/windows/win32/winsock/windows-sockets-error-codes-2"_qs);
+/** The longest command line a server must take, CR LF included (RFC 2449, 4). */
+constexpr qsizetype kMaxCommandOctets = 255;
+/** A SASL challenge (RFC 5034, 4): "+", a blank and base64 text, or "+" alone. */
+bool isChallenge(QStringView reply) {
+    return reply.startsWith(u"+ ") || reply == u"+\r\n";
 }
+} // namespace
 
 TPop3::TPop3(IDesktop* desktop, SocketFactory socketFactory, QObject* parent)
     : QObject(parent), m_desktop(desktop), m_socket(socketFactory()), m_now(&CurrentDateTime) {
@@ -105,6 +112,8 @@ void TPop3::closeSocket() {
     m_step = Step::None;
     m_relogin = false;
     m_encrypted = false;
+    ++m_tokenRequest; // a token that comes now is for a connection that is gone
+    m_saslResponse.clear();
 }
 
 void TPop3::ComprobarDeNuevo() {
@@ -333,7 +342,8 @@ void TPop3::onData(const QByteArray& bytes) {
         if (!reply) break;
         m_owed.pop_front();
         ++m_stretchReplies;
-        const bool statusLine = reply->startsWith(u"+OK") || reply->startsWith(u"-ERR");
+        const bool statusLine =
+            reply->startsWith(u"+OK") || reply->startsWith(u"-ERR") || (owed == Owed::Sasl && isChallenge(*reply));
         if (!statusLine || (m_owed.empty() && m_assembler.hasPartialReply())) return outOfStep();
         if (owed == Owed::Noop) continue; // the keep-alive's answer: nothing to do
         handleReply(std::move(*reply));
@@ -407,6 +417,7 @@ void TPop3::handleLoginStep(const QString& reply) {
         // A server without CAPA answers "-ERR": it has no capabilities to offer.
         const bool afterTls = m_step == Step::CapaAfterTls;
         m_capabilities = positive ? ParseCapabilities(reply) : QStringList();
+        m_saslMechanisms = positive ? ParseSaslMechanisms(reply) : std::nullopt;
         if (!afterTls && !m_encrypted && m_capabilities.contains(u"STLS"_qs)) {
             // The password never travels in clear where the server offers encryption (RFC 2595).
             m_step = Step::Stls;
@@ -422,7 +433,7 @@ void TPop3::handleLoginStep(const QString& reply) {
             if (m_desktop && m_desktop->offeredTls(tlsKey()))
                 return DesconexionForzada(u"El Servidor ya no ofrece conexión segura : "_qs + m_conexion.Servidor);
         }
-        return sendUser();
+        return beginLogin();
     }
     case Step::Stls:
         if (!positive) return DesconexionForzada(u"Conexión segura fallida : "_qs + m_conexion.Servidor);
@@ -446,19 +457,12 @@ void TPop3::handleLoginStep(const QString& reply) {
         return;
     case Step::Pass:
         if (!positive) return DesconexionForzada(refusalReason(reply, u"Combinación USER/PASS no válida"_qs));
-        m_deletionPending = false;
-        if (!m_relogin) {
-            m_step = Step::None;
-            m_haveUids = false;
-            if (!CambiarEstado(Listando, u"Enviando comando LIST"_qs) || !EnviarComando(u"LIST"_qs)) return;
-            m_bytesTotales = 0;
-            (void)VaciarMensajes();
-            return;
-        }
-        m_haveNewUids = false;
-        m_step = m_capabilities.contains(u"UIDL"_qs) ? Step::NewUidl : Step::Stat;
-        (void)EnviarComando(m_step == Step::NewUidl ? u"UIDL"_qs : u"STAT"_qs);
-        return;
+        return loggedIn();
+    case Step::Token:
+        return; // nothing is owed while the owner works out a token
+    case Step::Auth:
+    case Step::AuthAborted:
+        return handleAuthReply(reply);
     case Step::OldUidl: {
         const auto uids = positive ? ParseUidlReply(reply) : std::nullopt;
         m_haveUids = uids.has_value();
@@ -492,6 +496,115 @@ void TPop3::handleLoginStep(const QString& reply) {
     case Step::None:
         return;
     }
+}
+
+void TPop3::loggedIn() {
+    m_deletionPending = false;
+    if (!m_relogin) {
+        m_step = Step::None;
+        m_haveUids = false;
+        if (!CambiarEstado(Listando, u"Enviando comando LIST"_qs) || !EnviarComando(u"LIST"_qs)) return;
+        m_bytesTotales = 0;
+        (void)VaciarMensajes();
+        return;
+    }
+    m_haveNewUids = false;
+    m_step = m_capabilities.contains(u"UIDL"_qs) ? Step::NewUidl : Step::Stat;
+    (void)EnviarComando(m_step == Step::NewUidl ? u"UIDL"_qs : u"STAT"_qs);
+}
+
+void TPop3::beginLogin() {
+    if (!m_tokenSource) return sendUser();
+    const QString& server = m_conexion.Servidor;
+    // A bearer token opens the mailbox to whoever reads it, like a password: never in clear.
+    if (!m_encrypted)
+        return DesconexionForzada(
+            u"El token OAuth2 solo se envía cifrado, y el Servidor no ofrece conexión segura : "_qs + server);
+    // A server that names its mechanisms and leaves XOAUTH2 out would only refuse it.
+    if (m_saslMechanisms && !m_saslMechanisms->contains(u"XOAUTH2"_qs))
+        return DesconexionForzada(u"El Servidor no ofrece el inicio de sesión OAuth2 (XOAUTH2) : "_qs + server);
+    m_tokenRefused = false;
+    askForToken(false);
+}
+
+void TPop3::askForToken(bool afterRefusal) {
+    m_step = Step::Token; // no reply is owed, so no time limit runs: a refresh may take a while
+    const quint64 request = ++m_tokenRequest;
+    if (!m_relogin && !CambiarEstado(EnviadoUser, afterRefusal ? u"Renovando el token de acceso OAuth2"_qs
+                                                               : u"Obteniendo el token de acceso OAuth2"_qs))
+        return;
+    if (m_step != Step::Token || request != m_tokenRequest) return; // a handler ended or restarted the session
+    QPointer<TPop3> self(this);
+    const AccessTokenSource source = m_tokenSource; // the source may replace itself
+    source(afterRefusal, [self, request](const QString& token, const QString& error) {
+        // Only the answer to the request still open counts: the session may have been disconnected,
+        // or connected again, meanwhile.
+        if (self && self->m_step == Step::Token && request == self->m_tokenRequest) self->onToken(token, error);
+    });
+}
+
+void TPop3::onToken(const QString& token, const QString& error) {
+    if (!error.isEmpty()) return DesconexionForzada(error);
+    if (token.isEmpty()) return DesconexionForzada(u"No hay token de acceso OAuth2 para "_qs + m_conexion.Usuario);
+    m_lastActivity.start();
+    QPointer<TPop3> self(this);
+    sendXOAuth2(token);
+    if (self) armReplyTimer();
+}
+
+void TPop3::sendXOAuth2(const QString& token) {
+    // The client response of XOAUTH2 as Google and Microsoft define it, fields ended by ^A.
+    const QByteArray end(1, '\x01');
+    const QByteArray response =
+        ("user=" + m_conexion.Usuario.toUtf8() + end + "auth=Bearer " + token.toUtf8() + end + end).toBase64();
+    const QString command = u"AUTH XOAUTH2 "_qs + QString::fromLatin1(response);
+    m_step = Step::Auth;
+    if (!m_relogin && !CambiarEstado(EnviadoPass, u"Enviando comando AUTH XOAUTH2"_qs)) return;
+    // The initial response (RFC 5034) where the command fits in a line; some providers' tokens are far
+    // longer, and then the response waits for the server's "+" and goes on a line of its own.
+    if (command.size() + 2 <= kMaxCommandOctets) {
+        (void)sendSaslLine(command, u"AUTH XOAUTH2 (\u00B7\u00B7\u00B7)"_qs);
+        return;
+    }
+    m_saslResponse = QString::fromLatin1(response);
+    (void)sendSaslLine(u"AUTH XOAUTH2"_qs, u"AUTH XOAUTH2"_qs);
+}
+
+bool TPop3::sendSaslLine(const QString& line, const QString& shown) {
+    QPointer<TPop3> self(this);
+    if (m_socket->isActive()) m_owed.push_back(Owed::Sasl);
+    m_socket->send(line.toLatin1() + "\r\n");
+    m_lastActivity.start();
+    emit OnSendCommandToServer(this, shown);
+    return !self.isNull();
+}
+
+void TPop3::handleAuthReply(const QString& reply) {
+    if (reply.startsWith(u"+OK")) return loggedIn();
+    if (isChallenge(reply)) {
+        if (m_step == Step::AuthAborted) return outOfStep();
+        if (!m_saslResponse.isEmpty()) {
+            // The empty challenge of the two-step form.
+            (void)sendSaslLine(std::exchange(m_saslResponse, QString()), u"(\u00B7\u00B7\u00B7)"_qs);
+            return;
+        }
+        // A refusal as a challenge carrying the error (base64 JSON): an empty line ends the exchange,
+        // then the server says -ERR.
+        m_step = Step::AuthAborted;
+        (void)sendSaslLine(QString(), QString());
+        return;
+    }
+    // A locked mailbox or a wait is no fault of the token: a fresh one would fare no better.
+    const QString reason = refusalReason(reply, QString());
+    if (!reason.isEmpty()) return DesconexionForzada(reason);
+    if (!m_tokenRefused) {
+        // Tokens expire, or are revoked: the owner refreshes it, and it is tried once more.
+        m_tokenRefused = true;
+        return askForToken(true);
+    }
+    const QString text = reply.mid(4).trimmed();
+    DesconexionForzada(u"Token de acceso OAuth2 no aceptado por el Servidor : "_qs + m_conexion.Servidor +
+                       (text.isEmpty() ? QString() : u" ("_qs + text + u')'));
 }
 
 void TPop3::onEncrypted(const QString& protocol, const QString& cipher) {
@@ -726,7 +839,7 @@ void TPop3::onKeepAlive() {
 }
 
 bool TPop3::awaitingReply() const {
-    return m_estado != Desconectado && m_estado != Conectado && !m_lookupFailed;
+    return m_estado != Desconectado && m_estado != Conectado && !m_lookupFailed && m_step != Step::Token;
 }
 
 void TPop3::stopReplyTimers() {

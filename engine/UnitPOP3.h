@@ -123,6 +123,15 @@ public:
     /** @short Which of the header text, the first lines and the recipients the header pass keeps
      *  (all): what is not kept reads as empty. A first-lines request keeps its lines regardless. */
     void setKeptText(int kept) { m_kept = kept; }
+    /** The owner's answer to a token request: an access token, or an error that ends the connection
+     *  (its text is the reason given). It may come at once or later, on the session's thread. */
+    using TokenReply = std::function<void(const QString& token, const QString& error)>;
+    /** Asked for an OAuth2 access token at each login; afterRefusal when the server refused the
+     *  last one given (the owner refreshes it then). */
+    using AccessTokenSource = std::function<void(bool afterRefusal, TokenReply reply)>;
+    /** @short With a source, logins use SASL XOAUTH2 (RFC 5034) with its tokens, only over TLS,
+     *  instead of USER/PASS (the default, and again with an empty source); the password is unused. */
+    void setAccessTokenSource(AccessTokenSource source) { m_tokenSource = std::move(source); }
     /** @short Keep several header requests in flight when the server offers PIPELINING (off). */
     void setPipelining(bool on) { m_pipelining = on; }
     /** @short The port that means POP3 over TLS from the first byte (995). */
@@ -147,6 +156,8 @@ signals:
     void OnCambioEstado(TPop3* sender, int estado, const QString& texto);
     void OnDesconexionForzada(TPop3* sender, const QString& motivo);
     void OnHostNotFound(TPop3* sender, const QString& servidor);
+    /** A line sent. An XOAUTH2 line comes with its credentials masked ("AUTH XOAUTH2 (···)"): a
+     *  listener could not tell them apart from other lines. PASS comes whole: listeners mask it. */
     void OnSendCommandToServer(TPop3* sender, const QString& comando);
     void OnTextFromServer(TPop3* sender, const QString& texto);
     /** The bytes of each read as they came (Windows-1252): OnTextFromServer without its
@@ -189,6 +200,14 @@ private:
     void handleLoginStep(const QString& reply);
     void askCapabilities();
     void sendUser();
+    void beginLogin();
+    void askForToken(bool afterRefusal);
+    void onToken(const QString& token, const QString& error);
+    void sendXOAuth2(const QString& token);
+    /** A line of the SASL exchange, shown as `shown`: the server may answer it with a "+" line. */
+    [[nodiscard]] bool sendSaslLine(const QString& line, const QString& shown);
+    void handleAuthReply(const QString& reply);
+    void loggedIn();
     void beginRelogin();
     void onEncrypted(const QString& protocol, const QString& cipher);
     void onTlsFailed(bool certificateRefused);
@@ -217,7 +236,7 @@ private:
     QElapsedTimer m_lastActivity;
     ReplyAssembler m_assembler;
     // The replies still owed, oldest first, one for each command sent.
-    enum class Owed : quint8 { Line, MultiLine, Noop };
+    enum class Owed : quint8 { Line, MultiLine, Noop, Sasl }; // Sasl: a status line or a "+" challenge
     std::deque<Owed> m_owed;
     bool m_outOfStep = false; ///< since the last connect: never send DELE
     QString m_readText;       ///< the buffer of the last read's text, kept for the next one
@@ -258,14 +277,42 @@ private:
     //   re-check (idle, nothing deleted): UIDL ─ QUIT ─ connect ─ ... ─ PASS ─ UIDL ─ STAT
     //                                     (listed again unless count and unique ids are the same)
     //
+    // With a token source, XOAUTH2 stands for USER ─ PASS (only encrypted, and not where CAPA's SASL line
+    // leaves it out):
+    //
+    //   Token (the owner's answer may take a while) ─ Auth ─┬─ AUTH XOAUTH2 <response> ────────────┬─ +OK
+    //                                                       └─ (too long) AUTH XOAUTH2 ─ + ─ <response> ┘
+    //   an error challenge "+ <JSON>": AuthAborted, an empty line, then -ERR
+    //   -ERR: Token again, asked for afterRefusal, and Auth once more; a second -ERR ends the connection
+    //
     // Every reply is owed to the command that asked for it (m_owed). Any event handler may destroy
     // the session: every emit is followed by a check (QPointer, or the [[nodiscard]] results above).
-    enum class Step { None, Greeting, Capa, Stls, Handshake, CapaAfterTls, User, Pass, OldUidl, NewUidl, Stat };
+    enum class Step {
+        None,
+        Greeting,
+        Capa,
+        Stls,
+        Handshake,
+        CapaAfterTls,
+        User,
+        Pass,
+        Token,
+        Auth,
+        AuthAborted,
+        OldUidl,
+        NewUidl,
+        Stat
+    };
     Step m_step = Step::None;
     bool m_relogin = false; ///< a fresh login inside a re-check: no state events for it
     bool m_encrypted = false;
     bool m_deletionPending = false; ///< a DELE was accepted since login or the last RSET
     QStringList m_capabilities;
+    std::optional<QStringList> m_saslMechanisms; ///< of CAPA's SASL line, when it has one
+    AccessTokenSource m_tokenSource;
+    quint64 m_tokenRequest = 0;            ///< the token request a reply must answer; a new one or a close voids it
+    bool m_tokenRefused = false;           ///< the server refused a token of this login
+    QString m_saslResponse;                ///< the XOAUTH2 response the server's "+" asks for (the two-step form)
     QList<std::pair<int, QString>> m_uids; ///< UIDL of the login the rows come from
     bool m_haveUids = false;
     QList<std::pair<int, QString>> m_newUids;

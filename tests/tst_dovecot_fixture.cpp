@@ -95,7 +95,7 @@ private slots:
     void initTestCase() {
         TAVELO_REQUIRE_DOVECOT(m_fx);
         QVERIFY(m_fx.manifest(u"ana"_qs).size() >= 50);
-        QCOMPARE(m_fx.users().size(), 12);
+        QCOMPARE(m_fx.users().size(), 13);
     }
 
     void mailboxIsServedAsItsManifestSays_data() {

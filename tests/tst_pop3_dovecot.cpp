@@ -5,6 +5,11 @@
 #include "SessionRecorder.h"
 #include "UnitPOP3.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSslCertificate>
@@ -75,6 +80,18 @@ class TestPop3Dovecot : public QObject {
                 user,
                 u"--trust-certificate"_qs,
                 fixtureFingerprint()};
+    }
+
+    /** Asks the fixture's authorization server for a control action on a user's tokens
+     *  ("issue", "expire"); the access token issued, if any. */
+    QString authServer(const QString& action, const QString& user) {
+        QNetworkAccessManager http;
+        http.setProxy(QNetworkProxy::NoProxy);
+        QNetworkRequest request(QUrl(u"http://%1:%2/control/%3"_qs.arg(fx.host()).arg(fx.oauthPort()).arg(action)));
+        request.setHeader(QNetworkRequest::ContentTypeHeader, u"application/x-www-form-urlencoded"_qs);
+        std::unique_ptr<QNetworkReply> reply(http.post(request, "user=" + QUrl::toPercentEncoding(user)));
+        if (!QTest::qWaitFor([&] { return reply->isFinished(); }, kWaitMs)) return {};
+        return QJsonDocument::fromJson(reply->readAll()).object().value(u"access_token"_qs).toString();
     }
 
 private slots:
@@ -353,6 +370,69 @@ private slots:
         QVERIFY(log.contains(u"> PASS (\u00B7\u00B7\u00B7)"_qs));
         QVERIFY(log.indexOf(u"> STLS"_qs) < log.indexOf(u"> USER"_qs));
         QVERIFY(!log.contains(fx.password(u"ana"_qs)));
+    }
+
+    void refusedTokenIsRefreshedOnce_data() {
+        QTest::addColumn<bool>("longUnknown"); // else expired, and short enough for the command line
+        QTest::newRow("expired") << false;
+        QTest::newRow("unknown, sent after the server's +") << true;
+    }
+    void refusedTokenIsRefreshedOnce() {
+        QFETCH(bool, longUnknown);
+        const QString user = u"oauth"_qs;
+        const QString refused = longUnknown ? u"EwB"_qs + QString(400, u'q') : authServer(u"issue"_qs, user);
+        QVERIFY(!refused.isEmpty());
+        authServer(u"expire"_qs, user);
+        const QString fresh = authServer(u"issue"_qs, user);
+        auto s = newSession();
+        QList<bool> asked;
+        s->setAccessTokenSource([&](bool afterRefusal, const TPop3::TokenReply& reply) {
+            asked << afterRefusal;
+            reply(afterRefusal ? fresh : refused, QString());
+        });
+        SessionRecorder rec(*s);
+        QVERIFY(listMailbox(*s, user));
+        QCOMPARE(asked, (QList<bool>{false, true}));
+        QCOMPARE(rec.events.contains(u"send AUTH XOAUTH2"_qs), longUnknown); // the two-step form
+        QCOMPARE(s->NumMensajes(), fx.manifest(user).size());
+    }
+
+    // The scanner with an access token (STLS first, the fixture's port being plain POP3).
+    void scannerLogsInWithAnAccessToken_data() {
+        QTest::addColumn<QString>("token"); // "fresh", "expired" or none
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("stderrHas");
+        QTest::newRow("a fresh token lists the mailbox")
+            << u"fresh"_qs << 0 << u"> AUTH XOAUTH2 (\u00B7\u00B7\u00B7)"_qs;
+        QTest::newRow("an expired token is refused")
+            << u"expired"_qs << 3 << u"El Servidor no aceptó el token de TAVELO_ACCESS_TOKEN"_qs;
+        QTest::newRow("no token") << QString() << 2 << u"TAVELO_ACCESS_TOKEN"_qs;
+    }
+    void scannerLogsInWithAnAccessToken() {
+        QFETCH(QString, token);
+        QFETCH(int, code);
+        QFETCH(QString, stderrHas);
+        const QString user = u"oauth"_qs;
+        QString given;
+        if (!token.isEmpty()) {
+            given = authServer(u"issue"_qs, user);
+            QVERIFY(!given.isEmpty());
+            if (token == u"expired") authServer(u"expire"_qs, user);
+        }
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"TAVELO_ACCESS_TOKEN"_qs, given);
+        p.setProcessEnvironment(env);
+        p.start(scanner(), scanArgs(user) << u"--auth"_qs << u"xoauth2"_qs << u"--log"_qs);
+        QVERIFY(p.waitForFinished(kWaitMs));
+        QCOMPARE(p.exitCode(), code);
+        const QStringList lines = QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        const QList<ManifestMessage> expected = fx.manifest(user);
+        QCOMPARE(lines.size(), code == 0 ? expected.size() : 0);
+        if (code == 0) QCOMPARE(lines.last().section(u'\t', 4), unquoted(expected.last().subject));
+        const QString log = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY2(log.contains(stderrHas), qPrintable(log));
+        QVERIFY(given.isEmpty() || !log.contains(given));
     }
 
     void scannerExitCodes_data() {

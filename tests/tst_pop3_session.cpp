@@ -43,7 +43,17 @@ QList<Step> recordedConversation() {
     };
 }
 
+/** The XOAUTH2 initial client response (RFC 5034 with Google's and Microsoft's format), base64. */
+QByteArray xoauth2(const QByteArray& user, const QByteArray& token) {
+    return ("user=" + user + '\x01' + "auth=Bearer " + token + '\x01' + '\x01').toBase64();
+}
+QByteArray authLine(const QByteArray& token) {
+    return "AUTH XOAUTH2 " + xoauth2("ana", token) + "\r\n";
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(Step)
 
 class TestPop3Session : public QObject {
     Q_OBJECT
@@ -52,6 +62,11 @@ class TestPop3Session : public QObject {
     FakeSocket* sock = nullptr;
     std::unique_ptr<TPop3> s;
     std::unique_ptr<SessionRecorder> rec;
+    // The token source of the XOAUTH2 tests: each request is recorded (afterRefusal) and answered with
+    // the next of `answers` ("error:" and a text for an error), or kept for the test when none is left.
+    QStringList answers;
+    QList<bool> asked;
+    TPop3::TokenReply pending;
 
     void cServer(const QByteArray& bytes) { sock->serverSends(bytes); }
     QByteArray written() { return sock->takeWritten(); }
@@ -69,6 +84,24 @@ class TestPop3Session : public QObject {
         }
     }
     static QList<QByteArray> whole(const QByteArray& b) { return {b}; }
+    void useTokens(const QStringList& given) {
+        answers = given;
+        s->setAccessTokenSource([this](bool afterRefusal, TPop3::TokenReply reply) {
+            asked << afterRefusal;
+            if (answers.isEmpty()) {
+                pending = std::move(reply);
+                return;
+            }
+            const QString a = answers.takeFirst();
+            a.startsWith(u"error:") ? reply(QString(), a.mid(6)) : reply(a, QString());
+        });
+    }
+    /** Port 995, connected and encrypted: the session waits for the greeting. */
+    void connectOverTls() {
+        s->Conectar(u"pop.example.es"_qs, 995, u"ana"_qs, u"secreto"_qs);
+        sock->connectNow();
+        sock->handshakeSucceeds();
+    }
     void loginToThree() {
         connectTo();
         play(recordedConversation(), whole);
@@ -80,6 +113,9 @@ private slots:
         desktop = FakeDesktop();
         s = std::make_unique<TPop3>(&desktop, fakeSocketFactory(sock));
         rec = std::make_unique<SessionRecorder>(*s);
+        answers.clear();
+        asked.clear();
+        pending = nullptr;
     }
     void cleanup() {
         rec.reset();
@@ -842,6 +878,197 @@ private slots:
         written();
         s->EliminarMensajes({u"3"_qs});
         QCOMPARE(written(), QByteArray("DELE 3\r\n"));
+    }
+
+    // XOAUTH2: the owner's token instead of USER and PASS.
+
+    void xoauth2Login_data() {
+        QTest::addColumn<bool>("encrypted");
+        QTest::addColumn<QStringList>("tokens");
+        QTest::addColumn<QList<Step>>("steps");
+        QTest::addColumn<QList<bool>>("afterRefusal"); // the token requests, in order
+        QTest::addColumn<QString>("reason");           // empty: logged in (LIST sent)
+        const QByteArray greeting = "+OK Dovecot ready.\r\n";
+        const QByteArray capa = "+OK\r\nSASL PLAIN XOAUTH2 OAUTHBEARER\r\nUSER\r\n.\r\n";
+        const QByteArray refused = "-ERR [AUTH] Authentication failed.\r\n";
+        const QByteArray listed = "+OK Logged in.\r\n";
+        const QByteArray longToken = "EwBwA" + QByteArray(1500, 'x');
+        // "AUTH XOAUTH2 " and CR LF leave 240 octets of base64 for 180 of response: a 157-octet token.
+        const QByteArray fits(157, 't'), tooLong(158, 't');
+        QTest::newRow("initial response")
+            << true << QStringList{u"ya29.tok"_qs}
+            << QList<Step>{{greeting, "CAPA\r\n"},
+                           {capa, "AUTH XOAUTH2 dXNlcj1hbmEBYXV0aD1CZWFyZXIgeWEyOS50b2sBAQ==\r\n"},
+                           {listed, "LIST\r\n"}}
+            << QList<bool>{false} << QString();
+        QTest::newRow("longest token on the command line")
+            << true << QStringList{QString::fromLatin1(fits)}
+            << QList<Step>{{greeting, "CAPA\r\n"}, {capa, authLine(fits)}, {listed, "LIST\r\n"}} << QList<bool>{false}
+            << QString();
+        QTest::newRow("a token too long for the line waits for the server's +")
+            << true << QStringList{QString::fromLatin1(tooLong)}
+            << QList<Step>{{greeting, "CAPA\r\n"},
+                           {capa, "AUTH XOAUTH2\r\n"},
+                           {"+ \r\n", xoauth2("ana", tooLong) + "\r\n"},
+                           {listed, "LIST\r\n"}}
+            << QList<bool>{false} << QString();
+        QTest::newRow("a long token, a bare + from the server")
+            << true << QStringList{QString::fromLatin1(longToken)}
+            << QList<Step>{{greeting, "CAPA\r\n"},
+                           {capa, "AUTH XOAUTH2\r\n"},
+                           {"+\r\n", xoauth2("ana", longToken) + "\r\n"},
+                           {listed, "LIST\r\n"}}
+            << QList<bool>{false} << QString();
+        QTest::newRow("error challenge, then a fresh token")
+            << true << QStringList{u"at-old"_qs, u"at-new"_qs}
+            << QList<Step>{{greeting, "CAPA\r\n"},
+                           {capa, authLine("at-old")},
+                           {"+ eyJzdGF0dXMiOiI0MDEiLCJzY2hlbWVzIjoiYmVhcmVyIn0=\r\n", "\r\n"},
+                           {refused, authLine("at-new")},
+                           {listed, "LIST\r\n"}}
+            << QList<bool>{false, true} << QString();
+        QTest::newRow("error challenge in the two-step form")
+            << true << QStringList{QString::fromLatin1(longToken), u"at-new"_qs}
+            << QList<Step>{{greeting, "CAPA\r\n"},
+                           {capa, "AUTH XOAUTH2\r\n"},
+                           {"+ \r\n", xoauth2("ana", longToken) + "\r\n"},
+                           {"+ eyJzdGF0dXMiOiI0MDEiLCJzY2hlbWVzIjoiYmVhcmVyIn0=\r\n", "\r\n"},
+                           {refused, authLine("at-new")},
+                           {listed, "LIST\r\n"}}
+            << QList<bool>{false, true} << QString();
+        QTest::newRow("a challenge after the exchange was ended")
+            << true << QStringList{u"at-old"_qs}
+            << QList<Step>{{greeting, "CAPA\r\n"},
+                           {capa, authLine("at-old")},
+                           {"+ eyJzdGF0dXMiOiI0MDEiLCJzY2hlbWVzIjoiYmVhcmVyIn0=\r\n", "\r\n"},
+                           {"+ \r\n", "QUIT\r\n"}}
+            << QList<bool>{false} << u"Respuesta inesperada del Servidor : pop.example.es"_qs;
+        QTest::newRow("refused twice")
+            << true << QStringList{u"at-old"_qs, u"at-new"_qs}
+            << QList<Step>{{greeting, "CAPA\r\n"},
+                           {capa, authLine("at-old")},
+                           {refused, authLine("at-new")},
+                           {refused, "QUIT\r\n"}}
+            << QList<bool>{false, true}
+            << u"Token de acceso OAuth2 no aceptado por el Servidor : pop.example.es ([AUTH] Authentication failed.)"_qs;
+        QTest::newRow("a locked mailbox is no fault of the token")
+            << true << QStringList{u"at-1"_qs}
+            << QList<Step>{{greeting, "CAPA\r\n"}, {capa, authLine("at-1")}, {"-ERR [IN-USE] locked\r\n", "QUIT\r\n"}}
+            << QList<bool>{false} << u"Buzón bloqueado por otra sesión : pop.example.es"_qs;
+        QTest::newRow("the owner has no token")
+            << true << QStringList{u"error:No se pudo renovar el token de acceso"_qs}
+            << QList<Step>{{greeting, "CAPA\r\n"}, {capa, "QUIT\r\n"}} << QList<bool>{false}
+            << u"No se pudo renovar el token de acceso"_qs;
+        QTest::newRow("SASL without XOAUTH2")
+            << true << QStringList{u"at-1"_qs}
+            << QList<Step>{{greeting, "CAPA\r\n"}, {"+OK\r\nSASL PLAIN OAUTHBEARER\r\n.\r\n", "QUIT\r\n"}}
+            << QList<bool>{} << u"El Servidor no ofrece el inicio de sesión OAuth2 (XOAUTH2) : pop.example.es"_qs;
+        QTest::newRow("no SASL line: tried")
+            << true << QStringList{u"at-1"_qs}
+            << QList<Step>{{greeting, "CAPA\r\n"}, {"+OK\r\nUSER\r\n.\r\n", authLine("at-1")}, {listed, "LIST\r\n"}}
+            << QList<bool>{false} << QString();
+        QTest::newRow("no CAPA: tried") << true << QStringList{u"at-1"_qs}
+                                        << QList<Step>{{greeting, "CAPA\r\n"},
+                                                       {"-ERR\r\n", authLine("at-1")},
+                                                       {listed, "LIST\r\n"}}
+                                        << QList<bool>{false} << QString();
+        QTest::newRow("unencrypted: the token is never asked for nor sent")
+            << false << QStringList{u"at-1"_qs} << QList<Step>{{greeting, "CAPA\r\n"}, {capa, "QUIT\r\n"}}
+            << QList<bool>{}
+            << u"El token OAuth2 solo se envía cifrado, y el Servidor no ofrece conexión segura : pop.example.es"_qs;
+    }
+    void xoauth2Login() {
+        QFETCH(bool, encrypted);
+        QFETCH(QStringList, tokens);
+        QFETCH(QList<Step>, steps);
+        QFETCH(QList<bool>, afterRefusal);
+        QFETCH(QString, reason);
+        useTokens(tokens);
+        if (encrypted)
+            connectOverTls();
+        else
+            connectTo();
+        play(steps, whole);
+        QCOMPARE(asked, afterRefusal);
+        const QStringList events = rec->take();
+        if (reason.isEmpty())
+            QCOMPARE(s->Estado(), TPop3::Listando);
+        else
+            QCOMPARE(events.last(), u"forzada "_qs + reason);
+        // The log shows every line of the exchange, the credentials masked.
+        const QString log = events.join(u'\n');
+        for (const QString& t : std::as_const(tokens)) {
+            if (t.startsWith(u"error:")) continue;
+            QVERIFY(!log.contains(t));
+            QVERIFY(!log.contains(QString::fromLatin1(xoauth2("ana", t.toLatin1()))));
+        }
+        const QStringList shown{u"send CAPA"_qs,
+                                u"send AUTH XOAUTH2 (\u00B7\u00B7\u00B7)"_qs,
+                                u"send AUTH XOAUTH2"_qs,
+                                u"send (\u00B7\u00B7\u00B7)"_qs,
+                                u"send "_qs,
+                                u"send LIST"_qs,
+                                u"send QUIT"_qs};
+        for (const QString& e : events)
+            QVERIFY2(!e.startsWith(u"send ") || shown.contains(e), qPrintable(e));
+    }
+
+    void tokenMayComeLaterButOnlyForItsOwnConnection() {
+        useTokens({});
+        connectOverTls();
+        play({{"+OK\r\n", "CAPA\r\n"}, {"+OK\r\nSASL XOAUTH2\r\n.\r\n", ""}}, whole);
+        QVERIFY(rec->take().contains(u"estado 2 Obteniendo el token de acceso OAuth2"_qs));
+        const TPop3::TokenReply forTheFirst = std::exchange(pending, nullptr);
+        s->Reconectar();
+        QCOMPARE(written(), QByteArray("QUIT\r\n"));
+        sock->connectNow();
+        sock->handshakeSucceeds();
+        play({{"+OK\r\n", "CAPA\r\n"}, {"+OK\r\nSASL XOAUTH2\r\n.\r\n", ""}}, whole);
+        QCOMPARE(asked, (QList<bool>{false, false}));
+        forTheFirst(u"at-old"_qs, QString());
+        QCOMPARE(written(), QByteArray());
+        pending(u"at-new"_qs, QString());
+        QCOMPARE(written(), authLine("at-new"));
+        QVERIFY(rec->take().contains(u"estado 3 Enviando comando AUTH XOAUTH2"_qs));
+        pending(u"again"_qs, QString()); // one answer a request
+        QCOMPARE(written(), QByteArray());
+        // An answer that comes after the session is gone is dropped.
+        useTokens({});
+        s->Reconectar();
+        written();
+        sock->connectNow();
+        sock->handshakeSucceeds();
+        play({{"+OK\r\n", "CAPA\r\n"}, {"+OK\r\n.\r\n", ""}}, whole);
+        rec.reset();
+        s.reset();
+        pending(u"late"_qs, QString());
+    }
+
+    void recheckLogsInAgainWithAToken() {
+        useTokens({u"first"_qs, u"second"_qs});
+        connectOverTls();
+        const QByteArray capa = "+OK\r\nSASL XOAUTH2\r\nUIDL\r\n.\r\n";
+        play({{"+OK\r\n", "CAPA\r\n"},
+              {capa, authLine("first")},
+              {"+OK\r\n", "LIST\r\n"},
+              {"+OK\r\n1 120\r\n.\r\n", "TOP 1 20\r\n"},
+              {kTop1, ""}},
+             whole);
+        QCOMPARE(s->Estado(), TPop3::Conectado);
+        rec->take();
+        s->ComprobarDeNuevo();
+        play({{"", "UIDL\r\n"}, {"+OK\r\n1 a\r\n.\r\n", "QUIT\r\n"}}, whole);
+        sock->connectNow();
+        sock->handshakeSucceeds();
+        play({{"+OK\r\n", "CAPA\r\n"},
+              {capa, authLine("second")},
+              {"+OK\r\n", "UIDL\r\n"},
+              {"+OK\r\n1 a\r\n.\r\n", "STAT\r\n"},
+              {"+OK 1 120\r\n", ""}},
+             whole);
+        QCOMPARE(asked, (QList<bool>{false, false}));
+        QCOMPARE(rec->take().last(), u"estado 6 Conectado al servidor pop.example.es"_qs);
+        QCOMPARE(s->MensajePorNumero(1).Cabecera.Subj, u"Hola"_qs);
     }
 
     // Every way TCP may split the recorded conversation gives the same outcome.

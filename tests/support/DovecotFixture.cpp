@@ -95,6 +95,10 @@ quint16 DovecotFixture::pop3sPort() const {
     return m_info ? quint16(m_info->value(u"server/pop3sPort"_qs).toUInt()) : 0;
 }
 
+quint16 DovecotFixture::oauthPort() const {
+    return m_info ? quint16(m_info->value(u"server/oauthPort"_qs).toUInt()) : 0;
+}
+
 QString DovecotFixture::certificatePath() const {
     return m_info ? m_info->value(u"server/cert"_qs).toString() : QString();
 }

@@ -35,8 +35,11 @@ qint64 pop3Size(const QByteArray& message);
  *
  * <dir> is $TAVELO_DOVECOT_DIR, which CTest sets for every test registered with FIXTURES dovecot,
  * or else <build>/tests/dovecot. Users: "ana" (test mailbox, never change it), "vacio" (empty),
- * "demo" (demo mailbox) and "scratch1".."scratch8" (copies of the test mailbox a test may change;
- * each test program takes its own scratch user).
+ * "demo" (demo mailbox), "scratch1".."scratch8" (copies of the test mailbox a test may change;
+ * each test program takes its own scratch user) and "oauth" (the test mailbox, never change it),
+ * who has no password: it logs in with SASL XOAUTH2 or OAUTHBEARER and an access token of the
+ * fixture's authorization server (tests/support/oauth_server.py, at oauthPort(): POST
+ * /control/issue user=oauth issues one, /control/expire and /control/revoke end them).
  */
 class DovecotFixture final {
 public:
@@ -53,10 +56,13 @@ public:
     QString host() const;
     quint16 pop3Port() const;
     quint16 pop3sPort() const;
+    /** @short The port of the authorization server (HTTP on host()) whose token introspection the
+     *  server asks for token logins. */
+    quint16 oauthPort() const;
     QString certificatePath() const; ///< the self-signed certificate the TLS port presents
     QString logPath() const;
     QStringList users() const;
-    QString password(const QString& user) const;
+    QString password(const QString& user) const; ///< empty for "oauth"
     QString maildir(const QString& user) const;
     bool isScratch(const QString& user) const;
     /** @short Where the server logs the user's sessions line by line as they pass (a .in file of
