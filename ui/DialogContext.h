@@ -8,6 +8,7 @@
 #include <functional>
 
 class AppError;
+class TAccountLogins;
 
 using MessageBoxSeam = decltype(WindowSeams::messageBox);
 
@@ -19,6 +20,8 @@ struct DialogContext {
     decltype(WindowSeams::openUrl) openUrl;
     /** An error the dialog cannot handle: the window shows it (or sweeps a socket error later). */
     std::function<void(const AppError& error)> reportError;
+    /** How the accounts log in (CuentasAcceso.dat) and where their secrets are kept. */
+    TAccountLogins* logins = nullptr;
 };
 
 /** @short Text the files and the server take in Windows-1252 only: when it has other characters,

@@ -1,5 +1,6 @@
 #include "Unit1.h"
 
+#include "AccountLogins.h"
 #include "AccountWidgets.h"
 #include "Artwork.h"
 #include "Errors.h"
@@ -258,6 +259,9 @@ void TfrmPrincipal::FormCreate() {
     const QString dir = m_seams.dataDir.endsWith(u'/') ? m_seams.dataDir : m_seams.dataDir + u'/';
     AccountsPath = dir + u"Cuentas.dat"_qs;
     guarded([this] { LoadAccounts(); });
+    m_logins = new TAccountLogins(dir, m_seams.openUrl, this, [this](const QString& problem) {
+        m_seams.messageBox(this, QMessageBox::Warning, u"Tavelo"_qs, problem, QMessageBox::Ok, QMessageBox::NoButton);
+    });
     FiltersPath = dir + u"Filtros.dat"_qs;
     m_filtersLoaded = guarded([this] { LoadFilters(); });
     CommandStyle = RVStyle->AddStyle(u"Courier New"_qs, 8, QColor(221, 0, 0));

@@ -3,6 +3,7 @@
 // show in them.
 #pragma once
 
+#include "AccountAccess.h"
 #include "AccountTab.h"
 #include "AccountsFile.h"
 #include "Desktop.h"
@@ -86,7 +87,9 @@ private:
     // Connecting.
     void mnuConectarCuentaClick(QAction* sender);
     void mnuConectarConectarTodasClick();
-    void QuickConnect(const QString& server, const QString& user, const QString& scrambledPassword, int port);
+    /** `access`: how to log in (password, or OAuth2 with a provider), for this run only. */
+    void QuickConnect(const QString& server, const QString& user, const QString& scrambledPassword, int port,
+                      const AccountAccess& access = {});
 
     // Buttons of the bar.
     void btnRefrescarClick();
@@ -275,6 +278,7 @@ private:
     QList<QIcon> m_trayImages;
     class QSystemTrayIcon* m_trayIcon = nullptr;
     class DesktopNotifier* m_notifier = nullptr;
+    class TAccountLogins* m_logins = nullptr; ///< how each account logs in, its secrets and tokens
     int m_trayBlinkPhase = 0;
 };
 

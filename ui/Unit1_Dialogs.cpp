@@ -16,8 +16,12 @@
 
 void TfrmPrincipal::CreateForms() {
     // Each dialog gets what it edits and a callback for what the window must do about a change.
-    const DialogContext context{this, m_seams.messageBox, m_seams.openFileName, m_seams.openUrl,
-                                [this](const AppError& e) { AppException(e); }};
+    const DialogContext context{this,
+                                m_seams.messageBox,
+                                m_seams.openFileName,
+                                m_seams.openUrl,
+                                [this](const AppError& e) { AppException(e); },
+                                m_logins};
     frmCuentas = new TfrmCuentas(context, AccountsPath, [this](const QList<AccountRecord>& r) { ReplaceAccounts(r); });
     frmFiltros = new TfrmFiltros(context, Filtros, [this] { KeepFilters(); });
     frmDestinatarios = new TfrmDestinatarios(context);

@@ -1,6 +1,7 @@
 // Connecting accounts and passing on what their sessions do: the connect commands, the sweep of
 // unreported host-name failures, and the handlers of the session events, which hand each event to
 // its tab.
+#include "AccountLogins.h"
 #include "AccountWidgets.h"
 #include "Unit1.h"
 #include "UnitPOP3.h"
@@ -39,6 +40,10 @@ void TfrmPrincipal::startSession(TAccountTab* tab, const QString& server, const 
                                  const QString& scrambledPassword, int port) {
     tab->setLook(TAccountTab::Look::Busy);
     tab->setStatus(u"Conectando..."_qs, u"Estableciendo conexión con "_qs + server);
+    // An OAuth2 account logs in with the tokens of its provider; any other with its password.
+    const QString key = AccountKey(server, port, user);
+    const bool oauth = m_logins->access(key).method == LoginMethod::OAuth2;
+    tab->POP3->setAccessTokenSource(oauth ? m_logins->tokenSource(key, user) : TPop3::AccessTokenSource());
     tab->POP3->Conectar(server, port, user, DecodePassword(scrambledPassword));
 }
 
@@ -73,8 +78,9 @@ TCuenta* TfrmPrincipal::FindAccount(const QString& server, const QString& user, 
     return nullptr;
 }
 
-void TfrmPrincipal::QuickConnect(const QString& server, const QString& user, const QString& scrambledPassword,
-                                 int port) {
+void TfrmPrincipal::QuickConnect(const QString& server, const QString& user, const QString& scrambledPassword, int port,
+                                 const AccountAccess& access) {
+    m_logins->setQuickAccess(AccountKey(server, port, user), access);
     TCuenta* account = FindAccount(server, user, scrambledPassword, port);
     if (account && account->Tab) {
         Page95Control->setCurrentWidget(account->Tab->Sheet);

@@ -72,7 +72,7 @@ WindowSeams WindowSeams::defaults() {
         return QFileDialog::getOpenFileName(parent, caption, directory, filter);
     };
     s.playSound = &playWithSoundEffect;
-    s.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    s.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     s.socketFactory = [](IDesktop* desktop) { return QtClientSocket::factory(desktop); };
     s.trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     s.clock = &CurrentDateTime;

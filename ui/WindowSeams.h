@@ -25,7 +25,7 @@ struct WindowSeams {
         openFileName;
     /** Plays a sound file in the background. */
     std::function<void(const QString& file)> playSound;
-    std::function<void(const QUrl& url)> openUrl;
+    std::function<bool(const QUrl& url)> openUrl; ///< false: no program took it
     /** The socket of every new session. */
     std::function<SocketFactory(IDesktop* desktop)> socketFactory;
     /** Whether the desktop has a notification area. */

@@ -45,7 +45,10 @@ public:
         };
         s.openFileName = [this](QWidget*, const QString&, const QString&, const QString&) { return fileAnswer; };
         s.playSound = [this](const QString& file) { sounds.append(file); };
-        s.openUrl = [this](const QUrl& url) { urls.append(url); };
+        s.openUrl = [this](const QUrl& url) {
+            urls.append(url);
+            return true;
+        };
         s.socketFactory = [this](IDesktop*) -> SocketFactory {
             return [this] {
                 auto socket = std::make_unique<FakeSocket>();
