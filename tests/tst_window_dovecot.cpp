@@ -1,6 +1,6 @@
 // The real window against the real server: the certificate question, new mail seen by a re-check,
-// a mailbox locked by another session, the reset that brings deleted messages back, and the real
-// program ended by SIGTERM after a deletion.
+// a mailbox locked by another session, the reset that brings deleted messages back, the real
+// program ended by SIGTERM after a deletion, and an OAuth2 account signed in through the browser.
 #include "AccountWidgets.h"
 #include "AccountsFile.h"
 #include "DovecotFixture.h"
@@ -13,7 +13,10 @@
 #include "WindowHarness.h"
 
 #include <QDir>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QProcess>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QSettings>
 #include <QSslCertificate>
@@ -66,6 +69,64 @@ private slots:
         openWindow();
     }
     void cleanup() { h.reset(); }
+
+    // The test plays the browser: it opens the address the window gave, and the authorization
+    // server's redirect reaches the window's loopback listener.
+    bool signInThroughTheBrowser(qsizetype urlsBefore) {
+        if (!QTest::qWaitFor([&] { return h->urls.size() > urlsBefore; }, kWaitMs)) return false;
+        QNetworkAccessManager browser;
+        std::unique_ptr<QNetworkReply> page(browser.get(QNetworkRequest(h->urls.last())));
+        return QTest::qWaitFor([&] { return page->isFinished(); }, kWaitMs) && page->error() == QNetworkReply::NoError;
+    }
+    bool tellAuthorizationServer(const QString& what) {
+        QNetworkAccessManager manager;
+        QNetworkRequest request(QUrl(u"http://%1:%2/control/%3"_qs.arg(fx.host()).arg(fx.oauthPort()).arg(what)));
+        request.setHeader(QNetworkRequest::ContentTypeHeader, u"application/x-www-form-urlencoded"_qs);
+        std::unique_ptr<QNetworkReply> reply(manager.post(request, QByteArray("user=oauth")));
+        return QTest::qWaitFor([&] { return reply->isFinished(); }, kWaitMs) &&
+               reply->error() == QNetworkReply::NoError;
+    }
+    void recheck(TAccountTab* tab) {
+        h->now += 301 * kSecond;
+        WindowProbe::TimerReconexionesTimer(w);
+        QVERIFY(QTest::qWaitFor([&] { return tab->POP3->Estado() != 6; }, kWaitMs));
+    }
+
+    void oauthAccountSignsInRefreshesAndAsksAgain() {
+        AccountAccess access;
+        access.method = LoginMethod::OAuth2;
+        access.provider = OAuthProvider::Custom;
+        access.clientId = u"tavelo-tests"_qs;
+        const QString server = u"http://%1:%2/"_qs.arg(fx.host()).arg(fx.oauthPort());
+        access.authorizeUrl = server + u"authorize"_qs;
+        access.tokenUrl = server + u"token"_qs;
+        access.scope = u"pop"_qs;
+        WindowProbe::QuickConnect(w, fx.host(), u"oauth"_qs, QString(), fx.pop3sPort(), access);
+        TAccountTab* tab = WindowProbe::Tabs(w).last();
+        QVERIFY(signInThroughTheBrowser(0));
+        QVERIFY(settled(tab));
+        QCOMPARE(tab->POP3->Estado(), 6);
+        const int rows = tab->ListView->rowCount();
+        QVERIFY(rows > 0);
+        // The server stops taking the token: the re-check logs in with a refreshed one, no browser.
+        QVERIFY(tellAuthorizationServer(u"expire"_qs));
+        recheck(tab);
+        QVERIFY(settled(tab));
+        QCOMPARE(tab->POP3->Estado(), 6);
+        QCOMPARE(tab->ListView->rowCount(), rows);
+        QCOMPARE(h->urls.size(), 1);
+        // Revoked: the user is asked to sign in again; cancelling ends the connection with why.
+        QVERIFY(tellAuthorizationServer(u"revoke"_qs));
+        recheck(tab);
+        QVERIFY(QTest::qWaitFor([&] { return h->urls.size() == 2; }, kWaitMs));
+        auto* signIn = w->findChild<QDialog*>(u"frmInicioSesion"_qs);
+        QVERIFY(signIn && signIn->isVisible());
+        signIn->findChild<QPushButton*>(u"btnCancelar"_qs)->click();
+        QVERIFY(settled(tab));
+        QCOMPARE(tab->POP3->Estado(), 0);
+        QVERIFY2(tab->StatusBar->panelText(PanelActivity).contains(u"cancelado"_qs),
+                 qPrintable(tab->StatusBar->panelText(PanelActivity)));
+    }
 
     void tlsPortAsksOnceAndLogsTheEncryption() {
         TAccountTab* tab = connect(u"vacio"_qs, fx.pop3sPort());

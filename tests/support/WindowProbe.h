@@ -45,8 +45,8 @@ struct WindowProbe {
 
     // Connecting, the accounts, settings and filter files, errors.
     static void QuickConnect(TfrmPrincipal* w, const QString& server, const QString& user,
-                             const QString& scrambledPassword, int port) {
-        w->QuickConnect(server, user, scrambledPassword, port);
+                             const QString& scrambledPassword, int port, const AccountAccess& access = {}) {
+        w->QuickConnect(server, user, scrambledPassword, port, access);
     }
     static void mnuConectarCuentaClick(TfrmPrincipal* w, QAction* sender) { w->mnuConectarCuentaClick(sender); }
     static void mnuConectarConectarTodasClick(TfrmPrincipal* w) { w->mnuConectarConectarTodasClick(); }
