@@ -1,12 +1,14 @@
 // The real window against the real server: the certificate question, new mail seen by a re-check,
 // a mailbox locked by another session, the reset that brings deleted messages back, the real
 // program ended by SIGTERM after a deletion, and an OAuth2 account signed in through the browser.
+#include "AccountLogins.h"
 #include "AccountWidgets.h"
 #include "AccountsFile.h"
 #include "DovecotFixture.h"
 #include "FilterLists.h"
 #include "ListRows.h"
 #include "QtClientSocket.h"
+#include "SecretStore.h"
 #include "StyledTextView.h"
 #include "UnitPOP3.h"
 #include "UnitQuenmarEncode.h"
@@ -126,6 +128,27 @@ private slots:
         QCOMPARE(tab->POP3->Estado(), 0);
         QVERIFY2(tab->StatusBar->panelText(PanelActivity).contains(u"cancelado"_qs),
                  qPrintable(tab->StatusBar->panelText(PanelActivity)));
+    }
+
+    // A password kept in the secret store rather than in the accounts file; none there is said so.
+    void passwordKeptInTheSecretStoreLogsIn() {
+        AccountAccess access;
+        access.passwordInKeyring = true;
+        const QString key = AccountKey(fx.host(), fx.pop3Port(), u"ana"_qs);
+        bool written = false;
+        WindowProbe::logins(w)->secrets()->write(
+            PasswordKey(key), fx.password(u"ana"_qs), w,
+            [&](const SecretResult& r) { written = r.status == SecretResult::Done; });
+        QTRY_VERIFY(written);
+        WindowProbe::QuickConnect(w, fx.host(), u"ana"_qs, QString(), fx.pop3Port(), access);
+        TAccountTab* tab = WindowProbe::Tabs(w).last();
+        // The password is read before the session starts: wait for the listed mailbox itself.
+        QVERIFY(QTest::qWaitFor([&] { return tab->POP3->Estado() == 6; }, kWaitMs));
+        WindowProbe::QuickConnect(w, fx.host(), u"vacio"_qs, QString(), fx.pop3Port(), access);
+        TAccountTab* missing = WindowProbe::Tabs(w).last();
+        QTRY_COMPARE(missing->StatusBar->panelText(PanelActivity),
+                     u"La contraseña de la cuenta no está en el llavero"_qs);
+        QCOMPARE(missing->POP3->Estado(), 0);
     }
 
     void tlsPortAsksOnceAndLogsTheEncryption() {

@@ -3,6 +3,7 @@
 // its tab.
 #include "AccountLogins.h"
 #include "AccountWidgets.h"
+#include "SecretStore.h"
 #include "Unit1.h"
 #include "UnitPOP3.h"
 #include "UnitQuenmarEncode.h"
@@ -40,11 +41,30 @@ void TfrmPrincipal::startSession(TAccountTab* tab, const QString& server, const 
                                  const QString& scrambledPassword, int port) {
     tab->setLook(TAccountTab::Look::Busy);
     tab->setStatus(u"Conectando..."_qs, u"Estableciendo conexión con "_qs + server);
-    // An OAuth2 account logs in with the tokens of its provider; any other with its password.
+    // An OAuth2 account logs in with the tokens of its provider; any other with its password, which
+    // the user may keep in the keyring rather than in Cuentas.dat.
     const QString key = AccountKey(server, port, user);
-    const bool oauth = m_logins->access(key).method == LoginMethod::OAuth2;
+    const AccountAccess access = m_logins->access(key);
+    const bool oauth = access.method == LoginMethod::OAuth2;
     tab->POP3->setAccessTokenSource(oauth ? m_logins->tokenSource(key, user) : TPop3::AccessTokenSource());
-    tab->POP3->Conectar(server, port, user, DecodePassword(scrambledPassword));
+    if (oauth || !access.passwordInKeyring) {
+        tab->POP3->Conectar(server, port, user, DecodePassword(scrambledPassword));
+        return;
+    }
+    m_logins->secrets()->read(
+        PasswordKey(key), tab->POP3, [this, session = tab->POP3, server, port, user](const SecretResult& result) {
+            TAccountTab* shown = TabOfSession(session); // the tab may have been closed meanwhile
+            if (!shown) return;
+            if (result.status == SecretResult::Done) {
+                session->Conectar(server, port, user, result.secret);
+                return;
+            }
+            shown->setLook(TAccountTab::Look::Disconnected);
+            shown->setStatus(u"Desconectado"_qs,
+                             result.status == SecretResult::NotFound
+                                 ? u"La contraseña de la cuenta no está en el llavero"_qs
+                                 : u"No se pudo leer la contraseña del llavero: "_qs + result.error);
+        });
 }
 
 void TfrmPrincipal::mnuConectarConectarTodasClick() {
