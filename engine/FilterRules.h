@@ -1,0 +1,100 @@
+// Reglas.dat, the rules beside the two filter lists: which messages are never marked (permitir),
+// which are marked (marcar), on any header field, the whole header or a hint of forgery, and for
+// every decision the reason, which the user sees.
+//
+// One rule a line, "ACCION CAMPO MODO TEXTO", single blanks between the first three words, TEXTO
+// the rest of the line:
+//   permitir From contiene @amigos.example
+//   marcar Subject expresion ^\s*\[?publicidad
+//   marcar autenticidad es dkim-fallido
+// UTF-8 (a byte-order mark is skipped), LF or CR LF; a line starting with "#" (blanks may come
+// first) is a comment, blank lines are ignored.
+#pragma once
+
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class TFiltros;
+
+/** One rule as read from its line. */
+struct FilterRule {
+    enum class Action { Allow, Mark };
+    enum class Mode { Contains, Expression, Is };
+    Action action = Action::Mark;
+    /** A header field's name as written ("From", "List-Id"), or "cabecera" (the whole header) or
+     *  "autenticidad" (a hint, with Mode::Is). */
+    QString field;
+    Mode mode = Mode::Contains;
+    QString text;
+    int line = 0;     ///< 1-based line number in the file
+    QString written;  ///< the line as written, without surrounding blanks: the reason shown
+};
+
+/** The header of one message as the rules see it. */
+struct RuleSubject {
+    /** The header text as received (unfolded or not; the matcher unfolds it). */
+    QString header;
+    /** From and Subject as the message list shows them (decoded by the header pass): what the
+     *  FROM and SUBJ lists of Filtros.dat are compared with. */
+    QString from;
+    QString subject;
+};
+
+/** What decided about one message. */
+struct RuleDecision {
+    enum class Kind { None, Allowed, Marked };
+    Kind kind = Kind::None;
+    /** Empty for None; otherwise the deciding rule's line as written ("marcar Subject contiene
+     *  oferta"), or for the lists the fragment with its section ("[FROM]oferta"). */
+    QString reason;
+    bool marked() const { return kind == Kind::Marked; }
+};
+
+class FilterRules final {
+public:
+    FilterRules();
+    ~FilterRules();
+    FilterRules(FilterRules&&) noexcept;
+    FilterRules& operator=(FilterRules&&) noexcept;
+
+    /** @short The rules of a file's bytes. Every line that does not parse, and every expression
+     *  that does not compile, adds one Spanish sentence with its line number to `problems`
+     *  ("Línea 4: ...") and is left out; the other rules still apply. */
+    static FilterRules Parse(QByteArrayView data, QStringList* problems = nullptr);
+    /** @short The file's rules; a missing file gives no rules. Throws EInOutError. */
+    static FilterRules Load(const QString& path, QStringList* problems = nullptr);
+
+    const QList<FilterRule>& rules() const;
+    bool isEmpty() const;
+    /** @short True when some rule needs more of the header than From and Subject (another field,
+     *  the whole header or a hint): the header text must then be kept for the decision. */
+    bool needsHeaderText() const;
+
+    /** @short The decision for one message: the first permitir rule that matches allows it (and is
+     *  its reason); otherwise the first match marks it, looked for in this order: the FROM list,
+     *  the SUBJ list (both folded with MayusculasSinAcentos, as the lists always were), then the
+     *  marcar rules in file order. An expression is bounded in the work it may do per message:
+     *  one that reaches the bound counts as no match, and `problems` (when given) gets one
+     *  sentence for it. */
+    RuleDecision decide(const RuleSubject& message, const TFiltros& lists, QStringList* problems = nullptr) const;
+
+private:
+    struct Compiled;
+    std::unique_ptr<Compiled> d;
+};
+
+/** The hints of forgery `autenticidad es ...` can name. */
+enum class AuthenticityHint { DkimFailed, SpfFailed, DmarcFailed, MisleadingName, ReplyToOtherDomain };
+/** @short The hint's word in the rules ("dkim-fallido", "spf-fallido", "dmarc-fallido",
+ *  "nombre-engañoso", "responder-a-otro-dominio"). */
+QString HintName(AuthenticityHint hint);
+/** @short Whether the (folded or unfolded) header text shows the hint:
+ *  - dkim/spf/dmarc-fallido: the topmost Authentication-Results field (the one the receiving
+ *    server added last) gives "fail" for that method (softfail, temperror, permerror are not fail);
+ *  - nombre-engañoso: From's display name holds an e-mail address other than the sender's own;
+ *  - responder-a-otro-dominio: Reply-To's domain differs from From's (case aside; a subdomain is
+ *    another domain); never when either is missing. */
+bool HasHint(const QString& header, AuthenticityHint hint);
