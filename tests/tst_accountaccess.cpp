@@ -3,6 +3,7 @@
 // dialog renames or removes it, with Cuentas.dat left as it was.
 #include "AccountAccess.h"
 #include "AccountsFile.h"
+#include "TestFiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -12,22 +13,6 @@
 Q_DECLARE_METATYPE(AccountAccessList)
 
 namespace {
-
-QByteArray fileBytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
-
-int modeOf(const QString& path) {
-    struct stat st {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
-}
 
 const QString kAna = AccountKey(u"pop.x.es"_qs, 995, u"ana"_qs);
 const QString kLuis = AccountKey(u"pop.y.es"_qs, 110, u"luis"_qs);

@@ -2,6 +2,7 @@
 // on disk, and what loading and saving do to the file itself.
 #include "AccountsFile.h"
 #include "Errors.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -28,22 +29,6 @@ QStringList describe(const QList<AccountRecord>& records) {
         out << line;
     }
     return out;
-}
-
-QByteArray fileBytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
-
-int modeOf(const QString& path) {
-    struct stat st {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
 const QByteArray kOne = "SERV:pop.example.com\r\nPORT:110\r\nUSER:ana\r\nPASS:IAOBAB\r\n-----\r\n";

@@ -2,6 +2,7 @@
 // decides which messages a filtering run proposes for deletion.
 #include "Errors.h"
 #include "FilterLists.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -10,17 +11,6 @@
 #include <QTest>
 
 namespace {
-
-QByteArray fileBytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), bytes.size());
-}
 
 TFiltros lists(const QStringList& from, const QStringList& subj) {
     TFiltros f;

@@ -69,7 +69,7 @@ void TAccountLogins::reload() {
         for (const TPop3::TokenReply& reply : std::as_const(login->waiting))
             reply({}, why);
         delete login->signInWindow;
-        login->tokens->deleteLater();
+        delete login->tokens; // its pending answers (the kept refresh token's read) go with it
         delete login;
     }
 }
