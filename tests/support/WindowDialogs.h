@@ -13,8 +13,12 @@
 #include "WindowProbe.h"
 
 inline DialogContext DialogContextOf(TfrmPrincipal* w) {
-    return {w, WindowProbe::seams(w).messageBox, WindowProbe::seams(w).openFileName, WindowProbe::seams(w).openUrl,
-            [w](const AppError& e) { WindowProbe::AppException(w, e); }};
+    return {w,
+            WindowProbe::seams(w).messageBox,
+            WindowProbe::seams(w).openFileName,
+            WindowProbe::seams(w).openUrl,
+            [w](const AppError& e) { WindowProbe::AppException(w, e); },
+            WindowProbe::logins(w)};
 }
 
 inline TfrmCuentas* NewAccountsDialog(TfrmPrincipal* w) {
@@ -31,9 +35,11 @@ inline TfrmDestinatarios* NewRecipientsDialog(TfrmPrincipal* w) {
 }
 
 inline TfrmConexionRapida* NewQuickConnectDialog(TfrmPrincipal* w) {
-    return new TfrmConexionRapida(
-        DialogContextOf(w), [w](const QString& server, const QString& user, const QString& scrambledPassword,
-                                int port) { WindowProbe::QuickConnect(w, server, user, scrambledPassword, port); });
+    return new TfrmConexionRapida(DialogContextOf(w),
+                                  [w](const QString& server, const QString& user, const QString& scrambledPassword,
+                                      int port, const AccountAccess& access) {
+                                      WindowProbe::QuickConnect(w, server, user, scrambledPassword, port, access);
+                                  });
 }
 
 inline TfrmAbout* NewAboutBox(TfrmPrincipal* w) {

@@ -22,6 +22,7 @@ struct WindowProbe {
     static bool& SettingsChanged(TfrmPrincipal* w) { return w->SettingsChanged; }
     static bool FiltersChanged(const TfrmPrincipal* w) { return w->FiltersChanged; }
     static const WindowSeams& seams(const TfrmPrincipal* w) { return w->seams(); }
+    static TAccountLogins* logins(const TfrmPrincipal* w) { return w->m_logins; }
     static constexpr qsizetype kLogLineCap = TfrmPrincipal::kLogLineCap;
 
     // Controls, menus, timers and dialogs.
@@ -45,8 +46,8 @@ struct WindowProbe {
 
     // Connecting, the accounts, settings and filter files, errors.
     static void QuickConnect(TfrmPrincipal* w, const QString& server, const QString& user,
-                             const QString& scrambledPassword, int port) {
-        w->QuickConnect(server, user, scrambledPassword, port);
+                             const QString& scrambledPassword, int port, const AccountAccess& access = {}) {
+        w->QuickConnect(server, user, scrambledPassword, port, access);
     }
     static void mnuConectarCuentaClick(TfrmPrincipal* w, QAction* sender) { w->mnuConectarCuentaClick(sender); }
     static void mnuConectarConectarTodasClick(TfrmPrincipal* w) { w->mnuConectarConectarTodasClick(); }
