@@ -114,6 +114,15 @@ TfrmCuentas::TfrmCuentas(const DialogContext& context, const QString& accountsPa
     SetUpReportList(ListView);
     ListView->viewport()->installEventFilter(this);
 
+    // "Acceso..." is as wide as its caption needs (a larger font): the group, and all right of it, widen with it.
+    const int growth =
+        std::max(0, btnAcceso->fontMetrics().horizontalAdvance(u"Acceso..."_qs) + 16 - btnAcceso->width());
+    btnAcceso->resize(btnAcceso->width() + growth, btnAcceso->height());
+    GroupBox1->resize(GroupBox1->width() + growth, GroupBox1->height());
+    PanelBotones->move(PanelBotones->x() + growth, PanelBotones->y());
+    ListView->resize(ListView->width() + growth, ListView->height());
+    setFixedSize(width() + growth, height());
+
     // FormCreate.
     try {
         LoadAccountList();
@@ -295,11 +304,6 @@ void TfrmCuentas::storeAccess(QTreeWidgetItem* row, const QString& oldKey, bool 
     const bool follow = oldKey != key && !sharedOldKey; // the entry and the secrets go with the account
     SecretStore* secrets = m_logins->secrets();
     auto reported = [this](const SecretResult& result) { secretStored(result); };
-    // The store carries out its calls in order: the moves come before the password's write.
-    if (follow) {
-        secrets->move(RefreshTokenKey(oldKey), RefreshTokenKey(key), this, reported);
-        secrets->move(PasswordKey(oldKey), PasswordKey(key), this, reported);
-    }
     const AccountAccess access = m_access;
     changeAccessFile([&](AccountAccessList& list) {
         bool changed = follow && list.rename(oldKey, key);
@@ -312,14 +316,30 @@ void TfrmCuentas::storeAccess(QTreeWidgetItem* row, const QString& oldKey, bool 
         }
         return changed;
     });
-    const QString password = edtPassword->text();
+    std::function<void()> storePassword;
     if (access.passwordInKeyring) {
         row->setText(ColPass, QString()); // Cuentas.dat keeps an empty password
         // Still being read and nothing typed: the stored one stays.
-        if (!(m_passwordPending && password.isEmpty())) secrets->write(PasswordKey(key), password, this, reported);
+        const QString password = edtPassword->text();
+        if (!(m_passwordPending && password.isEmpty()))
+            storePassword = [this, secrets, key, password, reported] {
+                secrets->write(PasswordKey(key), password, this, reported);
+            };
     } else if (m_storedAccess.passwordInKeyring) {
-        secrets->remove(PasswordKey(key), this, reported); // it is in Cuentas.dat now
+        // It is in Cuentas.dat now.
+        storePassword = [this, secrets, key, reported] { secrets->remove(PasswordKey(key), this, reported); };
     }
+    if (!follow) {
+        if (storePassword) storePassword();
+        return;
+    }
+    // A move is a read, a write and a removal, each asked for when the one before has answered: the
+    // password's own call waits for the end of its move, or the old secret would come over it.
+    secrets->move(RefreshTokenKey(oldKey), RefreshTokenKey(key), this, reported);
+    secrets->move(PasswordKey(oldKey), PasswordKey(key), this, [reported, storePassword](const SecretResult& result) {
+        reported(result);
+        if (storePassword) storePassword();
+    });
 }
 
 void TfrmCuentas::forgetAccess(const QString& key) {

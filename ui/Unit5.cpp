@@ -74,6 +74,12 @@ TfrmConexionRapida::TfrmConexionRapida(const DialogContext& context, Connect con
                          &TfrmConexionRapida::btnConectarClick);
     btnCancelar = button(u"btnCancelar"_qs, u"C&ancelar"_qs, QStyle::SP_DialogCancelButton, 125,
                          &TfrmConexionRapida::btnCancelarClick);
+    // "Acceso..." is as wide as its caption needs (a larger font): the dialog widens with it.
+    const int growth =
+        std::max(0, btnAcceso->fontMetrics().horizontalAdvance(u"Acceso..."_qs) + 16 - btnAcceso->width());
+    btnAcceso->resize(btnAcceso->width() + growth, btnAcceso->height());
+    Bevel1->resize(Bevel1->width() + growth, Bevel1->height());
+    setFixedSize(width() + growth, height());
     setTabOrder(edtUser, edtPass);
     setTabOrder(edtPass, edtHost);
     setTabOrder(edtHost, edtPuerto);

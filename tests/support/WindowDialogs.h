@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Errors.h"
+#include "LoginDialog.h"
 #include "Unit1.h"
 #include "Unit2.h"
 #include "Unit3.h"
@@ -11,6 +12,13 @@
 #include "Unit6.h"
 #include "Unit7.h"
 #include "WindowProbe.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
 
 inline DialogContext DialogContextOf(TfrmPrincipal* w) {
     return {w,
@@ -49,4 +57,26 @@ inline TfrmAbout* NewAboutBox(TfrmPrincipal* w) {
 inline TfrmConfig* NewSettingsDialog(TfrmPrincipal* w) {
     return new TfrmConfig(DialogContextOf(w), WindowProbe::Config(w), WindowProbe::Advanced(w),
                           [w] { WindowProbe::KeepSettings(w); });
+}
+
+/** Clicks `opener` and, in the login dialog it opens, chooses as `choice` says, then leaves with
+ *  "Aceptar" ("cancel:" in front: with "Cancelar"): "password", "keyring" (the password in the
+ *  secret store) or "oauth2:PROVIDER:CLIENT ID" (PROVIDER 0 Microsoft, 1 Google, 2 Otro). */
+inline void ChooseAccess(QPushButton* opener, TfrmAcceso* dialog, QString choice) {
+    const bool cancel = choice.startsWith(u"cancel:"_qs);
+    if (cancel) choice = choice.mid(7);
+    QTimer::singleShot(0, dialog, [dialog, choice, cancel] {
+        QVERIFY(dialog->isVisible());
+        const QStringList parts = choice.split(u':');
+        dialog->cbMetodo->setCurrentIndex(parts[0] == u"oauth2"_qs ? 1 : 0);
+        dialog->chkLlavero->setChecked(parts[0] == u"keyring"_qs);
+        if (parts[0] == u"oauth2"_qs) {
+            dialog->cbProveedor->setCurrentIndex(parts[1].toInt());
+            dialog->edtClienteId->clear();
+            QTest::keyClicks(dialog->edtClienteId, parts[2]);
+        }
+        QTest::mouseClick(cancel ? dialog->btnCancelar : dialog->btnAceptar, Qt::LeftButton);
+        QVERIFY(!dialog->isVisible());
+    });
+    QTest::mouseClick(opener, Qt::LeftButton);
 }
