@@ -74,7 +74,7 @@ TfrmAcceso::TfrmAcceso(const DialogContext& context, QWidget* parent, bool keyri
     edtUrlToken = edit(u"edtUrlToken"_qs);
     row(u"URL de &token:"_qs, edtUrlToken);
     edtAlcance = edit(u"edtAlcance"_qs);
-    row(u"Alc&ance:"_qs, edtAlcance);
+    row(u"Alca&nce:"_qs, edtAlcance);
 
     lblNota =
         new QLabel(u"OAuth2 sólo inicia sesión sobre una conexión segura (TLS: puerto 995, o STLS). El Id. de "

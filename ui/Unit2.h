@@ -93,8 +93,9 @@ private:
     /** @short The fields into the row: scrambled password as caption, then port, server, user name. */
     void fillRow(QTreeWidgetItem* row);
     QTreeWidgetItem* firstSelectedRow() const;
-    /** @short The row's account: its key, the password of its record. */
+    /** @short The AccountKey of the row's record. */
     static QString keyOfRow(const QTreeWidgetItem* row);
+    /** @short Whether a row other than `row` (none: any row) is an account with that key. */
     bool otherRowHasKey(const QTreeWidgetItem* row, const QString& key) const;
     /** @short Stores the pending access under `key` (after following a rename from `oldKey`, when
      *  it differs) in CuentasAcceso.dat and the account's password where it belongs: the secret

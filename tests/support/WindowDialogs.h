@@ -17,6 +17,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 
@@ -66,6 +67,10 @@ inline void ChooseAccess(QPushButton* opener, TfrmAcceso* dialog, QString choice
     const bool cancel = choice.startsWith(u"cancel:"_qs);
     if (cancel) choice = choice.mid(7);
     QTimer::singleShot(0, dialog, [dialog, choice, cancel] {
+        // A failed check here must not leave the dialog's loop running.
+        const auto leave = qScopeGuard([dialog] {
+            if (dialog->isVisible()) dialog->reject();
+        });
         QVERIFY(dialog->isVisible());
         const QStringList parts = choice.split(u':');
         dialog->cbMetodo->setCurrentIndex(parts[0] == u"oauth2"_qs ? 1 : 0);
