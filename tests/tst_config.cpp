@@ -1,7 +1,9 @@
 // The settings dialog on a real main window: what a showing loads, the key filters, the sound list,
 // what "Aceptar" refuses (message, focus) and stores, and that every way out but "Aceptar" discards.
+#include "LoginDialog.h"
 #include "Unit2.h"
 #include "Unit3.h"
+#include "Unit5.h"
 #include "Unit7.h"
 #include "WindowDialogs.h"
 #include "WindowHarness.h"
@@ -9,6 +11,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -68,11 +71,18 @@ private slots:
         TfrmFiltros* filters = NewFiltersDialog(main);
         TfrmCuentas* accounts = NewAccountsDialog(main);
         TfrmConfig* settings = NewSettingsDialog(main);
+        TfrmConexionRapida* quick = NewQuickConnectDialog(main);
+        TfrmAcceso* login = accounts->frmAcceso;
+        login->cbMetodo->setCurrentIndex(1); // every field shown
+        login->cbProveedor->setCurrentIndex(2);
         QApplication::setFont(usual);
         QStringList cut;
+        for (QLabel* label : login->labels)
+            if (label->sizeHint().width() > label->width()) cut << label->objectName();
         for (QLabel* label : {filters->lblTexto, filters->lblCampo})
             if (label->sizeHint().width() > label->width()) cut << label->objectName();
-        for (QPushButton* button : {filters->btnAdd, filters->btnModificar, filters->btnEliminar, filters->btnSalir})
+        for (QPushButton* button : {filters->btnAdd, filters->btnModificar, filters->btnEliminar, filters->btnSalir,
+                                    accounts->btnAcceso, quick->btnAcceso})
             if (button->fontMetrics().horizontalAdvance(button->text().remove(u'&')) + 12 > button->width())
                 cut << button->objectName();
         for (QLineEdit* delay : {settings->edtRefrescar, settings->edtReintentar})

@@ -1,11 +1,16 @@
 // The accounts dialog on a real main window, typed into and clicked like a user would: what each
-// command leaves in Cuentas.dat and in the main window's connect menu.
+// command leaves in Cuentas.dat, CuentasAcceso.dat, the secret store and the main window's connect
+// menu; what the login dialog refuses.
+#include "AccountLogins.h"
+#include "SecretStore.h"
 #include "Unit2.h"
 #include "UnitQuenmarEncode.h"
 #include "WindowDialogs.h"
 #include "WindowHarness.h"
 
+#include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDir>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -101,7 +106,8 @@ class TestAccountsDialog : public QObject {
     }
 
     /** Runs a user's steps: "user=", "pass=", "server=", "port=" type into a field, "port+=" pastes
-     *  at its end, "click N" (-1: no row), "add", "modify", "delete", "cancel" (answers the next box). */
+     *  at its end, "click N" (-1: no row), "add", "modify", "delete", "cancel" (answers the next box),
+     *  "access=CHOICE" chooses in the login dialog (ChooseAccess). */
     void run(const QStringList& steps) {
         const QHash<QString, QLineEdit*> fields = {{u"user"_qs, d->edtUserName},
                                                    {u"pass"_qs, d->edtPassword},
@@ -118,6 +124,8 @@ class TestAccountsDialog : public QObject {
                 QTest::mouseClick(d->btnEliminar, Qt::LeftButton);
             else if (step == u"cancel"_qs)
                 h->boxAnswer = QMessageBox::Cancel;
+            else if (step.startsWith(u"access="_qs))
+                ChooseAccess(d->btnAcceso, d->frmAcceso, step.mid(7));
             else if (const qsizetype eq = step.indexOf(u"+="_qs); eq > 0)
                 fields[step.left(eq)]->insert(step.mid(eq + 2));
             else if (const qsizetype is = step.indexOf(u'='); is > 0)
@@ -125,6 +133,34 @@ class TestAccountsDialog : public QObject {
             else
                 QFAIL(qPrintable(u"unknown step "_qs + step));
         }
+    }
+
+    /** CuentasAcceso.dat in short, an entry a line: "key method [provider client id] [keyring]". */
+    QStringList accessEntries() const {
+        const QByteArray data = h->read(u"CuentasAcceso.dat"_qs);
+        if (data == "<missing>") return {QString::fromLatin1(data)};
+        QStringList out;
+        for (const AccountAccessList::Entry& e : ParseAccountAccessData(data).entries) {
+            QString line = e.key;
+            if (e.access.method == LoginMethod::OAuth2)
+                line += u" oauth2 "_qs + QString::number(int(e.access.provider)) + u' ' + e.access.clientId;
+            else
+                line += u" password"_qs;
+            if (e.access.passwordInKeyring) line += u" keyring"_qs;
+            out << line;
+        }
+        return out;
+    }
+
+    /** The secret under that name in the window's store, "<none>" when there is none. */
+    QString secret(const QString& name) const {
+        auto answer = std::make_shared<std::optional<QString>>();
+        WindowProbe::logins(w)->secrets()->read(name, nullptr, [answer](const SecretResult& r) {
+            *answer = r.status == SecretResult::Done       ? r.secret
+                      : r.status == SecretResult::NotFound ? u"<none>"_qs
+                                                           : u"<failed> "_qs + r.error;
+        });
+        return QTest::qWaitFor([answer] { return answer->has_value(); }) ? **answer : u"<no answer>"_qs;
     }
 
     QStringList boxTexts() const {
@@ -395,6 +431,185 @@ private slots:
         QVERIFY(!d->isVisible());
         QCOMPARE(h->read(u"Cuentas.dat"_qs), before); // unchanged rows keep their scrambled form
         QCOMPARE(menuEntries(*w), (QStringList{u"ana (pop.a)"_qs, u"bea (pop.b)"_qs}));
+    }
+
+    // The accounts start as kTwo, bea logging in with OAuth2 (Microsoft) and a refresh token kept,
+    // unless "fresh" (no CuentasAcceso.dat, no secrets). `secrets`: "name=value" of some names.
+    void accessGoesWithTheAccount_data() {
+        QTest::addColumn<bool>("fresh");
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<Records>("records");
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<QStringList>("secrets");
+        const QString bea = u"bea@pop.b:995 oauth2 0 cid-b"_qs;
+        const QString beaToken = RefreshTokenKey(u"bea@pop.b:995"_qs) + u"=rt-b"_qs;
+        const QString beaNoToken = RefreshTokenKey(u"bea@pop.b:995"_qs) + u"=<none>"_qs;
+        const QStringList eva = {u"user=eva"_qs, u"server=pop.e"_qs};
+        const QStringList evaRecord = {u"pop.e"_qs, u"110"_qs, u"eva"_qs, QString()};
+        const Records anaInKeyring = {{u"pop.a"_qs, u"110"_qs, u"ana"_qs, QString()}, kTwo[1]};
+        QTest::newRow("add with OAuth2") << false << eva + QStringList{u"access=oauth2:1:cid-e"_qs, u"add"_qs}
+                                         << kTwo + Records{evaRecord}
+                                         << QStringList{bea, u"eva@pop.e:110 oauth2 1 cid-e"_qs}
+                                         << QStringList{beaToken};
+        QTest::newRow("the password login makes no file")
+            << true << eva + QStringList{u"access=password"_qs, u"add"_qs,     u"click 2"_qs, u"pass=z"_qs,
+                                         u"modify"_qs,          u"click 0"_qs, u"delete"_qs}
+            << Records{kTwo[1], {u"pop.e"_qs, u"110"_qs, u"eva"_qs, u"z"_qs}} << QStringList{u"<missing>"_qs}
+            << QStringList();
+        QTest::newRow("cancelled choice")
+            << false << QStringList{u"click 1"_qs, u"access=cancel:password"_qs, u"modify"_qs} << kTwo
+            << QStringList{bea} << QStringList{beaToken};
+        QTest::newRow("modify keeping the key") << false << QStringList{u"click 1"_qs, u"pass=z"_qs, u"modify"_qs}
+                                                << Records{kTwo[0], {u"pop.b"_qs, u"995"_qs, u"bea"_qs, u"z"_qs}}
+                                                << QStringList{bea} << QStringList{beaToken};
+        QTest::newRow("modify the user") << false << QStringList{u"click 1"_qs, u"user=bel"_qs, u"modify"_qs}
+                                         << Records{kTwo[0], {u"pop.b"_qs, u"995"_qs, u"bel"_qs, u"y"_qs}}
+                                         << QStringList{u"bel@pop.b:995 oauth2 0 cid-b"_qs}
+                                         << QStringList{beaNoToken, RefreshTokenKey(u"bel@pop.b:995"_qs) + u"=rt-b"_qs};
+        QTest::newRow("modify the port and the access")
+            << false << QStringList{u"click 1"_qs, u"port=110"_qs, u"access=oauth2:1:cid-g"_qs, u"modify"_qs}
+            << Records{kTwo[0], {u"pop.b"_qs, u"110"_qs, u"bea"_qs, u"y"_qs}}
+            << QStringList{u"bea@pop.b:110 oauth2 1 cid-g"_qs}
+            << QStringList{beaNoToken, RefreshTokenKey(u"bea@pop.b:110"_qs) + u"=rt-b"_qs};
+        QTest::newRow("back to the password")
+            << false << QStringList{u"click 1"_qs, u"access=password"_qs, u"modify"_qs} << kTwo << QStringList()
+            << QStringList{beaToken};
+        QTest::newRow("delete") << false << QStringList{u"click 1"_qs, u"delete"_qs} << Records{kTwo[0]}
+                                << QStringList() << QStringList{beaNoToken};
+        QTest::newRow("a duplicate shares the entry")
+            << false << QStringList{u"click 1"_qs, u"add"_qs, u"click 2"_qs, u"delete"_qs} << kTwo << QStringList{bea}
+            << QStringList{beaToken};
+        QTest::newRow("the last duplicate takes it")
+            << false << QStringList{u"click 1"_qs, u"add"_qs, u"click 2"_qs, u"delete"_qs, u"click 1"_qs, u"delete"_qs}
+            << Records{kTwo[0]} << QStringList() << QStringList{beaNoToken};
+        QTest::newRow("a duplicate changed leaves the other its entry")
+            << false << QStringList{u"click 1"_qs, u"add"_qs, u"click 2"_qs, u"user=bel"_qs, u"modify"_qs}
+            << kTwo + Records{{u"pop.b"_qs, u"995"_qs, u"bel"_qs, u"y"_qs}}
+            << QStringList{bea, u"bel@pop.b:995 oauth2 0 cid-b"_qs}
+            << QStringList{beaToken, RefreshTokenKey(u"bel@pop.b:995"_qs) + u"=<none>"_qs};
+        QTest::newRow("password into the keyring")
+            << false << QStringList{u"click 0"_qs, u"pass=clave"_qs, u"access=keyring"_qs, u"modify"_qs} << anaInKeyring
+            << QStringList{bea, u"ana@pop.a:110 password keyring"_qs}
+            << QStringList{PasswordKey(u"ana@pop.a:110"_qs) + u"=clave"_qs};
+        QTest::newRow("added with the password in the keyring")
+            << true << eva + QStringList{u"pass=clave"_qs, u"access=keyring"_qs, u"add"_qs} << kTwo + Records{evaRecord}
+            << QStringList{u"eva@pop.e:110 password keyring"_qs}
+            << QStringList{PasswordKey(u"eva@pop.e:110"_qs) + u"=clave"_qs};
+        QTest::newRow("the keyring's password follows the server, then changes")
+            << false << QStringList{u"click 0"_qs,      u"access=keyring"_qs, u"modify"_qs,
+                                    u"server=pop.z"_qs, u"pass=nueva"_qs,     u"modify"_qs}
+            << Records{{u"pop.z"_qs, u"110"_qs, u"ana"_qs, QString()}, kTwo[1]}
+            << QStringList{bea, u"ana@pop.z:110 password keyring"_qs}
+            << QStringList{PasswordKey(u"ana@pop.a:110"_qs) + u"=<none>"_qs,
+                           PasswordKey(u"ana@pop.z:110"_qs) + u"=nueva"_qs};
+        QTest::newRow("out of the keyring")
+            << false
+            << QStringList{u"click 0"_qs, u"access=keyring"_qs, u"modify"_qs, u"access=password"_qs, u"modify"_qs}
+            << kTwo << QStringList{bea} << QStringList{PasswordKey(u"ana@pop.a:110"_qs) + u"=<none>"_qs};
+        QTest::newRow("the keyring's password goes with the account")
+            << false << QStringList{u"click 0"_qs, u"access=keyring"_qs, u"modify"_qs, u"delete"_qs} << Records{kTwo[1]}
+            << QStringList{bea} << QStringList{PasswordKey(u"ana@pop.a:110"_qs) + u"=<none>"_qs};
+    }
+    void accessGoesWithTheAccount() {
+        QFETCH(bool, fresh);
+        QFETCH(QStringList, steps);
+        QFETCH(Records, records);
+        QFETCH(QStringList, entries);
+        QFETCH(QStringList, secrets);
+        if (!fresh)
+            h->write(u"CuentasAcceso.dat"_qs, "[bea@pop.b:995]\nAcceso=oauth2\nProveedor=microsoft\nClienteId=cid-b\n");
+        openWith(accountsFile(kTwo));
+        if (!fresh)
+            WindowProbe::logins(w)->secrets()->write(RefreshTokenKey(u"bea@pop.b:995"_qs), u"rt-b"_qs, nullptr, {});
+        run(steps);
+        compareAccountsFile(h->read(u"Cuentas.dat"_qs), records);
+        QCOMPARE(accessEntries(), entries);
+        // A move in the store is several calls: its end is waited for.
+        auto secretsNow = [&] {
+            QStringList out;
+            for (const QString& s : secrets)
+                out << s.section(u'=', 0, 0) + u'=' + secret(s.section(u'=', 0, 0));
+            return out;
+        };
+        QTRY_COMPARE(secretsNow(), secrets);
+        // The window logs in as the file says now.
+        const AccountAccessList file = ParseAccountAccessData(h->read(u"CuentasAcceso.dat"_qs));
+        QStringList keys{u"bea@pop.b:995"_qs};
+        for (const AccountAccessList::Entry& e : file.entries)
+            keys << e.key;
+        for (const QString& key : keys)
+            QCOMPARE(WindowProbe::logins(w)->access(key), file.find(key));
+        for (const QString& box : boxTexts())
+            QVERIFY2(box.startsWith(u"Confirmación de eliminación|"_qs), qPrintable(box));
+    }
+
+    void clickShowsThePasswordKeptInTheKeyring() {
+        h->write(u"CuentasAcceso.dat"_qs, "[ana@pop.a:110]\nAcceso=password\nPasswordEnLlavero=1\n");
+        openWith(accountsFile({{u"pop.a"_qs, u"110"_qs, u"ana"_qs, QString()}}));
+        WindowProbe::logins(w)->secrets()->write(PasswordKey(u"ana@pop.a:110"_qs), u"clave"_qs, nullptr, {});
+        run({u"click 0"_qs});
+        QTRY_COMPARE(d->edtPassword->text(), u"clave"_qs);
+        run({u"user=ana2"_qs, u"modify"_qs}); // what was read is stored under the new key
+        QTRY_COMPARE(secret(PasswordKey(u"ana2@pop.a:110"_qs)), u"clave"_qs);
+    }
+
+    // The login dialog's "Aceptar": what OAuth2 cannot go without is refused, the focus in the field
+    // and everything typed kept. Fields: method, provider (0 Microsoft, 1 Google, 2 Otro), client id,
+    // authorization URL, token URL, scope.
+    void loginDialogRefusesWhatOAuth2Needs_data() {
+        QTest::addColumn<QStringList>("fields");
+        QTest::addColumn<QString>("focus"); // empty: accepted
+        QTest::addColumn<QString>("box");
+        const QString https = u" debe empezar por https:// (http:// sólo en 127.0.0.1 o localhost)"_qs;
+        const QString noClient = u"Debe introducir el Id. de cliente que le dio el proveedor"_qs;
+        const QString a = u"https://login.x.es/auth"_qs, t = u"https://login.x.es/token"_qs;
+        QTest::newRow("password") << QStringList{u"0"_qs, u"0"_qs, {}, {}, {}, {}} << QString() << QString();
+        QTest::newRow("no client id") << QStringList{u"1"_qs, u"2"_qs, {}, {}, {}, {}} << u"edtClienteId"_qs
+                                      << noClient;
+        QTest::newRow("blank client id") << QStringList{u"1"_qs, u"2"_qs, u"  "_qs, {}, {}, {}} << u"edtClienteId"_qs
+                                         << noClient;
+        QTest::newRow("preset") << QStringList{u"1"_qs, u"1"_qs, u"cid"_qs, {}, {}, {}} << QString() << QString();
+        QTest::newRow("custom without URLs")
+            << QStringList{u"1"_qs, u"2"_qs, u"cid"_qs, {}, {}, {}} << u"edtUrlAutorizacion"_qs
+            << u"Debe introducir la URL de autorización"_qs;
+        QTest::newRow("custom without token URL") << QStringList{u"1"_qs, u"2"_qs, u"cid"_qs, a, {}, u"s"_qs}
+                                                  << u"edtUrlToken"_qs << u"Debe introducir la URL de token"_qs;
+        QTest::newRow("custom without scope")
+            << QStringList{u"1"_qs, u"2"_qs, u"cid"_qs, a, t, {}} << u"edtAlcance"_qs
+            << u"Debe introducir el alcance que pide el proveedor para leer el correo"_qs;
+        QTest::newRow("plain http") << QStringList{u"1"_qs, u"2"_qs, u"cid"_qs, u"http://login.x.es/auth"_qs,
+                                                   t,       u"s"_qs}
+                                    << u"edtUrlAutorizacion"_qs << u"La URL de autorización"_qs + https;
+        QTest::newRow("not a web address")
+            << QStringList{u"1"_qs, u"2"_qs, u"cid"_qs, a, u"login.x.es/token"_qs, u"s"_qs} << u"edtUrlToken"_qs
+            << u"La URL de token"_qs + https;
+        QTest::newRow("http on this computer")
+            << QStringList{u"1"_qs, u"2"_qs, u"cid"_qs, u"http://127.0.0.1:8080/a"_qs, u"http://localhost/t"_qs,
+                           u"s"_qs}
+            << QString() << QString();
+    }
+    void loginDialogRefusesWhatOAuth2Needs() {
+        QFETCH(QStringList, fields);
+        QFETCH(QString, focus);
+        QFETCH(QString, box);
+        openWith({});
+        TfrmAcceso* a = d->frmAcceso;
+        a->show();
+        a->cbMetodo->setCurrentIndex(fields[0].toInt());
+        a->cbProveedor->setCurrentIndex(fields[1].toInt());
+        const QList<QLineEdit*> edits = {a->edtClienteId, a->edtUrlAutorizacion, a->edtUrlToken, a->edtAlcance};
+        for (int i = 0; i < edits.size(); ++i)
+            edits[i]->insert(fields[i + 2]);
+        QTest::mouseClick(a->btnAceptar, Qt::LeftButton);
+        QCOMPARE(boxTexts(), focus.isEmpty() ? QStringList() : QStringList{u"Error|"_qs + box});
+        QCOMPARE(a->isVisible(), !focus.isEmpty());
+        if (focus.isEmpty()) {
+            QCOMPARE(a->result(), int(QDialog::Accepted));
+            return;
+        }
+        QCOMPARE(a->focusWidget()->objectName(), focus);
+        for (int i = 0; i < edits.size(); ++i)
+            QCOMPARE(edits[i]->text(), fields[i + 2]);
     }
 
     void badPortSurvivesSavingAndARestart() {

@@ -1,9 +1,10 @@
 // The quick connection dialog on a real main window with fake sockets: its checks, the Enter key
-// walking the fields, and what the session finally receives.
+// walking the fields, what the session finally receives, and the login handed to the window.
 #include "Unit5.h"
 #include "WindowDialogs.h"
 #include "WindowHarness.h"
 
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -153,6 +154,33 @@ private slots:
         QCOMPARE(s->takeWritten(), QByteArray("USER ana\r\n"));
         s->serverSends("+OK\r\n");
         QCOMPARE(s->takeWritten(), sent);
+    }
+
+    void chosenLoginGoesWithTheConnection() {
+        w = &h->open();
+        QList<AccountAccess> handed;
+        QStringList passwords;
+        d = new TfrmConexionRapida(DialogContextOf(w), [&](const QString&, const QString&, const QString& scrambled,
+                                                           int, const AccountAccess& access) {
+            passwords << scrambled;
+            handed << access;
+        });
+        d->setParent(w, d->windowFlags()); // owned by the main window
+        for (const QString& choice : {u"oauth2:1:cid"_qs, QString()}) {
+            d->ClearFields(); // every showing starts with the password login
+            d->show();
+            QTest::keyClicks(d->edtUser, u"ana"_qs);
+            QTest::keyClicks(d->edtHost, u"pop.x.es"_qs);
+            if (!choice.isEmpty()) ChooseAccess(d->btnAcceso, d->frmAcceso, choice);
+            QTest::mouseClick(d->btnConectar, Qt::LeftButton); // OAuth2 needs no password
+        }
+        AccountAccess google;
+        google.method = LoginMethod::OAuth2;
+        google.provider = OAuthProvider::Google;
+        google.clientId = u"cid"_qs;
+        QCOMPARE(handed, (QList<AccountAccess>{google, AccountAccess{}}));
+        QCOMPARE(passwords, (QStringList{QString(), QString()}));
+        QVERIFY(h->boxes.isEmpty());
     }
 
     void leavingWithoutConnecting_data() {

@@ -26,9 +26,8 @@ void TfrmPrincipal::CreateForms() {
     frmFiltros = new TfrmFiltros(context, Filtros, [this] { KeepFilters(); });
     frmDestinatarios = new TfrmDestinatarios(context);
     frmConexionRapida = new TfrmConexionRapida(
-        context, [this](const QString& server, const QString& user, const QString& scrambledPassword, int port) {
-            QuickConnect(server, user, scrambledPassword, port);
-        });
+        context, [this](const QString& server, const QString& user, const QString& scrambledPassword, int port,
+                        const AccountAccess& access) { QuickConnect(server, user, scrambledPassword, port, access); });
     frmAbout = new TfrmAbout(context);
     frmConfig = new TfrmConfig(context, Config, Advanced, [this] { KeepSettings(); });
 }

@@ -1,7 +1,10 @@
 #include "Unit2.h"
 
+#include "AccountLogins.h"
 #include "AccountWidgets.h"
 #include "Errors.h"
+#include "LoginDialog.h"
+#include "SecretStore.h"
 #include "UnitQuenmarEncode.h"
 #include "UnitUtils.h"
 
@@ -36,7 +39,7 @@ bool isNumberOutsidePortRange(const QString& text) {
 
 TfrmCuentas::TfrmCuentas(const DialogContext& context, const QString& accountsPath, AccountsChanged accountsChanged)
     : QDialog(context.owner), m_messageBox(context.messageBox), m_reportError(context.reportError),
-      m_accountsPath(accountsPath), m_accountsChanged(std::move(accountsChanged)) {
+      m_accountsPath(accountsPath), m_accountsChanged(std::move(accountsChanged)), m_logins(context.logins) {
     setObjectName(u"frmCuentas"_qs);
     setWindowTitle(u"Cuentas de correo"_qs);
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -65,9 +68,18 @@ TfrmCuentas::TfrmCuentas(const DialogContext& context, const QString& accountsPa
     edtPuerto = field(u"edtPuerto"_qs, u"Puerto:"_qs, lblPuerto, 108, 50);
     edtPuerto->setText(u"110"_qs);
     edtPuerto->installEventFilter(this);
+    // How the account logs in, beside the port; without the window's login data it cannot be kept.
+    btnAcceso = new QPushButton(u"&Acceso..."_qs, GroupBox1);
+    btnAcceso->setObjectName(u"btnAcceso"_qs);
+    btnAcceso->setGeometry(140, 107, 93, 23);
+    btnAcceso->setAutoDefault(false);
+    btnAcceso->setEnabled(m_logins != nullptr);
+    connect(btnAcceso, &QPushButton::clicked, this, &TfrmCuentas::btnAccesoClick);
+    frmAcceso = new TfrmAcceso(context, this, m_logins != nullptr);
     setTabOrder(edtUserName, edtPassword);
     setTabOrder(edtPassword, edtServidor);
     setTabOrder(edtServidor, edtPuerto);
+    setTabOrder(edtPuerto, btnAcceso);
 
     PanelBotones = new QFrame(this);
     PanelBotones->setObjectName(u"PanelBotones"_qs);
@@ -101,6 +113,15 @@ TfrmCuentas::TfrmCuentas(const DialogContext& context, const QString& accountsPa
     ListView->setColumnWidth(ColServer, 150);
     SetUpReportList(ListView);
     ListView->viewport()->installEventFilter(this);
+
+    // "Acceso..." is as wide as its caption needs (a larger font): the group, and all right of it, widen with it.
+    const int growth =
+        std::max(0, btnAcceso->fontMetrics().horizontalAdvance(u"Acceso..."_qs) + 16 - btnAcceso->width());
+    btnAcceso->resize(btnAcceso->width() + growth, btnAcceso->height());
+    GroupBox1->resize(GroupBox1->width() + growth, GroupBox1->height());
+    PanelBotones->move(PanelBotones->x() + growth, PanelBotones->y());
+    ListView->resize(ListView->width() + growth, ListView->height());
+    setFixedSize(width() + growth, height());
 
     // FormCreate.
     try {
@@ -154,8 +175,31 @@ void TfrmCuentas::ListViewClick() {
     QTreeWidgetItem* row = firstSelectedRow();
     CurrentIndex = row ? ListView->indexOfTopLevelItem(row) : ListView->topLevelItemCount();
     const bool found = row != nullptr;
+    const int click = ++m_clicks;
+    m_access = {};
+    m_passwordPending = false;
+    if (found && m_logins) {
+        try {
+            m_access = LoadAccountAccessFile(m_logins->accessFilePath()).find(keyOfRow(row));
+        } catch (const AppError& e) {
+            m_reportError(e);
+        }
+    }
+    m_storedAccess = m_access;
+    // A password kept in the secret store comes when the store answers, unless something was typed by then.
+    const bool passwordInStore = found && m_access.passwordInKeyring && row->text(ColPass).isEmpty();
     edtUserName->setText(found ? row->text(ColUser) : QString());
-    edtPassword->setText(found ? DecodePassword(row->text(ColPass)) : QString());
+    edtPassword->setText(found && !passwordInStore ? DecodePassword(row->text(ColPass)) : QString());
+    if (passwordInStore) {
+        m_passwordPending = true;
+        m_logins->secrets()->read(PasswordKey(keyOfRow(row)), this, [this, click](const SecretResult& result) {
+            if (click != m_clicks || !m_passwordPending) return;
+            m_passwordPending = false;
+            if (result.status == SecretResult::Done && edtPassword->text().isEmpty())
+                edtPassword->setText(result.secret);
+            if (result.status == SecretResult::Failed) secretStored(result);
+        });
+    }
     edtServidor->setText(found ? row->text(ColServer) : QString());
     edtPuerto->setText(found ? row->text(ColPort) : QString());
     btnModificar->setEnabled(found);
@@ -196,6 +240,7 @@ void TfrmCuentas::btnAddClick() {
     auto* row = new QTreeWidgetItem;
     fillRow(row);
     ListView->addTopLevelItem(row);
+    storeAccess(row, keyOfRow(row), false);
     btnModificar->setEnabled(false);
     m_changed = true;
     SaveAccountList();
@@ -204,7 +249,10 @@ void TfrmCuentas::btnAddClick() {
 void TfrmCuentas::btnModificarClick() {
     QTreeWidgetItem* row = ListView->topLevelItem(CurrentIndex);
     if (!row || !fieldsAcceptable()) return;
+    const QString oldKey = keyOfRow(row);
     fillRow(row); // empty fields too: modify insists on nothing but a possible port
+    storeAccess(row, oldKey, otherRowHasKey(row, oldKey));
+    m_storedAccess = m_access;
     ListView->scrollToItem(row);
     ListView->setCurrentItem(row);
     ListView->setFocus();
@@ -220,7 +268,9 @@ void TfrmCuentas::btnEliminarClick() {
     if (message(QMessageBox::Question, u"Confirmación de eliminación"_qs, text,
                 QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
         return;
+    const QString key = keyOfRow(row);
     delete row;
+    if (!otherRowHasKey(nullptr, key)) forgetAccess(key); // duplicates share one entry
     ListView->clearSelection();
     btnModificar->setEnabled(false);
     btnEliminar->setEnabled(false);
@@ -230,6 +280,90 @@ void TfrmCuentas::btnEliminarClick() {
 
 void TfrmCuentas::btnCiaoClick() {
     close();
+}
+
+void TfrmCuentas::btnAccesoClick() {
+    frmAcceso->Edit(m_access);
+}
+
+QString TfrmCuentas::keyOfRow(const QTreeWidgetItem* row) {
+    return AccountKey(AccountRecord{row->text(ColServer), row->text(ColPort), row->text(ColUser), row->text(ColPass)});
+}
+
+bool TfrmCuentas::otherRowHasKey(const QTreeWidgetItem* row, const QString& key) const {
+    for (int i = 0; i < ListView->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* other = ListView->topLevelItem(i);
+        if (other != row && keyOfRow(other) == key) return true;
+    }
+    return false;
+}
+
+void TfrmCuentas::storeAccess(QTreeWidgetItem* row, const QString& oldKey, bool sharedOldKey) {
+    if (!m_logins) return;
+    const QString key = keyOfRow(row);
+    const bool follow = oldKey != key && !sharedOldKey; // the entry and the secrets go with the account
+    SecretStore* secrets = m_logins->secrets();
+    auto reported = [this](const SecretResult& result) { secretStored(result); };
+    const AccountAccess access = m_access;
+    changeAccessFile([&](AccountAccessList& list) {
+        bool changed = follow && list.rename(oldKey, key);
+        // The default needs no entry: a file is not created for it.
+        if (access == AccountAccess{})
+            changed = list.remove(key) || changed;
+        else if (list.find(key) != access) {
+            list.set(key, access);
+            changed = true;
+        }
+        return changed;
+    });
+    std::function<void()> storePassword;
+    if (access.passwordInKeyring) {
+        row->setText(ColPass, QString()); // Cuentas.dat keeps an empty password
+        // Still being read and nothing typed: the stored one stays.
+        const QString password = edtPassword->text();
+        if (!(m_passwordPending && password.isEmpty()))
+            storePassword = [this, secrets, key, password, reported] {
+                secrets->write(PasswordKey(key), password, this, reported);
+            };
+    } else if (m_storedAccess.passwordInKeyring) {
+        // It is in Cuentas.dat now.
+        storePassword = [this, secrets, key, reported] { secrets->remove(PasswordKey(key), this, reported); };
+    }
+    if (!follow) {
+        if (storePassword) storePassword();
+        return;
+    }
+    // A move is a read, a write and a removal, each asked for when the one before has answered: the
+    // password's own call waits for the end of its move, or the old secret would come over it.
+    secrets->move(RefreshTokenKey(oldKey), RefreshTokenKey(key), this, reported);
+    secrets->move(PasswordKey(oldKey), PasswordKey(key), this, [reported, storePassword](const SecretResult& result) {
+        reported(result);
+        if (storePassword) storePassword();
+    });
+}
+
+void TfrmCuentas::forgetAccess(const QString& key) {
+    if (!m_logins) return;
+    auto reported = [this](const SecretResult& result) { secretStored(result); };
+    m_logins->secrets()->remove(RefreshTokenKey(key), this, reported);
+    m_logins->secrets()->remove(PasswordKey(key), this, reported);
+    changeAccessFile([&](AccountAccessList& list) { return list.remove(key); });
+}
+
+void TfrmCuentas::changeAccessFile(const std::function<bool(AccountAccessList& list)>& change) {
+    const QString path = m_logins->accessFilePath();
+    try {
+        AccountAccessList list = LoadAccountAccessFile(path);
+        if (!change(list)) return;
+        SaveAccountAccessFile(path, list);
+    } catch (const AppError& e) {
+        m_reportError(e);
+    }
+    m_logins->reload();
+}
+
+void TfrmCuentas::secretStored(const SecretResult& result) {
+    if (result.status == SecretResult::Failed) m_reportError(EInOutError(u"Secreto de la cuenta: "_qs + result.error));
 }
 
 void TfrmCuentas::hideEvent(QHideEvent* event) {

@@ -3,6 +3,7 @@
 // every way out written back whole and handed to the window as its accounts.
 #pragma once
 
+#include "AccountAccess.h"
 #include "AccountsFile.h"
 #include "DialogContext.h"
 
@@ -16,6 +17,8 @@ class QLineEdit;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+class TfrmAcceso;
+struct SecretResult;
 
 class TfrmCuentas final : public QDialog {
     Q_OBJECT
@@ -40,6 +43,7 @@ public:
     void btnModificarClick();
     void btnEliminarClick();
     void btnCiaoClick();
+    void btnAccesoClick();
 
     /** @short Fills the rows from Cuentas.dat (a missing file is created empty). Throws EInOutError. */
     void LoadAccountList();
@@ -60,6 +64,9 @@ public:
     QLabel* lblPassword = nullptr;
     QLabel* lblServidor = nullptr;
     QLabel* lblPuerto = nullptr;
+    QPushButton* btnAcceso = nullptr;
+    /** How the account in the fields logs in, edited by "Acceso...". */
+    TfrmAcceso* frmAcceso = nullptr;
     QFrame* PanelBotones = nullptr;
     QPushButton* btnAdd = nullptr;
     QPushButton* btnModificar = nullptr;
@@ -86,6 +93,21 @@ private:
     /** @short The fields into the row: scrambled password as caption, then port, server, user name. */
     void fillRow(QTreeWidgetItem* row);
     QTreeWidgetItem* firstSelectedRow() const;
+    /** @short The AccountKey of the row's record. */
+    static QString keyOfRow(const QTreeWidgetItem* row);
+    /** @short Whether a row other than `row` (none: any row) is an account with that key. */
+    bool otherRowHasKey(const QTreeWidgetItem* row, const QString& key) const;
+    /** @short Stores the pending access under `key` (after following a rename from `oldKey`, when
+     *  it differs) in CuentasAcceso.dat and the account's password where it belongs: the secret
+     *  store, or the row. `sharedOldKey`: another row keeps the old key's entry and secrets. */
+    void storeAccess(QTreeWidgetItem* row, const QString& oldKey, bool sharedOldKey);
+    /** @short Forgets the entry and the secrets of an account no row has any more. */
+    void forgetAccess(const QString& key);
+    /** @short Loads, changes and saves CuentasAcceso.dat; a failure is reported. Then the window
+     *  reads it again. */
+    void changeAccessFile(const std::function<bool(AccountAccessList& list)>& change);
+    /** @short The secret store's answer: a failure is reported like a file's. */
+    void secretStored(const SecretResult& result);
     QMessageBox::StandardButton message(QMessageBox::Icon icon, const QString& caption, const QString& text,
                                         QMessageBox::StandardButtons buttons);
 
@@ -96,4 +118,13 @@ private:
     /** Whether the rows came from the file; if not, only a change by the user rewrites it. */
     bool m_listLoaded = false;
     bool m_changed = false;
+    TAccountLogins* m_logins;
+    /** How the account in the fields logs in: the clicked row's entry, or the default. */
+    AccountAccess m_access;
+    /** The clicked row's access as stored: what "Modificar" changes. */
+    AccountAccess m_storedAccess;
+    /** The password of the clicked row is being read from the secret store. */
+    bool m_passwordPending = false;
+    /** Counts the clicks, so that a password read for an earlier one is dropped. */
+    int m_clicks = 0;
 };

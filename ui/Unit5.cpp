@@ -1,6 +1,7 @@
 #include "Unit5.h"
 
 #include "Errors.h"
+#include "LoginDialog.h"
 #include "UnitQuenmarEncode.h"
 #include "UnitUtils.h"
 
@@ -48,6 +49,12 @@ TfrmConexionRapida::TfrmConexionRapida(const DialogContext& context, Connect con
     edtHost = field(u"edtHost"_qs, u"Servidor:"_qs, lblHost, 68, 150);
     edtPuerto = field(u"edtPuerto"_qs, u"Puerto:"_qs, lblPuerto, 96, 50);
     edtPuerto->setText(u"110"_qs);
+    btnAcceso = new QPushButton(u"&Acceso..."_qs, this);
+    btnAcceso->setObjectName(u"btnAcceso"_qs);
+    btnAcceso->setGeometry(140, 95, 94, 23);
+    btnAcceso->setAutoDefault(false);
+    connect(btnAcceso, &QPushButton::clicked, this, &TfrmConexionRapida::btnAccesoClick);
+    frmAcceso = new TfrmAcceso(context, this, false);
 
     Bevel1 = new QFrame(this);
     Bevel1->setObjectName(u"Bevel1"_qs);
@@ -67,10 +74,17 @@ TfrmConexionRapida::TfrmConexionRapida(const DialogContext& context, Connect con
                          &TfrmConexionRapida::btnConectarClick);
     btnCancelar = button(u"btnCancelar"_qs, u"C&ancelar"_qs, QStyle::SP_DialogCancelButton, 125,
                          &TfrmConexionRapida::btnCancelarClick);
+    // "Acceso..." is as wide as its caption needs (a larger font): the dialog widens with it.
+    const int growth =
+        std::max(0, btnAcceso->fontMetrics().horizontalAdvance(u"Acceso..."_qs) + 16 - btnAcceso->width());
+    btnAcceso->resize(btnAcceso->width() + growth, btnAcceso->height());
+    Bevel1->resize(Bevel1->width() + growth, Bevel1->height());
+    setFixedSize(width() + growth, height());
     setTabOrder(edtUser, edtPass);
     setTabOrder(edtPass, edtHost);
     setTabOrder(edtHost, edtPuerto);
-    setTabOrder(edtPuerto, btnConectar);
+    setTabOrder(edtPuerto, btnAcceso);
+    setTabOrder(btnAcceso, btnConectar);
     setTabOrder(btnConectar, btnCancelar);
 }
 
@@ -79,6 +93,7 @@ void TfrmConexionRapida::ClearFields() {
     edtPass->clear();
     edtHost->clear();
     edtPuerto->setText(u"110"_qs);
+    m_access = {};
 }
 
 void TfrmConexionRapida::showModal() {
@@ -147,9 +162,9 @@ void TfrmConexionRapida::btnConectarClick() {
             return;
         }
     }
-    // The password may be empty: its scrambled form is then empty too.
+    // The password may be empty (OAuth2 needs none): its scrambled form is then empty too.
     try {
-        m_connectToServer(edtHost->text(), edtUser->text(), EncodePassword(edtPass->text()), port);
+        m_connectToServer(edtHost->text(), edtUser->text(), EncodePassword(edtPass->text()), port, m_access);
     } catch (const AppError& e) {
         m_reportError(e); // the tab is open by now and shows how its session fares
     }
@@ -158,4 +173,8 @@ void TfrmConexionRapida::btnConectarClick() {
 
 void TfrmConexionRapida::btnCancelarClick() {
     reject();
+}
+
+void TfrmConexionRapida::btnAccesoClick() {
+    frmAcceso->Edit(m_access);
 }

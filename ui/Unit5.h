@@ -2,6 +2,7 @@
 // checked and handed to the window, which connects; nothing is written to any file.
 #pragma once
 
+#include "AccountAccess.h"
 #include "DialogContext.h"
 
 #include <QDialog>
@@ -11,21 +12,22 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class TfrmAcceso;
 
 class TfrmConexionRapida final : public QDialog {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TfrmConexionRapida)
 public:
-    /** Opens a tab on that mailbox (or brings forward the one open on it). */
-    using Connect =
-        std::function<void(const QString& server, const QString& user, const QString& scrambledPassword, int port)>;
+    /** Opens a tab on that mailbox (or brings forward the one open on it), logging in as `access` says. */
+    using Connect = std::function<void(const QString& server, const QString& user, const QString& scrambledPassword,
+                                       int port, const AccountAccess& access)>;
 
     /** @short Builds the dialog, hidden and modal, owned by context.owner; "Conectar" hands what
      *  was typed to `connectToServer`. */
     TfrmConexionRapida(const DialogContext& context, Connect connectToServer);
 
-    /** @short Empties user, password and server and sets the port to "110": the owner does this
-     *  (after centring the dialog) before every showing. */
+    /** @short Empties user, password and server, sets the port to "110" and the login to the
+     *  password: the owner does this (after centring the dialog) before every showing. */
     void ClearFields();
     /** @short Shows the dialog modally; returns once it connected or was cancelled. */
     void showModal();
@@ -34,6 +36,7 @@ public:
     void FormShow();
     void btnConectarClick();
     void btnCancelarClick();
+    void btnAccesoClick();
 
     // Controls.
     QLabel* lblUser = nullptr;
@@ -47,6 +50,9 @@ public:
     QFrame* Bevel1 = nullptr;
     QPushButton* btnConectar = nullptr;
     QPushButton* btnCancelar = nullptr;
+    QPushButton* btnAcceso = nullptr;
+    /** How the mailbox logs in, edited by "Acceso...". */
+    TfrmAcceso* frmAcceso = nullptr;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -62,4 +68,6 @@ private:
     MessageBoxSeam m_messageBox;
     std::function<void(const AppError&)> m_reportError;
     Connect m_connectToServer;
+    /** The login chosen for this showing. */
+    AccountAccess m_access;
 };

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Errors.h"
+#include "LoginDialog.h"
 #include "Unit1.h"
 #include "Unit2.h"
 #include "Unit3.h"
@@ -12,9 +13,21 @@
 #include "Unit7.h"
 #include "WindowProbe.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScopeGuard>
+#include <QTest>
+#include <QTimer>
+
 inline DialogContext DialogContextOf(TfrmPrincipal* w) {
-    return {w, WindowProbe::seams(w).messageBox, WindowProbe::seams(w).openFileName, WindowProbe::seams(w).openUrl,
-            [w](const AppError& e) { WindowProbe::AppException(w, e); }};
+    return {w,
+            WindowProbe::seams(w).messageBox,
+            WindowProbe::seams(w).openFileName,
+            WindowProbe::seams(w).openUrl,
+            [w](const AppError& e) { WindowProbe::AppException(w, e); },
+            WindowProbe::logins(w)};
 }
 
 inline TfrmCuentas* NewAccountsDialog(TfrmPrincipal* w) {
@@ -31,9 +44,11 @@ inline TfrmDestinatarios* NewRecipientsDialog(TfrmPrincipal* w) {
 }
 
 inline TfrmConexionRapida* NewQuickConnectDialog(TfrmPrincipal* w) {
-    return new TfrmConexionRapida(
-        DialogContextOf(w), [w](const QString& server, const QString& user, const QString& scrambledPassword,
-                                int port) { WindowProbe::QuickConnect(w, server, user, scrambledPassword, port); });
+    return new TfrmConexionRapida(DialogContextOf(w),
+                                  [w](const QString& server, const QString& user, const QString& scrambledPassword,
+                                      int port, const AccountAccess& access) {
+                                      WindowProbe::QuickConnect(w, server, user, scrambledPassword, port, access);
+                                  });
 }
 
 inline TfrmAbout* NewAboutBox(TfrmPrincipal* w) {
@@ -43,4 +58,30 @@ inline TfrmAbout* NewAboutBox(TfrmPrincipal* w) {
 inline TfrmConfig* NewSettingsDialog(TfrmPrincipal* w) {
     return new TfrmConfig(DialogContextOf(w), WindowProbe::Config(w), WindowProbe::Advanced(w),
                           [w] { WindowProbe::KeepSettings(w); });
+}
+
+/** Clicks `opener` and, in the login dialog it opens, chooses as `choice` says, then leaves with
+ *  "Aceptar" ("cancel:" in front: with "Cancelar"): "password", "keyring" (the password in the
+ *  secret store) or "oauth2:PROVIDER:CLIENT ID" (PROVIDER 0 Microsoft, 1 Google, 2 Otro). */
+inline void ChooseAccess(QPushButton* opener, TfrmAcceso* dialog, QString choice) {
+    const bool cancel = choice.startsWith(u"cancel:"_qs);
+    if (cancel) choice = choice.mid(7);
+    QTimer::singleShot(0, dialog, [dialog, choice, cancel] {
+        // A failed check here must not leave the dialog's loop running.
+        const auto leave = qScopeGuard([dialog] {
+            if (dialog->isVisible()) dialog->reject();
+        });
+        QVERIFY(dialog->isVisible());
+        const QStringList parts = choice.split(u':');
+        dialog->cbMetodo->setCurrentIndex(parts[0] == u"oauth2"_qs ? 1 : 0);
+        dialog->chkLlavero->setChecked(parts[0] == u"keyring"_qs);
+        if (parts[0] == u"oauth2"_qs) {
+            dialog->cbProveedor->setCurrentIndex(parts[1].toInt());
+            dialog->edtClienteId->clear();
+            QTest::keyClicks(dialog->edtClienteId, parts[2]);
+        }
+        QTest::mouseClick(cancel ? dialog->btnCancelar : dialog->btnAceptar, Qt::LeftButton);
+        QVERIFY(!dialog->isVisible());
+    });
+    QTest::mouseClick(opener, Qt::LeftButton);
 }

@@ -22,6 +22,7 @@ struct WindowProbe {
     static bool& SettingsChanged(TfrmPrincipal* w) { return w->SettingsChanged; }
     static bool FiltersChanged(const TfrmPrincipal* w) { return w->FiltersChanged; }
     static const WindowSeams& seams(const TfrmPrincipal* w) { return w->seams(); }
+    static TAccountLogins* logins(const TfrmPrincipal* w) { return w->m_logins; }
     static constexpr qsizetype kLogLineCap = TfrmPrincipal::kLogLineCap;
 
     // Controls, menus, timers and dialogs.
