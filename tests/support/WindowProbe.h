@@ -36,7 +36,6 @@ struct WindowProbe {
     static QToolButton* btnDesconectar(const TfrmPrincipal* w) { return w->btnDesconectar; }
     static QFrame* PanelArroba(const TfrmPrincipal* w) { return w->PanelArroba; }
     static QLabel* imgArroba(const TfrmPrincipal* w) { return w->imgArroba; }
-    static TAccountLogins* logins(const TfrmPrincipal* w) { return w->m_logins; }
     static QMenu* mnuConectarCuentas(const TfrmPrincipal* w) { return w->mnuConectarCuentas; }
     static QAction* action(const TfrmPrincipal* w, const QString& objectName) { return w->action(objectName); }
     static QTimer& TimerSocketExc(TfrmPrincipal* w) { return w->TimerSocketExc; }
