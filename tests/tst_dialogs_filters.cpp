@@ -1,12 +1,16 @@
 // The filters dialog on a real main window: edits change only its rows; "&Salir" writes them back
 // into the main window's two lists and into Filtros.dat, byte for byte.
+#include "RulesDialog.h"
 #include "Unit3.h"
 #include "WindowDialogs.h"
 #include "WindowHarness.h"
 
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
@@ -261,6 +265,26 @@ private slots:
         QVERIFY(QDir(h->path({})).rmdir(u"Filtros.dat"_qs));
         h->close();
         QCOMPARE(h->read(u"Filtros.dat"_qs), QByteArray("[FROM]b\r\n[SUBJ]c\r\n"));
+    }
+
+    void rulesDialogListsBadLinesTestsAHeaderAndSaves() {
+        w = &h->open();
+        WindowProbe::Filtros(w).Subj = {u"oferta"_qs};
+        TfrmReglas* r = WindowProbe::frmReglas(w);
+        r->edtReglas->setPlainText(u"# lo de siempre\nmarcar Subject contiene grande\npermitir Frm\n"
+                                   "marcar Subject expresion (\n"_qs);
+        r->edtCabecera->setPlainText(u"From: a@x.es\nSubject: Oferta grande\n"_qs);
+        r->checkNow();
+        QCOMPARE(r->lstProblemas->count(), 2);
+        QVERIFY(r->lstProblemas->item(0)->text().startsWith(u"Línea 3"_qs));
+        QVERIFY(r->lstProblemas->item(1)->text().startsWith(u"Línea 4"_qs));
+        // The lists come before the rules.
+        QCOMPARE(r->lblResultado->text(), u"Se marcaría para borrar por: [SUBJ]oferta"_qs);
+        r->btnGuardarClick();
+        QCOMPARE(h->read(u"Reglas.dat"_qs), QByteArray("# lo de siempre\nmarcar Subject contiene grande\npermitir "
+                                                       "Frm\nmarcar Subject expresion (\n"));
+        QCOMPARE(WindowProbe::Rules(w).rules().size(), 1); // the window applies what was saved
+        QVERIFY(h->boxes.isEmpty());                       // the dialog showed the problems: no box about them
     }
 };
 

@@ -294,7 +294,7 @@ private slots:
         QCOMPARE(h->boxes.size(), 3); // two candidates, then "nothing to delete"
         QCOMPARE(h->boxes[0].caption, u"ana (pop.x.es)"_qs);
         QCOMPARE(h->boxes[0].text, u"Se encontró un mensaje no deseado:\r\rFROM: Ofertas del mes <o@x.es>\rSUBJ: "
-                                   "Oferta\r\r¿Desea borrarlo de su buzón?"_qs);
+                                   "Oferta\rMotivo: [FROM]oferta\r\r¿Desea borrarlo de su buzón?"_qs);
         QCOMPARE(h->boxes[2].text, u"El filtro no encontró mensajes a borrar"_qs);
         QCOMPARE(s->takeWritten(), QByteArray());
     }
@@ -343,6 +343,36 @@ private slots:
         other->takeWritten();
         other->serverSends(topReply(numberedBox(2)[1]));
         QCOMPARE(other->takeWritten(), QByteArray("DELE 2\r\n"));
+    }
+
+    void rulesDecideWithTheirReasonAndTheTestRunDeletesNothing() {
+        h->write(u"Reglas.dat"_qs, "permitir From contiene @amigos.example\n"
+                                   "marcar List-Id contiene promo\n"
+                                   "marcar Subject\n");
+        openWith({{"Oferta <o@amigos.example>", "oferta"},
+                  {"b@x.es", "Hola\r\nList-Id: <promo.example>"},
+                  {"c@x.es", "nada"},
+                  {"d@x.es", "Oferta grande"}});
+        QCOMPARE(h->boxes.size(), 1); // the line that does not apply, told once at start
+        QVERIFY2(h->boxes[0].text.contains(u"Línea 3"_qs), qPrintable(h->boxes[0].text));
+        WindowProbe::Filtros(w).Subj = {u"oferta"_qs};
+        WindowProbe::PopupListViewFiltradoProbarClick(w);
+        QCOMPARE(s->takeWritten(), QByteArray());
+        QVERIFY2(h->boxes.last().text.startsWith(u"Un filtrado borraría 2 de 4 mensajes"_qs),
+                 qPrintable(h->boxes.last().text));
+        const QStringList tips = {u"Permitido por: permitir From contiene @amigos.example"_qs,
+                                  u"Se borraría por: marcar List-Id contiene promo"_qs, QString(),
+                                  u"Se borraría por: [SUBJ]oferta"_qs};
+        for (int r = 0; r < tips.size(); ++r)
+            QCOMPARE(tab->ListView->model()->index(r, ColumnSubject).data(Qt::ToolTipRole).toString(), tips[r]);
+        // A run asks with the same reasons.
+        WindowProbe::Config(w).PreguntarAntesDeBorrarEnFiltrado = true;
+        h->boxAnswer = QMessageBox::No;
+        h->boxes.clear();
+        WindowProbe::RunFilter(w, tab, false);
+        QCOMPARE(h->boxes.size(), 2);
+        QVERIFY(h->boxes[0].text.contains(u"\rMotivo: marcar List-Id contiene promo\r"_qs));
+        QVERIFY(h->boxes[1].text.contains(u"\rMotivo: [SUBJ]oferta\r"_qs));
     }
 
     void filterOnAnEmptyListShowsNothing() {

@@ -129,8 +129,9 @@ void TAccountTab::buildSession() {
     POP3->setReplyTimeout(seams.replyTimeoutMs);
     POP3->setImplicitTlsPort(seams.implicitTlsPort);
     POP3->setPipelining(w->Advanced.Pipelining);
-    // The tab shows a message's first lines and recipients, never its whole header text.
-    POP3->setKeptText(TPop3::KeepFirstLines | TPop3::KeepRecipients);
+    // The tab shows a message's first lines and recipients, never its whole header text; the
+    // filter's rules may read it.
+    POP3->setKeptText(w->KeptText());
     QObject::connect(POP3, &TPop3::OnCambioEstado, w, &TfrmPrincipal::POP3OnCambioEstado);
     QObject::connect(POP3, &TPop3::OnDesconexionForzada, w, &TfrmPrincipal::POP3OnDesconexionForzada);
     QObject::connect(POP3, &TPop3::OnHostNotFound, w, &TfrmPrincipal::POP3OnHostNotFound);

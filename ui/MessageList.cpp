@@ -23,8 +23,18 @@ QVariant MessageRowModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= m_rows.size()) return {};
     if (role == Qt::TextAlignmentRole)
         return index.column() == ColumnBytes ? QVariant(Qt::AlignRight | Qt::AlignVCenter) : QVariant();
-    if (role != Qt::DisplayRole) return {};
     const MessageRow& row = m_rows.at(index.row());
+    if (role == Qt::ToolTipRole) {
+        switch (row.verdict) {
+        case RowVerdict::Marked:
+            return QString(u"Se borraría por: "_qs + row.reason);
+        case RowVerdict::Allowed:
+            return QString(u"Permitido por: "_qs + row.reason);
+        case RowVerdict::None:
+            return {};
+        }
+    }
+    if (role != Qt::DisplayRole) return {};
     switch (index.column()) {
     case ColumnNumber:
         return QString::number(row.number);
@@ -104,6 +114,14 @@ void MessageRowModel::setHeaderQuietly(int position, const QString& from, const 
     row.from = from;
     row.date = date;
     row.subject = subject;
+    row.verdict = RowVerdict::None;
+    row.reason.clear();
+}
+
+void MessageRowModel::setVerdictQuietly(int position, RowVerdict verdict, const QString& reason) {
+    if (position < 0 || position >= m_rows.size()) return;
+    m_rows[position].verdict = verdict;
+    m_rows[position].reason = reason;
 }
 
 void MessageRowModel::announce(int first, int last) {
@@ -177,6 +195,18 @@ void MessageList::announceChangedRows() {
     m_model.announce(first, last);
 }
 
+void MessageList::setVerdicts(const QList<std::pair<RowVerdict, QString>>& verdicts) {
+    announceChangedRows();
+    const int n = std::min(int(verdicts.size()), rowCount());
+    for (int p = 0; p < n; ++p)
+        m_model.setVerdictQuietly(p, verdicts[p].first, verdicts[p].second);
+    if (n > 0) {
+        m_changedFirst = 0;
+        m_changedLast = n - 1;
+        announceChangedRows();
+    }
+}
+
 QList<int> MessageList::selectedPositions() const {
     QList<int> out;
     for (const QModelIndex& i : selectionModel()->selectedRows())
@@ -200,6 +230,14 @@ void MessageList::selectionChanged(const QItemSelection& selected, const QItemSe
 }
 
 void MessageList::drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    if (index.row() < rowCount() && row(index.row()).verdict == RowVerdict::Marked) {
+        // What a filtering run would delete is struck out in the list's own font.
+        QStyleOptionViewItem struck = option;
+        struck.font.setStrikeOut(true);
+        QTreeView::drawRow(painter, struck, index);
+        DrawGridLines(painter, option, header(), palette());
+        return;
+    }
     QTreeView::drawRow(painter, option, index);
     DrawGridLines(painter, option, header(), palette());
 }

@@ -13,6 +13,9 @@
 /** The columns of a tab's message list, in the order they are shown. */
 enum MessageColumn : int { ColumnNumber = 0, ColumnBytes, ColumnFrom, ColumnDate, ColumnSubject, ColumnCount };
 
+/** What the filter said of a row the last time it looked: nothing, never to be marked, or marked. */
+enum class RowVerdict : quint8 { None, Allowed, Marked };
+
 /** One row: a message as the list shows it. The three header texts stay empty until its header is in. */
 struct MessageRow {
     int number = 0;
@@ -20,6 +23,8 @@ struct MessageRow {
     QString from;
     QString date;
     QString subject;
+    RowVerdict verdict = RowVerdict::None;
+    QString reason; ///< the rule or list fragment that gave the verdict
 };
 
 /** @short The rows of a message list. The number and size columns are shown from the integers
@@ -44,6 +49,8 @@ public:
     void setHeaderQuietly(int position, const QString& from, const QString& date, const QString& subject);
     /** @short Tells the views that rows first..last changed. */
     void announce(int first, int last);
+    /** @short Sets a row's verdict and its reason without telling the views. */
+    void setVerdictQuietly(int position, RowVerdict verdict, const QString& reason);
 
 private:
     QList<MessageRow> m_rows;
@@ -74,6 +81,10 @@ public:
      *  call announceChangedRows to tell it now. */
     void setRowHeader(int position, const QString& from, const QString& date, const QString& subject);
     void announceChangedRows();
+    /** @short The filter's verdict on each row (by position; a shorter list leaves the rest as
+     *  they were): a marked row is struck out, and a row's tooltip gives the verdict's reason. A
+     *  row whose header is set again loses its verdict. */
+    void setVerdicts(const QList<std::pair<RowVerdict, QString>>& verdicts);
     /** @short The positions of the selected rows, in list order. */
     QList<int> selectedPositions() const;
     bool isRowSelected(int position) const;

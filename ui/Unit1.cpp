@@ -109,6 +109,8 @@ void TfrmPrincipal::buildMenus() {
     // The main menu's entry does what the pop-up's does.
     connect(addItem(filtrado, u"mnuConfigurarFiltradoConfigurar"_qs, u"&Configurar filtrado..."_qs),
             &QAction::triggered, this, &TfrmPrincipal::PopupListViewFiltradoConfigurarClick);
+    connect(addItem(filtrado, u"mnuConfigurarFiltradoReglas"_qs, u"&Reglas de filtrado..."_qs), &QAction::triggered,
+            this, &TfrmPrincipal::mnuConfigurarFiltradoReglasClick);
     addItem(configurar, u"mnuConfigurarSep1"_qs, u"-"_qs);
     connect(addItem(configurar, u"mnuConfigurarPrograma"_qs, u"&Programa"_qs), &QAction::triggered, this,
             &TfrmPrincipal::mnuConfigurarProgramaClick);
@@ -129,6 +131,7 @@ void TfrmPrincipal::buildMenus() {
     QMenu* pf = PopupListView->addMenu(u"&Filtrado de mensajes"_qs);
     pf->menuAction()->setObjectName(u"PopupListViewFiltrado"_qs);
     addItem(pf, u"PopupListViewFiltradoFiltrarAhora"_qs, u"&Filtrar ahora los mensajes"_qs);
+    addItem(pf, u"PopupListViewFiltradoProbar"_qs, u"Pro&bar filtros (sin borrar)"_qs);
     addItem(pf, u"PopupListViewFiltradoSep1"_qs, u"-"_qs);
     addItem(pf, u"PopupListViewFiltradoFiltrarAlConectar"_qs, u"Filtrar &al conectar"_qs)->setCheckable(true);
     addItem(pf, u"PopupListViewFiltradoPreguntar"_qs, u"&Preguntar antes de borrar"_qs)->setCheckable(true);
@@ -144,6 +147,7 @@ void TfrmPrincipal::buildMenus() {
         {u"PopupListViewPrimerasLineas", &TfrmPrincipal::btnPrimerasLineasClick},
         {u"PopupListViewDestinatarios", &TfrmPrincipal::PopupListViewDestinatariosClick},
         {u"PopupListViewFiltradoFiltrarAhora", &TfrmPrincipal::PopupListViewFiltradoFiltrarAhoraClick},
+        {u"PopupListViewFiltradoProbar", &TfrmPrincipal::PopupListViewFiltradoProbarClick},
         {u"PopupListViewFiltradoConfigurar", &TfrmPrincipal::PopupListViewFiltradoConfigurarClick},
         {u"PopupListViewFiltradoAddRemitente", &TfrmPrincipal::PopupListViewFiltradoAddRemitenteClick},
         {u"PopupListViewFiltradoAddSubj", &TfrmPrincipal::PopupListViewFiltradoAddSubjClick},
@@ -264,6 +268,8 @@ void TfrmPrincipal::FormCreate() {
     });
     FiltersPath = dir + u"Filtros.dat"_qs;
     m_filtersLoaded = guarded([this] { LoadFilters(); });
+    RulesPath = dir + u"Reglas.dat"_qs;
+    LoadRules(true);
     CommandStyle = RVStyle->AddStyle(u"Courier New"_qs, 8, QColor(221, 0, 0));
     ServerStyle = RVStyle->AddStyle(u"MS Sans Serif"_qs, 8, QColor(0, 0, 221));
     CommentStyle = RVStyle->AddStyle(u"MS Sans Serif"_qs, 8, QColor(0, 153, 0));

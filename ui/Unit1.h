@@ -8,6 +8,7 @@
 #include "AccountsFile.h"
 #include "Desktop.h"
 #include "FilterLists.h"
+#include "FilterRules.h"
 #include "Settings.h"
 #include "WindowSeams.h"
 
@@ -33,6 +34,7 @@ class TfrmDestinatarios;
 class TfrmConexionRapida;
 class TfrmAbout;
 class TfrmConfig;
+class TfrmReglas;
 
 /** One configured account (a record of Cuentas.dat) and its place in the window. */
 struct TCuenta {
@@ -122,8 +124,21 @@ private:
 
     // Filtering.
     void RunFilter(TAccountTab* tab, bool report);
+    /** @short The filter's verdict on each row of the tab, shown in its list; an expression that
+     *  took too long is told in the tab's log. */
+    QList<RuleDecision> ShowVerdicts(TAccountTab* tab);
     bool AddFilter(const QString& field, const QString& text);
     void PopupListViewFiltradoFiltrarAhoraClick();
+    /** @short The verdict of a filtering run on every row of the active tab, shown in the list
+     *  (struck out, with the reason as a tooltip), without deleting anything. */
+    void PopupListViewFiltradoProbarClick();
+    /** @short Reglas.dat read again; `reportProblems`: its lines that do not apply are shown in a
+     *  box (the rules dialog lists them itself). A file that cannot be read leaves no rules. */
+    void LoadRules(bool reportProblems);
+    void mnuConfigurarFiltradoReglasClick();
+    /** @short What every session keeps of its messages' text: the header text only when some
+     *  rule reads more of it than the sender and the subject. */
+    int KeptText() const;
     void PopupListViewFiltradoAddRemitenteClick() { addSelectedToFilters(u"FROM"_qs); }
     void PopupListViewFiltradoAddSubjClick() { addSelectedToFilters(u"SUBJ"_qs); }
 
@@ -144,8 +159,10 @@ private:
     TConfig Config;
     TAdvancedSettings Advanced;
     TFiltros Filtros;
+    FilterRules Rules;
     QString AccountsPath;
     QString FiltersPath;
+    QString RulesPath;
     int CommandStyle = 0;
     int ServerStyle = 0;
     int CommentStyle = 0;
@@ -195,6 +212,7 @@ private:
     TfrmConexionRapida* frmConexionRapida = nullptr;
     TfrmAbout* frmAbout = nullptr;
     TfrmConfig* frmConfig = nullptr;
+    TfrmReglas* frmReglas = nullptr;
 
     /** A value of the program's own groups in the settings file (certificates, servers that gave TLS). */
     QVariant readOwnSetting(const QString& key) const;

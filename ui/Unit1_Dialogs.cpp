@@ -3,6 +3,7 @@
 #include "AccountWidgets.h"
 #include "DialogContext.h"
 #include "Errors.h"
+#include "RulesDialog.h"
 #include "Unit1.h"
 #include "Unit2.h"
 #include "Unit3.h"
@@ -30,6 +31,7 @@ void TfrmPrincipal::CreateForms() {
                         const AccountAccess& access) { QuickConnect(server, user, scrambledPassword, port, access); });
     frmAbout = new TfrmAbout(context);
     frmConfig = new TfrmConfig(context, Config, Advanced, [this] { KeepSettings(); });
+    frmReglas = new TfrmReglas(context, RulesPath, Filtros, [this] { LoadRules(false); });
 }
 
 void TfrmPrincipal::ReplaceAccounts(const QList<AccountRecord>& records) {
@@ -52,6 +54,11 @@ void TfrmPrincipal::mnuConfigurarCuentasDeCorreoClick() {
 void TfrmPrincipal::PopupListViewFiltradoConfigurarClick() {
     CenterOverMain(frmFiltros);
     frmFiltros->showModal();
+}
+
+void TfrmPrincipal::mnuConfigurarFiltradoReglasClick() {
+    CenterOverMain(frmReglas);
+    frmReglas->showModal();
 }
 
 void TfrmPrincipal::mnuConectarConexionRapidaClick() {

@@ -2,10 +2,12 @@
 // lists, and the check items that switch filtering at connection and asking on and off.
 #include "AccountWidgets.h"
 #include "DialogContext.h"
+#include "Errors.h"
 #include "Unit1.h"
 #include "UnitPOP3.h"
 #include "UnitUtils.h"
 
+#include <algorithm>
 #include <numeric>
 
 namespace {
@@ -33,24 +35,66 @@ QList<RowSnapshot> snapshot(const MessageList* list, bool selectedOnly) {
 }
 } // namespace
 
+namespace {
+/** The verdict on each row, in order: the rules see the header text the session kept (when they
+ *  need more than the sender and subject) and the sender and subject as the row showed them. */
+QList<RuleDecision> decideRows(const TPop3* session, const QList<RowSnapshot>& rows, const FilterRules& rules,
+                               const TFiltros& lists, QStringList* problems) {
+    const bool withHeader = rules.needsHeaderText();
+    QList<RuleDecision> out;
+    out.reserve(rows.size());
+    for (const RowSnapshot& row : rows) {
+        RuleSubject subject{QString(), row.sender, row.subject};
+        if (withHeader) subject.header = session->MensajePorNumero(row.number).Cabecera.Texto;
+        out.append(rules.decide(subject, lists, problems));
+    }
+    return out;
+}
+} // namespace
+
+QList<RuleDecision> TfrmPrincipal::ShowVerdicts(TAccountTab* tab) {
+    const QList<RowSnapshot> rows = snapshot(tab->ListView, false);
+    QStringList problems;
+    const QList<RuleDecision> decisions = decideRows(tab->POP3, rows, Rules, Filtros, &problems);
+    QList<std::pair<RowVerdict, QString>> verdicts;
+    verdicts.reserve(decisions.size());
+    for (const RuleDecision& d : decisions)
+        verdicts.append({d.kind == RuleDecision::Kind::Marked    ? RowVerdict::Marked
+                         : d.kind == RuleDecision::Kind::Allowed ? RowVerdict::Allowed
+                                                                 : RowVerdict::None,
+                         d.reason});
+    tab->ListView->setVerdicts(verdicts);
+    // An expression that took too long with some message is told in the tab's log, once a run.
+    problems.removeDuplicates();
+    for (const QString& p : std::as_const(problems))
+        tab->appendDialogue(u"// "_qs + p, CommentStyle);
+    return decisions;
+}
+
 void TfrmPrincipal::RunFilter(TAccountTab* tab, bool report) {
     if (tab->ListView->rowCount() == 0) return;
     QPointer<TPop3> session = tab->POP3;
     const QString caption = session->Usuario() + u" ("_qs + session->Servidor() + u')';
+    const QList<RowSnapshot> rows = snapshot(tab->ListView, false);
+    const QList<RuleDecision> decisions = ShowVerdicts(tab);
     QList<RowSnapshot> accepted;
-    for (const RowSnapshot& row : snapshot(tab->ListView, false)) {
-        if (!Filtros.MatchesFrom(row.sender) && !Filtros.MatchesSubj(row.subject)) continue;
+    QStringList reasons;
+    for (qsizetype i = 0; i < rows.size() && i < decisions.size(); ++i) {
+        const RowSnapshot& row = rows[i];
+        if (!decisions[i].marked()) continue;
         if (Config.PreguntarAntesDeBorrarEnFiltrado) {
             TAccountTab* current = session ? TabOfSession(session) : nullptr;
             if (!current) return; // the tab was closed while a question was open
             Page95Control->setCurrentWidget(current->Sheet);
             const QString text = u"Se encontró un mensaje no deseado:\r\rFROM: "_qs + row.sender + u"\rSUBJ: "_qs +
-                                 row.subject + u"\r\r¿Desea borrarlo de su buzón?"_qs;
+                                 row.subject + u"\rMotivo: "_qs + decisions[i].reason +
+                                 u"\r\r¿Desea borrarlo de su buzón?"_qs;
             if (ShowMessage(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No) !=
                 QMessageBox::Yes)
                 continue;
         }
         accepted.append(row);
+        reasons.append(decisions[i].reason);
     }
     if (!session || !TabOfSession(session)) return;
     if (accepted.isEmpty()) {
@@ -59,12 +103,53 @@ void TfrmPrincipal::RunFilter(TAccountTab* tab, bool report) {
     }
     // Only numbers that still name the message that was judged are handed over.
     QStringList numbers;
-    for (const RowSnapshot& row : accepted) {
-        const TMensaje m = session->MensajePorNumero(row.number);
-        if (m.Num != 0 && m.Cabecera.From == row.sender && m.Cabecera.Subj == row.subject)
+    QStringList why;
+    for (qsizetype i = 0; i < accepted.size(); ++i) {
+        const RowSnapshot& row = accepted[i];
+        const TMensaje m = session->ResumenPorNumero(row.number);
+        if (m.Num != 0 && m.Cabecera.From == row.sender && m.Cabecera.Subj == row.subject) {
             numbers << QString::number(row.number);
+            why << reasons[i];
+        }
     }
     if (!numbers.isEmpty()) guarded([&] { session->EliminarMensajes(numbers); });
+}
+
+void TfrmPrincipal::PopupListViewFiltradoProbarClick() {
+    TAccountTab* tab = ActiveTab();
+    if (!tab || tab->ListView->rowCount() == 0) return;
+    const QList<RuleDecision> decisions = ShowVerdicts(tab);
+    const auto marked =
+        std::count_if(decisions.cbegin(), decisions.cend(), [](const RuleDecision& d) { return d.marked(); });
+    const auto allowed = std::count_if(decisions.cbegin(), decisions.cend(),
+                                       [](const RuleDecision& d) { return d.kind == RuleDecision::Kind::Allowed; });
+    ShowMessage(
+        QMessageBox::Information, u"Probar filtros"_qs,
+        u"Un filtrado borraría %1 de %2 mensajes (tachados en la lista); %3 están permitidos por una regla. "
+        u"No se ha borrado nada.\r\rEl motivo de cada uno aparece al dejar el ratón sobre su fila."_qs.arg(marked)
+            .arg(decisions.size())
+            .arg(allowed));
+}
+
+void TfrmPrincipal::LoadRules(bool reportProblems) {
+    QStringList problems;
+    try {
+        Rules = FilterRules::Load(RulesPath, &problems);
+    } catch (const AppError& e) {
+        Rules = FilterRules();
+        AppException(e);
+        return;
+    }
+    // A change in what the rules read reaches the sessions' next listing.
+    for (TAccountTab* tab : std::as_const(Tabs))
+        tab->POP3->setKeptText(KeptText());
+    if (reportProblems && !problems.isEmpty())
+        ShowMessage(QMessageBox::Warning, u"Reglas de filtrado"_qs,
+                    u"Estas líneas de "_qs + RulesPath + u" no se aplican:\r\r"_qs + problems.join(u'\r'));
+}
+
+int TfrmPrincipal::KeptText() const {
+    return TPop3::KeepFirstLines | TPop3::KeepRecipients | (Rules.needsHeaderText() ? TPop3::KeepHeaderText : 0);
 }
 
 bool TfrmPrincipal::AddFilter(const QString& field, const QString& text) {

@@ -13,6 +13,8 @@ struct WindowProbe {
     static TConfig& Config(TfrmPrincipal* w) { return w->Config; }
     static TAdvancedSettings& Advanced(TfrmPrincipal* w) { return w->Advanced; }
     static TFiltros& Filtros(TfrmPrincipal* w) { return w->Filtros; }
+    static const FilterRules& Rules(TfrmPrincipal* w) { return w->Rules; }
+    static TfrmReglas* frmReglas(TfrmPrincipal* w) { return w->frmReglas; }
     static const QString& AccountsPath(const TfrmPrincipal* w) { return w->AccountsPath; }
     static int CommandStyle(const TfrmPrincipal* w) { return w->CommandStyle; }
     static int ServerStyle(const TfrmPrincipal* w) { return w->ServerStyle; }
@@ -78,6 +80,7 @@ struct WindowProbe {
     static void PopupListViewFiltradoFiltrarAhoraClick(TfrmPrincipal* w) {
         w->PopupListViewFiltradoFiltrarAhoraClick();
     }
+    static void PopupListViewFiltradoProbarClick(TfrmPrincipal* w) { w->PopupListViewFiltradoProbarClick(); }
     static void PopupListViewFiltradoAddRemitenteClick(TfrmPrincipal* w) {
         w->PopupListViewFiltradoAddRemitenteClick();
     }
