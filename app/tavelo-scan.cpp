@@ -1,15 +1,20 @@
 // tavelo-scan: lists a POP3 mailbox the way a Tavelo tab does (login, LIST, the header pass, QUIT)
-// and prints one line per message: number, size, sender, date, subject, separated by TABs.
+// and prints one line per message: number, size, sender, date, subject, separated by TABs; with
+// --filters DIR, a sixth column says what decided about the message by DIR's Filtros.dat and
+// Reglas.dat (the reason, or nothing). It never deletes.
 //
 // Exit codes: 0 listed, 1 any other failure, 2 usage, 3 the session was cut off (reason on stderr).
 #include "Desktop.h"
 #include "Errors.h"
+#include "FilterLists.h"
+#include "FilterRules.h"
 #include "QtClientSocket.h"
 #include "UnitPOP3.h"
 #include "UnitUtils.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QTimer>
 #include <cstdio>
 #include <termios.h>
@@ -85,7 +90,8 @@ int main(int argc, char* argv[]) {
     parser.setApplicationDescription(
         u"Lists a POP3 mailbox: number, size, sender, date and subject of every message, TAB-separated.\n"
         "The password comes from TAVELO_PASSWORD or is asked for on the terminal; with --auth xoauth2, an\n"
-        "OAuth2 access token comes from TAVELO_ACCESS_TOKEN instead."_qs);
+        "OAuth2 access token comes from TAVELO_ACCESS_TOKEN instead. With --filters, a sixth column gives the\n"
+        "reason of the filter's decision on the message (empty when nothing decided)."_qs);
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption hostOpt(u"host"_qs, u"POP3 server."_qs, u"name"_qs);
@@ -106,7 +112,13 @@ int main(int argc, char* argv[]) {
         u"How to log in: password (USER and PASS) or xoauth2 (SASL XOAUTH2 with an OAuth2 access token, only over "
         "TLS). Default: password."_qs,
         u"method"_qs, u"password"_qs);
-    parser.addOptions({hostOpt, portOpt, userOpt, linesOpt, logOpt, trustOpt, sequentialOpt, requireTlsOpt, authOpt});
+    const QCommandLineOption filtersOpt(
+        u"filters"_qs,
+        u"Decide on every message by the Filtros.dat and Reglas.dat of this folder, and add the reason as a sixth "
+        "column. Nothing is deleted."_qs,
+        u"dir"_qs);
+    parser.addOptions(
+        {hostOpt, portOpt, userOpt, linesOpt, logOpt, trustOpt, sequentialOpt, requireTlsOpt, authOpt, filtersOpt});
     if (!parser.parse(QCoreApplication::arguments())) {
         printError(parser.errorText());
         return Usage;
@@ -126,7 +138,7 @@ int main(int argc, char* argv[]) {
     if (!parser.isSet(hostOpt) || !parser.isSet(userOpt) || !parser.positionalArguments().isEmpty() || !portOk ||
         !IsTcpPort(port) || !linesOk || lines < 0 || (auth != u"password" && auth != u"xoauth2")) {
         printError(u"usage: tavelo-scan --host NAME --user NAME [--port N] [--lines N] [--log] [--sequential]\n"
-                   "       [--trust-certificate SHA256] [--require-tls] [--auth password|xoauth2]"_qs);
+                   "       [--trust-certificate SHA256] [--require-tls] [--auth password|xoauth2] [--filters DIR]"_qs);
         return Usage;
     }
     const QString host = parser.value(hostOpt);
@@ -136,6 +148,24 @@ int main(int argc, char* argv[]) {
     if (xoauth2 && token.isEmpty()) {
         printError(u"No access token: with --auth xoauth2, set TAVELO_ACCESS_TOKEN."_qs);
         return Usage;
+    }
+
+    // The filter is read before logging in: a file that cannot be read ends the scan at once.
+    const bool filtering = parser.isSet(filtersOpt);
+    TFiltros lists;
+    FilterRules rules;
+    if (filtering) {
+        const QDir dir(parser.value(filtersOpt));
+        QStringList problems;
+        try {
+            lists.LoadFilters(dir.filePath(u"Filtros.dat"_qs));
+            rules = FilterRules::Load(dir.filePath(u"Reglas.dat"_qs), &problems);
+        } catch (const AppError& e) {
+            printError(QString::fromLatin1(e.className()) + u": "_qs + e.message());
+            return Failure;
+        }
+        for (const QString& problem : problems)
+            printError(u"Reglas.dat: "_qs + problem);
     }
 
     QString password = qEnvironmentVariable("TAVELO_PASSWORD");
@@ -182,15 +212,23 @@ int main(int argc, char* argv[]) {
     });
     // Each row is printed as soon as its header is in: the pass asks for the messages in list
     // order, and asking for one means the headers before it are stored. Only the list's columns
-    // are kept of each message.
-    session.setKeptText(0);
+    // are kept of each message, and the header text when the rules read it.
+    session.setKeptText(filtering && rules.needsHeaderText() ? TPop3::KeepHeaderText : 0);
     int printed = 0;
-    const auto printUpTo = [&session, &printed](int end) {
+    const auto printUpTo = [&session, &printed, filtering, &lists, &rules](int end) {
         for (; printed < end; ++printed) {
-            const TMensaje m = session.ResumenPorIndice(printed);
-            const QByteArray row = QByteArray::number(m.Num) + '\t' + QByteArray::number(m.Bytes) + '\t' +
-                                   field(m.Cabecera.From) + '\t' + field(m.Cabecera.Fecha) + '\t' +
-                                   field(m.Cabecera.Subj) + '\n';
+            // The summary leaves out the header text; the whole message has it when it was kept.
+            const TMensaje m = filtering ? session.MensajePorIndice(printed) : session.ResumenPorIndice(printed);
+            QByteArray row = QByteArray::number(m.Num) + '\t' + QByteArray::number(m.Bytes) + '\t' +
+                             field(m.Cabecera.From) + '\t' + field(m.Cabecera.Fecha) + '\t' + field(m.Cabecera.Subj);
+            if (filtering) {
+                QStringList problems;
+                const RuleSubject subject{m.Cabecera.Texto, m.Cabecera.From, m.Cabecera.Subj};
+                row += '\t' + field(rules.decide(subject, lists, &problems).reason);
+                for (const QString& problem : problems)
+                    printError(u"Reglas.dat, mensaje %1: "_qs.arg(m.Num) + problem);
+            }
+            row += '\n';
             std::fwrite(row.constData(), 1, size_t(row.size()), stdout); // stdio gathers the rows
         }
     };

@@ -29,8 +29,8 @@ struct FilterRule {
     QString field;
     Mode mode = Mode::Contains;
     QString text;
-    int line = 0;     ///< 1-based line number in the file
-    QString written;  ///< the line as written, without surrounding blanks: the reason shown
+    int line = 0;    ///< 1-based line number in the file
+    QString written; ///< the line as written, without surrounding blanks: the reason shown
 };
 
 /** The header of one message as the rules see it. */
@@ -69,8 +69,9 @@ public:
 
     const QList<FilterRule>& rules() const;
     bool isEmpty() const;
-    /** @short True when some rule needs more of the header than From and Subject (another field,
-     *  the whole header or a hint): the header text must then be kept for the decision. */
+    /** @short True when there is any rule: the rules read the header text itself (their From is
+     *  the From field, where the list shows Resent-From when there is one), so it must be kept for
+     *  the decision. Without it, rules on From and Subject read the list's values. */
     bool needsHeaderText() const;
 
     /** @short The decision for one message: the first permitir rule that matches allows it (and is

@@ -7,6 +7,8 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-svg-dev libqt6opengl6-dev qt6-translations-l10n liblz4-dev
     qtkeychain-qt6-dev
+    # The rules' expressions: PCRE2 itself, for a time bound on each match.
+    libpcre2-dev
     # The desktop files, the manual pages and the Debian package, and the tools that check them.
     desktop-file-utils appstream groff-base dpkg-dev file
     dovecot-pop3d openssl ca-certificates python3

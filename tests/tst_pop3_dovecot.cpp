@@ -3,6 +3,7 @@
 #include "DovecotFixture.h"
 #include "QtClientSocket.h"
 #include "SessionRecorder.h"
+#include "TestFiles.h"
 #include "UnitPOP3.h"
 
 #include <QJsonDocument>
@@ -14,7 +15,9 @@
 #include <QSignalSpy>
 #include <QSslCertificate>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 
 namespace {
 
@@ -370,6 +373,52 @@ private slots:
         QVERIFY(log.contains(u"> PASS (\u00B7\u00B7\u00B7)"_qs));
         QVERIFY(log.indexOf(u"> STLS"_qs) < log.indexOf(u"> USER"_qs));
         QVERIFY(!log.contains(fx.password(u"ana"_qs)));
+    }
+
+    // With --filters, a sixth column on every row: the FROM list's fragment, a rule's line, or
+    // nothing; a line of Reglas.dat that is not a rule goes to stderr with its number.
+    void scannerGivesTheFilterReason() {
+        const QString user = u"ana"_qs;
+        const QList<ManifestMessage> expected = fx.manifest(user);
+        QVERIFY(expected.size() > 2);
+        // The FROM list gets a sender only one message has, a rule the Message-ID of another one.
+        const auto sendersHolding = [&](const QString& fragment) {
+            return std::count_if(expected.begin(), expected.end(), [&](const ManifestMessage& e) {
+                return expectedSender(user, e).contains(fragment, Qt::CaseInsensitive);
+            });
+        };
+        qsizetype listed = -1, ruled = -1;
+        for (qsizetype i = 0; i < expected.size(); ++i) {
+            const QString sender = expectedSender(user, expected[i]);
+            const bool ascii = std::all_of(sender.begin(), sender.end(), [](QChar c) { return c.unicode() < 128; });
+            if (listed < 0 && !sender.isEmpty() && ascii && sendersHolding(sender) == 1)
+                listed = i;
+            else if (ruled < 0 && !expected[i].messageId.isEmpty())
+                ruled = i;
+        }
+        QVERIFY(listed >= 0 && ruled >= 0);
+        const QString fragment = expectedSender(user, expected[listed]);
+        const QString rule = u"marcar Message-ID contiene "_qs + expected[ruled].messageId;
+        QTemporaryDir dir;
+        writeBytes(dir.filePath(u"Filtros.dat"_qs), "[FROM]" + fragment.toLatin1() + "\r\n");
+        writeBytes(dir.filePath(u"Reglas.dat"_qs), "# prueba\n" + rule.toUtf8() + "\nmarcar Subject parece x\n");
+
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"TAVELO_PASSWORD"_qs, fx.password(user));
+        p.setProcessEnvironment(env);
+        p.start(scanner(), scanArgs(user) << u"--filters"_qs << dir.path());
+        QVERIFY(p.waitForFinished(kWaitMs));
+        QCOMPARE(p.exitCode(), 0);
+        const QStringList lines = QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), expected.size());
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            const QStringList f = lines[i].split(u'\t');
+            QCOMPARE(f.size(), 6);
+            QCOMPARE(f[5], i == listed ? u"[FROM]"_qs + fragment : i == ruled ? rule : QString());
+        }
+        const QString errors = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY2(errors.contains(u"Línea 3:"_qs) && !errors.contains(u"Línea 2:"_qs), qPrintable(errors));
     }
 
     void refusedTokenIsRefreshedOnce_data() {
