@@ -127,7 +127,7 @@ private slots:
         MessageList list;
         QList<MessageRow> rows;
         for (int n : numbers)
-            rows.append({n, 100, {}, {}, {}});
+            rows.append(MessageRow{n, 100, {}, {}, {}, RowVerdict::None, {}});
         list.appendRows(rows);
         list.positionOf(numbers.first()); // an index worked out before the deletions
         for (int p : deleted)

@@ -175,7 +175,9 @@ void TAccountTab::fillMessageList() {
     rows.reserve(POP3->NumMensajes());
     for (int i = 0; i < POP3->NumMensajes(); ++i) {
         const TMensaje m = POP3->ResumenPorIndice(i);
-        rows.append({m.Num, m.Bytes, {}, {}, {}});
+        MessageRow& row = rows.emplace_back();
+        row.number = m.Num;
+        row.bytes = m.Bytes;
     }
     ListView->appendRows(rows);
 }
