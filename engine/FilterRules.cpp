@@ -24,6 +24,9 @@ constexpr auto kExpressionBudget = std::chrono::milliseconds(100);
 constexpr uint32_t kMatchLimit = 10'000'000;
 constexpr uint32_t kDepthLimit = 100'000;
 constexpr uint32_t kHeapLimitKiB = 64 * 1024;
+// An expression that ran out of time with this many messages is no longer tried: a filtering run
+// over tens of thousands of messages must not spend the budget on each of them.
+constexpr int kMaxOverruns = 3;
 
 constexpr AuthenticityHint kHints[] = {AuthenticityHint::DkimFailed, AuthenticityHint::SpfFailed,
                                        AuthenticityHint::DmarcFailed, AuthenticityHint::MisleadingName,
@@ -59,6 +62,9 @@ struct FilterRules::Compiled {
     };
     QList<FilterRule> rules;
     std::vector<Matcher> matchers; // one per rule, same order
+    /** Per rule, the messages with which its expression ran out of time itself (not because an
+     *  expression before it in the same decision had spent the budget). */
+    mutable std::vector<int> overruns;
 };
 
 namespace {
@@ -76,6 +82,7 @@ public:
     }
 
     enum class Result { Match, NoMatch, TooLong };
+    bool expired() const { return m_expired; }
     Result match(const pcre2_code* pattern, QStringView subject) {
         if (!m_context) start();
         const int rc = pcre2_match(pattern, reinterpret_cast<PCRE2_SPTR>(units(subject)), PCRE2_SIZE(subject.size()), 0,
@@ -248,6 +255,7 @@ FilterRules FilterRules::Parse(QByteArrayView data, QStringList* problems) {
         }
         c.rules.append(std::move(*rule));
         c.matchers.push_back(std::move(m));
+        c.overruns.push_back(0);
     }
     return result;
 }
@@ -293,6 +301,15 @@ RuleDecision FilterRules::decide(const RuleSubject& message, const TFiltros& lis
             if (m.target == Compiled::Target::WholeHeader) return ContainsText(m.folded, h.foldedText());
             return fieldMatches(h, rule, [&](qsizetype i) { return ContainsText(m.folded, h.foldedValue(i)); });
         }
+        int& overruns = d->overruns[size_t(index)];
+        if (overruns >= kMaxOverruns) {
+            if (problems)
+                problems->append(lineProblem(rule.line, u"la expresión tardó demasiado con %1 mensajes y ya no se "
+                                                        "prueba (hasta que se lean de nuevo las reglas)."_qs
+                                                            .arg(kMaxOverruns)));
+            return false;
+        }
+        const bool budgetLeft = !expressions.expired();
         bool tooLong = false;
         auto run = [&](QStringView subject) {
             const ExpressionRun::Result r = expressions.match(m.pattern.get(), subject);
@@ -303,10 +320,12 @@ RuleDecision FilterRules::decide(const RuleSubject& message, const TFiltros& lis
                            : m.target == Compiled::Target::WholeHeader
                                ? run(h.text())
                                : fieldMatches(h, rule, [&](qsizetype i) { return run(h.decodedValue(i)); });
+        if (tooLong && budgetLeft) ++overruns;
         if (tooLong && problems)
             problems->append(lineProblem(
                 rule.line, u"la expresión tardó demasiado con un mensaje y se tomó como no coincidente."_qs));
-        return found && !tooLong;
+        // An occurrence that matched before another ran out of time still matched.
+        return found;
     };
     auto decided = [](RuleDecision::Kind kind, const QString& reason) { return RuleDecision{kind, reason}; };
 

@@ -79,7 +79,9 @@ public:
      *  the SUBJ list (both folded with MayusculasSinAcentos, as the lists always were), then the
      *  marcar rules in file order. An expression is bounded in the work it may do per message:
      *  one that reaches the bound counts as no match, and `problems` (when given) gets one
-     *  sentence for it. */
+     *  sentence for it. An expression that reached the bound by itself with three messages is not
+     *  tried again by these rules (it counts as no match, and is reported so). One thread at a
+     *  time. */
     RuleDecision decide(const RuleSubject& message, const TFiltros& lists, QStringList* problems = nullptr) const;
 
 private:

@@ -329,6 +329,18 @@ private slots:
         QCOMPARE(problemLines(problems), QList<int>{1});
     }
 
+    void anExpressionThatKeepsRunningOutOfTimeIsNoLongerTried() {
+        QStringList problems;
+        const FilterRules rules = FilterRules::Parse("marcar Subject expresion ^(a+)\\1+$\nmarcar Subject contiene zzz\n");
+        const QString header = u"Subject: "_qs + QString(1 << 20, u'a') + u"!zzz\r\n"_qs;
+        for (int i = 0; i < 4; ++i) {
+            problems.clear();
+            QVERIFY(rules.decide({header, {}, {}}, TFiltros(), &problems).marked()); // the next rule still applies
+        }
+        QCOMPARE(problems.size(), 1);
+        QVERIFY2(problems[0].contains(u"ya no se prueba"_qs), qPrintable(problems[0]));
+    }
+
     void loadOfAMissingFileGivesNoRules() {
         QTemporaryDir dir;
         QStringList problems;
