@@ -166,7 +166,7 @@ std::optional<FilterRule> parseLine(QStringView line, int number, QString& probl
     }
     if (isWord(words[2], u"contiene")) {
         rule.mode = FilterRule::Mode::Contains;
-    } else if (isWord(words[2], u"expresion")) {
+    } else if (isWord(words[2], u"expresion") || isWord(words[2], u"expresión")) {
         rule.mode = FilterRule::Mode::Expression;
     } else if (isWord(words[2], u"es")) {
         rule.mode = FilterRule::Mode::Is;
