@@ -462,7 +462,7 @@ private slots:
         const QString ini = u"Tavelo.ini"_qs;
         QTest::newRow("settings dialog") << u"settings"_qs << ini << QByteArray("iniTop=35\n") << false;
         QTest::newRow("settings dialog, advanced option")
-            << u"pipelining"_qs << ini << QByteArray("[Avanzado]\nNotificaciones=1\nPipelining=0\n") << false;
+            << u"pipelining"_qs << ini << QByteArray("Notificaciones=1\nPipelining=0\n") << false;
         QTest::newRow("filter on connecting, main menu")
             << u"mnuConfigurarFiltradoFiltrarAlConectar"_qs << ini << QByteArray("FiltrarAlConectar=1\n") << false;
         QTest::newRow("asking, pop-up menu") << u"PopupListViewFiltradoPreguntar"_qs << ini
