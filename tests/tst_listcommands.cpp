@@ -27,8 +27,14 @@ class TestListCommands : public QObject {
     FakeSocket* s = nullptr;
     TAccountTab* tab = nullptr;
 
-    void openWith(const QList<FakeMessage>& box) {
+    /** The window, its sessions deleting with DELE alone: the copies before it are tested apart. */
+    TfrmPrincipal* openWindow() {
         w = &h->open();
+        WindowProbe::Advanced(w).CopiaAntesDeBorrar = false;
+        return w;
+    }
+    void openWith(const QList<FakeMessage>& box) {
+        openWindow();
         WindowProbe::QuickConnect(w, u"pop.x.es"_qs, u"ana"_qs, EncodePassword(u"p"_qs), 110);
         s = h->sockets.last();
         tab = WindowProbe::Tabs(w).first();
@@ -326,7 +332,7 @@ private slots:
     }
 
     void filterAfterConnectingIsSilent() {
-        w = &h->open();
+        openWindow();
         WindowProbe::Filtros(w).From = {u"nadie"_qs};
         WindowProbe::Config(w).FiltrarAlConectar = true;
         WindowProbe::QuickConnect(w, u"h"_qs, u"a"_qs, EncodePassword(u"p"_qs), 110);

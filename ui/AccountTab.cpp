@@ -131,6 +131,7 @@ void TAccountTab::buildSession() {
     POP3->setPipelining(w->Advanced.Pipelining);
     // The tab shows a message's first lines and recipients, never its whole header text.
     POP3->setKeptText(TPop3::KeepFirstLines | TPop3::KeepRecipients);
+    w->applyKeepCopy(this);
     QObject::connect(POP3, &TPop3::OnCambioEstado, w, &TfrmPrincipal::POP3OnCambioEstado);
     QObject::connect(POP3, &TPop3::OnDesconexionForzada, w, &TfrmPrincipal::POP3OnDesconexionForzada);
     QObject::connect(POP3, &TPop3::OnHostNotFound, w, &TfrmPrincipal::POP3OnHostNotFound);
@@ -138,6 +139,7 @@ void TAccountTab::buildSession() {
     QObject::connect(POP3, &TPop3::OnBytesFromServer, w, &TfrmPrincipal::POP3OnTextFromServer);
     QObject::connect(POP3, &TPop3::OnPrimerasLineasRecibidas, w, &TfrmPrincipal::POP3OnPrimerasLineasRecibidas);
     QObject::connect(POP3, &TPop3::OnMensajeBorrado, w, &TfrmPrincipal::POP3OnMensajeBorrado);
+    QObject::connect(POP3, &TPop3::OnCopiaFallida, w, &TfrmPrincipal::POP3OnCopiaFallida);
     QObject::connect(POP3, &TPop3::OnVaciarListaMensajes, w, &TfrmPrincipal::POP3OnVaciarListaMensajes);
     QObject::connect(POP3, &TPop3::OnConexionCompletada, w, &TfrmPrincipal::POP3OnConexionCompletada);
     QObject::connect(POP3, &TPop3::OnConexionCifrada, w, &TfrmPrincipal::POP3OnConexionCifrada);

@@ -3,6 +3,7 @@
 #include "AccountWidgets.h"
 #include "DialogContext.h"
 #include "Errors.h"
+#include "TrashWindow.h"
 #include "Unit1.h"
 #include "Unit2.h"
 #include "Unit3.h"
@@ -19,6 +20,7 @@ void TfrmPrincipal::CreateForms() {
     const DialogContext context{this,
                                 m_seams.messageBox,
                                 m_seams.openFileName,
+                                m_seams.saveFileName,
                                 m_seams.openUrl,
                                 [this](const AppError& e) { AppException(e); },
                                 m_logins};
@@ -30,6 +32,7 @@ void TfrmPrincipal::CreateForms() {
                         const AccountAccess& access) { QuickConnect(server, user, scrambledPassword, port, access); });
     frmAbout = new TfrmAbout(context);
     frmConfig = new TfrmConfig(context, Config, Advanced, [this] { KeepSettings(); });
+    frmPapelera = new TfrmPapelera(context, *m_papelera);
 }
 
 void TfrmPrincipal::ReplaceAccounts(const QList<AccountRecord>& records) {
