@@ -152,7 +152,7 @@ bool TPop3::Restaurar() {
     return true;
 }
 
-bool TPop3::EliminarMensajes(const QStringList& numeros) {
+bool TPop3::EliminarMensajes(const QStringList& numeros, const QStringList& motivos) {
     // After the server was out of step, a number may name another message than the row it came from.
     if (m_estado != Conectado || m_outOfStep) return false;
     QList<int> parsed;
@@ -162,9 +162,9 @@ bool TPop3::EliminarMensajes(const QStringList& numeros) {
     // A batch never inherits numbers left over from an earlier, refused one.
     m_colaBorrar.clear();
     m_totalBorrar = 0;
-    for (int n : parsed) {
-        if (indexOfNum(n) < 0) continue;
-        m_colaBorrar.append(n);
+    for (qsizetype i = 0; i < parsed.size(); ++i) {
+        if (indexOfNum(parsed[i]) < 0) continue;
+        m_colaBorrar.append({parsed[i], motivos.value(i)});
         ++m_totalBorrar;
     }
     if (!m_colaBorrar.isEmpty()) sendNextDelete();
@@ -172,11 +172,29 @@ bool TPop3::EliminarMensajes(const QStringList& numeros) {
 }
 
 void TPop3::sendNextDelete() {
-    m_mensajeBorrando = m_colaBorrar.takeFirst();
+    const PendingDelete next = m_colaBorrar.takeFirst();
+    m_mensajeBorrando = next.num;
+    m_motivoBorrando = next.motivo;
+    m_copiando = bool(m_keepCopy);
+    if (!m_copiando) return sendDele();
+    const int done = m_totalBorrar - int(m_colaBorrar.size());
+    const QString n = QString::number(m_mensajeBorrando);
+    if (!CambiarEstado(Borrando, u"Copiando mensaje %1 (%2 de %3)"_qs.arg(n).arg(done).arg(m_totalBorrar))) return;
+    (void)EnviarComando(u"RETR "_qs + n);
+}
+
+void TPop3::sendDele() {
     const int done = m_totalBorrar - int(m_colaBorrar.size());
     const QString n = QString::number(m_mensajeBorrando);
     if (!CambiarEstado(Borrando, u"Borrando mensaje %1 (%2 de %3)"_qs.arg(n).arg(done).arg(m_totalBorrar))) return;
     (void)EnviarComando(u"DELE "_qs + n);
+}
+
+void TPop3::continueDeleting() {
+    if (m_colaBorrar.isEmpty())
+        (void)CambiarEstado(Conectado, connectedText());
+    else
+        sendNextDelete();
 }
 
 bool TPop3::PedirPrimerasLineas(int num, int lineas) {
@@ -259,8 +277,8 @@ bool TPop3::EnviarComandos(const QStringList& comandos) {
     const bool goesOut = m_socket->isActive();
     for (const QString& comando : comandos) {
         if (goesOut) {
-            const bool multiLine =
-                comando.startsWith(u"TOP ") || comando == u"LIST" || comando == u"UIDL" || comando == u"CAPA";
+            const bool multiLine = comando.startsWith(u"TOP ") || comando.startsWith(u"RETR ") || comando == u"LIST" ||
+                                   comando == u"UIDL" || comando == u"CAPA";
             m_owed.push_back(comando == u"NOOP" ? Owed::Noop : multiLine ? Owed::MultiLine : Owed::Line);
         }
         appendCp1252(bytes, comando);
@@ -370,6 +388,7 @@ void TPop3::handleReply(QString reply) {
         m_bytesTotales = 0;
         return;
     case Borrando:
+        if (m_copiando) return handleCopyReply(reply);
         return handleDeleteReply(positive);
     case LeyendoPrimerasLineas:
         return handleFirstLinesReply(reply);
@@ -755,10 +774,25 @@ void TPop3::handleDeleteReply(bool positive) {
         m_bytesTotales -= m_mensajes[i].m.Bytes;
         removeMessageAt(i);
     }
-    if (m_colaBorrar.isEmpty())
-        (void)CambiarEstado(Conectado, connectedText());
-    else
-        sendNextDelete();
+    continueDeleting();
+}
+
+void TPop3::handleCopyReply(const QString& reply) {
+    // RFC 1939, 7: RETR answers "+OK", the message (byte-stuffed, which the assembler undid) and a
+    // "." line. The message is what lies between the status line and that last line.
+    m_copiando = false;
+    bool kept = false;
+    QPointer<TPop3> self(this);
+    if (reply.startsWith(u'+')) {
+        const qsizetype start = reply.indexOf(u'\n') + 1;
+        const QByteArray message = toCp1252(QStringView(reply).sliced(start, reply.size() - start - 3));
+        const KeepCopy keep = m_keepCopy; // the hook may replace itself
+        kept = keep && keep(m_mensajeBorrando, message, m_motivoBorrando);
+        if (!self) return;
+    }
+    if (kept) return sendDele();
+    emit OnCopiaFallida(this, m_mensajeBorrando, m_motivoBorrando);
+    if (self) continueDeleting();
 }
 
 void TPop3::handleFirstLinesReply(const QString& reply) {

@@ -81,9 +81,10 @@ public:
     void ComprobarDeNuevo();
     /** @short RSET then a new LIST; false (nothing sent) unless idle. */
     bool Restaurar();
-    /** @short Deletes the listed ones of these decimal numbers, one DELE at a time. Throws
-     *  EConvertError for a string that is not a number. */
-    bool EliminarMensajes(const QStringList& numeros);
+    /** @short Deletes the listed ones of these decimal numbers, one DELE at a time; motivos[i] is
+     *  why numeros[i] goes (handed to the copy hook; may be missing). Throws EConvertError for a
+     *  string that is not a number. */
+    bool EliminarMensajes(const QStringList& numeros, const QStringList& motivos = {});
     /** @short TOP num lineas for a listed message; false unless idle. */
     bool PedirPrimerasLineas(int num, int lineas);
 
@@ -132,6 +133,14 @@ public:
     /** @short With a source, logins use SASL XOAUTH2 (RFC 5034) with its tokens, only over TLS,
      *  instead of USER/PASS (the default, and again with an empty source); the password is unused. */
     void setAccessTokenSource(AccessTokenSource source) { m_tokenSource = std::move(source); }
+    /** Keeps a copy of a message about to be deleted: its bytes as the server holds them (the RETR
+     *  reply without its status line and final "." line, dot-unstuffed; CR LF line ends, a bare LF
+     *  from the server arrives as CR LF). True when the copy is safe and the message may go. */
+    using KeepCopy = std::function<bool(int num, const QByteArray& message, const QString& motivo)>;
+    /** @short With a hook, each DELE is preceded by RETR and sent only when the hook kept the copy;
+     *  a message whose RETR failed or whose copy was refused stays on the server (OnCopiaFallida)
+     *  and the batch goes on. Without one (the default), DELE alone. */
+    void setKeepCopy(KeepCopy keep) { m_keepCopy = std::move(keep); }
     /** @short Keep several header requests in flight when the server offers PIPELINING (off). */
     void setPipelining(bool on) { m_pipelining = on; }
     /** @short The port that means POP3 over TLS from the first byte (995). */
@@ -165,6 +174,8 @@ signals:
     void OnBytesFromServer(TPop3* sender, const QByteArray& bytes);
     void OnPrimerasLineasRecibidas(TPop3* sender, int num);
     void OnMensajeBorrado(TPop3* sender, int num);
+    /** No copy of the message could be kept (RETR refused, or the hook said no): it was not deleted. */
+    void OnCopiaFallida(TPop3* sender, int num, const QString& motivo);
     void OnVaciarListaMensajes(TPop3* sender);
     void OnConexionCompletada(TPop3* sender);
     /** The connection is encrypted now (TLS from the first byte, or after STLS). */
@@ -216,6 +227,10 @@ private:
     void handleListReply(const QString& reply);
     void handleHeaderReply(QString reply);
     void handleDeleteReply(bool positive);
+    void handleCopyReply(const QString& reply);
+    void sendDele();
+    /** The next message of the batch, or back to idle when it is done. */
+    void continueDeleting();
     void handleFirstLinesReply(const QString& reply);
     void handleStatReply(const QString& reply);
     void startListing();
@@ -263,9 +278,17 @@ private:
     qsizetype m_nextToSend = 0;  // position of the next message to ask for in the header pass
     qint64 m_bytesInFlight = 0;  // reply bytes expected for the header requests in flight
     bool m_pipelining = false;
+    // A delete batch, one message at a time: (RETR ─ the hook ─) DELE ─ the next one.
+    struct PendingDelete {
+        int num = 0;
+        QString motivo;
+    };
     int m_mensajeBorrando = 0;
+    QString m_motivoBorrando;
+    bool m_copiando = false; ///< the RETR of m_mensajeBorrando is awaited
     int m_totalBorrar = 0;
-    QList<int> m_colaBorrar;
+    QList<PendingDelete> m_colaBorrar;
+    KeepCopy m_keepCopy;
     int m_estado = Desconectado;
     bool m_lookupFailed = false;
 

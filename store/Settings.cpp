@@ -10,6 +10,7 @@
 #include <QSysInfo>
 #include <cerrno>
 #include <csignal>
+#include <optional>
 #include <type_traits>
 #include <variant>
 
@@ -174,11 +175,16 @@ TAdvancedSettings LoadAdvancedSettings(const QString& iniPath) {
     TAdvancedSettings advanced;
     if (!QFileInfo::exists(iniPath)) return advanced;
     QSettings settings(iniPath, QSettings::IniFormat);
-    bool ok = false;
-    const int pipelining = settings.value(u"Avanzado/Pipelining"_qs).toString().trimmed().toInt(&ok);
-    if (ok) advanced.Pipelining = pipelining != 0;
-    const int notifications = settings.value(u"Avanzado/Notificaciones"_qs).toString().trimmed().toInt(&ok);
-    if (ok) advanced.Notificaciones = notifications != 0;
+    const auto integer = [&settings](const QString& key) -> std::optional<int> {
+        bool ok = false;
+        const int value = settings.value(u"Avanzado/"_qs + key).toString().trimmed().toInt(&ok);
+        return ok ? std::optional<int>(value) : std::nullopt;
+    };
+    if (const auto v = integer(u"Pipelining"_qs)) advanced.Pipelining = *v != 0;
+    if (const auto v = integer(u"Notificaciones"_qs)) advanced.Notificaciones = *v != 0;
+    if (const auto v = integer(u"CopiaAntesDeBorrar"_qs)) advanced.CopiaAntesDeBorrar = *v != 0;
+    if (const auto v = integer(u"DiasPapelera"_qs); v && *v >= kMinDiasPapelera && *v <= kMaxDiasPapelera)
+        advanced.DiasPapelera = *v;
     return advanced;
 }
 
@@ -187,6 +193,8 @@ void SaveAdvancedSettings(const TAdvancedSettings& advanced, const QString& iniP
     QSettings settings(iniPath, QSettings::IniFormat);
     settings.setValue(u"Avanzado/Pipelining"_qs, advanced.Pipelining ? 1 : 0);
     settings.setValue(u"Avanzado/Notificaciones"_qs, advanced.Notificaciones ? 1 : 0);
+    settings.setValue(u"Avanzado/CopiaAntesDeBorrar"_qs, advanced.CopiaAntesDeBorrar ? 1 : 0);
+    settings.setValue(u"Avanzado/DiasPapelera"_qs, advanced.DiasPapelera);
     settings.sync();
     checkWritten(settings);
 }

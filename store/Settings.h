@@ -48,11 +48,17 @@ void ClearAbandonedSettingsLock(const QString& iniPath);
 
 /** Options beyond the eleven settings, kept in a group of their own ([Avanzado]). */
 struct TAdvancedSettings {
-    bool Pipelining = true;     ///< ask for the headers in batches where the server allows it (CAPA PIPELINING)
-    bool Notificaciones = true; ///< a desktop notification when a connection or re-check finds mail
+    bool Pipelining = true;         ///< ask for the headers in batches where the server allows it (CAPA PIPELINING)
+    bool Notificaciones = true;     ///< a desktop notification when a connection or re-check finds mail
+    bool CopiaAntesDeBorrar = true; ///< keep a copy of each message in the Papelera before it is deleted
+    int DiasPapelera = 30;          ///< days a copy stays in the Papelera
     bool operator==(const TAdvancedSettings&) const = default;
 };
-/** @short The [Avanzado] group; missing or unreadable values keep their defaults. Never writes. */
+/// The range of DiasPapelera: a day to ten years.
+inline constexpr int kMinDiasPapelera = 1;
+inline constexpr int kMaxDiasPapelera = 3650;
+/** @short The [Avanzado] group; missing or unreadable values keep their defaults, and so does a
+ *  DiasPapelera outside kMinDiasPapelera..kMaxDiasPapelera. Never writes. */
 TAdvancedSettings LoadAdvancedSettings(const QString& iniPath);
-/** @short Writes the [Avanzado] group (0 or 1). Throws ERegistryException when it cannot be written. */
+/** @short Writes the [Avanzado] group (booleans 0 or 1). Throws ERegistryException when it cannot be written. */
 void SaveAdvancedSettings(const TAdvancedSettings& advanced, const QString& iniPath);

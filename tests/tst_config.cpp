@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
 #include <QToolButton>
@@ -97,6 +98,8 @@ private slots:
         QVERIFY(d->rbMostrar3->isChecked());
         QCOMPARE(d->edtIniTop->text(), u"20"_qs);
         QVERIFY(!d->chkConectarTodas->isChecked() && !d->chkMinimizarAlTray->isChecked());
+        QVERIFY(d->chkCopiaAntesDeBorrar->isChecked());
+        QCOMPARE(d->spnDiasPapelera->value(), 30);
         QCOMPARE(d->edtRefrescar->text(), u"0:05:00"_qs);
         QCOMPARE(d->edtReintentar->text(), u"0:10:00"_qs);
         QCOMPARE(rows(), (QStringList{u"Conexión a Buzón, hay mensajes||"_qs, u"Conexión a Buzón, no hay mensajes||"_qs,
@@ -108,23 +111,29 @@ private slots:
         QTest::addColumn<int>("checked");
         QTest::addColumn<int>("seconds");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("list only") << 1 << 1 << 3723 << u"1:02:03"_qs;
-        QTest::newRow("list and text") << 2 << 2 << 59 << u"0:00:59"_qs;
-        QTest::newRow("anything else is all three") << 7 << 3 << 86399 << u"23:59:59"_qs;
-        QTest::newRow("a day and more") << 3 << 3 << 90000 << u"25:00:00"_qs;
-        QTest::newRow("never") << 3 << 3 << 0 << u"0:00:00"_qs;
+        QTest::addColumn<int>("days"); // in the Papelera
+        QTest::newRow("list only") << 1 << 1 << 3723 << u"1:02:03"_qs << 1;
+        QTest::newRow("list and text") << 2 << 2 << 59 << u"0:00:59"_qs << 30;
+        QTest::newRow("anything else is all three") << 7 << 3 << 86399 << u"23:59:59"_qs << 3650;
+        QTest::newRow("a day and more") << 3 << 3 << 90000 << u"25:00:00"_qs << 7;
+        QTest::newRow("never") << 3 << 3 << 0 << u"0:00:00"_qs << 365;
     }
     void settingsAreShownAndStoredBack() {
         QFETCH(int, elementos);
         QFETCH(int, checked);
         QFETCH(int, seconds);
         QFETCH(QString, shown);
+        QFETCH(int, days);
         WindowProbe::Config(main).ElementosEnVentana = elementos;
         WindowProbe::Config(main).segsRechequeoSiConectado = seconds;
         WindowProbe::Config(main).segsReconexionSiDesconectado = seconds + 1;
         WindowProbe::Advanced(main).Pipelining = checked == 1;
+        WindowProbe::Advanced(main).CopiaAntesDeBorrar = checked == 2;
+        WindowProbe::Advanced(main).DiasPapelera = days;
         d->show();
         QCOMPARE(d->chkPipelining->isChecked(), checked == 1);
+        QCOMPARE(d->chkCopiaAntesDeBorrar->isChecked(), checked == 2);
+        QCOMPARE(d->spnDiasPapelera->value(), days);
         const QList<QRadioButton*> radios{d->rbMostrar1, d->rbMostrar2, d->rbMostrar3};
         for (int i = 0; i < 3; ++i)
             QCOMPARE(radios[i]->isChecked(), i + 1 == checked);
@@ -135,6 +144,8 @@ private slots:
         QCOMPARE(WindowProbe::Config(main).segsRechequeoSiConectado, seconds);
         QCOMPARE(WindowProbe::Config(main).segsReconexionSiDesconectado, seconds + 1);
         QCOMPARE(WindowProbe::Advanced(main).Pipelining, checked == 1);
+        QCOMPARE(WindowProbe::Advanced(main).CopiaAntesDeBorrar, checked == 2);
+        QCOMPARE(WindowProbe::Advanced(main).DiasPapelera, days);
     }
 
     void textFieldsAreCheckedOnAccept_data() {

@@ -27,8 +27,14 @@ class TestListCommands : public QObject {
     FakeSocket* s = nullptr;
     TAccountTab* tab = nullptr;
 
-    void openWith(const QList<FakeMessage>& box) {
+    /** The window, its sessions deleting with DELE alone: the copies before it are tested apart. */
+    TfrmPrincipal* openWindow() {
         w = &h->open();
+        WindowProbe::Advanced(w).CopiaAntesDeBorrar = false;
+        return w;
+    }
+    void openWith(const QList<FakeMessage>& box) {
+        openWindow();
         WindowProbe::QuickConnect(w, u"pop.x.es"_qs, u"ana"_qs, EncodePassword(u"p"_qs), 110);
         s = h->sockets.last();
         tab = WindowProbe::Tabs(w).first();
@@ -326,7 +332,7 @@ private slots:
     }
 
     void filterAfterConnectingIsSilent() {
-        w = &h->open();
+        openWindow();
         WindowProbe::Filtros(w).From = {u"nadie"_qs};
         WindowProbe::Config(w).FiltrarAlConectar = true;
         WindowProbe::QuickConnect(w, u"h"_qs, u"a"_qs, EncodePassword(u"p"_qs), 110);
@@ -492,7 +498,7 @@ private slots:
         const QString ini = u"Tavelo.ini"_qs;
         QTest::newRow("settings dialog") << u"settings"_qs << ini << QByteArray("iniTop=35\n") << false;
         QTest::newRow("settings dialog, advanced option")
-            << u"pipelining"_qs << ini << QByteArray("[Avanzado]\nNotificaciones=1\nPipelining=0\n") << false;
+            << u"pipelining"_qs << ini << QByteArray("Notificaciones=1\nPipelining=0\n") << false;
         QTest::newRow("filter on connecting, main menu")
             << u"mnuConfigurarFiltradoFiltrarAlConectar"_qs << ini << QByteArray("FiltrarAlConectar=1\n") << false;
         QTest::newRow("asking, pop-up menu") << u"PopupListViewFiltradoPreguntar"_qs << ini

@@ -880,6 +880,7 @@ private slots:
         SelectRow(tab->ListView, 0);
         QCOMPARE(tab->TextMemo->toPlainText(), u"uno"_qs);
         QCOMPARE(tab->ShownMessage, 1);
+        tab->POP3->setKeepCopy({}); // DELE alone: the copies before it are tested apart
         tab->POP3->EliminarMensajes({u"1"_qs});
         s->serverSends("+OK\r\n");
         QCOMPARE(tab->ListView->rowCount(), 1);

@@ -173,6 +173,43 @@ private slots:
         QVERIFY2(fx.resetMailbox(user), qPrintable(fx.lastError()));
     }
 
+    // The copy hook gets the message as the server holds it, dots unstuffed, CR LF line ends; the
+    // message goes only when the hook kept it.
+    void copyBeforeDeleteGetsTheWholeMessage_data() {
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("copy kept: deleted") << true;
+        QTest::newRow("copy refused: stays") << false;
+    }
+    void copyBeforeDeleteGetsTheWholeMessage() {
+        QFETCH(bool, kept);
+        const QString user = u"scratch1"_qs;
+        const ManifestMessage stuffed = fx.firstTagged(user, u"dot-stuffed"_qs);
+        QVERIFY(stuffed.num > 0);
+        auto s = newSession();
+        QVERIFY(listMailbox(*s, user));
+        const int count = s->NumMensajes();
+        QList<std::pair<int, QByteArray>> copies;
+        s->setKeepCopy([&](int num, const QByteArray& message, const QString&) {
+            copies.append({num, message});
+            return kept;
+        });
+        QSignalSpy failed(s.get(), &TPop3::OnCopiaFallida);
+        s->EliminarMensajes({QString::number(stuffed.num)});
+        QVERIFY(waitIdle(*s));
+        QCOMPARE(copies.size(), 1);
+        QCOMPARE(copies[0].first, stuffed.num);
+        QByteArray expected = fx.rawMessage(user, stuffed.num); // LF line ends: the server sends CR LF
+        expected.replace("\r\n", "\n").replace("\n", "\r\n");
+        QCOMPARE(copies[0].second, expected);
+        QCOMPARE(failed.size(), kept ? 0 : 1);
+        s->Desconectar();
+        auto again = newSession(); // the server deletes at QUIT: the new login may come first
+        const int left = kept ? count - 1 : count;
+        QVERIFY(QTest::qWaitFor([&] { return listMailbox(*again, user) && again->NumMensajes() == left; }, kWaitMs));
+        again->Desconectar();
+        QVERIFY2(fx.resetMailbox(user), qPrintable(fx.lastError()));
+    }
+
     void emptyMailbox() {
         auto s = newSession();
         SessionRecorder rec(*s);

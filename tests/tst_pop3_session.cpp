@@ -365,6 +365,38 @@ private slots:
         QCOMPARE(s->Estado(), 6);
     }
 
+    // With a copy hook every DELE waits for the message's RETR and the hook's yes; a refused RETR or
+    // a copy the hook could not keep leaves the message where it is, and the batch goes on.
+    void copyComesBeforeEachDeleteAndAFailedOneKeepsItsMessage() {
+        loginToThree();
+        QStringList copies;
+        s->setKeepCopy([&](int num, const QByteArray& message, const QString& motivo) {
+            copies << QString::number(num) + u'|' + QString::fromLatin1(message) + u'|' + motivo;
+            return num != 2;
+        });
+        QVERIFY(s->EliminarMensajes({u"3"_qs, u"1"_qs, u"2"_qs}, {u"Filtro SUBJ"_qs, u"Usuario"_qs}));
+        QCOMPARE(written(), QByteArray("RETR 3\r\n"));
+        QCOMPARE(s->MensajeActual(), 3);
+        cServer("+OK 77 octets\r\nSubject: x\r\n\r\n..punto\r\n.\r\n");
+        QCOMPARE(written(), QByteArray("DELE 3\r\n"));
+        cServer("+OK\r\n");
+        QCOMPARE(written(), QByteArray("RETR 1\r\n"));
+        cServer("-ERR no such message\r\n");
+        QCOMPARE(written(), QByteArray("RETR 2\r\n"));
+        cServer("+OK\r\n.\r\n");
+        QCOMPARE(written(), QByteArray());
+        QCOMPARE(copies, (QStringList{u"3|Subject: x\r\n\r\n.punto\r\n|Filtro SUBJ"_qs, u"2||"_qs}));
+        QCOMPARE(
+            rec->take(),
+            (QStringList{u"estado 8 Copiando mensaje 3 (1 de 3)"_qs, u"send RETR 3"_qs,
+                         u"estado 8 Borrando mensaje 3 (1 de 3)"_qs, u"send DELE 3"_qs, u"borrado 3"_qs,
+                         u"estado 8 Copiando mensaje 1 (2 de 3)"_qs, u"send RETR 1"_qs, u"copia fallida 1 Usuario"_qs,
+                         u"estado 8 Copiando mensaje 2 (3 de 3)"_qs, u"send RETR 2"_qs, u"copia fallida 2 "_qs,
+                         u"estado 6 Conectado al servidor pop.example.es"_qs}));
+        QCOMPARE(s->NumMensajes(), 2);
+        QCOMPARE(s->MensajePorNumero(3).Num, 0);
+    }
+
     void resetListsAgain() {
         loginToThree();
         QVERIFY(s->Restaurar());

@@ -273,7 +273,8 @@ private slots:
         QFETCH(QString, text);
         QFETCH(int, number);
         QFETCH(bool, flag);
-        const TConfig saved{number, flag, !flag, number, flag, !flag, text, text + u'2', u'3' + text, number, ~number}; // ~: every int, INT_MIN too
+        const TConfig saved{number, flag,        !flag,       number, flag,   !flag,
+                            text,   text + u'2', u'3' + text, number, ~number}; // ~: every int, INT_MIN too
         SaveSettings(saved, ini());
         // Loaded from a copy, so the values come from the bytes on disk and not from QSettings' cache.
         const QString copy = caseDir() + u"/copy.ini"_qs;
@@ -347,6 +348,36 @@ private slots:
         QString host, application;
         QVERIFY(held.getLockInfo(&pid, &host, &application));
         QCOMPARE(pid, QCoreApplication::applicationPid());
+    }
+
+    // The recycle bin's options of [Avanzado]: a value that is no number, or days out of range, keep
+    // the default; what is loaded is saved and loaded back the same.
+    void papeleraOptionsLoadWithinBounds_data() {
+        QTest::addColumn<QByteArray>("group");
+        QTest::addColumn<bool>("copy");
+        QTest::addColumn<int>("days");
+        QTest::newRow("none") << QByteArray() << true << 30;
+        QTest::newRow("off, a week") << QByteArray("CopiaAntesDeBorrar=0\nDiasPapelera=7\n") << false << 7;
+        QTest::newRow("any other number is on") << QByteArray("CopiaAntesDeBorrar=2\n") << true << 30;
+        QTest::newRow("bounds") << QByteArray("DiasPapelera=1\n") << true << 1;
+        QTest::newRow("ten years") << QByteArray("DiasPapelera= 3650 \n") << true << 3650;
+        QTest::newRow("no days") << QByteArray("DiasPapelera=0\n") << true << 30;
+        QTest::newRow("negative") << QByteArray("DiasPapelera=-5\n") << true << 30;
+        QTest::newRow("beyond ten years") << QByteArray("DiasPapelera=3651\n") << true << 30;
+        QTest::newRow("not numbers") << QByteArray("CopiaAntesDeBorrar=no\nDiasPapelera=siete\n") << true << 30;
+    }
+    void papeleraOptionsLoadWithinBounds() {
+        QFETCH(QByteArray, group);
+        QFETCH(bool, copy);
+        QFETCH(int, days);
+        writeBytes(ini(), "[Avanzado]\nPipelining=0\n" + group);
+        const TAdvancedSettings loaded = LoadAdvancedSettings(ini());
+        QCOMPARE(loaded.CopiaAntesDeBorrar, copy);
+        QCOMPARE(loaded.DiasPapelera, days);
+        QVERIFY(!loaded.Pipelining);
+        const QString copyPath = caseDir() + u"/copy.ini"_qs;
+        SaveAdvancedSettings(loaded, copyPath);
+        QVERIFY(LoadAdvancedSettings(copyPath) == loaded);
     }
 
     void saveWhereNoFileCanBeMadeThrows() {

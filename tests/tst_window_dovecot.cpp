@@ -1,6 +1,7 @@
 // The real window against the real server: the certificate question, new mail seen by a re-check,
 // a mailbox locked by another session, the reset that brings deleted messages back, the real
-// program ended by SIGTERM after a deletion, and an OAuth2 account signed in through the browser.
+// program ended by SIGTERM after a deletion, an OAuth2 account signed in through the browser, and
+// the copy a deletion leaves in the Papelera.
 #include "AccountLogins.h"
 #include "AccountWidgets.h"
 #include "AccountsFile.h"
@@ -10,6 +11,7 @@
 #include "QtClientSocket.h"
 #include "SecretStore.h"
 #include "StyledTextView.h"
+#include "TrashWindow.h"
 #include "UnitPOP3.h"
 #include "UnitQuenmarEncode.h"
 #include "WindowHarness.h"
@@ -26,6 +28,8 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
 #include <csignal>
 
 namespace {
@@ -297,6 +301,76 @@ private slots:
         for (int r = 0; r < tab->ListView->rowCount(); ++r)
             QVERIFY(RowText(tab->ListView, r, 4) != subject);
         WindowProbe::btnDesconectarClick(w);
+        QVERIFY2(fx.resetMailbox(user), qPrintable(fx.lastError()));
+    }
+
+    // With the copy option on (the default), a message the user deletes is first kept whole in the
+    // Papelera, which lists it and opens it in the mail program; with no room for the copy the
+    // message stays on the server and the user is told.
+    void deletionKeepsACopyOrTheMessage_data() {
+        QTest::addColumn<bool>("room"); // the Papelera can be made
+        QTest::newRow("copy kept, message deleted") << true;
+        QTest::newRow("no room for the copy, message kept") << false;
+    }
+    void deletionKeepsACopyOrTheMessage() {
+        QFETCH(bool, room);
+        const QString user = u"scratch4"_qs;
+        if (!room) h->write(u"Papelera"_qs, "a file where the folder should be");
+        const ManifestMessage stuffed = fx.firstTagged(user, u"dot-stuffed"_qs);
+        QVERIFY(stuffed.num > 0);
+        TAccountTab* tab = connect(user);
+        QVERIFY(settled(tab));
+        const int rows = tab->ListView->rowCount();
+        SelectRow(tab->ListView, stuffed.num - 1);
+        h->boxAnswer = QMessageBox::Ok;
+        const qsizetype before = h->boxes.size(); // the certificate question
+        WindowProbe::btnEliminarClick(w);
+        const int left = room ? rows - 1 : rows;
+        QVERIFY(
+            QTest::qWaitFor([&] { return tab->ListView->rowCount() == left && tab->POP3->Estado() == 6; }, kWaitMs));
+        if (room) {
+            QCOMPARE(h->boxes.size(), before + 1); // the confirmation only
+            const QList<TCopiaPapelera> copies = WindowProbe::Papelera(w).Copias();
+            QCOMPARE(copies.size(), 1);
+            QCOMPARE(copies[0].Cuenta, user + u'@' + fx.host());
+            QCOMPARE(copies[0].Motivo, u"Eliminado por el usuario"_qs);
+            QByteArray expected = fx.rawMessage(user, stuffed.num);
+            expected.replace("\r\n", "\n");
+            // The Papelera window lists it; Abrir hands the mail program a .eml file holding it.
+            QStringList shown;
+            QTimer::singleShot(0, w, [&] {
+                TfrmPapelera* d = WindowProbe::frmPapelera(w);
+                for (int r = 0; r < d->ListView->topLevelItemCount(); ++r)
+                    shown << d->ListView->topLevelItem(r)->text(1) + u'|' + d->ListView->topLevelItem(r)->text(2);
+                d->btnAbrir->click();
+                d->btnCerrar->click();
+            });
+            WindowProbe::action(w, u"mnuConfigurarPapelera"_qs)->trigger();
+            QCOMPARE(shown, QStringList{copies[0].Remitente + u'|' + copies[0].Asunto});
+            QVERIFY(!copies[0].Asunto.isEmpty());
+            QCOMPARE(h->urls.size(), 1);
+            const QString opened = h->urls[0].toLocalFile();
+            QVERIFY2(opened.endsWith(u".eml"_qs), qPrintable(opened));
+            QFile eml(opened);
+            QVERIFY(eml.open(QIODevice::ReadOnly));
+            QCOMPARE(eml.readAll(), expected);
+        } else {
+            QTRY_COMPARE(h->boxes.size(), before + 2);
+            QCOMPARE(h->boxes.last().caption, u"Papelera"_qs);
+            QVERIFY2(h->boxes.last().text.contains(u"mensaje %1 "_qs.arg(stuffed.num)),
+                     qPrintable(h->boxes.last().text));
+        }
+        // What the server holds after QUIT, seen by a fresh login (the old session may still hold
+        // the mailbox for a moment).
+        WindowProbe::btnDesconectarClick(w);
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                TAccountTab* again = connect(user);
+                const bool seen = settled(again) && again->POP3->Estado() == 6 && again->ListView->rowCount() == left;
+                WindowProbe::btnDesconectarClick(w); // its tab, the current one
+                return seen;
+            },
+            kWaitMs));
         QVERIFY2(fx.resetMailbox(user), qPrintable(fx.lastError()));
     }
 

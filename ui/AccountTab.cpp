@@ -132,6 +132,7 @@ void TAccountTab::buildSession() {
     // The tab shows a message's first lines and recipients, never its whole header text; the
     // filter's rules may read it.
     POP3->setKeptText(w->KeptText());
+    w->applyKeepCopy(this);
     QObject::connect(POP3, &TPop3::OnCambioEstado, w, &TfrmPrincipal::POP3OnCambioEstado);
     QObject::connect(POP3, &TPop3::OnDesconexionForzada, w, &TfrmPrincipal::POP3OnDesconexionForzada);
     QObject::connect(POP3, &TPop3::OnHostNotFound, w, &TfrmPrincipal::POP3OnHostNotFound);
@@ -139,6 +140,7 @@ void TAccountTab::buildSession() {
     QObject::connect(POP3, &TPop3::OnBytesFromServer, w, &TfrmPrincipal::POP3OnTextFromServer);
     QObject::connect(POP3, &TPop3::OnPrimerasLineasRecibidas, w, &TfrmPrincipal::POP3OnPrimerasLineasRecibidas);
     QObject::connect(POP3, &TPop3::OnMensajeBorrado, w, &TfrmPrincipal::POP3OnMensajeBorrado);
+    QObject::connect(POP3, &TPop3::OnCopiaFallida, w, &TfrmPrincipal::POP3OnCopiaFallida);
     QObject::connect(POP3, &TPop3::OnVaciarListaMensajes, w, &TfrmPrincipal::POP3OnVaciarListaMensajes);
     QObject::connect(POP3, &TPop3::OnConexionCompletada, w, &TfrmPrincipal::POP3OnConexionCompletada);
     QObject::connect(POP3, &TPop3::OnConexionCifrada, w, &TfrmPrincipal::POP3OnConexionCifrada);

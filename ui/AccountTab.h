@@ -102,6 +102,7 @@ public:
     int SavedLowerHeight = 0;
     int SavedDialogueWidth = 0;
     int ShownMessage = 0;
+    QList<int> CopiasFallidas; ///< messages of the delete batch under way whose copy failed
     bool HostBoxShown = false; ///< its "Servidor no encontrado" box is open or about to open
     double ReconnectAt = 0;
     double LastActivity = 0;

@@ -17,6 +17,7 @@ struct DialogContext {
     QWidget* owner = nullptr;
     MessageBoxSeam messageBox;
     decltype(WindowSeams::openFileName) openFileName;
+    decltype(WindowSeams::saveFileName) saveFileName;
     decltype(WindowSeams::openUrl) openUrl;
     /** An error the dialog cannot handle: the window shows it (or sweeps a socket error later). */
     std::function<void(const AppError& error)> reportError;

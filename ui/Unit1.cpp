@@ -63,10 +63,13 @@ TfrmPrincipal::TfrmPrincipal(WindowSeams seams, QWidget* parent) : QMainWindow(p
     connect(&TimerTray, &QTimer::timeout, this, &TfrmPrincipal::TimerTrayTimer);
     TimerArroba.setInterval(100);
     connect(&TimerArroba, &QTimer::timeout, this, &TfrmPrincipal::TimerArrobaTimer);
+    TimerPapelera.setInterval(24 * 60 * 60 * 1000);
+    connect(&TimerPapelera, &QTimer::timeout, this, [this] { guarded([this] { CaducarPapelera(); }); });
 
     FormCreate();
     CreateForms();
     TimerReconexiones.start();
+    TimerPapelera.start();
 }
 
 TfrmPrincipal::~TfrmPrincipal() {
@@ -114,6 +117,8 @@ void TfrmPrincipal::buildMenus() {
     addItem(configurar, u"mnuConfigurarSep1"_qs, u"-"_qs);
     connect(addItem(configurar, u"mnuConfigurarPrograma"_qs, u"&Programa"_qs), &QAction::triggered, this,
             &TfrmPrincipal::mnuConfigurarProgramaClick);
+    connect(addItem(configurar, u"mnuConfigurarPapelera"_qs, u"Pape&lera..."_qs), &QAction::triggered, this,
+            &TfrmPrincipal::mnuConfigurarPapeleraClick);
     QAction* about = bar->addAction(u"&Acerca de"_qs);
     about->setObjectName(u"mnuAbout"_qs);
     connect(about, &QAction::triggered, this, &TfrmPrincipal::mnuAboutClick);
@@ -270,6 +275,8 @@ void TfrmPrincipal::FormCreate() {
     m_filtersLoaded = guarded([this] { LoadFilters(); });
     RulesPath = dir + u"Reglas.dat"_qs;
     LoadRules(true);
+    m_papelera = std::make_unique<TPapelera>(dir);
+    guarded([this] { CaducarPapelera(); });
     CommandStyle = RVStyle->AddStyle(u"Courier New"_qs, 8, QColor(221, 0, 0));
     ServerStyle = RVStyle->AddStyle(u"MS Sans Serif"_qs, 8, QColor(0, 0, 221));
     CommentStyle = RVStyle->AddStyle(u"MS Sans Serif"_qs, 8, QColor(0, 153, 0));
@@ -302,7 +309,7 @@ void TfrmPrincipal::CloseOrderly() {
     if (m_closing) return;
     // Off the screen at once: the servers' answers may take a moment.
     hide();
-    for (QTimer* timer : {&TimerSocketExc, &TimerReconexiones, &TimerTray, &TimerArroba})
+    for (QTimer* timer : {&TimerSocketExc, &TimerReconexiones, &TimerTray, &TimerArroba, &TimerPapelera})
         timer->stop();
     FormDestroy();
     // The server deletes only on QUIT, and the sockets write from the event loop.
@@ -333,6 +340,9 @@ void TfrmPrincipal::SaveFilters() {
 void TfrmPrincipal::KeepSettings() {
     SettingsChanged = true;
     guarded([this] { SaveSettings(); });
+    // The copy option reaches the sessions already open.
+    for (TAccountTab* tab : std::as_const(Tabs))
+        applyKeepCopy(tab);
 }
 
 void TfrmPrincipal::KeepFilters() {

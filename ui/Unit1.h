@@ -9,6 +9,7 @@
 #include "Desktop.h"
 #include "FilterLists.h"
 #include "FilterRules.h"
+#include "RecycleBin.h"
 #include "Settings.h"
 #include "WindowSeams.h"
 
@@ -35,6 +36,7 @@ class TfrmConexionRapida;
 class TfrmAbout;
 class TfrmConfig;
 class TfrmReglas;
+class TfrmPapelera;
 
 /** One configured account (a record of Cuentas.dat) and its place in the window. */
 struct TCuenta {
@@ -192,6 +194,7 @@ private:
     QTimer TimerReconexiones;
     QTimer TimerTray;
     QTimer TimerArroba;
+    QTimer TimerPapelera; ///< once a day: expired copies leave the Papelera
     TRVStyle* RVStyle = nullptr;
     /** @short The menu action of that object name (every menu item has the name it is known by). */
     QAction* action(const QString& objectName) const;
@@ -213,6 +216,18 @@ private:
     TfrmAbout* frmAbout = nullptr;
     TfrmConfig* frmConfig = nullptr;
     TfrmReglas* frmReglas = nullptr;
+    TfrmPapelera* frmPapelera = nullptr;
+
+    // The Papelera: a copy of each message before its DELE (when CopiaAntesDeBorrar is on).
+    std::unique_ptr<TPapelera> m_papelera;
+    /** @short Gives the tab's session the hook that keeps each copy in the Papelera, or takes it away,
+     *  as the settings say. */
+    void applyKeepCopy(TAccountTab* tab);
+    /** @short Removes the copies older than DiasPapelera days (at start-up and once a day). */
+    void CaducarPapelera();
+    void mnuConfigurarPapeleraClick();
+    /** @short One box for the messages of the tab whose copies failed in the batch just ended. */
+    void reportFailedCopies(TAccountTab* tab);
 
     /** A value of the program's own groups in the settings file (certificates, servers that gave TLS). */
     QVariant readOwnSetting(const QString& key) const;
@@ -281,6 +296,7 @@ private:
     void POP3OnTextFromServer(TPop3* session, const QByteArray& bytes);
     void POP3OnPrimerasLineasRecibidas(TPop3* session, int num);
     void POP3OnMensajeBorrado(TPop3* session, int num);
+    void POP3OnCopiaFallida(TPop3* session, int num, const QString& motivo);
     void POP3OnVaciarListaMensajes(TPop3* session);
     void POP3OnConexionCompletada(TPop3* session);
     void POP3OnConexionCifrada(TPop3* session, const QString& protocol, const QString& cipher);

@@ -56,7 +56,8 @@ void TfrmPrincipal::btnEliminarClick() {
     for (int position : tab->ListView->selectedPositions())
         numbers << QString::number(tab->ListView->row(position).number);
     tab->Announce = false;
-    guarded([&] { session->EliminarMensajes(numbers); });
+    const QStringList reasons(numbers.size(), u"Eliminado por el usuario"_qs);
+    guarded([&] { session->EliminarMensajes(numbers, reasons); });
 }
 
 void TfrmPrincipal::btnRestaurarClick() {

@@ -4,6 +4,7 @@
 #include "DialogContext.h"
 #include "Errors.h"
 #include "RulesDialog.h"
+#include "TrashWindow.h"
 #include "Unit1.h"
 #include "Unit2.h"
 #include "Unit3.h"
@@ -20,6 +21,7 @@ void TfrmPrincipal::CreateForms() {
     const DialogContext context{this,
                                 m_seams.messageBox,
                                 m_seams.openFileName,
+                                m_seams.saveFileName,
                                 m_seams.openUrl,
                                 [this](const AppError& e) { AppException(e); },
                                 m_logins};
@@ -32,6 +34,7 @@ void TfrmPrincipal::CreateForms() {
     frmAbout = new TfrmAbout(context);
     frmConfig = new TfrmConfig(context, Config, Advanced, [this] { KeepSettings(); });
     frmReglas = new TfrmReglas(context, RulesPath, Filtros, [this] { LoadRules(false); });
+    frmPapelera = new TfrmPapelera(context, *m_papelera);
 }
 
 void TfrmPrincipal::ReplaceAccounts(const QList<AccountRecord>& records) {

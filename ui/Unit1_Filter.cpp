@@ -112,7 +112,7 @@ void TfrmPrincipal::RunFilter(TAccountTab* tab, bool report) {
             why << reasons[i];
         }
     }
-    if (!numbers.isEmpty()) guarded([&] { session->EliminarMensajes(numbers); });
+    if (!numbers.isEmpty()) guarded([&] { session->EliminarMensajes(numbers, why); });
 }
 
 void TfrmPrincipal::PopupListViewFiltradoProbarClick() {

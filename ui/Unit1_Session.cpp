@@ -151,7 +151,11 @@ void TfrmPrincipal::TimerSocketExcTimer() {
 // the event to it.
 
 void TfrmPrincipal::POP3OnCambioEstado(TPop3* session, int estado, const QString& texto) {
-    if (TAccountTab* tab = TabOfSession(session)) tab->sessionStateChanged(estado, texto);
+    TAccountTab* tab = TabOfSession(session);
+    if (!tab) return;
+    // A delete batch is over: the copies that failed in it are told in one box.
+    if (estado != TPop3::Borrando && !tab->CopiasFallidas.isEmpty()) reportFailedCopies(tab);
+    tab->sessionStateChanged(estado, texto);
 }
 
 void TfrmPrincipal::POP3OnDesconexionForzada(TPop3* session, const QString& motivo) {
@@ -196,6 +200,10 @@ void TfrmPrincipal::POP3OnPrimerasLineasRecibidas(TPop3* session, int num) {
 
 void TfrmPrincipal::POP3OnMensajeBorrado(TPop3* session, int num) {
     if (TAccountTab* tab = TabOfSession(session)) tab->messageDeleted(num);
+}
+
+void TfrmPrincipal::POP3OnCopiaFallida(TPop3* session, int num, const QString&) {
+    if (TAccountTab* tab = TabOfSession(session)) tab->CopiasFallidas << num;
 }
 
 void TfrmPrincipal::POP3OnVaciarListaMensajes(TPop3* session) {

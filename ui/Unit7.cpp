@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QStyle>
 #include <QTabWidget>
 #include <QToolButton>
@@ -157,6 +158,21 @@ QWidget* TfrmConfig::buildGeneralPage() {
     chkNotificaciones =
         makeButton<QCheckBox>(TabSheet1, u"chkNotificaciones"_qs, u"Avisar en el escritorio cuando llega correo"_qs);
     page->addWidget(chkNotificaciones);
+    // The Papelera: a copy of each message before the server deletes it, kept so many days.
+    chkCopiaAntesDeBorrar = makeButton<QCheckBox>(TabSheet1, u"chkCopiaAntesDeBorrar"_qs,
+                                                  u"&Guardar una copia antes de borrar un mensaje"_qs);
+    page->addWidget(chkCopiaAntesDeBorrar);
+    auto* trashDays = new QHBoxLayout;
+    lblDiasPapelera = new QLabel(u"&Días que se guarda cada copia en la papelera:"_qs, TabSheet1);
+    lblDiasPapelera->setObjectName(u"lblDiasPapelera"_qs);
+    spnDiasPapelera = new QSpinBox(TabSheet1);
+    spnDiasPapelera->setObjectName(u"spnDiasPapelera"_qs);
+    spnDiasPapelera->setRange(kMinDiasPapelera, kMaxDiasPapelera);
+    lblDiasPapelera->setBuddy(spnDiasPapelera);
+    trashDays->addWidget(lblDiasPapelera);
+    trashDays->addWidget(spnDiasPapelera);
+    trashDays->addStretch();
+    page->addLayout(trashDays);
     page->addStretch();
 
     for (QLineEdit* edit : {edtIniTop, edtRefrescar, edtReintentar})
@@ -246,6 +262,8 @@ void TfrmConfig::LoadFromSettings() {
     edtReintentar->setText(TextOfDelay(c.segsReconexionSiDesconectado));
     chkPipelining->setChecked(m_advanced.Pipelining);
     chkNotificaciones->setChecked(m_advanced.Notificaciones);
+    chkCopiaAntesDeBorrar->setChecked(m_advanced.CopiaAntesDeBorrar);
+    spnDiasPapelera->setValue(m_advanced.DiasPapelera);
     FillSoundList();
 }
 
@@ -399,6 +417,8 @@ void TfrmConfig::ApplyToSettings() {
     ApplySounds();
     m_advanced.Pipelining = chkPipelining->isChecked();
     m_advanced.Notificaciones = chkNotificaciones->isChecked();
+    m_advanced.CopiaAntesDeBorrar = chkCopiaAntesDeBorrar->isChecked();
+    m_advanced.DiasPapelera = spnDiasPapelera->value();
 }
 
 void TfrmConfig::ApplySounds() {

@@ -1,7 +1,8 @@
 // The settings dialog "Configuración": what a new tab shows, the lines of each header request,
-// start-up and tray behaviour, the re-check and reconnection delays, the three sounds, and whether
-// headers are asked for in blocks. Every showing reloads the controls from the settings records it
-// is given; only "Aceptar" writes them back, and has the settings file saved at once.
+// start-up and tray behaviour, the re-check and reconnection delays, the three sounds, whether
+// headers are asked for in blocks, and the copies kept before deleting. Every showing reloads the
+// controls from the settings records it is given; only "Aceptar" writes them back, and has the
+// settings file saved at once.
 #pragma once
 
 #include "DialogContext.h"
@@ -14,6 +15,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 class QTabWidget;
 class QToolButton;
 class QTreeWidget;
@@ -71,6 +73,9 @@ public:
     QLineEdit* edtReintentar = nullptr;
     QCheckBox* chkPipelining = nullptr;
     QCheckBox* chkNotificaciones = nullptr;
+    QCheckBox* chkCopiaAntesDeBorrar = nullptr;
+    QLabel* lblDiasPapelera = nullptr;
+    QSpinBox* spnDiasPapelera = nullptr;
     QWidget* TabSheet4 = nullptr;
     QTreeWidget* ListViewSonidos = nullptr;
     QLineEdit* edtRutaSonido = nullptr;

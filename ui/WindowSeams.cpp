@@ -71,6 +71,9 @@ WindowSeams WindowSeams::defaults() {
     s.openFileName = [](QWidget* parent, const QString& caption, const QString& directory, const QString& filter) {
         return QFileDialog::getOpenFileName(parent, caption, directory, filter);
     };
+    s.saveFileName = [](QWidget* parent, const QString& caption, const QString& proposal, const QString& filter) {
+        return QFileDialog::getSaveFileName(parent, caption, proposal, filter);
+    };
     s.playSound = &playWithSoundEffect;
     s.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     s.socketFactory = [](IDesktop* desktop) { return QtClientSocket::factory(desktop); };

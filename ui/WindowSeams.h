@@ -23,6 +23,9 @@ struct WindowSeams {
     /** The file-open dialog; an empty result when cancelled. */
     std::function<QString(QWidget* parent, const QString& caption, const QString& directory, const QString& filter)>
         openFileName;
+    /** The file-save dialog, `proposal` the name it starts with; an empty result when cancelled. */
+    std::function<QString(QWidget* parent, const QString& caption, const QString& proposal, const QString& filter)>
+        saveFileName;
     /** Plays a sound file in the background. */
     std::function<void(const QString& file)> playSound;
     std::function<bool(const QUrl& url)> openUrl; ///< false: no program took it

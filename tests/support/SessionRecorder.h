@@ -27,6 +27,9 @@ public:
         QObject::connect(&s, &TPop3::OnPrimerasLineasRecibidas,
                          [this](TPop3*, int n) { events << u"primeras %1"_qs.arg(n); });
         QObject::connect(&s, &TPop3::OnMensajeBorrado, [this](TPop3*, int n) { events << u"borrado %1"_qs.arg(n); });
+        QObject::connect(&s, &TPop3::OnCopiaFallida, [this](TPop3*, int n, const QString& motivo) {
+            events << u"copia fallida %1 %2"_qs.arg(n).arg(motivo);
+        });
         QObject::connect(&s, &TPop3::OnVaciarListaMensajes, [this](TPop3*) { events << u"vaciar"_qs; });
         QObject::connect(&s, &TPop3::OnConexionCompletada, [this](TPop3*) { events << u"completada"_qs; });
         QObject::connect(&s, &TPop3::OnAviso, [this](TPop3*, const QString& t) { events << u"aviso "_qs + t; });

@@ -25,6 +25,7 @@ inline DialogContext DialogContextOf(TfrmPrincipal* w) {
     return {w,
             WindowProbe::seams(w).messageBox,
             WindowProbe::seams(w).openFileName,
+            WindowProbe::seams(w).saveFileName,
             WindowProbe::seams(w).openUrl,
             [w](const AppError& e) { WindowProbe::AppException(w, e); },
             WindowProbe::logins(w)};

@@ -44,6 +44,7 @@ public:
             return true;
         };
         s.openFileName = [this](QWidget*, const QString&, const QString&, const QString&) { return fileAnswer; };
+        s.saveFileName = [this](QWidget*, const QString&, const QString&, const QString&) { return fileAnswer; };
         s.playSound = [this](const QString& file) { sounds.append(file); };
         s.openUrl = [this](const QUrl& url) {
             urls.append(url);

@@ -45,6 +45,8 @@ struct WindowProbe {
     static QTimer& TimerTray(TfrmPrincipal* w) { return w->TimerTray; }
     static QTimer& TimerArroba(TfrmPrincipal* w) { return w->TimerArroba; }
     static TfrmConfig* frmConfig(const TfrmPrincipal* w) { return w->frmConfig; }
+    static TfrmPapelera* frmPapelera(const TfrmPrincipal* w) { return w->frmPapelera; }
+    static TPapelera& Papelera(const TfrmPrincipal* w) { return *w->m_papelera; }
 
     // Connecting, the accounts, settings and filter files, errors.
     static void QuickConnect(TfrmPrincipal* w, const QString& server, const QString& user,

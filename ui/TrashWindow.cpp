@@ -1,0 +1,132 @@
+#include "TrashWindow.h"
+
+#include "Errors.h"
+
+#include <QDir>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace {
+enum Column { ColumnCuenta, ColumnRemitente, ColumnAsunto, ColumnFecha, ColumnMotivo };
+constexpr int kCopyIndex = Qt::UserRole; ///< a row's position in m_copias
+} // namespace
+
+TfrmPapelera::TfrmPapelera(const DialogContext& context, TPapelera& papelera)
+    : QDialog(context.owner), m_context(context), m_papelera(papelera) {
+    setObjectName(u"frmPapelera"_qs);
+    setModal(true);
+    setWindowTitle(u"Papelera"_qs);
+    resize(720, 380);
+
+    ListView = new QTreeWidget(this);
+    ListView->setObjectName(u"ListView"_qs);
+    ListView->setRootIsDecorated(false);
+    ListView->setUniformRowHeights(true);
+    ListView->setAllColumnsShowFocus(true);
+    ListView->setHeaderLabels({u"Cuenta"_qs, u"Remitente"_qs, u"Asunto"_qs, u"Fecha"_qs, u"Motivo"_qs});
+    ListView->header()->setStretchLastSection(true);
+    connect(ListView, &QTreeWidget::itemSelectionChanged, this, &TfrmPapelera::updateButtons);
+    connect(ListView, &QTreeWidget::itemDoubleClicked, this, &TfrmPapelera::btnAbrirClick);
+
+    auto button = [this](const QString& name, const QString& caption) {
+        auto* b = new QPushButton(caption, this);
+        b->setObjectName(name);
+        b->setAutoDefault(false);
+        return b;
+    };
+    btnAbrir = button(u"btnAbrir"_qs, u"&Abrir"_qs);
+    btnGuardarComo = button(u"btnGuardarComo"_qs, u"&Guardar como..."_qs);
+    btnCerrar = button(u"btnCerrar"_qs, u"&Cerrar"_qs);
+    connect(btnAbrir, &QPushButton::clicked, this, &TfrmPapelera::btnAbrirClick);
+    connect(btnGuardarComo, &QPushButton::clicked, this, &TfrmPapelera::btnGuardarComoClick);
+    connect(btnCerrar, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(btnAbrir);
+    buttons->addWidget(btnGuardarComo);
+    buttons->addStretch();
+    buttons->addWidget(btnCerrar);
+    auto* root = new QVBoxLayout(this);
+    root->addWidget(ListView);
+    root->addLayout(buttons);
+    updateButtons();
+}
+
+int TfrmPapelera::ShowModal() {
+    Refrescar();
+    return exec();
+}
+
+void TfrmPapelera::Refrescar() {
+    ListView->clear();
+    m_copias = m_papelera.Copias();
+    QList<QTreeWidgetItem*> rows;
+    rows.reserve(m_copias.size());
+    for (qsizetype i = 0; i < m_copias.size(); ++i) {
+        const TCopiaPapelera& c = m_copias[i];
+        auto* row = new QTreeWidgetItem({c.Cuenta, c.Remitente, c.Asunto, c.Fecha, c.Motivo});
+        row->setData(ColumnCuenta, kCopyIndex, int(i));
+        rows.append(row);
+    }
+    ListView->addTopLevelItems(rows);
+    if (!rows.isEmpty()) ListView->setCurrentItem(rows.first());
+    for (int c = ColumnCuenta; c < ColumnMotivo; ++c)
+        ListView->resizeColumnToContents(c);
+    updateButtons();
+}
+
+const TCopiaPapelera* TfrmPapelera::selectedCopy() const {
+    const QList<QTreeWidgetItem*> selected = ListView->selectedItems();
+    if (selected.isEmpty()) return nullptr;
+    const int i = selected.first()->data(ColumnCuenta, kCopyIndex).toInt();
+    return i >= 0 && i < m_copias.size() ? &m_copias[i] : nullptr;
+}
+
+void TfrmPapelera::updateButtons() {
+    const bool one = selectedCopy() != nullptr;
+    btnAbrir->setEnabled(one);
+    btnGuardarComo->setEnabled(one);
+}
+
+bool TfrmPapelera::exportCopy(const TCopiaPapelera& copy, const QString& target) {
+    try {
+        m_papelera.Exportar(copy.Archivo, target);
+        return true;
+    } catch (const EInOutError& e) {
+        m_context.messageBox(this, QMessageBox::Warning, u"Papelera"_qs,
+                             u"No se pudo copiar el mensaje:\r"_qs + e.message(), QMessageBox::Ok,
+                             QMessageBox::NoButton);
+        Refrescar(); // the copy may be gone
+        return false;
+    }
+}
+
+void TfrmPapelera::btnAbrirClick() {
+    const TCopiaPapelera* copy = selectedCopy();
+    if (!copy) return;
+    // A file of its own with the extension mail programs open, left for the program to read.
+    const QString path = m_opened.filePath(copy->Archivo + u".eml"_qs);
+    if (!exportCopy(*copy, path)) return;
+    if (!m_context.openUrl(QUrl::fromLocalFile(path)))
+        m_context.messageBox(this, QMessageBox::Warning, u"Papelera"_qs,
+                             u"No hay ningún programa para abrir el mensaje."_qs, QMessageBox::Ok,
+                             QMessageBox::NoButton);
+}
+
+void TfrmPapelera::btnGuardarComoClick() {
+    const TCopiaPapelera* copy = selectedCopy();
+    if (!copy) return;
+    QString proposal = (copy->Asunto.isEmpty() ? u"mensaje"_qs : copy->Asunto).left(60);
+    for (QChar& ch : proposal)
+        if (ch == u'/' || ch == u'\\' || ch == u':' || ch.category() == QChar::Other_Control) ch = u'_';
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString target =
+        m_context.saveFileName(this, u"Guardar copia del mensaje"_qs, QDir(documents).filePath(proposal + u".eml"_qs),
+                               u"Mensajes de correo (*.eml);;Todos los archivos (*)"_qs);
+    if (!target.isEmpty()) exportCopy(*copy, target);
+}
