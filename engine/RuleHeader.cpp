@@ -136,7 +136,8 @@ QStringList addressesIn(const QString& text) {
     QStringList out;
     for (qsizetype at = text.indexOf(u'@'); at >= 0; at = text.indexOf(u'@', at + 1)) {
         qsizetype begin = at;
-        while (begin > 0 && isAddressChar(text[begin - 1]))
+        // Not across another '@': each stretch of text is looked at once, however many there are.
+        while (begin > 0 && isAddressChar(text[begin - 1]) && text[begin - 1] != u'@')
             --begin;
         qsizetype end = at + 1;
         while (end < text.size() && isAddressChar(text[end]) && text[end] != u'@')

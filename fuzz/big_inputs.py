@@ -28,12 +28,17 @@ LEAD_INS = {
     'filters_data': [b'', b'[FROM]'],
     'decode_password': [b''],
     'segundos_de_texto': [b''],
+    # Rules that read every field, the whole header and the hints, then a header of one token.
+    'rules': [b'marcar X contiene a\nmarcar cabecera contiene b\nmarcar autenticidad es nombre-enga\xc3\xb1oso\n'
+              b'marcar autenticidad es responder-a-otro-dominio\nmarcar autenticidad es dkim-fallido\n\x00From: ',
+              b'marcar Subject expresion (a+)+$\n\x00Subject: ', b'\x00Authentication-Results: ',
+              b'\x00Reply-To: '],
 }
 TOKENS = [
     b'=?', b'=?a?', b'=?a?q?', b'=?utf-8?Q?=C3=A9?= ', b'"', b'"a', b'\\', b'?', b' ', b'\t', b'\r\n', b'\r',
     b'\n', b'\r\n\t', b'\r\n\r\n', b'.\r\n', b'..\r\n', b'+OK\r\n', b'1 2\r\n', b'1', b':', b'a:', b'<', b'>',
     b',', b'"a,b",', b'a@b, ', b'FROM:', b'TO: ', b'\r\nCC: a:b,', b'SERV:', b'[SUBJ]x\r\n', b'Ab', b'\x1a',
-    b'[', b'[a]\n', b'=', b'Acceso=oauth2\n', b'x=y\n', b'; c\n',
+    b'[', b'[a]\n', b'=', b'Acceso=oauth2\n', b'x=y\n', b'; c\n', b'a@', b'@a.', b'dkim=fail;', b'(', b'marcar X contiene y\n',
 ]
 
 

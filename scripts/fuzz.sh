@@ -35,7 +35,7 @@ python3 "$here/fuzz/big_inputs.py" "$here/fuzz" "$build/big"
 
 dictionary_of() {
     case "$1" in
-        decode_text | header_reply | first_lines | recipients) echo "$here/fuzz/dict/headers.dict" ;;
+        decode_text | header_reply | first_lines | recipients | rules) echo "$here/fuzz/dict/headers.dict" ;;
         list_reply | uidl_reply | capa_stat | reply_assembler) echo "$here/fuzz/dict/pop3.dict" ;;
         accounts_data | account_access | filters_data) echo "$here/fuzz/dict/datafiles.dict" ;;
     esac

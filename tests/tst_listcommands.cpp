@@ -2,6 +2,7 @@
 #include "AccountWidgets.h"
 #include "FakeMailbox.h"
 #include "ListRows.h"
+#include "RulesDialog.h"
 #include "StyledTextView.h"
 #include "Unit4.h"
 #include "Unit7.h"
@@ -379,6 +380,18 @@ private slots:
         QCOMPARE(h->boxes.size(), 2);
         QVERIFY(h->boxes[0].text.contains(u"\rMotivo: marcar List-Id contiene promo\r"_qs));
         QVERIFY(h->boxes[1].text.contains(u"\rMotivo: [SUBJ]oferta\r"_qs));
+    }
+
+    void rulesSavedWhileConnectedSayTheListedHeadersAreNotKept() {
+        openWith(numberedBox(1));
+        TfrmReglas* r = WindowProbe::frmReglas(w);
+        r->edtReglas->setPlainText(u"marcar List-Id contiene x\n"_qs);
+        r->btnGuardarClick();
+        QCOMPARE(h->boxes.size(), 1);
+        QVERIFY2(h->boxes[0].text.contains(u"vuelva a conectar"_qs), qPrintable(h->boxes[0].text));
+        r->edtReglas->setPlainText(u"marcar List-Id contiene y\n"_qs);
+        r->btnGuardarClick(); // the header text is kept from now on: nothing more to say
+        QCOMPARE(h->boxes.size(), 1);
     }
 
     void filterOnAnEmptyListShowsNothing() {

@@ -133,6 +133,7 @@ void TfrmPrincipal::PopupListViewFiltradoProbarClick() {
 
 void TfrmPrincipal::LoadRules(bool reportProblems) {
     QStringList problems;
+    const bool keptText = Rules.needsHeaderText();
     try {
         Rules = FilterRules::Load(RulesPath, &problems);
     } catch (const AppError& e) {
@@ -141,8 +142,16 @@ void TfrmPrincipal::LoadRules(bool reportProblems) {
         return;
     }
     // A change in what the rules read reaches the sessions' next listing.
-    for (TAccountTab* tab : std::as_const(Tabs))
+    bool listedWithoutText = false;
+    for (TAccountTab* tab : std::as_const(Tabs)) {
         tab->POP3->setKeptText(KeptText());
+        listedWithoutText = listedWithoutText || tab->POP3->NumMensajes() > 0;
+    }
+    // The messages listed so far kept no header text: the rules see only their sender and subject.
+    if (!keptText && Rules.needsHeaderText() && listedWithoutText)
+        ShowMessage(QMessageBox::Information, u"Reglas de filtrado"_qs,
+                    u"Los mensajes ya listados se leyeron sin su cabecera completa: hasta que vuelva a conectar "
+                    u"sus cuentas, las reglas solo ven su remitente y su asunto."_qs);
     if (reportProblems && !problems.isEmpty())
         ShowMessage(QMessageBox::Warning, u"Reglas de filtrado"_qs,
                     u"Estas líneas de "_qs + RulesPath + u" no se aplican:\r\r"_qs + problems.join(u'\r'));
