@@ -336,13 +336,16 @@ private slots:
             QCOMPARE(copies[0].Motivo, u"Eliminado por el usuario"_qs);
             QByteArray expected = fx.rawMessage(user, stuffed.num);
             expected.replace("\r\n", "\n");
-            // The Papelera window lists it; Abrir hands the mail program a .eml file holding it.
+            // The Papelera window lists it; Abrir hands the mail program a .eml file holding it, and
+            // Guardar como writes the same where the user says.
             QStringList shown;
             QTimer::singleShot(0, w, [&] {
                 TfrmPapelera* d = WindowProbe::frmPapelera(w);
                 for (int r = 0; r < d->ListView->topLevelItemCount(); ++r)
                     shown << d->ListView->topLevelItem(r)->text(1) + u'|' + d->ListView->topLevelItem(r)->text(2);
                 d->btnAbrir->click();
+                h->fileAnswer = h->path(u"guardado.eml"_qs);
+                d->btnGuardarComo->click();
                 d->btnCerrar->click();
             });
             WindowProbe::action(w, u"mnuConfigurarPapelera"_qs)->trigger();
@@ -354,6 +357,7 @@ private slots:
             QFile eml(opened);
             QVERIFY(eml.open(QIODevice::ReadOnly));
             QCOMPARE(eml.readAll(), expected);
+            QCOMPARE(h->read(u"guardado.eml"_qs), expected); // and Guardar como writes it where asked
         } else {
             QTRY_COMPARE(h->boxes.size(), before + 2);
             QCOMPARE(h->boxes.last().caption, u"Papelera"_qs);
