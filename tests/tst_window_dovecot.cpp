@@ -363,6 +363,7 @@ private slots:
             QCOMPARE(h->boxes.last().caption, u"Papelera"_qs);
             QVERIFY2(h->boxes.last().text.contains(u"mensaje %1 "_qs.arg(stuffed.num)),
                      qPrintable(h->boxes.last().text));
+            QVERIFY2(h->boxes.last().text.contains(u"Cannot create folder"_qs), qPrintable(h->boxes.last().text));
         }
         // What the server holds after QUIT, seen by a fresh login (the old session may still hold
         // the mailbox for a moment).

@@ -103,6 +103,7 @@ public:
     int SavedDialogueWidth = 0;
     int ShownMessage = 0;
     QList<int> CopiasFallidas; ///< messages of the delete batch under way whose copy failed
+    QString ErrorCopia;        ///< why the last copy of the batch could not be written, if it got that far
     bool HostBoxShown = false; ///< its "Servidor no encontrado" box is open or about to open
     double ReconnectAt = 0;
     double LastActivity = 0;

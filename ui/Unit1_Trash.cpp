@@ -28,7 +28,8 @@ void TfrmPrincipal::applyKeepCopy(TAccountTab* tab) {
                 m_papelera->Guardar(session->Usuario() + u'@' + session->Servidor(), message, motivo,
                                     dateTimeOf(m_seams.clock()));
                 return true;
-            } catch (const AppError&) {
+            } catch (const AppError& e) {
+                if (TAccountTab* tab = TabOfSession(session)) tab->ErrorCopia = e.message();
                 return false; // the message stays on the server, and the user is told
             }
         });
@@ -38,12 +39,14 @@ void TfrmPrincipal::reportFailedCopies(TAccountTab* tab) {
     QStringList numbers;
     for (int num : std::exchange(tab->CopiasFallidas, {}))
         numbers << QString::number(num);
-    const QString text =
+    const QString why = std::exchange(tab->ErrorCopia, {});
+    QString text =
         numbers.size() == 1
             ? u"No se pudo guardar una copia del mensaje %1 en la papelera; no se ha borrado del servidor."_qs.arg(
                   numbers.first())
             : u"No se pudo guardar una copia de los mensajes %1 y %2 en la papelera; no se han borrado del servidor."_qs
                   .arg(numbers.mid(0, numbers.size() - 1).join(u", "_qs), numbers.last());
+    if (!why.isEmpty()) text += u"\r\r"_qs + why;
     // After the session's event: a box runs a loop of its own.
     QTimer::singleShot(0, this, [this, text] { ShowMessage(QMessageBox::Warning, u"Papelera"_qs, text); });
 }
