@@ -209,10 +209,12 @@ FilterRules FilterRules::Parse(QByteArrayView data, QStringList* problems) {
     for (qsizetype n = 0; n < lines.size(); ++n) {
         const int number = int(n + 1);
         QStringView line = lines[n];
-        if (line.endsWith(u'\r')) line.chop(1);
-        while (!line.isEmpty() && (line.front() == u' ' || line.front() == u'\t'))
+        // Blanks, TABs and stray CRs around a rule are not part of it (a file written on one system
+        // and edited on another may end its lines in "\r\r\n").
+        auto blank = [](QChar c) { return c == u' ' || c == u'\t' || c == u'\r'; };
+        while (!line.isEmpty() && blank(line.front()))
             line = line.sliced(1);
-        while (!line.isEmpty() && (line.back() == u' ' || line.back() == u'\t'))
+        while (!line.isEmpty() && blank(line.back()))
             line.chop(1);
         if (line.isEmpty() || line.startsWith(u'#')) continue;
         QString problem;
@@ -304,9 +306,9 @@ RuleDecision FilterRules::decide(const RuleSubject& message, const TFiltros& lis
         int& overruns = d->overruns[size_t(index)];
         if (overruns >= kMaxOverruns) {
             if (problems)
-                problems->append(lineProblem(rule.line, u"la expresión tardó demasiado con %1 mensajes y ya no se "
-                                                        "prueba (hasta que se lean de nuevo las reglas)."_qs
-                                                            .arg(kMaxOverruns)));
+                problems->append(
+                    lineProblem(rule.line, u"la expresión tardó demasiado con %1 mensajes y ya no se "
+                                           "prueba (hasta que se lean de nuevo las reglas)."_qs.arg(kMaxOverruns)));
             return false;
         }
         const bool budgetLeft = !expressions.expired();

@@ -65,9 +65,10 @@ private slots:
         QTest::newRow("comments, blank lines, leading blanks")
             << QByteArray("# comentario\n\n   \t\n  # otro\n \tmarcar List-Id contiene ofertas\n")
             << QStringList{u"marcar|List-Id|contiene|ofertas|5|marcar List-Id contiene ofertas"_qs};
-        QTest::newRow("BOM and CR LF") << QByteArray("\xEF\xBB\xBFmarcar To contiene a\r\n\r\nmarcar Cc contiene b\r\n")
-                                       << QStringList{u"marcar|To|contiene|a|1|marcar To contiene a"_qs,
-                                                      u"marcar|Cc|contiene|b|3|marcar Cc contiene b"_qs};
+        QTest::newRow("BOM, CR LF, a stray CR")
+            << QByteArray("\xEF\xBB\xBFmarcar To contiene a\r\n\r\nmarcar Cc contiene b\r\r\n")
+            << QStringList{u"marcar|To|contiene|a|1|marcar To contiene a"_qs,
+                           u"marcar|Cc|contiene|b|3|marcar Cc contiene b"_qs};
         QTest::newRow("words in any case")
             << QByteArray("PERMITIR CABECERA Contiene x\nMarcar AUTENTICIDAD ES "
                           "spf-fallido\nmarcar X-Mailer EXPRESION y")
@@ -331,7 +332,8 @@ private slots:
 
     void anExpressionThatKeepsRunningOutOfTimeIsNoLongerTried() {
         QStringList problems;
-        const FilterRules rules = FilterRules::Parse("marcar Subject expresion ^(a+)\\1+$\nmarcar Subject contiene zzz\n");
+        const FilterRules rules =
+            FilterRules::Parse("marcar Subject expresion ^(a+)\\1+$\nmarcar Subject contiene zzz\n");
         const QString header = u"Subject: "_qs + QString(1 << 20, u'a') + u"!zzz\r\n"_qs;
         for (int i = 0; i < 4; ++i) {
             problems.clear();
