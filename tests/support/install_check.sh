@@ -66,7 +66,7 @@ deb)
     [ "$(dpkg-deb -f "$deb" Section)" = mail ] || fail "section $(dpkg-deb -f "$deb" Section)"
     [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "no maintainer"
     depends="$(dpkg-deb -f "$deb" Depends)"
-    for library in libc6 libqt6core6 libqt6network6 libqt6widgets6 libqt6multimedia6 libqt6svg6 libqt6keychain1 liblz4-1 qt6-qpa-plugins; do
+    for library in libc6 libqt6core6 libqt6network6 libqt6widgets6 libqt6multimedia6 libqt6svg6 libqt6keychain1 liblz4-1 libpcre2-16-0 qt6-qpa-plugins; do
         [[ ", $depends," == *", $library "* || ", $depends," == *", $library,"* ]] ||
             fail "Depends lacks $library: $depends"
     done
