@@ -329,23 +329,18 @@ RuleDecision FilterRules::decide(const RuleSubject& message, const TFiltros& lis
         // An occurrence that matched before another ran out of time still matched.
         return found;
     };
-    auto decided = [](RuleDecision::Kind kind, const QString& reason) { return RuleDecision{kind, reason}; };
 
     const qsizetype count = d ? d->rules.size() : 0;
     for (qsizetype i = 0; i < count; ++i)
         if (d->rules[i].action == FilterRule::Action::Allow && matches(i))
-            return decided(RuleDecision::Kind::Allowed, d->rules[i].written);
-    // The lists, as TFiltros::MatchesFrom and MatchesSubj compare them, naming the fragment found.
-    const QString from = MayusculasSinAcentos(message.from);
-    for (const QString& fragment : lists.From)
-        if (ContainsText(MayusculasSinAcentos(fragment), from))
-            return decided(RuleDecision::Kind::Marked, u"[FROM]"_qs + fragment);
-    const QString subject = MayusculasSinAcentos(message.subject);
-    for (const QString& fragment : lists.Subj)
-        if (ContainsText(MayusculasSinAcentos(fragment), subject))
-            return decided(RuleDecision::Kind::Marked, u"[SUBJ]"_qs + fragment);
+            return RuleDecision{RuleDecision::Kind::Allowed, d->rules[i].written};
+    // The lists, naming the fragment found.
+    if (const QString* fragment = lists.FromMatch(message.from))
+        return RuleDecision{RuleDecision::Kind::Marked, u"[FROM]"_qs + *fragment};
+    if (const QString* fragment = lists.SubjMatch(message.subject))
+        return RuleDecision{RuleDecision::Kind::Marked, u"[SUBJ]"_qs + *fragment};
     for (qsizetype i = 0; i < count; ++i)
         if (d->rules[i].action == FilterRule::Action::Mark && matches(i))
-            return decided(RuleDecision::Kind::Marked, d->rules[i].written);
+            return RuleDecision{RuleDecision::Kind::Marked, d->rules[i].written};
     return {};
 }

@@ -262,6 +262,18 @@ void extraerDestinatarios(QStringView text, QStringView key, QStringList& out, b
 }
 } // namespace
 
+ParsedHeader ParseHeaderText(QStringView header, int parts) {
+    QString reply = u"+OK\r\n"_qs;
+    reply.reserve(header.size() * 2 + 16);
+    for (qsizetype i = 0; i < header.size(); ++i) {
+        if (header[i] == u'\n' && (i == 0 || header[i - 1] != u'\r')) reply += u'\r';
+        reply += header[i];
+    }
+    if (!reply.endsWith(u"\r\n"_qs)) reply += u"\r\n"_qs;
+    reply += u"\r\n.\r\n"_qs;
+    return ParseHeaderReply(std::move(reply), parts);
+}
+
 ParsedHeader ParseHeaderReply(QString reply, int parts) {
     ParsedHeader h;
     const qsizetype blank = unfoldInPlace(reply);

@@ -93,6 +93,10 @@ enum HeaderParts : int { WithText = 1, WithRecipients = 2, WithEverything = 3 };
  *  The parse works in the reply's own text: move it in. */
 ParsedHeader ParseHeaderReply(QString reply, int parts = WithEverything);
 
+/** @short The fields of a header alone (LF or CR LF line ends, up to a blank line if there is one),
+ *  read as they are from a TOP reply of no body lines: what the list would show of it. */
+ParsedHeader ParseHeaderText(QStringView header, int parts = 0);
+
 /** @short The addresses of the To and Cc values of ParsedHeader, decoded, To's first. */
 QStringList SplitRecipients(const QString& to, const QString& cc);
 

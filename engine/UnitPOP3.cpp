@@ -176,18 +176,15 @@ void TPop3::sendNextDelete() {
     m_mensajeBorrando = next.num;
     m_motivoBorrando = next.motivo;
     m_copiando = bool(m_keepCopy);
-    if (!m_copiando) return sendDele();
-    const int done = m_totalBorrar - int(m_colaBorrar.size());
-    const QString n = QString::number(m_mensajeBorrando);
-    if (!CambiarEstado(Borrando, u"Copiando mensaje %1 (%2 de %3)"_qs.arg(n).arg(done).arg(m_totalBorrar))) return;
-    (void)EnviarComando(u"RETR "_qs + n);
+    sendDeleteStep();
 }
 
-void TPop3::sendDele() {
+void TPop3::sendDeleteStep() {
     const int done = m_totalBorrar - int(m_colaBorrar.size());
     const QString n = QString::number(m_mensajeBorrando);
-    if (!CambiarEstado(Borrando, u"Borrando mensaje %1 (%2 de %3)"_qs.arg(n).arg(done).arg(m_totalBorrar))) return;
-    (void)EnviarComando(u"DELE "_qs + n);
+    const QString doing = m_copiando ? u"Copiando"_qs : u"Borrando"_qs;
+    if (!CambiarEstado(Borrando, u"%1 mensaje %2 (%3 de %4)"_qs.arg(doing, n).arg(done).arg(m_totalBorrar))) return;
+    (void)EnviarComando((m_copiando ? u"RETR "_qs : u"DELE "_qs) + n);
 }
 
 void TPop3::continueDeleting() {
@@ -790,7 +787,7 @@ void TPop3::handleCopyReply(const QString& reply) {
         kept = keep && keep(m_mensajeBorrando, message, m_motivoBorrando);
         if (!self) return;
     }
-    if (kept) return sendDele();
+    if (kept) return sendDeleteStep();
     emit OnCopiaFallida(this, m_mensajeBorrando, m_motivoBorrando);
     if (self) continueDeleting();
 }

@@ -228,7 +228,8 @@ private:
     void handleHeaderReply(QString reply);
     void handleDeleteReply(bool positive);
     void handleCopyReply(const QString& reply);
-    void sendDele();
+    /** RETR of the message being deleted while its copy is awaited (m_copiando), else its DELE. */
+    void sendDeleteStep();
     /** The next message of the batch, or back to idle when it is done. */
     void continueDeleting();
     void handleFirstLinesReply(const QString& reply);

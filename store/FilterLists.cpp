@@ -11,11 +11,11 @@ namespace {
 constexpr QByteArrayView kFromMarker = "[FROM]";
 constexpr QByteArrayView kSubjMarker = "[SUBJ]";
 
-bool matchesAny(const QStringList& fragments, const QString& text) {
+const QString* firstMatch(const QStringList& fragments, const QString& text) {
     const QString folded = MayusculasSinAcentos(text);
     for (const QString& fragment : fragments)
-        if (ContainsText(MayusculasSinAcentos(fragment), folded)) return true;
-    return false;
+        if (ContainsText(MayusculasSinAcentos(fragment), folded)) return &fragment;
+    return nullptr;
 }
 
 void appendLines(QByteArray& out, QByteArrayView marker, const QStringList& fragments) {
@@ -45,11 +45,19 @@ void TFiltros::SaveFilters(const QString& path) const {
 }
 
 bool TFiltros::MatchesFrom(const QString& text) const {
-    return matchesAny(From, text);
+    return FromMatch(text) != nullptr;
 }
 
 bool TFiltros::MatchesSubj(const QString& text) const {
-    return matchesAny(Subj, text);
+    return SubjMatch(text) != nullptr;
+}
+
+const QString* TFiltros::FromMatch(const QString& text) const {
+    return firstMatch(From, text);
+}
+
+const QString* TFiltros::SubjMatch(const QString& text) const {
+    return firstMatch(Subj, text);
 }
 
 void ParseFiltersData(QByteArrayView data, TFiltros& filters) {

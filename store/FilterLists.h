@@ -31,6 +31,10 @@ public:
     bool MatchesFrom(const QString& text) const;
     /** @short True when the text contains a SUBJ fragment, both folded; false for an empty list. */
     bool MatchesSubj(const QString& text) const;
+    /** @short The first FROM fragment the text contains (both folded), or null. */
+    const QString* FromMatch(const QString& text) const;
+    /** @short The first SUBJ fragment the text contains (both folded), or null. */
+    const QString* SubjMatch(const QString& text) const;
 };
 
 /** @short Appends the fragments of the file's bytes to the lists. Markers are compared exactly,

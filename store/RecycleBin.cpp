@@ -50,11 +50,8 @@ QDateTime keptAt(const QString& name, const QFileInfo& file) {
 /** Sender, subject and date of a message (LF line ends), read the way the header pass reads them. */
 TCopiaPapelera fromHeader(QByteArrayView message) {
     const qsizetype blank = message.indexOf("\n\n");
-    QByteArray head = message.first(std::min(blank < 0 ? message.size() : blank + 1, kHeadBytes)).toByteArray();
-    if (!head.endsWith('\n')) head += '\n';
-    head.replace("\r\n", "\n").replace("\n", "\r\n");
-    // A TOP reply of no body lines: status line, header, blank line, final ".".
-    const ParsedHeader h = ParseHeaderReply(fromCp1252("+OK\r\n" + head + "\r\n.\r\n"), 0);
+    const ParsedHeader h =
+        ParseHeaderText(fromCp1252(message.first(std::min(blank < 0 ? message.size() : blank + 1, kHeadBytes))));
     TCopiaPapelera copia;
     copia.Remitente = oneLine(h.from);
     copia.Asunto = oneLine(h.subj);

@@ -2,6 +2,8 @@
 // header is in, its sender, date and subject) in a table model, and the report view that shows them.
 #pragma once
 
+#include "FilterRules.h"
+
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QList>
@@ -14,7 +16,7 @@
 enum MessageColumn : int { ColumnNumber = 0, ColumnBytes, ColumnFrom, ColumnDate, ColumnSubject, ColumnCount };
 
 /** What the filter said of a row the last time it looked: nothing, never to be marked, or marked. */
-enum class RowVerdict : quint8 { None, Allowed, Marked };
+using RowVerdict = RuleDecision::Kind;
 
 /** One row: a message as the list shows it. The three header texts stay empty until its header is in. */
 struct MessageRow {

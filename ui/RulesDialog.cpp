@@ -19,8 +19,8 @@
 
 TfrmReglas::TfrmReglas(const DialogContext& context, const QString& rulesPath, const TFiltros& lists,
                        std::function<void()> saved)
-    : QDialog(context.owner), m_messageBox(context.messageBox), m_reportError(context.reportError),
-      m_path(rulesPath), m_lists(lists), m_saved(std::move(saved)) {
+    : QDialog(context.owner), m_messageBox(context.messageBox), m_reportError(context.reportError), m_path(rulesPath),
+      m_lists(lists), m_saved(std::move(saved)) {
     setObjectName(u"frmReglas"_qs);
     setWindowTitle(u"Reglas de filtrado"_qs);
     setModal(true);
@@ -101,15 +101,13 @@ void TfrmReglas::checkNow() {
     const FilterRules rules = FilterRules::Parse(edtReglas->toPlainText().toUtf8(), &problems);
     lstProblemas->clear();
     lstProblemas->addItems(problems);
-    QString header = edtCabecera->toPlainText();
+    const QString header = edtCabecera->toPlainText();
     if (header.trimmed().isEmpty()) {
         lblResultado->setText(u"Pegue una cabecera para ver qué regla decidiría."_qs);
         return;
     }
-    // The header as the server would send it in a TOP reply, so From and Subject are read and
-    // decoded as the message list shows them.
-    header.replace(u"\r\n"_qs, u"\n"_qs).replace(u'\n', u"\r\n"_qs);
-    const ParsedHeader parsed = ParseHeaderReply(u"+OK\r\n"_qs + header + u"\r\n\r\n.\r\n"_qs, 0);
+    // From and Subject read and decoded as the message list shows them.
+    const ParsedHeader parsed = ParseHeaderText(header);
     QStringList matchProblems;
     const RuleDecision decision = rules.decide({header, parsed.from, parsed.subj}, m_lists, &matchProblems);
     QString verdict;

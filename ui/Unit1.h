@@ -126,9 +126,6 @@ private:
 
     // Filtering.
     void RunFilter(TAccountTab* tab, bool report);
-    /** @short The filter's verdict on each row of the tab, shown in its list; an expression that
-     *  took too long is told in the tab's log. */
-    QList<RuleDecision> ShowVerdicts(TAccountTab* tab);
     bool AddFilter(const QString& field, const QString& text);
     void PopupListViewFiltradoFiltrarAhoraClick();
     /** @short The verdict of a filtering run on every row of the active tab, shown in the list

@@ -36,50 +36,40 @@ QList<RowSnapshot> snapshot(const MessageList* list, bool selectedOnly) {
 } // namespace
 
 namespace {
-/** The verdict on each row, in order: the rules see the header text the session kept (when they
- *  need more than the sender and subject) and the sender and subject as the row showed them. */
-QList<RuleDecision> decideRows(const TPop3* session, const QList<RowSnapshot>& rows, const FilterRules& rules,
-                               const TFiltros& lists, QStringList* problems) {
+/** The filter's verdict on each of the rows, shown in the tab's list. The rules see the header text
+ *  the session kept (when they read it) and the sender and subject as the row showed them; an
+ *  expression that took too long with some message is told in the tab's log, once a run. */
+QList<RuleDecision> showVerdicts(TAccountTab* tab, const QList<RowSnapshot>& rows, const FilterRules& rules,
+                                 const TFiltros& lists, int commentStyle) {
     const bool withHeader = rules.needsHeaderText();
-    QList<RuleDecision> out;
-    out.reserve(rows.size());
+    QStringList problems;
+    QList<RuleDecision> decisions;
+    QList<std::pair<RowVerdict, QString>> verdicts;
+    decisions.reserve(rows.size());
+    verdicts.reserve(rows.size());
     for (const RowSnapshot& row : rows) {
         RuleSubject subject{QString(), row.sender, row.subject};
-        if (withHeader) subject.header = session->MensajePorNumero(row.number).Cabecera.Texto;
-        out.append(rules.decide(subject, lists, problems));
+        if (withHeader) subject.header = tab->POP3->MensajePorNumero(row.number).Cabecera.Texto;
+        const RuleDecision& d = decisions.emplace_back(rules.decide(subject, lists, &problems));
+        verdicts.append({d.kind, d.reason});
     }
-    return out;
-}
-} // namespace
-
-QList<RuleDecision> TfrmPrincipal::ShowVerdicts(TAccountTab* tab) {
-    const QList<RowSnapshot> rows = snapshot(tab->ListView, false);
-    QStringList problems;
-    const QList<RuleDecision> decisions = decideRows(tab->POP3, rows, Rules, Filtros, &problems);
-    QList<std::pair<RowVerdict, QString>> verdicts;
-    verdicts.reserve(decisions.size());
-    for (const RuleDecision& d : decisions)
-        verdicts.append({d.kind == RuleDecision::Kind::Marked    ? RowVerdict::Marked
-                         : d.kind == RuleDecision::Kind::Allowed ? RowVerdict::Allowed
-                                                                 : RowVerdict::None,
-                         d.reason});
     tab->ListView->setVerdicts(verdicts);
-    // An expression that took too long with some message is told in the tab's log, once a run.
     problems.removeDuplicates();
     for (const QString& p : std::as_const(problems))
-        tab->appendDialogue(u"// "_qs + p, CommentStyle);
+        tab->appendDialogue(u"// "_qs + p, commentStyle);
     return decisions;
 }
+} // namespace
 
 void TfrmPrincipal::RunFilter(TAccountTab* tab, bool report) {
     if (tab->ListView->rowCount() == 0) return;
     QPointer<TPop3> session = tab->POP3;
     const QString caption = session->Usuario() + u" ("_qs + session->Servidor() + u')';
     const QList<RowSnapshot> rows = snapshot(tab->ListView, false);
-    const QList<RuleDecision> decisions = ShowVerdicts(tab);
+    const QList<RuleDecision> decisions = showVerdicts(tab, rows, Rules, Filtros, CommentStyle);
     QList<RowSnapshot> accepted;
     QStringList reasons;
-    for (qsizetype i = 0; i < rows.size() && i < decisions.size(); ++i) {
+    for (qsizetype i = 0; i < rows.size(); ++i) {
         const RowSnapshot& row = rows[i];
         if (!decisions[i].marked()) continue;
         if (Config.PreguntarAntesDeBorrarEnFiltrado) {
@@ -118,7 +108,8 @@ void TfrmPrincipal::RunFilter(TAccountTab* tab, bool report) {
 void TfrmPrincipal::PopupListViewFiltradoProbarClick() {
     TAccountTab* tab = ActiveTab();
     if (!tab || tab->ListView->rowCount() == 0) return;
-    const QList<RuleDecision> decisions = ShowVerdicts(tab);
+    const QList<RuleDecision> decisions =
+        showVerdicts(tab, snapshot(tab->ListView, false), Rules, Filtros, CommentStyle);
     const auto marked =
         std::count_if(decisions.cbegin(), decisions.cend(), [](const RuleDecision& d) { return d.marked(); });
     const auto allowed = std::count_if(decisions.cbegin(), decisions.cend(),
