@@ -1,5 +1,6 @@
 #include "Cp1252.h"
 
+#include <algorithm>
 #include <array>
 
 #if defined(__SSE2__)
@@ -133,4 +134,49 @@ QStringList unwritableInCp1252(QStringView text) {
         i += length - 1;
     }
     return out;
+}
+
+bool isValidUtf8(QByteArrayView bytes) {
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+    const qsizetype n = bytes.size();
+    for (qsizetype i = 0; i < n;) {
+        const unsigned char b = s[i];
+        if (b < 0x80) {
+            ++i;
+            continue;
+        }
+        // RFC 3629, 4: the lead byte says how many continuation bytes follow and bounds the second.
+        int more = 0;
+        unsigned char lo = 0x80, hi = 0xBF;
+        if (b >= 0xC2 && b <= 0xDF) {
+            more = 1;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            more = 2;
+            if (b == 0xE0) lo = 0xA0;
+            if (b == 0xED) hi = 0x9F; // no surrogates
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            more = 3;
+            if (b == 0xF0) lo = 0x90;
+            if (b == 0xF4) hi = 0x8F;
+        } else {
+            return false;
+        }
+        if (n - i <= more) return false;
+        if (s[i + 1] < lo || s[i + 1] > hi) return false;
+        for (int k = 2; k <= more; ++k)
+            if (s[i + k] < 0x80 || s[i + k] > 0xBF) return false;
+        i += more + 1;
+    }
+    return true;
+}
+
+QString fromUtf8OrCp1252(QByteArrayView bytes) {
+    return isValidUtf8(bytes) ? QString::fromUtf8(bytes) : fromCp1252(bytes);
+}
+
+QString utf8OrCp1252(QStringView widened) {
+    const bool ascii = std::all_of(widened.begin(), widened.end(), [](QChar c) { return c.unicode() < 0x80; });
+    if (ascii) return widened.toString();
+    const QByteArray bytes = toCp1252(widened);
+    return isValidUtf8(bytes) ? QString::fromUtf8(bytes) : widened.toString();
 }

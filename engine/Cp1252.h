@@ -28,3 +28,10 @@ bool fitsCp1252(QStringView text);
 /** The characters of the text that have no Windows-1252 byte, each once, in the order they first
  *  appear; a character beyond U+FFFF is one entry (its surrogate pair). Empty when the text fits. */
 QStringList unwritableInCp1252(QStringView text);
+
+/** True when the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF). */
+bool isValidUtf8(QByteArrayView bytes);
+/** 8-bit text from a server: UTF-8 where its bytes are valid UTF-8 (RFC 6532), else Windows-1252. */
+QString fromUtf8OrCp1252(QByteArrayView bytes);
+/** fromUtf8OrCp1252 of text that fromCp1252 widened byte for byte: ASCII text comes back as it is. */
+QString utf8OrCp1252(QStringView widened);

@@ -40,45 +40,92 @@ bool startsWord(QStringView s, qsizetype i) {
 // decoders of the last few charsets met are kept, and reset before each word.
 class DecoderCache {
 public:
-    /** The decoder of a charset, or null where Windows-1252 decodes it. */
-    QStringDecoder* find(const QByteArray& name) {
+    enum class Kind { Decoder, Cp1252, Ascii, Unknown };
+    struct Entry {
+        QByteArray name;
+        QStringDecoder decoder;
+        Kind kind = Kind::Decoder;
+    };
+    Entry& find(const QByteArray& name) {
         auto it = std::find_if(m_entries.begin(), m_entries.end(), [&](const Entry& e) { return e.name == name; });
-        if (it == m_entries.end()) {
-            if (m_entries.size() >= kMaxEntries) m_entries.erase(m_entries.begin());
-            it = m_entries.insert(m_entries.end(), Entry{name, QStringDecoder(name.constData())});
-            // Aliases resolve to one canonical name ("latin1", "ISO_8859-1" -> "ISO-8859-1"; "ascii"
-            // -> "US-ASCII"). Mail labelled Latin-1 or ASCII is in practice written in Windows-1252,
-            // its superset; Qt's "Locale" would make the text depend on the machine that reads it.
-            const QByteArrayView canonical(it->decoder.isValid() ? it->decoder.name() : "Locale");
-            for (const char* cp1252Name : {"ISO-8859-1", "US-ASCII", "windows-1252", "Locale"})
-                it->cp1252 = it->cp1252 || canonical.compare(cp1252Name, Qt::CaseInsensitive) == 0;
-        }
-        return it->cp1252 ? nullptr : &it->decoder;
+        if (it != m_entries.end()) return *it;
+        if (m_entries.size() >= kMaxEntries) m_entries.erase(m_entries.begin());
+        Entry& e = m_entries.emplace_back(Entry{name, QStringDecoder(name.constData())});
+        // Aliases resolve to one canonical name ("latin1", "ISO_8859-1" -> "ISO-8859-1"; "ascii" ->
+        // "US-ASCII"). Mail labelled Latin-1 is in practice written in Windows-1252, its superset;
+        // mail labelled ASCII that holds 8-bit bytes was mostly written in UTF-8. Qt's "Locale"
+        // (what an unknown name may resolve to) would make the text depend on the machine.
+        const QByteArrayView canonical(e.decoder.isValid() ? e.decoder.name() : "");
+        auto is = [&](const char* n) { return canonical.compare(n, Qt::CaseInsensitive) == 0; };
+        if (!e.decoder.isValid() || is("Locale"))
+            e.kind = Kind::Unknown;
+        else if (is("ISO-8859-1") || is("windows-1252"))
+            e.kind = Kind::Cp1252;
+        else if (is("US-ASCII"))
+            e.kind = Kind::Ascii;
+        return e;
     }
 
 private:
     static constexpr size_t kMaxEntries = 8;
-    struct Entry {
-        QByteArray name;
-        QStringDecoder decoder;
-        bool cp1252 = false;
-    };
     std::vector<Entry> m_entries;
 };
 
-QString decodeCharset(const QString& charset, const QByteArray& bytes) {
-    // RFC 2231 lets a language follow the charset: "utf-8*es".
-    const qsizetype star = charset.indexOf(u'*');
-    const QByteArray name = QStringView(charset).left(star < 0 ? charset.size() : star).trimmed().toLatin1();
-    if (name.isEmpty()) return fromCp1252(bytes);
-    thread_local DecoderCache cache;
-    QStringDecoder* decoder = cache.find(name);
-    if (!decoder) return fromCp1252(bytes);
-    decoder->resetState();
-    return decoder->decode(bytes);
+/** One encoded word taken apart: its charset, whether it is in the Q encoding, its bytes. */
+struct Word {
+    QStringView charset;
+    bool q = false;
+    QByteArray bytes;
+    bool sameKind(const Word& other) const {
+        return q == other.q && charset.compare(other.charset, Qt::CaseInsensitive) == 0;
+    }
+};
+
+// "=?" charset "?" letter "?" text "?=" (RFC 2047, 2); any letter but Q is taken for B. A word
+// without the '?' after its charset has no charset and no bytes.
+Word parseWord(QStringView word) {
+    Word w;
+    const qsizetype c = word.indexOf(u'?', 2);
+    if (c < 0) return w;
+    w.charset = word.mid(2, c - 2);
+    const QChar letter = c + 1 < word.size() ? word[c + 1] : QChar();
+    w.q = letter == u'Q' || letter == u'q';
+    const qsizetype textStart = std::min(c + 3, word.size());
+    qsizetype textEnd = word.indexOf(u'?', textStart);
+    if (textEnd < 0) textEnd = word.size();
+    const QByteArray text = toCp1252(word.mid(textStart, textEnd - textStart));
+    w.bytes = w.q ? DecodificarQ(text) : DecodificarBase64(text);
+    return w;
+}
+
+QString decodeCharset(QStringView charset, const QByteArray& bytes) {
+    return DecodeCharset(toCp1252(charset), bytes);
 }
 
 } // namespace
+
+QString DecodeCharset(QByteArrayView charset, QByteArrayView bytes, bool* known) {
+    if (known) *known = true;
+    // RFC 2231 lets a language follow the charset: "utf-8*es".
+    const qsizetype star = charset.indexOf('*');
+    const QByteArray name = charset.first(star < 0 ? charset.size() : star).trimmed().toByteArray();
+    if (name.isEmpty()) return fromUtf8OrCp1252(bytes);
+    thread_local DecoderCache cache;
+    DecoderCache::Entry& e = cache.find(name);
+    switch (e.kind) {
+    case DecoderCache::Kind::Unknown:
+        if (known) *known = false;
+        return fromCp1252(bytes);
+    case DecoderCache::Kind::Cp1252:
+        return fromCp1252(bytes);
+    case DecoderCache::Kind::Ascii:
+        return fromUtf8OrCp1252(bytes);
+    case DecoderCache::Kind::Decoder:
+        break;
+    }
+    e.decoder.resetState();
+    return e.decoder.decode(bytes);
+}
 
 QString DecodificarTexto(const QString& value) {
     qsizetype begin = 0;
@@ -93,6 +140,11 @@ QString DecodificarTexto(const QString& value) {
 
     QString result;
     result.reserve(n);
+    std::optional<Word> run; // the encoded words whose bytes are not decoded yet
+    auto flush = [&] {
+        if (run) result += decodeCharset(run->charset, run->bytes);
+        run.reset();
+    };
     qsizetype i = 0;
     while (i < n) {
         if (startsWord(s, i)) {
@@ -102,17 +154,28 @@ QString DecodificarTexto(const QString& value) {
             const qsizetype third = marks->third(i + 2);
             if (third >= 0) {
                 const qsizetype wordEnd = std::min(third + 2, n);
-                result += DecodificarPalabra(s.mid(i, wordEnd - i).toString());
+                Word word = parseWord(s.mid(i, wordEnd - i));
+                // A character may be split across adjacent words (generators cut at a byte count):
+                // the bytes of a run of words in one charset and encoding are decoded together.
+                if (run && !run->sameKind(word)) flush();
+                if (run)
+                    run->bytes += word.bytes;
+                else
+                    run = std::move(word);
                 qsizetype k = wordEnd;
                 while (k < n && !startsWord(s, k))
                     ++k;
                 const QStringView between = s.mid(wordEnd, k - wordEnd);
                 // RFC 2047, 6.2: blanks between two adjacent encoded words are not part of the text.
                 const bool adjacentWord = k < n && marks->third(k + 2) >= 0;
-                if (!(adjacentWord && std::all_of(between.begin(), between.end(), isLinearBlank))) result += between;
+                if (!(adjacentWord && std::all_of(between.begin(), between.end(), isLinearBlank))) {
+                    flush();
+                    result += between;
+                }
                 i = k;
                 continue;
             }
+            flush();
         }
         if (s[i] == u'"') {
             const qsizetype q = s.indexOf(u'"', i + 1);
@@ -128,6 +191,7 @@ QString DecodificarTexto(const QString& value) {
         result += s.mid(i, j - i);
         i = j;
     }
+    flush();
     return QuitarBarras(result);
 }
 
@@ -138,17 +202,8 @@ QString QuitarComillas(const QString& piece) {
 }
 
 QString DecodificarPalabra(const QString& word) {
-    // "=?" charset "?" letter "?" text "?=" (RFC 2047, 2)
-    const qsizetype c = word.indexOf(u'?', 2);
-    if (c < 0) return {};
-    const QString charset = word.mid(2, c - 2);
-    const QChar letter = c + 1 < word.size() ? word[c + 1] : QChar();
-    const qsizetype textStart = std::min(c + 3, word.size());
-    qsizetype textEnd = word.indexOf(u'?', textStart);
-    if (textEnd < 0) textEnd = word.size();
-    const QByteArray text = toCp1252(QStringView(word).mid(textStart, textEnd - textStart));
-    const QByteArray bytes = (letter == u'Q' || letter == u'q') ? DecodificarQ(text) : DecodificarBase64(text);
-    return decodeCharset(charset, bytes);
+    const Word w = parseWord(word);
+    return decodeCharset(w.charset, w.bytes);
 }
 
 QByteArray DecodificarQ(const QByteArray& input) {

@@ -16,6 +16,12 @@ QString QuitarComillas(const QString& piece);
 /** @short One encoded word "=?charset?X?text?=" (up to the character after its third '?'), decoded
  *  by the charset it names; an unknown charset reads as Windows-1252. */
 QString DecodificarPalabra(const QString& word);
+/** @short Text of bytes in the charset a MIME label names (UTF-8, ISO-8859-x, windows-125x, KOI8-R,
+ *  the East Asian ones ICU offers; RFC 2231's "*language" suffix is ignored). ISO-8859-1 reads as
+ *  its superset Windows-1252; no label, or US-ASCII, reads as UTF-8 where the bytes are valid UTF-8
+ *  and as Windows-1252 otherwise; an unknown label reads as Windows-1252 and sets `*known` false.
+ *  A character cut off at the end is left out. */
+QString DecodeCharset(QByteArrayView charset, QByteArrayView bytes, bool* known = nullptr);
 /** @short Bytes of the text part of a Q word ('_' is a blank, "=XX" a byte). */
 QByteArray DecodificarQ(const QByteArray& text);
 /** @short Bytes of the text part of a B word; incomplete groups and zero bytes are dropped. */

@@ -111,9 +111,21 @@ private slots:
         QTest::newRow("language after the charset (RFC 2231)") << u"=?utf-8*es?q?Jos=C3=A9?="_qs << u"José"_qs;
         QTest::newRow("each word its own charset")
             << u"=?utf-8?q?Jos=C3=A9?= =?iso-8859-1?q?P=E9rez?="_qs << u"JoséPérez"_qs;
-        // Decoders are kept from word to word: nothing of one word reaches the next.
-        QTest::newRow("utf-8 cut off in its word") << u"=?utf-8?q?=C3?= =?utf-8?q?a?="_qs << u"a"_qs;
-        QTest::newRow("shift_jis cut off in its word") << u"=?shift_jis?q?=82?= =?shift_jis?q?A?="_qs << u"A"_qs;
+        // Decoders are kept from word to word: nothing of one word reaches a word that is not next to it.
+        QTest::newRow("utf-8 cut off in its word") << u"=?utf-8?q?=C3?= y =?utf-8?q?a?="_qs << u" y a"_qs;
+        QTest::newRow("shift_jis cut off in its word") << u"=?shift_jis?q?=82?= y =?shift_jis?q?A?="_qs << u" y A"_qs;
+        // Adjacent words of one charset and encoding are decoded as one: a character may be split
+        // across them.
+        QTest::newRow("utf-8 character split across Q words")
+            << u"=?utf-8?q?cig=C3=BCe=C3?= =?utf-8?q?=B1a?="_qs << u"cigüeña"_qs;
+        QTest::newRow("utf-8 character split across B words, folded")
+            << u"=?UTF-8?B?QcM=?=\r\n =?utf-8?b?sW8=?="_qs << u"Año"_qs;
+        QTest::newRow("split character, the second word in another encoding")
+            << u"=?utf-8?q?=C3?= =?utf-8?b?sQ==?="_qs << u"\uFFFD"_qs;
+        QTest::newRow("split character, the second word in another charset")
+            << u"=?utf-8?q?=C3?= =?iso-8859-1?q?=B1?="_qs << u"±"_qs;
+        QTest::newRow("an invalid byte between two words stays one replacement")
+            << u"=?utf-8?q?a=C3?= =?utf-8?q?b?="_qs << u"a\uFFFDb"_qs;
         QTest::newRow("ten charsets, then the first again")
             << u"=?koi8-r?q?=F0?==?iso-8859-2?q?=B1?==?iso-8859-5?q?=B0?==?windows-1250?q?=A5?==?windows-1251?q?=C0?="
                u"=?iso-8859-7?q?=C1?==?koi8-u?q?=A4?==?iso-8859-9?q?=FD?==?iso-8859-15?q?=A4?==?koi8-r?q?=F0?="_qs
