@@ -176,7 +176,8 @@ QString fromUtf8OrCp1252(QByteArrayView bytes) {
 
 QString utf8OrCp1252(QStringView widened) {
     const bool ascii = std::all_of(widened.begin(), widened.end(), [](QChar c) { return c.unicode() < 0x80; });
-    if (ascii) return widened.toString();
+    // Text with a character beyond Windows-1252 was not widened from bytes: it is text already.
+    if (ascii || !fitsCp1252(widened)) return widened.toString();
     const QByteArray bytes = toCp1252(widened);
     return isValidUtf8(bytes) ? QString::fromUtf8(bytes) : widened.toString();
 }

@@ -238,28 +238,86 @@ bool isFoldChar(QChar c) {
     return c == u'\t' || c == u'\r' || c == u'\n';
 }
 
-// The value after a keyword, from the first non-blank after the colon to the end of its line (where
-// `lineEnd` is left), cut to kMaxHeaderValue characters. The blanks skipped are those the decoding
-// trims anyway; only the characters kept are copied.
-QString valueAt(QStringView text, qsizetype afterColon, qsizetype& lineEnd) {
-    qsizetype e = afterColon;
-    while (e < text.size() && !isLineBreakChar(text[e]))
-        ++e;
-    lineEnd = e;
-    qsizetype b = afterColon;
-    while (b < e && text[b] == u' ')
+/** One line of the unfolded header that opens a field (RFC 5322, 2.2 and 3.6.8): its name is a run of
+ *  printable US-ASCII characters but ':' at the start of the line, blanks may follow it (obsolete
+ *  syntax, 4.5.3), then the colon. A line that does not read so (the status line, an mbox "From "
+ *  line, a stray line) is no field, and nothing inside a value is ever taken for one. */
+struct FieldLine {
+    QStringView name;
+    qsizetype valueStart = 0; ///< right after the colon
+    qsizetype lineEnd = 0;    ///< the CR of the line's CR LF, or the end of the header
+};
+
+/** The field that opens the line at `start`, where the line ends at `lineEnd`; nothing when the line is not a field. */
+std::optional<FieldLine> fieldAt(QStringView text, qsizetype start, qsizetype lineEnd) {
+    qsizetype i = start;
+    while (i < lineEnd && text[i].unicode() >= 33 && text[i].unicode() <= 126 && text[i] != u':')
+        ++i;
+    const qsizetype nameEnd = i;
+    while (i < lineEnd && (text[i] == u' ' || text[i] == u'\t'))
+        ++i;
+    if (nameEnd == start || i == lineEnd || text[i] != u':') return std::nullopt;
+    return FieldLine{text.sliced(start, nameEnd - start), i + 1, lineEnd};
+}
+
+/** Where the line at `from` ends: its CR LF, or `end`. */
+qsizetype lineEndAt(QStringView text, qsizetype from, qsizetype end) {
+    for (qsizetype cr = NextCharAt(text, u'\r', from); cr >= 0 && cr < end; cr = NextCharAt(text, u'\r', cr + 1))
+        if (cr + 1 < text.size() && text[cr + 1] == u'\n') return cr;
+    return end;
+}
+
+/** Calls `f` for every field of the header lines between `from` and `end`, in order; `f` returns false to stop. */
+template<typename F>
+void forEachField(QStringView text, qsizetype from, qsizetype end, F&& f) {
+    for (qsizetype pos = from; pos < end;) {
+        const qsizetype lineEnd = lineEndAt(text, pos, end);
+        if (const auto field = fieldAt(text, pos, lineEnd))
+            if (!f(*field)) return;
+        pos = lineEnd + 2;
+    }
+}
+
+/** Whether a field name ends with `key` (in capitals), compared without case. */
+bool nameEndsWith(QStringView name, QStringView key) {
+    return name.size() >= key.size() && foldedAt(name, name.size() - key.size(), key);
+}
+bool nameIs(QStringView name, QStringView key) {
+    return name.size() == key.size() && foldedAt(name, 0, key);
+}
+
+// The value of a field, from the first non-blank after the colon to the end of its line, cut to
+// `limit` characters. The blanks skipped are those the decoding trims anyway.
+QStringView valueOf(QStringView text, const FieldLine& field, qsizetype limit) {
+    qsizetype b = field.valueStart;
+    while (b < field.lineEnd && text[b] == u' ')
         ++b;
-    return text.sliced(b, std::min(e - b, kMaxHeaderValue)).toString();
+    return text.sliced(b, std::min(field.lineEnd - b, limit));
 }
 
-} // namespace
+/** A recipients' value as it is kept: each run of TABs (and line breaks, in a header that was not
+ *  unfolded) becomes one blank. With `foldValues` it comes out folded with MayusculasSinAcentos. */
+QString recipientValue(QStringView value, bool foldValues) {
+    QString out;
+    out.reserve(value.size());
+    for (qsizetype k = 0; k < value.size();) {
+        qsizetype runEnd = k;
+        while (runEnd < value.size() && !isFoldChar(value[runEnd]))
+            ++runEnd;
+        out += value.sliced(k, runEnd - k);
+        if (runEnd == value.size()) break;
+        out += u' ';
+        for (k = runEnd; k < value.size() && isFoldChar(value[k]);)
+            ++k;
+    }
+    if (foldValues)
+        for (QChar& c : out)
+            c = MayusculaSinAcento(c);
+    return out;
+}
 
-namespace {
-QString recipientValue(QStringView text, QStringView key, bool foldValues);
 void splitRecipients(const QString& value, QStringList& out);
-void extraerDestinatarios(QStringView text, QStringView key, QStringList& out, bool foldValues) {
-    splitRecipients(recipientValue(text, key, foldValues), out);
-}
+
 } // namespace
 
 ParsedHeader ParseHeaderText(QStringView header, int parts) {
@@ -278,36 +336,38 @@ ParsedHeader ParseHeaderReply(QString reply, int parts) {
     ParsedHeader h;
     const qsizetype blank = unfoldInPlace(reply);
     const QStringView r(reply); // holds until the reply is cut below
-    // Keywords count wherever they stand (so Resent-From: replaces From:), up to the blank line; the
-    // last one wins, and the rest of its line is its value. Every keyword ends with a colon: only
-    // the colons are looked at.
+    // One field a line, after the status line, up to the blank line. A field whose name ends in
+    // From, Subject or Date (Resent-From, X-Original-From, Resent-Date) counts as that field, and
+    // the last one wins; To and Cc are those names alone, and the first one counts.
     const qsizetype headerEnd = blank < 0 ? r.size() : blank;
-    qsizetype p = 0; // where the next keyword may start
-    for (qsizetype colon = NextCharAt(r, u':'); colon >= 0 && colon < headerEnd;
-         colon = NextCharAt(r, u':', colon + 1)) {
-        QString* field = nullptr;
-        if (colon - 4 >= p && foldedAt(r, colon - 4, u"FROM"))
-            field = &h.from;
-        else if (colon - 4 >= p && foldedAt(r, colon - 4, u"DATE"))
-            field = &h.fecha;
-        else if (colon - 7 >= p && foldedAt(r, colon - 7, u"SUBJECT"))
-            field = &h.subj;
-        if (!field) continue;
-        qsizetype lineEnd = 0;
-        QString value = valueAt(r, colon + 1, lineEnd);
-        *field = field == &h.fecha ? std::move(value) : DecodificarTexto(value);
-        p = lineEnd;
-        colon = lineEnd - 1; // the search goes on after the value
-    }
-    // The recipients are looked for in the whole header text, before it is cut to what is kept.
+    const qsizetype statusEnd = lineEndAt(r, 0, headerEnd);
+    const bool folded = blank < 0; // without a blank line the recipients come from the fold of the reply
+    std::optional<QStringView> to, cc;
+    forEachField(r, statusEnd + 2, headerEnd, [&](const FieldLine& f) {
+        if (nameEndsWith(f.name, u"FROM"))
+            h.from = DecodificarTexto(utf8OrCp1252(valueOf(r, f, kMaxHeaderValue)));
+        else if (nameEndsWith(f.name, u"SUBJECT"))
+            h.subj = DecodificarTexto(utf8OrCp1252(valueOf(r, f, kMaxHeaderValue)));
+        else if (nameEndsWith(f.name, u"DATE"))
+            h.fecha = utf8OrCp1252(valueOf(r, f, kMaxHeaderValue));
+        else if (!to && nameIs(f.name, u"TO"))
+            to = valueOf(r, f, kMaxHeaderText);
+        else if (!cc && nameIs(f.name, u"CC"))
+            cc = valueOf(r, f, kMaxHeaderText);
+        else if (nameIs(f.name, u"CONTENT-TYPE"))
+            h.contentType = valueOf(r, f, kMaxHeaderValue).toString();
+        else if (nameIs(f.name, u"CONTENT-TRANSFER-ENCODING"))
+            h.transferEncoding = valueOf(r, f, kMaxHeaderValue).toString();
+        return true;
+    });
+    if (to) h.to = recipientValue(*to, folded);
+    if (cc) h.cc = recipientValue(*cc, folded);
     if (blank >= 0) {
         // The header text starts after "+OK" and the line breaks that follow.
         qsizetype textoStart = std::min<qsizetype>(blank, 3);
         while (textoStart < blank && isLineBreakChar(r[textoStart]))
             ++textoStart;
-        const QStringView texto = r.sliced(textoStart, blank - textoStart);
-        h.to = recipientValue(texto, u"TO: ", false);
-        h.cc = recipientValue(texto, u"CC: ", false);
+        const qsizetype textoSize = blank - textoStart;
         // The body without the final "." line and the line breaks around it.
         const QStringView body = r.sliced(blank + 4);
         qsizetype e = body.size();
@@ -319,19 +379,14 @@ ParsedHeader ParseHeaderReply(QString reply, int parts) {
         h.body = body.first(std::min(e, kMaxFirstLines)).toString();
         if (parts & WithText) {
             // What stays of the reply is the header text, moved to its start.
-            reply.truncate(textoStart + std::min(texto.size(), kMaxHeaderText));
+            reply.truncate(textoStart + std::min(textoSize, kMaxHeaderText));
             reply.remove(0, textoStart);
         }
-    } else {
-        // Without a blank line the header text is the whole reply folded with MayusculasSinAcentos,
-        // and so are the recipients taken from it.
-        h.to = recipientValue(r, u"TO: ", true);
-        h.cc = recipientValue(r, u"CC: ", true);
-        if (parts & WithText) {
-            reply.truncate(kMaxHeaderText);
-            for (QChar& c : reply)
-                c = MayusculaSinAcento(c);
-        }
+    } else if (parts & WithText) {
+        // Without a blank line the header text is the whole reply folded with MayusculasSinAcentos.
+        reply.truncate(kMaxHeaderText);
+        for (QChar& c : reply)
+            c = MayusculaSinAcento(c);
     }
     if (parts & WithRecipients) h.destinatarios = SplitRecipients(h.to, h.cc);
     if (parts & WithText) {
@@ -344,79 +399,26 @@ ParsedHeader ParseHeaderReply(QString reply, int parts) {
 
 QStringList SplitRecipients(const QString& to, const QString& cc) {
     QStringList out;
-    splitRecipients(to, out);
-    splitRecipients(cc, out);
+    // Raw UTF-8 in an address (RFC 6532) is read as such.
+    splitRecipients(utf8OrCp1252(to), out);
+    splitRecipients(utf8OrCp1252(cc), out);
     return out;
 }
 
 void ExtraerDestinatarios(const QString& text, const QString& key, QStringList& out) {
-    extraerDestinatarios(text, key, out, false);
+    // The field's name is the key without its colon and blank; a header that was not unfolded has
+    // its continuation lines joined here.
+    const QString unfolded = UnfoldHeader(text);
+    const QString name = MayusculasSinAcentos(key.left(key.indexOf(u':')));
+    std::optional<QStringView> value;
+    forEachField(unfolded, 0, unfolded.size(), [&](const FieldLine& f) {
+        if (nameIs(f.name, name)) value = valueOf(unfolded, f, kMaxHeaderText);
+        return !value;
+    });
+    if (value) splitRecipients(utf8OrCp1252(recipientValue(*value, false)), out);
 }
 
 namespace {
-/** @short The value of the header field `key` ("TO: " or "CC: "), its folded lines joined; null
- *  without the field. With `foldValues` it comes out folded with MayusculasSinAcentos, as if taken
- *  from the fold of the text. */
-QString recipientValue(QStringView text, QStringView key, bool foldValues) {
-    const qsizetype n = text.size();
-    // The field starts a line; the first line of the header counts too.
-    qsizetype start = 0;
-    if (foldedAt(text, 0, key)) {
-        start = key.size();
-    } else {
-        const qsizetype keyPos = indexOfLineAfterCrLf(text, key);
-        if (keyPos < 0 || keyPos >= n - 1) return {};
-        start = keyPos + 2 + key.size();
-    }
-    // Outside angle brackets a ':' (the next field's name) or a blank line ends the value.
-    bool inBrackets = false;
-    bool inQuotes = false;
-    qsizetype i = start;
-    qsizetype valueEnd = n; // exclusive
-    for (; i < n - 1; ++i) {
-        const QChar c = text[i];
-        if (c == u'"' && !inBrackets)
-            inQuotes = !inQuotes;
-        else if (c == u'<' && !inQuotes)
-            inBrackets = true;
-        else if (c == u'>' && !inQuotes)
-            inBrackets = false;
-        else if (!inBrackets && !inQuotes && c == u':') {
-            // Step back over the next field's name and the line break before it.
-            qsizetype j = i - 1;
-            while (j >= start && !text[j].isSpace() && text[j] != u',' && text[j] != u'>')
-                --j;
-            while (j >= start && isFoldChar(text[j]))
-                --j;
-            valueEnd = j + 1;
-            break;
-        } else if (c == u'\r' && !inBrackets && text.mid(i).startsWith(u"\r\n\r\n")) {
-            valueEnd = i;
-            break;
-        }
-    }
-    if (valueEnd < start) valueEnd = start;
-    valueEnd = std::min(valueEnd, start + kMaxHeaderText); // a 60 MB To: line keeps what a header keeps
-    // Each run of line breaks and TABs becomes one blank; the text between goes over whole.
-    QString value;
-    value.reserve(valueEnd - start);
-    for (qsizetype k = start; k < valueEnd;) {
-        qsizetype runEnd = k;
-        while (runEnd < valueEnd && !isFoldChar(text[runEnd]))
-            ++runEnd;
-        value += text.sliced(k, runEnd - k);
-        if (runEnd == valueEnd) break;
-        value += u' ';
-        for (k = runEnd; k < valueEnd && isFoldChar(text[k]);)
-            ++k;
-    }
-    // Folding changes only letters: where the value ends is the same in the text and in its fold.
-    if (foldValues)
-        for (QChar& c : value)
-            c = MayusculaSinAcento(c);
-    return value;
-}
-
 void splitRecipients(const QString& value, QStringList& out) {
     // Split at commas outside quoted display names; blanks after a comma are skipped.
     qsizetype pieceStart = 0;

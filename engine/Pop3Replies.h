@@ -81,6 +81,10 @@ struct ParsedHeader {
      *  decoded (SplitRecipients makes destinatarios of them). */
     QString to;
     QString cc;
+    /** The values of the Content-Type and Content-Transfer-Encoding fields, raw: what the preview
+     *  of the first lines needs to read the body. */
+    QString contentType;
+    QString transferEncoding;
 };
 
 /** What ParseHeaderReply works out beyond the fields, the recipients' values and the first lines. */
@@ -88,7 +92,9 @@ enum HeaderParts : int { WithText = 1, WithRecipients = 2, WithEverything = 3 };
 
 /** @short Header fields, recipients and first lines of a complete positive TOP reply. Header lines
  *  continued with blanks or TABs are joined with one blank (RFC 5322, 2.2.3); the body is left as
- *  received. Fields are looked for in the whole header; what is kept is cut to the limits above.
+ *  received. Fields are found by their names at the start of a line, never inside a value; a value
+ *  whose 8-bit bytes are valid UTF-8 reads as UTF-8 (RFC 6532), else as Windows-1252. Fields are
+ *  looked for in the whole header; what is kept is cut to the limits above.
  *  Without WithText the header text stays empty, without WithRecipients the list of recipients.
  *  The parse works in the reply's own text: move it in. */
 ParsedHeader ParseHeaderReply(QString reply, int parts = WithEverything);
@@ -104,7 +110,8 @@ QStringList SplitRecipients(const QString& to, const QString& cc);
  *  to the blank line that ends the header (the whole text when there is none). */
 QString UnfoldHeader(const QString& reply);
 
-/** @short Appends the addresses of the header field `key` ("TO: " or "CC: ") to `out`. */
+/** @short Appends the addresses of the first header field named as `key` ("TO: " or "CC: ", its
+ *  name before the colon) to `out`. */
 void ExtraerDestinatarios(const QString& headerText, const QString& key, QStringList& out);
 
 /** @short The body lines of a complete positive TOP reply asked for by the user: everything after the

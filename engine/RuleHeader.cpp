@@ -1,8 +1,10 @@
 #include "RuleHeader.h"
 
+#include "Cp1252.h"
 #include "UnitISO.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -200,7 +202,8 @@ bool replyToOtherDomain(const RuleHeader& header) {
 } // namespace
 
 RuleHeader::RuleHeader(QStringView header) {
-    m_text.reserve(header.size());
+    QString unfolded;
+    unfolded.reserve(header.size());
     qsizetype pos = 0;
     bool first = true;
     while (pos < header.size()) {
@@ -214,14 +217,21 @@ RuleHeader::RuleHeader(QStringView header) {
             // RFC 5322, 2.2.3: a line break and the blanks after it become one blank.
             while (!line.isEmpty() && isBlank(line.front()))
                 line = line.sliced(1);
-            m_text += u' ';
+            unfolded += u' ';
         } else if (!first) {
-            m_text += u'\n';
+            unfolded += u'\n';
         }
-        m_text += line;
+        unfolded += line;
         first = false;
     }
-    for (QStringView line : QStringView(m_text).split(u'\n')) {
+    // A field whose 8-bit bytes are valid UTF-8 reads as UTF-8 (RFC 6532), any other as Windows-1252.
+    m_text.reserve(unfolded.size());
+    bool firstLine = true;
+    for (QStringView raw : QStringView(unfolded).split(u'\n')) {
+        if (!std::exchange(firstLine, false)) m_text += u'\n';
+        const qsizetype lineStart = m_text.size();
+        m_text += utf8OrCp1252(raw);
+        const QStringView line = QStringView(m_text).sliced(lineStart);
         const qsizetype colon = line.indexOf(u':');
         if (colon < 0) continue;
         // RFC 5322, 4.5.3: blanks may stand between the name and the colon.

@@ -170,6 +170,11 @@ private slots:
             << u"marcar cabecera contiene =?utf-8?Q?cami"_qs << u"Subject: =?utf-8?Q?cami=C3=B3n?=\r\n"_qs << true;
         QTest::newRow("cabecera expression across lines")
             << u"marcar cabecera expresion To: a\\nCc: b"_qs << u"To: a\r\nCc: b\r\n"_qs << true;
+        // The header comes as the server's bytes, one character each: raw UTF-8 reads as UTF-8.
+        QTest::newRow("raw UTF-8 field value")
+            << u"marcar From contiene núñez"_qs << u"From: Se\u00C3\u00B1ora N\u00C3\u00BA\u00C3\u00B1ez <n@x>\r\n"_qs << true;
+        QTest::newRow("raw UTF-8 in cabecera") << u"marcar cabecera contiene año nuevo"_qs
+                                               << u"Subject: A\u00C3\u00B1o nuevo\r\n"_qs << true;
     }
     void ruleSeesFieldValues() {
         QFETCH(QString, rule);
