@@ -37,6 +37,10 @@ public:
     /** @short Closes the connection, sending what is queued first (a QUIT is not lost), and abandons
      *  a connection attempt still in progress. Raises no notification, now or later. */
     virtual void close() = 0;
+    /** @short close() for a connection whose one answer still to come is a status line (the QUIT's):
+     *  the connection ends as soon as that line has come, not when the server ends it (a server
+     *  that sent its TLS close may wait for ours). */
+    virtual void closeAfterStatusLine() { close(); }
     /** @short Queues bytes for sending; does nothing when not connected. */
     virtual void send(const QByteArray& bytes) = 0;
     /** @short True from the connect notification until the connection ends or is closed. */

@@ -178,7 +178,7 @@ void QtClientSocket::onSslErrors(quint64 generation, const QList<QSslError>& err
         Qt::QueuedConnection);
 }
 
-void QtClientSocket::detach() {
+void QtClientSocket::detach(bool afterStatusLine) {
     m_connected = false;
     m_tlsInProgress = false;
     ++m_generation;
@@ -200,7 +200,12 @@ void QtClientSocket::detach() {
         }();
         (void)cleanupAdded;
         closingSockets().append(socket);
-        QObject::connect(socket, &QIODevice::readyRead, socket, [socket] { (void)socket->readAll(); });
+        QObject::connect(socket, &QIODevice::readyRead, socket, [socket, afterStatusLine] {
+            // The answer to QUIT is in once its line is: the deletions are made, and nothing is
+            // left to wait for (a server that sent its TLS close may wait for ours instead of
+            // ending the connection).
+            if (socket->readAll().contains('\n') && afterStatusLine) socket->disconnectFromHost();
+        });
         QObject::connect(socket, &QAbstractSocket::disconnected, socket, [socket] { closingEnded(socket); });
         QTimer::singleShot(kQuitAnswerMs, socket, [socket] { socket->disconnectFromHost(); });
         QTimer::singleShot(kQuitAnswerMs + kCloseGraceMs, socket, [socket] {
@@ -215,6 +220,10 @@ void QtClientSocket::detach() {
 
 void QtClientSocket::close() {
     detach();
+}
+
+void QtClientSocket::closeAfterStatusLine() {
+    detach(true);
 }
 
 void QtClientSocket::send(const QByteArray& bytes) {

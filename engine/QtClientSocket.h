@@ -21,6 +21,7 @@ public:
     void open(const QString& host, int port, bool encrypted = false) override;
     void startTls() override;
     void close() override;
+    void closeAfterStatusLine() override;
     void send(const QByteArray& bytes) override;
     bool isActive() const override { return m_connected; }
 
@@ -30,7 +31,7 @@ public:
     static SocketFactory factory(IDesktop* desktop);
 
     /** @short Connections closed but not ended yet: each waits for the server to answer its QUIT
-     *  and close its end (or for its time to run out). */
+     *  (and, unless closed after that answer's line, to close its end) or for its time to run out. */
     static int closingConnections();
     /** @short Runs the event loop until no closed connection is still ending, for at most
      *  `timeoutMs`. True when none is left. */
@@ -42,7 +43,8 @@ private:
     /** The most bytes one dataRead carries. */
     static constexpr qsizetype kReadSlice = 32 * 1024;
 
-    void detach();
+    /** Lets go of the connection; `afterStatusLine`: ours ends as soon as a whole line has come. */
+    void detach(bool afterStatusLine = false);
     void onReadyRead(quint64 generation);
     void onError(quint64 generation, QAbstractSocket::SocketError error);
     void onSslErrors(quint64 generation, const QList<class QSslError>& errors);

@@ -89,13 +89,13 @@ void TPop3::openConnection() {
 void TPop3::Desconectar(const QString& texto) {
     if (m_estado != Desconectado && !EnviarComando(u"QUIT"_qs)) return;
     if (!CambiarEstado(Desconectado, texto.isEmpty() ? u"Desconectado"_qs : texto)) return;
-    closeSocket();
+    closeSocket(true);
 }
 
 void TPop3::DesconexionForzada(const QString& motivo) {
     if (!EnviarComando(u"QUIT"_qs)) return;
     if (!CambiarEstado(Desconectado, u"Desconectado"_qs)) return;
-    closeSocket();
+    closeSocket(true);
     emit OnDesconexionForzada(this, motivo);
 }
 
@@ -104,8 +104,12 @@ void TPop3::outOfStep() {
     DesconexionForzada(u"Respuesta inesperada del Servidor : "_qs + m_conexion.Servidor);
 }
 
-void TPop3::closeSocket() {
-    m_socket->close();
+void TPop3::closeSocket(bool afterQuit) {
+    // When the QUIT's answer is all that is still owed, the connection ends with it.
+    if (afterQuit && m_owed.size() == 1 && !m_assembler.hasPartialReply())
+        m_socket->closeAfterStatusLine();
+    else
+        m_socket->close();
     m_assembler.clear();
     m_owed.clear();
     stopReplyTimers();
@@ -136,7 +140,7 @@ void TPop3::ComprobarDeNuevo() {
 
 void TPop3::beginRelogin() {
     if (!EnviarComando(u"QUIT"_qs)) return;
-    closeSocket();
+    closeSocket(true);
     m_relogin = true;
     m_step = Step::Greeting;
     m_owed = {Owed::Line};
@@ -449,8 +453,17 @@ void TPop3::handleLoginStep(const QString& reply) {
             if (m_desktop && m_desktop->offeredTls(tlsKey()))
                 return DesconexionForzada(u"El Servidor ya no ofrece conexión segura : "_qs + m_conexion.Servidor);
         }
+        if (m_capabilities.contains(u"UTF8"_qs)) {
+            // RFC 6856: a server that offers UTF8 may hide a message whose header is raw UTF-8
+            // behind a stand-in from a client that has not said it reads UTF-8.
+            m_step = Step::Utf8;
+            (void)EnviarComando(u"UTF8"_qs);
+            return;
+        }
         return beginLogin();
     }
+    case Step::Utf8:
+        return beginLogin(); // a refusal changes nothing: the mailbox is read as before
     case Step::Stls:
         if (!positive) return DesconexionForzada(u"Conexión segura fallida : "_qs + m_conexion.Servidor);
         m_step = Step::Handshake;

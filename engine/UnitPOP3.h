@@ -195,7 +195,8 @@ private:
     [[nodiscard]] bool VaciarMensajes();
 
     void openConnection();
-    void closeSocket();
+    /** afterQuit: a QUIT was the last command sent. */
+    void closeSocket(bool afterQuit = false);
     void onData(const QByteArray& bytes);
     void onSocketError(int code);
     void onHostLookupFailed();
@@ -297,7 +298,7 @@ private:
     //
     //   connect ─ Greeting ─ CAPA ─┬─ (STLS offered, not yet encrypted) STLS ─ Handshake ─ CAPA again ─┐
     //                              └─ (no STLS: refused if TLS is required or was given before) ───────┤
-    //                                                                      USER ─ PASS ─ LIST ─ TOP... ┘
+    //                                                  (UTF8 offered) UTF8 ─ USER ─ PASS ─ LIST ─ TOP... ┘
     //   re-check (idle, nothing deleted): UIDL ─ QUIT ─ connect ─ ... ─ PASS ─ UIDL ─ STAT
     //                                     (listed again unless count and unique ids are the same)
     //
@@ -318,6 +319,7 @@ private:
         Stls,
         Handshake,
         CapaAfterTls,
+        Utf8,
         User,
         Pass,
         Token,

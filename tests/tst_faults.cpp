@@ -269,6 +269,19 @@ private slots:
         QCOMPARE(server.received.last(), QByteArray("QUIT"));
         QCOMPARE(server.endedByClient, 0);
     }
+
+    // A server that answers QUIT and then waits for the client to end the connection (as some do
+    // after sending their TLS close) is left as soon as its answer is in, not when the wait runs out.
+    void aServerThatAnswersQuitAndWaitsIsLeftAtOnce() {
+        ScriptedPop3Server server(ScriptedPop3Server::sampleMailbox(2));
+        server.setFaults({{"QUIT", "", true, 0, 0, ServerFault::After::Stall}});
+        WindowProbe::QuickConnect(w, kHost, u"ana"_qs, EncodePassword(u"x"_qs), server.port());
+        QVERIFY(settled(WindowProbe::Tabs(w).first()->POP3));
+        w->close();
+        QCOMPARE(QtClientSocket::closingConnections(), 0);
+        QCOMPARE(server.received.last(), QByteArray("QUIT"));
+        QTRY_COMPARE(server.endedByClient, 1);
+    }
 };
 
 QTEST_MAIN(TestFaults)

@@ -288,6 +288,28 @@ private slots:
         QCOMPARE(s->BytesTotales(), 0);
     }
 
+    // The connection ends with the answer to QUIT only when that answer is all that is still owed.
+    void quitAnswerEndsTheConnectionWhenNothingElseIsOwed_data() {
+        QTest::addColumn<QByteArray>("pending"); // what the server sent of a reply still owed, or "none"
+        QTest::addColumn<int>("closesAfterLine");
+        QTest::newRow("idle") << QByteArray() << 1;
+        QTest::newRow("first lines asked for, nothing come yet") << QByteArray("none") << 0;
+        QTest::newRow("first lines asked for, their reply half in") << QByteArray("+OK\r\nFrom: a") << 0;
+    }
+    void quitAnswerEndsTheConnectionWhenNothingElseIsOwed() {
+        QFETCH(QByteArray, pending);
+        QFETCH(int, closesAfterLine);
+        loginToThree();
+        if (!pending.isEmpty()) {
+            QVERIFY(s->PedirPrimerasLineas(2, 40));
+            if (pending != "none") cServer(pending);
+        }
+        s->Desconectar();
+        QVERIFY(written().endsWith("QUIT\r\n"));
+        QCOMPARE(sock->closesAfterLine, closesAfterLine);
+        QVERIFY(!sock->active);
+    }
+
     void emptyServerCannotOpen() {
         QVERIFY_THROWS_EXCEPTION(ESocketError, s->Conectar(QString(), 110, u"a"_qs, u"b"_qs));
         QCOMPARE(s->Estado(), 1);
@@ -606,6 +628,41 @@ private slots:
         QCOMPARE(s->Estado(), 0);
         QCOMPARE(rec->take().last(), u"forzada "_qs + reason);
         QVERIFY(!written().contains("USER"));
+    }
+
+    // RFC 6856: UTF8 goes right before the login, once, wherever CAPA offers it; a refusal changes nothing.
+    void utf8IsAnnouncedBeforeLogin_data() {
+        QTest::addColumn<bool>("stls");
+        QTest::addColumn<QByteArray>("capa");
+        QTest::addColumn<QByteArray>("utf8Reply"); // empty: the client must not send UTF8
+        QTest::newRow("offered, accepted") << false << QByteArray("+OK\r\nUTF8\r\nUSER\r\n.\r\n")
+                                           << QByteArray("+OK UTF8 enabled\r\n");
+        QTest::newRow("offered with USER, refused")
+            << false << QByteArray("+OK\r\nUSER\r\nUTF8 USER\r\n.\r\n") << QByteArray("-ERR not now\r\n");
+        QTest::newRow("not offered") << false << QByteArray("+OK\r\nUSER\r\n.\r\n") << QByteArray();
+        QTest::newRow("offered after STLS, sent encrypted")
+            << true << QByteArray("+OK\r\nUTF8\r\nUSER\r\n.\r\n") << QByteArray("+OK\r\n");
+    }
+    void utf8IsAnnouncedBeforeLogin() {
+        QFETCH(bool, stls);
+        QFETCH(QByteArray, capa);
+        QFETCH(QByteArray, utf8Reply);
+        connectTo();
+        if (stls) {
+            play({{"+OK\r\n", "CAPA\r\n"}, {"+OK\r\nSTLS\r\nUTF8\r\n.\r\n", "STLS\r\n"}}, whole);
+            cServer("+OK Begin TLS\r\n");
+            sock->handshakeSucceeds();
+            QCOMPARE(written(), QByteArray("CAPA\r\n"));
+        } else {
+            play({{"+OK\r\n", "CAPA\r\n"}}, whole);
+        }
+        if (utf8Reply.isEmpty()) {
+            play({{capa, "USER ana\r\n"}}, whole);
+        } else {
+            play({{capa, "UTF8\r\n"}, {utf8Reply, "USER ana\r\n"}}, whole);
+            QVERIFY(rec->take().contains(u"send UTF8"_qs)); // in the log like any command
+        }
+        play({{"+OK\r\n", "PASS secreto\r\n"}, {"+OK\r\n", "LIST\r\n"}}, whole);
     }
 
     void port995IsEncryptedFromTheStart() {

@@ -25,6 +25,10 @@ public:
         ++closes;
         active = false;
     }
+    void closeAfterStatusLine() override {
+        ++closesAfterLine;
+        close();
+    }
     void send(const QByteArray& bytes) override {
         if (active) written += bytes;
     }
@@ -59,6 +63,7 @@ public:
     int lastPort = 0;
     int opens = 0;
     int closes = 0;
+    int closesAfterLine = 0; ///< of the closes, those that end once a status line has come
     bool active = false;
     bool openedEncrypted = false;
     bool tlsStarted = false;
