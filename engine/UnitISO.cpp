@@ -32,6 +32,17 @@ private:
     std::vector<qsizetype> m_positions;
 };
 
+/** The first '"' at or after `from` that a backslash does not quote, or -1. */
+qsizetype closingQuote(QStringView s, qsizetype from) {
+    for (qsizetype i = from; i < s.size(); ++i) {
+        if (s[i] == u'\\')
+            ++i;
+        else if (s[i] == u'"')
+            return i;
+    }
+    return -1;
+}
+
 bool startsWord(QStringView s, qsizetype i) {
     return i + 1 < s.size() && s[i] == u'=' && s[i + 1] == u'?';
 }
@@ -178,15 +189,22 @@ QString DecodificarTexto(const QString& value) {
             flush();
         }
         if (s[i] == u'"') {
-            const qsizetype q = s.indexOf(u'"', i + 1);
+            const qsizetype q = closingQuote(s, i + 1);
             const qsizetype pieceEnd = q < 0 ? n : q + 1;
             result += QuitarComillas(s.mid(i, pieceEnd - i).toString());
             i = pieceEnd;
             continue;
         }
-        // Up to the next character that may start an encoded word or a quoted piece, in one piece.
+        if (s[i] == u'\\' && i + 1 < n) {
+            // RFC 5322, 3.2.1: a quoted pair stands for its second character, a quote included;
+            // the backslash goes with the others at the end.
+            result += s.mid(i, 2);
+            i += 2;
+            continue;
+        }
+        // Up to the next character that may start an encoded word, a quoted piece or a quoted pair.
         qsizetype j = i + 1;
-        while (j < n && s[j] != u'=' && s[j] != u'"')
+        while (j < n && s[j] != u'=' && s[j] != u'"' && s[j] != u'\\')
             ++j;
         result += s.mid(i, j - i);
         i = j;
@@ -196,7 +214,7 @@ QString DecodificarTexto(const QString& value) {
 }
 
 QString QuitarComillas(const QString& piece) {
-    const qsizetype q = piece.indexOf(u'"', 1);
+    const qsizetype q = closingQuote(piece, 1);
     if (q < 0) return piece;
     return DecodificarTexto(piece.mid(1, q - 1));
 }

@@ -11,7 +11,7 @@
 /** @short Decoded, trimmed, unquoted text of a raw header value (sender, subject, one recipient). */
 QString DecodificarTexto(const QString& value);
 /** @short A piece starting with '"': the decoded inside of the quotes, or the piece unchanged
- *  when it has no closing quote. */
+ *  when it has no closing quote. A quote after a backslash does not close it. */
 QString QuitarComillas(const QString& piece);
 /** @short One encoded word "=?charset?X?text?=" (up to the character after its third '?'), decoded
  *  by the charset it names; an unknown charset reads as Windows-1252. */

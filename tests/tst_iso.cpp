@@ -86,6 +86,9 @@ private slots:
             << u"\"Pérez\\, Ana\" <ana@example.es>"_qs << u"Pérez, Ana <ana@example.es>"_qs;
         QTest::newRow("backslash in an unclosed quote") << u"\"Ana\\ <a@b.es>"_qs << u"\"Ana <a@b.es>"_qs;
         QTest::newRow("backslash from an encoded word") << u"=?utf-8?q?a=5Cb?="_qs << u"ab"_qs;
+        QTest::newRow("quoted quotes inside a display name")
+            << u"\"Ana \\\"la jefa\\\" Ruiz\" <ana@x.es>"_qs << u"Ana \"la jefa\" Ruiz <ana@x.es>"_qs;
+        QTest::newRow("a quoted quote outside quotes opens nothing") << u"a \\\"b c"_qs << u"a \"b c"_qs;
     }
     void headerValueDecodes() { checkDecodes(); }
 
