@@ -40,6 +40,31 @@ private slots:
             }
         }
     }
+    // Header and body bytes read as UTF-8 only where they are UTF-8 (RFC 3629), else as Windows-1252.
+    void utf8IsTakenOnlyWhereValid_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("ASCII") << QByteArray("Hola") << true;
+        QTest::newRow("two, three and four bytes") << QByteArray("\xC3\xB1 \xE2\x82\xAC \xF0\x9F\x98\x80") << true;
+        QTest::newRow("Windows-1252 text") << QByteArray("A\xF1o") << false;
+        QTest::newRow("overlong slash") << QByteArray("\xC0\xAF") << false;
+        QTest::newRow("overlong three bytes") << QByteArray("\xE0\x80\xAF") << false;
+        QTest::newRow("surrogate") << QByteArray("\xED\xA0\x80") << false;
+        QTest::newRow("beyond U+10FFFF") << QByteArray("\xF4\x90\x80\x80") << false;
+        QTest::newRow("cut at the end") << QByteArray("ab\xE2\x82") << false;
+        QTest::newRow("lone continuation byte") << QByteArray("\x80") << false;
+        // Past eight ASCII bytes the check goes a word at a time: a bad byte in any place of a word.
+        QTest::newRow("bad byte after a run of ASCII") << QByteArray("abcdefghijklmn\xF1o") << false;
+        QTest::newRow("good sequence across a word's end") << QByteArray("abcdefg\xC3\xB1" "abcdefgh") << true;
+        QTest::newRow("cut after a run of ASCII") << QByteArray("abcdefghijklmnop\xC3") << false;
+    }
+    void utf8IsTakenOnlyWhereValid() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, valid);
+        QCOMPARE(isValidUtf8(bytes), valid);
+        QCOMPARE(fromUtf8OrCp1252(bytes), valid ? QString::fromUtf8(bytes) : fromCp1252(bytes));
+        QCOMPARE(utf8OrCp1252(fromCp1252(bytes)), fromUtf8OrCp1252(bytes));
+    }
     void everyByteSurvivesTheTextBoundary() {
         QByteArray all;
         for (int b = 0; b < 256; ++b)
