@@ -28,6 +28,9 @@ LEAD_INS = {
     'filters_data': [b'', b'[FROM]'],
     'decode_password': [b''],
     'segundos_de_texto': [b''],
+    # No line limit; a multipart body, a whole message, an HTML body in quoted-printable.
+    'preview': [b'\xffmultipart/mixed; boundary=b\n\n--b\r\n', b'\xffM',
+                b'\xfftext/html\nquoted-printable\n<p>'],
     # Rules that read every field, the whole header and the hints, then a header of one token.
     'rules': [b'marcar X contiene a\nmarcar cabecera contiene b\nmarcar autenticidad es nombre-enga\xc3\xb1oso\n'
               b'marcar autenticidad es responder-a-otro-dominio\nmarcar autenticidad es dkim-fallido\n\x00From: ',
@@ -39,6 +42,7 @@ TOKENS = [
     b'\n', b'\r\n\t', b'\r\n\r\n', b'.\r\n', b'..\r\n', b'+OK\r\n', b'1 2\r\n', b'1', b':', b'a:', b'<', b'>',
     b',', b'"a,b",', b'a@b, ', b'FROM:', b'TO: ', b'\r\nCC: a:b,', b'SERV:', b'[SUBJ]x\r\n', b'Ab', b'\x1a',
     b'[', b'[a]\n', b'=', b'Acceso=oauth2\n', b'x=y\n', b'; c\n', b'a@', b'@a.', b'dkim=fail;', b'(', b'marcar X contiene y\n',
+    b'--b\r\n', b'Content-Type: multipart/mixed; boundary=b\r\n\r\n', b'<p>&#x',
 ]
 
 

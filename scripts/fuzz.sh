@@ -38,6 +38,7 @@ dictionary_of() {
         decode_text | header_reply | first_lines | recipients | rules) echo "$here/fuzz/dict/headers.dict" ;;
         list_reply | uidl_reply | capa_stat | reply_assembler) echo "$here/fuzz/dict/pop3.dict" ;;
         accounts_data | account_access | filters_data) echo "$here/fuzz/dict/datafiles.dict" ;;
+        preview) echo "$here/fuzz/dict/mime.dict" ;;
     esac
 }
 
