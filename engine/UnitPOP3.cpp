@@ -212,6 +212,8 @@ bool TPop3::PedirPrimerasLineas(int num, int lineas) {
         m.EnCabecera = true;
     }
     m_mensajeActual = num;
+    m_lineasPedidas = lineas;
+    m_lineasTop = lineas;
     (void)EnviarComando(u"TOP %1 %2"_qs.arg(num).arg(lineas));
     return true;
 }
@@ -219,7 +221,7 @@ bool TPop3::PedirPrimerasLineas(int num, int lineas) {
 TMensaje TPop3::expanded(const StoredMessage& stored) const {
     TMensaje m = stored.m;
     m.Cabecera.Texto = fromCp1252(stored.texto);
-    m.PrimerasLineas = fromCp1252(stored.primerasLineas);
+    m.PrimerasLineas = QString::fromUtf8(stored.primerasLineas);
     m.Cabecera.Destinatarios = SplitRecipients(fromCp1252(stored.to), fromCp1252(stored.cc));
     return m;
 }
@@ -757,8 +759,12 @@ void TPop3::handleHeaderReply(QString reply) {
             stored.to = toCp1252(h.to);
             stored.cc = toCp1252(h.cc);
         }
-        if (m_kept & KeepFirstLines) stored.primerasLineas = toCp1252(h.body);
         m.Lineas = LineasTop;
+        if (m_kept & KeepFirstLines) {
+            const MessagePreview preview = previewOf(h, LineasTop);
+            stored.primerasLineas = preview.text.toUtf8();
+            if (!noteUnknownCharsets(preview.unknownCharsets)) return;
+        }
     }
     const qsizetype next = i + 1;
     if (next < m_mensajes.size()) {
@@ -805,12 +811,39 @@ void TPop3::handleCopyReply(const QString& reply) {
     if (self) continueDeleting();
 }
 
+MessagePreview TPop3::previewOf(const ParsedHeader& h, int lines) const {
+    return BuildPreview(toCp1252(h.contentType), toCp1252(h.transferEncoding), toCp1252(h.body), lines);
+}
+
+bool TPop3::noteUnknownCharsets(const QStringList& charsets) {
+    QPointer<TPop3> self(this);
+    for (const QString& charset : charsets) {
+        if (m_charsetsNoted.contains(charset.toLower())) continue;
+        m_charsetsNoted.insert(charset.toLower());
+        emit OnAviso(this, u"Juego de caracteres desconocido (%1): el texto se lee como Windows-1252"_qs.arg(charset));
+        if (!self) return false;
+    }
+    return true;
+}
+
 void TPop3::handleFirstLinesReply(const QString& reply) {
     const qsizetype i = indexOfNum(m_mensajeActual);
     if (i >= 0 && reply.startsWith(u'+')) {
-        const bool hasBlankLine = reply.contains(u"\r\n\r\n");
-        m_mensajes[i].m.EnCabecera = !hasBlankLine;
-        m_mensajes[i].primerasLineas = toCp1252(ParseFirstLinesReply(reply));
+        const qsizetype blank = reply.indexOf(u"\r\n\r\n");
+        const ParsedHeader h = ParseHeaderReply(reply, 0);
+        const MessagePreview preview = previewOf(h, m_lineasPedidas);
+        // The lines asked for are lines of text: when those fetched end before that much text (a
+        // long preamble, part headers, markup) and the message goes on, more are asked for.
+        const qsizetype fetched = blank < 0 ? 0 : QStringView(reply).sliced(blank + 4).count(u"\r\n") - 1;
+        if (preview.lines < m_lineasPedidas && fetched >= m_lineasTop && m_lineasTop < kMaxPreviewTopLines &&
+            reply.size() < kMaxPreviewBytes) {
+            m_lineasTop = int(std::min<qint64>(kMaxPreviewTopLines, qint64(m_lineasTop) * 2 + m_lineasPedidas));
+            (void)EnviarComando(u"TOP %1 %2"_qs.arg(m_mensajeActual).arg(m_lineasTop));
+            return;
+        }
+        m_mensajes[i].m.EnCabecera = blank < 0;
+        m_mensajes[i].primerasLineas = preview.text.toUtf8();
+        if (!noteUnknownCharsets(preview.unknownCharsets)) return;
     }
     QPointer<TPop3> self(this);
     emit OnPrimerasLineasRecibidas(this, m_mensajeActual);

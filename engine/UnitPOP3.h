@@ -5,10 +5,12 @@
 #pragma once
 
 #include "ClientSocket.h"
+#include "MessagePreview.h"
 #include "Pop3Replies.h"
 
 #include <QElapsedTimer>
 #include <QHash>
+#include <QSet>
 #include <QList>
 #include <QObject>
 #include <QStringList>
@@ -234,6 +236,10 @@ private:
     /** The next message of the batch, or back to idle when it is done. */
     void continueDeleting();
     void handleFirstLinesReply(const QString& reply);
+    /** What the text pane shows of a parsed TOP reply, at most `lines` lines of text. */
+    MessagePreview previewOf(const ParsedHeader& h, int lines) const;
+    /** Says once a session, in the log, that a charset was read as Windows-1252. False if the session was destroyed. */
+    [[nodiscard]] bool noteUnknownCharsets(const QStringList& charsets);
     void handleStatReply(const QString& reply);
     void startListing();
     void sendNextDelete();
@@ -258,9 +264,9 @@ private:
     bool m_outOfStep = false; ///< since the last connect: never send DELE
     QString m_readText;       ///< the buffer of the last read's text, kept for the next one
 
-    /** A message as kept: its header text, first lines and the values of its To and Cc fields as
-     *  Windows-1252 bytes (half the room of text), the record's own fields for them empty. The
-     *  recipients are split and decoded when the message is asked for. */
+    /** A message as kept: its header text and the values of its To and Cc fields as the server's
+     *  bytes, its preview in UTF-8 (half the room of text), the record's own fields for them empty.
+     *  The recipients are split and decoded when the message is asked for. */
     struct StoredMessage {
         TMensaje m;
         QByteArray texto;
@@ -291,6 +297,13 @@ private:
     int m_totalBorrar = 0;
     QList<PendingDelete> m_colaBorrar;
     KeepCopy m_keepCopy;
+    // First lines asked for by the user: the lines of text wanted, and the lines of the TOP now
+    // awaited (more, when the text was short of them), up to these bounds.
+    static constexpr int kMaxPreviewTopLines = 200;
+    static constexpr qsizetype kMaxPreviewBytes = 256 * 1024;
+    int m_lineasPedidas = 0;
+    int m_lineasTop = 0;
+    QSet<QString> m_charsetsNoted; ///< unknown charsets the log was told of
     int m_estado = Desconectado;
     bool m_lookupFailed = false;
 

@@ -352,6 +352,57 @@ private slots:
         QVERIFY(s->PedirPrimerasLineas(3, 5));
         cServer("-ERR no such message\r\n");
         QCOMPARE(s->Estado(), 6);
+        // An unknown charset reads as Windows-1252, and the log says so once.
+        rec->take();
+        for (int n : {1, 3}) {
+            QVERIFY(s->PedirPrimerasLineas(n, 60));
+            cServer("+OK\r\nContent-Type: text/plain; charset=x-nadie\r\n\r\nA\xF1o\r\n.\r\n");
+        }
+        QCOMPARE(s->MensajePorNumero(3).PrimerasLineas, u"Año"_qs);
+        QCOMPARE(rec->take().filter(u"aviso"_qs).size(), 1);
+    }
+
+    // The lines asked for are lines of text: a reply whose text falls short of them while the
+    // message goes on is followed by a TOP for more, within bounds.
+    void firstLinesCountLinesOfText_data() {
+        QTest::addColumn<int>("asked");
+        QTest::addColumn<QList<int>>("bodyLines"); // lines of body the server gives to each TOP
+        QTest::addColumn<QByteArrayList>("tops");   // the TOP commands the client must send
+        QTest::addColumn<int>("textLines");         // lines in the preview
+        // Each line of body is a part header or a boundary until the 7th; then one line of text each.
+        QTest::newRow("message shorter than asked: one TOP")
+            << 20 << QList<int>{12} << QByteArrayList{"TOP 2 20"} << 5;
+        QTest::newRow("parts' headers first, asked again")
+            << 4 << QList<int>{4, 12} << QByteArrayList{"TOP 2 4", "TOP 2 12"} << 4;
+        QTest::newRow("message ends before the text asked for")
+            << 50 << QList<int>{50, 30} << QByteArrayList{"TOP 2 50", "TOP 2 150"} << 23;
+        QTest::newRow("at most 200 lines")
+            << 199 << QList<int>{199, 200} << QByteArrayList{"TOP 2 199", "TOP 2 200"} << 193;
+    }
+    void firstLinesCountLinesOfText() {
+        QFETCH(int, asked);
+        QFETCH(QList<int>, bodyLines);
+        QFETCH(QByteArrayList, tops);
+        QFETCH(int, textLines);
+        QByteArray body = "preambulo\r\n--b\r\nContent-Type: text/plain; charset=utf-8\r\n"
+                          "Content-Transfer-Encoding: 8bit\r\nX-Relleno: 1\r\nX-Relleno: 2\r\n\r\n";
+        for (int i = 1; i <= 300; ++i)
+            body += "l\xC3\xADnea " + QByteArray::number(i) + "\r\n";
+        const QByteArray header = "Subject: s\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n";
+        loginToThree();
+        QVERIFY(s->PedirPrimerasLineas(2, asked));
+        for (qsizetype k = 0; k < tops.size(); ++k) {
+            QCOMPARE(written(), tops[k] + "\r\n");
+            QCOMPARE(s->Estado(), 9);
+            const QByteArrayList lines = body.split('\n').mid(0, bodyLines[k]);
+            cServer("+OK\r\n" + header + lines.join('\n') + (lines.isEmpty() ? "" : "\n") + ".\r\n");
+        }
+        QCOMPARE(written(), QByteArray());
+        QCOMPARE(s->Estado(), 6);
+        const TMensaje m = s->MensajePorNumero(2);
+        QCOMPARE(m.Lineas, asked);
+        QCOMPARE(m.PrimerasLineas.count(u"\r\n"_qs) + 1, textLines);
+        QVERIFY(m.PrimerasLineas.startsWith(u"línea 1\r\n"_qs));
     }
 
     void deleteBatch() {
