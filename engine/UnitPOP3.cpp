@@ -3,6 +3,7 @@
 #include "Cp1252.h"
 #include "Desktop.h"
 #include "Errors.h"
+#include "MessagePreview.h"
 #include "UnitUtils.h"
 
 #include <QMetaMethod>
@@ -221,7 +222,13 @@ bool TPop3::PedirPrimerasLineas(int num, int lineas) {
 TMensaje TPop3::expanded(const StoredMessage& stored) const {
     TMensaje m = stored.m;
     m.Cabecera.Texto = fromCp1252(stored.texto);
-    m.PrimerasLineas = QString::fromUtf8(stored.primerasLineas);
+    // The preview is made when a message is asked for, not for every message of a listing.
+    const qsizetype cut = stored.mime.indexOf('\n');
+    const QByteArrayView mime(stored.mime);
+    const MessagePreview preview = BuildPreview(cut < 0 ? mime : mime.first(cut), cut < 0 ? QByteArrayView() : mime.sliced(cut + 1),
+                                                stored.primerasLineas, m.Lineas);
+    m.PrimerasLineas = preview.text;
+    if (!preview.unknownCharsets.isEmpty()) noteUnknownCharsetsLater(preview.unknownCharsets);
     m.Cabecera.Destinatarios = SplitRecipients(fromCp1252(stored.to), fromCp1252(stored.cc));
     return m;
 }
@@ -242,6 +249,11 @@ TMensaje TPop3::ResumenPorNumero(int num) const {
 
 TMensaje TPop3::ResumenPorIndice(int index) const {
     return index >= 0 && index < m_mensajes.size() ? m_mensajes[index].m : TMensaje();
+}
+
+QString TPop3::TextoCabeceraPorNumero(int num) const {
+    const qsizetype i = indexOfNum(num);
+    return i < 0 ? QString() : fromCp1252(m_mensajes[i].texto);
 }
 
 int TPop3::MensajeActual() const {
@@ -760,11 +772,7 @@ void TPop3::handleHeaderReply(QString reply) {
             stored.cc = toCp1252(h.cc);
         }
         m.Lineas = LineasTop;
-        if (m_kept & KeepFirstLines) {
-            const MessagePreview preview = previewOf(h, LineasTop);
-            stored.primerasLineas = preview.text.toUtf8();
-            if (!noteUnknownCharsets(preview.unknownCharsets)) return;
-        }
+        if (m_kept & KeepFirstLines) keepFirstLines(stored, h);
     }
     const qsizetype next = i + 1;
     if (next < m_mensajes.size()) {
@@ -811,8 +819,11 @@ void TPop3::handleCopyReply(const QString& reply) {
     if (self) continueDeleting();
 }
 
-MessagePreview TPop3::previewOf(const ParsedHeader& h, int lines) const {
-    return BuildPreview(toCp1252(h.contentType), toCp1252(h.transferEncoding), toCp1252(h.body), lines);
+void TPop3::keepFirstLines(StoredMessage& stored, const ParsedHeader& h) {
+    stored.primerasLineas = toCp1252(h.body);
+    stored.mime.clear();
+    if (!h.contentType.isEmpty() || !h.transferEncoding.isEmpty())
+        stored.mime = toCp1252(h.contentType) + '\n' + toCp1252(h.transferEncoding);
 }
 
 bool TPop3::noteUnknownCharsets(const QStringList& charsets) {
@@ -826,12 +837,23 @@ bool TPop3::noteUnknownCharsets(const QStringList& charsets) {
     return true;
 }
 
+void TPop3::noteUnknownCharsetsLater(const QStringList& charsets) const {
+    // Asked for while the caller reads a message: the log hears of it once control is back in the
+    // event loop, where a handler may do anything.
+    QMetaObject::invokeMethod(
+        const_cast<TPop3*>(this), [self = QPointer<TPop3>(const_cast<TPop3*>(this)), charsets] {
+            if (self) (void)self->noteUnknownCharsets(charsets);
+        },
+        Qt::QueuedConnection);
+}
+
 void TPop3::handleFirstLinesReply(const QString& reply) {
     const qsizetype i = indexOfNum(m_mensajeActual);
     if (i >= 0 && reply.startsWith(u'+')) {
         const qsizetype blank = reply.indexOf(u"\r\n\r\n");
         const ParsedHeader h = ParseHeaderReply(reply, 0);
-        const MessagePreview preview = previewOf(h, m_lineasPedidas);
+        const MessagePreview preview = BuildPreview(toCp1252(h.contentType), toCp1252(h.transferEncoding),
+                                                    toCp1252(h.body), m_lineasPedidas);
         // The lines asked for are lines of text: when those fetched end before that much text (a
         // long preamble, part headers, markup) and the message goes on, more are asked for.
         const qsizetype fetched = blank < 0 ? 0 : QStringView(reply).sliced(blank + 4).count(u"\r\n") - 1;
@@ -842,7 +864,7 @@ void TPop3::handleFirstLinesReply(const QString& reply) {
             return;
         }
         m_mensajes[i].m.EnCabecera = blank < 0;
-        m_mensajes[i].primerasLineas = preview.text.toUtf8();
+        keepFirstLines(m_mensajes[i], h);
         if (!noteUnknownCharsets(preview.unknownCharsets)) return;
     }
     QPointer<TPop3> self(this);

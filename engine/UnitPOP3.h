@@ -5,7 +5,6 @@
 #pragma once
 
 #include "ClientSocket.h"
-#include "MessagePreview.h"
 #include "Pop3Replies.h"
 
 #include <QElapsedTimer>
@@ -96,6 +95,9 @@ public:
      *  what a row of the list shows, cheap enough to ask for once a message. */
     TMensaje ResumenPorNumero(int num) const;
     TMensaje ResumenPorIndice(int index) const;
+    /** @short The header text kept of a message (empty when not kept, or not listed): what the rules
+     *  read, without the cost of the whole record. */
+    QString TextoCabeceraPorNumero(int num) const;
     int NumMensajes() const { return int(m_mensajes.size()); }
     qint64 BytesTotales() const { return m_bytesTotales; }
     /** @short The message being worked on in states 5, 8 and 9, else 0. */
@@ -236,10 +238,10 @@ private:
     /** The next message of the batch, or back to idle when it is done. */
     void continueDeleting();
     void handleFirstLinesReply(const QString& reply);
-    /** What the text pane shows of a parsed TOP reply, at most `lines` lines of text. */
-    MessagePreview previewOf(const ParsedHeader& h, int lines) const;
     /** Says once a session, in the log, that a charset was read as Windows-1252. False if the session was destroyed. */
     [[nodiscard]] bool noteUnknownCharsets(const QStringList& charsets);
+    /** noteUnknownCharsets from the event loop, for a getter. */
+    void noteUnknownCharsetsLater(const QStringList& charsets) const;
     void handleStatReply(const QString& reply);
     void startListing();
     void sendNextDelete();
@@ -264,17 +266,22 @@ private:
     bool m_outOfStep = false; ///< since the last connect: never send DELE
     QString m_readText;       ///< the buffer of the last read's text, kept for the next one
 
-    /** A message as kept: its header text and the values of its To and Cc fields as the server's
-     *  bytes, its preview in UTF-8 (half the room of text), the record's own fields for them empty.
-     *  The recipients are split and decoded when the message is asked for. */
+    /** A message as kept: its header text, first lines and the values of its To and Cc fields as
+     *  the server's bytes (half the room of text), the record's own fields for them empty; `mime`
+     *  the values of Content-Type and Content-Transfer-Encoding, a LF between them (empty when
+     *  there are none). The recipients are split and decoded, and the preview of the first lines
+     *  made, when the message is asked for. */
     struct StoredMessage {
         TMensaje m;
         QByteArray texto;
         QByteArray primerasLineas;
         QByteArray to;
         QByteArray cc;
+        QByteArray mime;
     };
     TMensaje expanded(const StoredMessage& stored) const;
+    /** Keeps the body lines of a TOP reply and what it takes to read them. */
+    void keepFirstLines(StoredMessage& stored, const ParsedHeader& h);
     QList<StoredMessage> m_mensajes;
     int m_kept = KeepAll;
     mutable QHash<int, qsizetype> m_index; // Num -> first position in m_mensajes
@@ -303,7 +310,7 @@ private:
     static constexpr qsizetype kMaxPreviewBytes = 256 * 1024;
     int m_lineasPedidas = 0;
     int m_lineasTop = 0;
-    QSet<QString> m_charsetsNoted; ///< unknown charsets the log was told of
+    mutable QSet<QString> m_charsetsNoted; ///< unknown charsets the log was told of (or is about to be)
     int m_estado = Desconectado;
     bool m_lookupFailed = false;
 

@@ -49,7 +49,7 @@ QList<RuleDecision> showVerdicts(TAccountTab* tab, const QList<RowSnapshot>& row
     verdicts.reserve(rows.size());
     for (const RowSnapshot& row : rows) {
         RuleSubject subject{QString(), row.sender, row.subject};
-        if (withHeader) subject.header = tab->POP3->MensajePorNumero(row.number).Cabecera.Texto;
+        if (withHeader) subject.header = tab->POP3->TextoCabeceraPorNumero(row.number);
         const RuleDecision& d = decisions.emplace_back(rules.decide(subject, lists, &problems));
         verdicts.append({d.kind, d.reason});
     }
