@@ -302,15 +302,6 @@ QByteArray decodeQuotedPrintable(QByteArrayView in) {
     return out;
 }
 
-int base64Value(char c) {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
-}
-
 // RFC 2045, 6.8: characters outside the alphabet, line breaks among them, are ignored; '=' ends a
 // group. A body cut in the middle gives the bytes its characters complete.
 QByteArray decodeBase64(QByteArrayView in) {
@@ -319,7 +310,7 @@ QByteArray decodeBase64(QByteArrayView in) {
     unsigned acc = 0;
     int bits = 0;
     for (const char c : in) {
-        const int v = base64Value(c);
+        const int v = Base64Digit(c);
         if (v < 0) {
             if (c == '=') acc = bits = 0;
             continue;

@@ -270,13 +270,17 @@ unsigned char ValorHex(char a, char b) {
     return static_cast<unsigned char>((16 * d(a) + d(b)) & 0xFF);
 }
 
-int ValorBase64(char c) {
+int Base64Digit(char c) {
     if (c >= 'A' && c <= 'Z') return c - 'A';
     if (c >= 'a' && c <= 'z') return c - 'a' + 26;
     if (c >= '0' && c <= '9') return c - '0' + 52;
     if (c == '+') return 62;
     if (c == '/') return 63;
-    return 0;
+    return -1;
+}
+
+int ValorBase64(char c) {
+    return std::max(0, Base64Digit(c));
 }
 
 QString QuitarBarras(const QString& text) {

@@ -30,5 +30,7 @@ QByteArray DecodificarBase64(const QByteArray& text);
 unsigned char ValorHex(char a, char b);
 /** @short 0..63 for the base64 alphabet, 0 for every other character. */
 int ValorBase64(char c);
+/** @short 0..63 for the base64 alphabet (RFC 2045, 6.8), -1 for every other character. */
+int Base64Digit(char c);
 /** @short The text without any backslash. */
 QString QuitarBarras(const QString& text);
