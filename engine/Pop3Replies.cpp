@@ -268,8 +268,7 @@ qsizetype lineEndAt(QStringView text, qsizetype from, qsizetype end) {
 }
 
 /** Calls `f` for every field of the header lines between `from` and `end`, in order; `f` returns false to stop. */
-template<typename F>
-void forEachField(QStringView text, qsizetype from, qsizetype end, F&& f) {
+template <typename F> void forEachField(QStringView text, qsizetype from, qsizetype end, F&& f) {
     for (qsizetype pos = from; pos < end;) {
         const qsizetype lineEnd = lineEndAt(text, pos, end);
         if (const auto field = fieldAt(text, pos, lineEnd))

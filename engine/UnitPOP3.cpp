@@ -225,8 +225,9 @@ TMensaje TPop3::expanded(const StoredMessage& stored) const {
     // The preview is made when a message is asked for, not for every message of a listing.
     const qsizetype cut = stored.mime.indexOf('\n');
     const QByteArrayView mime(stored.mime);
-    const MessagePreview preview = BuildPreview(cut < 0 ? mime : mime.first(cut), cut < 0 ? QByteArrayView() : mime.sliced(cut + 1),
-                                                stored.primerasLineas, m.Lineas);
+    const MessagePreview preview =
+        BuildPreview(cut < 0 ? mime : mime.first(cut), cut < 0 ? QByteArrayView() : mime.sliced(cut + 1),
+                     stored.primerasLineas, m.Lineas);
     m.PrimerasLineas = preview.text;
     if (!preview.unknownCharsets.isEmpty()) noteUnknownCharsetsLater(preview.unknownCharsets);
     m.Cabecera.Destinatarios = SplitRecipients(fromCp1252(stored.to), fromCp1252(stored.cc));
@@ -841,7 +842,8 @@ void TPop3::noteUnknownCharsetsLater(const QStringList& charsets) const {
     // Asked for while the caller reads a message: the log hears of it once control is back in the
     // event loop, where a handler may do anything.
     QMetaObject::invokeMethod(
-        const_cast<TPop3*>(this), [self = QPointer<TPop3>(const_cast<TPop3*>(this)), charsets] {
+        const_cast<TPop3*>(this),
+        [self = QPointer<TPop3>(const_cast<TPop3*>(this)), charsets] {
             if (self) (void)self->noteUnknownCharsets(charsets);
         },
         Qt::QueuedConnection);
@@ -852,8 +854,8 @@ void TPop3::handleFirstLinesReply(const QString& reply) {
     if (i >= 0 && reply.startsWith(u'+')) {
         const qsizetype blank = reply.indexOf(u"\r\n\r\n");
         const ParsedHeader h = ParseHeaderReply(reply, 0);
-        const MessagePreview preview = BuildPreview(toCp1252(h.contentType), toCp1252(h.transferEncoding),
-                                                    toCp1252(h.body), m_lineasPedidas);
+        const MessagePreview preview =
+            BuildPreview(toCp1252(h.contentType), toCp1252(h.transferEncoding), toCp1252(h.body), m_lineasPedidas);
         // The lines asked for are lines of text: when those fetched end before that much text (a
         // long preamble, part headers, markup) and the message goes on, more are asked for.
         const qsizetype fetched = blank < 0 ? 0 : QStringView(reply).sliced(blank + 4).count(u"\r\n") - 1;

@@ -9,9 +9,9 @@
 
 #include <QElapsedTimer>
 #include <QHash>
-#include <QSet>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 #include <QTimer>
 #include <deque>

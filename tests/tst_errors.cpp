@@ -55,7 +55,9 @@ private slots:
         QTest::newRow("lone continuation byte") << QByteArray("\x80") << false;
         // Past eight ASCII bytes the check goes a word at a time: a bad byte in any place of a word.
         QTest::newRow("bad byte after a run of ASCII") << QByteArray("abcdefghijklmn\xF1o") << false;
-        QTest::newRow("good sequence across a word's end") << QByteArray("abcdefg\xC3\xB1" "abcdefgh") << true;
+        QTest::newRow("good sequence across a word's end") << QByteArray("abcdefg\xC3\xB1"
+                                                                         "abcdefgh")
+                                                           << true;
         QTest::newRow("cut after a run of ASCII") << QByteArray("abcdefghijklmnop\xC3") << false;
     }
     void utf8IsTakenOnlyWhereValid() {

@@ -1,6 +1,6 @@
 // The reply framing and the parsers of LIST, TOP and STAT replies, in data tables.
-#include "Pop3Replies.h"
 #include "Cp1252.h"
+#include "Pop3Replies.h"
 
 #include <QTest>
 
@@ -176,33 +176,41 @@ private slots:
         // Fields are found by their names: text inside another field's value never counts.
         QTest::newRow("DKIM signature's list of fields after From")
             << q("+OK\r\nFrom: ana@x.es\r\nDKIM-Signature: v=1; a=rsa-sha256; d=x.es;\r\n h=from:to:subject:date:"
-                 "message-id; bh=47DE=; b=dGVzdA==") + end
+                 "message-id; bh=47DE=; b=dGVzdA==") +
+                   end
             << q("ana@x.es") << QString() << QString() << QStringList{} << q("cuerpo");
         QTest::newRow("a spam report that speaks of a date")
             << q("+OK\r\nDate: Tue, 1 Dec 2026 10:00:00 +0100\r\nX-Spam-Report: * 1.0 Date is 3 to 6 hours before "
-                 "Received: date") + end
+                 "Received: date") +
+                   end
             << QString() << QString() << q("Tue, 1 Dec 2026 10:00:00 +0100") << QStringList{} << q("cuerpo");
         QTest::newRow("a sender named inside a comment field")
             << q("+OK\r\nFrom: ana@x.es\r\nX-Comment: sent from: jefe@empresa.example") + end << q("ana@x.es")
             << QString() << QString() << QStringList{} << q("cuerpo");
         QTest::newRow("X-Original-From and Resent-Date count, names in any case")
-            << q("+OK\r\nFrom: a@x\r\nDate: 1\r\nx-original-from: b@y\r\nRESENT-DATE: 2") + end << q("b@y")
-            << QString() << q("2") << QStringList{} << q("cuerpo");
+            << q("+OK\r\nFrom: a@x\r\nDate: 1\r\nx-original-from: b@y\r\nRESENT-DATE: 2") + end << q("b@y") << QString()
+            << q("2") << QStringList{} << q("cuerpo");
         QTest::newRow("blanks between a field's name and its colon")
             << q("+OK\r\nSubject : s\r\nFrom\t: f") + end << q("f") << q("s") << QString() << QStringList{}
             << q("cuerpo");
         QTest::newRow("an mbox From_ line and the status line are no fields")
-            << q("+OK From: nadie\r\nFrom ana@x.es Mon Dec  7 10:00:00 2026\r\nSubject: s") + end << QString()
-            << q("s") << QString() << QStringList{} << q("cuerpo");
+            << q("+OK From: nadie\r\nFrom ana@x.es Mon Dec  7 10:00:00 2026\r\nSubject: s") + end << QString() << q("s")
+            << QString() << QStringList{} << q("cuerpo");
         // Raw UTF-8 in a header (RFC 6532) reads as UTF-8; other 8-bit text as Windows-1252.
         QTest::newRow("raw UTF-8 sender and subject")
-            << fromCp1252(QByteArray("+OK\r\nFrom: Se\xC3\xB1ora N\xC3\xBA\xC3\xB1" "ez <nunez@example.es>\r\n"
-                                     "Subject: A\xC3\xB1" "o nuevo \xE2\x80\xA6 \xE2\x82\xAC\r\nTo: J\xC3\xBA" "lia <j@x>"))
-                   + end
+            << fromCp1252(QByteArray("+OK\r\nFrom: Se\xC3\xB1ora N\xC3\xBA\xC3\xB1"
+                                     "ez <nunez@example.es>\r\n"
+                                     "Subject: A\xC3\xB1"
+                                     "o nuevo \xE2\x80\xA6 \xE2\x82\xAC\r\nTo: J\xC3\xBA"
+                                     "lia <j@x>")) +
+                   end
             << q("Señora Núñez <nunez@example.es>") << q("Año nuevo … €") << QString() << QStringList{q("Júlia <j@x>")}
             << q("cuerpo");
         QTest::newRow("Windows-1252 subject beside a UTF-8 sender")
-            << fromCp1252(QByteArray("+OK\r\nFrom: N\xC3\xBA\xC3\xB1" "ez <n@x>\r\nSubject: A\xF1" "o \x80")) + end
+            << fromCp1252(QByteArray("+OK\r\nFrom: N\xC3\xBA\xC3\xB1"
+                                     "ez <n@x>\r\nSubject: A\xF1"
+                                     "o \x80")) +
+                   end
             << q("Núñez <n@x>") << q("Año €") << QString() << QStringList{} << q("cuerpo");
         // What a message keeps is cut; the fields are still looked for in the whole header.
         QTest::newRow("subject cut at the limit")

@@ -367,11 +367,10 @@ private slots:
     void firstLinesCountLinesOfText_data() {
         QTest::addColumn<int>("asked");
         QTest::addColumn<QList<int>>("bodyLines"); // lines of body the server gives to each TOP
-        QTest::addColumn<QByteArrayList>("tops");   // the TOP commands the client must send
-        QTest::addColumn<int>("textLines");         // lines in the preview
+        QTest::addColumn<QByteArrayList>("tops");  // the TOP commands the client must send
+        QTest::addColumn<int>("textLines");        // lines in the preview
         // Each line of body is a part header or a boundary until the 7th; then one line of text each.
-        QTest::newRow("message shorter than asked: one TOP")
-            << 20 << QList<int>{12} << QByteArrayList{"TOP 2 20"} << 5;
+        QTest::newRow("message shorter than asked: one TOP") << 20 << QList<int>{12} << QByteArrayList{"TOP 2 20"} << 5;
         QTest::newRow("parts' headers first, asked again")
             << 4 << QList<int>{4, 12} << QByteArrayList{"TOP 2 4", "TOP 2 12"} << 4;
         QTest::newRow("message ends before the text asked for")
@@ -686,8 +685,8 @@ private slots:
         QTest::addColumn<bool>("stls");
         QTest::addColumn<QByteArray>("capa");
         QTest::addColumn<QByteArray>("utf8Reply"); // empty: the client must not send UTF8
-        QTest::newRow("offered, accepted") << false << QByteArray("+OK\r\nUTF8\r\nUSER\r\n.\r\n")
-                                           << QByteArray("+OK UTF8 enabled\r\n");
+        QTest::newRow("offered, accepted")
+            << false << QByteArray("+OK\r\nUTF8\r\nUSER\r\n.\r\n") << QByteArray("+OK UTF8 enabled\r\n");
         QTest::newRow("offered with USER, refused")
             << false << QByteArray("+OK\r\nUSER\r\nUTF8 USER\r\n.\r\n") << QByteArray("-ERR not now\r\n");
         QTest::newRow("not offered") << false << QByteArray("+OK\r\nUSER\r\n.\r\n") << QByteArray();

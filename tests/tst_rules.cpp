@@ -172,9 +172,10 @@ private slots:
             << u"marcar cabecera expresion To: a\\nCc: b"_qs << u"To: a\r\nCc: b\r\n"_qs << true;
         // The header comes as the server's bytes, one character each: raw UTF-8 reads as UTF-8.
         QTest::newRow("raw UTF-8 field value")
-            << u"marcar From contiene núñez"_qs << u"From: Se\u00C3\u00B1ora N\u00C3\u00BA\u00C3\u00B1ez <n@x>\r\n"_qs << true;
-        QTest::newRow("raw UTF-8 in cabecera") << u"marcar cabecera contiene año nuevo"_qs
-                                               << u"Subject: A\u00C3\u00B1o nuevo\r\n"_qs << true;
+            << u"marcar From contiene núñez"_qs << u"From: Se\u00C3\u00B1ora N\u00C3\u00BA\u00C3\u00B1ez <n@x>\r\n"_qs
+            << true;
+        QTest::newRow("raw UTF-8 in cabecera")
+            << u"marcar cabecera contiene año nuevo"_qs << u"Subject: A\u00C3\u00B1o nuevo\r\n"_qs << true;
     }
     void ruleSeesFieldValues() {
         QFETCH(QString, rule);
