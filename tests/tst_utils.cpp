@@ -2,10 +2,10 @@
 #include "Errors.h"
 #include "UnitUtils.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QDateTime>
 #include <QTest>
 #include <QThread>
 #include <QTime>
@@ -202,8 +202,9 @@ private slots:
         else
             qputenv("TZ", saved);
         // Within a millisecond of the bracket (the day fraction is rounded differently).
-        QVERIFY2(now >= before - 1.0 / 86400000 && now <= after + 1.0 / 86400000,
-                 qPrintable(u"%1 not within %2 .. %3"_qs.arg(now, 0, 'f', 9).arg(before, 0, 'f', 9).arg(after, 0, 'f', 9)));
+        QVERIFY2(
+            now >= before - 1.0 / 86400000 && now <= after + 1.0 / 86400000,
+            qPrintable(u"%1 not within %2 .. %3"_qs.arg(now, 0, 'f', 9).arg(before, 0, 'f', 9).arg(after, 0, 'f', 9)));
     }
 
     void secondsOfText_data() {
