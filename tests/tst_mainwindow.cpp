@@ -626,14 +626,21 @@ private slots:
         QFETCH(int, key);
         QFETCH(int, answer);
         QTimer press;
+        std::optional<Qt::TextFormat> format;
         connect(&press, &QTimer::timeout, this, [&] {
-            if (QWidget* box = QApplication::activeModalWidget()) QTest::keyClick(box, Qt::Key(key));
+            QWidget* box = QApplication::activeModalWidget();
+            if (!box) return;
+            if (auto* messageBox = qobject_cast<QMessageBox*>(box)) format = messageBox->textFormat();
+            QTest::keyClick(box, Qt::Key(key));
         });
         press.start(20);
+        // Text from a server that reads as HTML is shown as it is written, never as a link.
+        const QString subject = u"<a href=\"file:///etc/passwd\"><b>HAGA CLIC</b></a>"_qs;
         const auto messageBox = WindowSeams::defaults().messageBox;
-        QCOMPARE(int(messageBox(nullptr, QMessageBox::Question, u"Certificado no verificado"_qs, u"¿Confiar?"_qs,
+        QCOMPARE(int(messageBox(nullptr, QMessageBox::Question, u"Certificado no verificado"_qs, subject,
                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::StandardButton(defaultButton))),
                  answer);
+        QCOMPARE(format, std::optional<Qt::TextFormat>(Qt::PlainText));
     }
 
     void unresolvedNameIsSweptAfterThirtySeconds() {

@@ -59,6 +59,9 @@ WindowSeams WindowSeams::defaults() {
     s.messageBox = [](QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text,
                       QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton) {
         QMessageBox box(icon, caption, DisplayText(text), buttons, parent);
+        // A subject or a sender from a server may read as HTML: Qt would render it, and a link in
+        // it would open with a click. Every box of the program comes through here.
+        box.setTextFormat(Qt::PlainText);
         if (defaultButton != QMessageBox::NoButton) box.setDefaultButton(defaultButton);
         return QMessageBox::StandardButton(box.exec());
     };
