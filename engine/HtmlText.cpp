@@ -112,7 +112,8 @@ private:
     void put(QChar c) {
         if (m_inHead) return;
         if (m_pre > 0) {
-            if (c == u'\n')
+            // A CR that the source's line ends did not take (one written "&#13;") ends a line too.
+            if (c == u'\n' || c == u'\r')
                 lineBreak();
             else
                 m_line += c;

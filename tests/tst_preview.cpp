@@ -202,6 +202,8 @@ private slots:
         QTest::newRow("HTML <pre> keeps blanks and line breaks")
             << html << QByteArray() << QByteArray("v<pre>\r\n  x   y\r\nz</pre>w") << 10 << u"v\r\nx   y\r\nz\r\nw"_qs
             << 4 << none;
+        QTest::newRow("HTML <pre>: a CR written as an entity ends its line")
+            << html << QByteArray() << QByteArray("<pre>x&#13;y</pre>") << 10 << u"x\r\ny"_qs << 2 << none;
         QTest::newRow("HTML charset from <meta>")
             << QByteArray("text/html") << QByteArray()
             << QByteArray("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=koi8-r\">"
