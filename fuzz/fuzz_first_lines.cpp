@@ -1,6 +1,6 @@
 // The TOP reply asked for by the user: the body lines after the blank line.
 #include "FuzzSupport.h"
-#include "Pop3Replies.h"
+#include "MessageHeader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString reply = textOf(data, size);

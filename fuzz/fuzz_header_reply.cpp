@@ -1,7 +1,7 @@
 // The TOP reply of the header pass: unfolding, From/Subject/Date, the header text, the recipients
 // and the first lines of the body.
 #include "FuzzSupport.h"
-#include "Pop3Replies.h"
+#include "MessageHeader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString reply = textOf(data, size);

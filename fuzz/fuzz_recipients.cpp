@@ -1,6 +1,6 @@
 // The recipients of a header text: the addresses of its "To:" or "Cc:" field.
 #include "FuzzSupport.h"
-#include "Pop3Replies.h"
+#include "MessageHeader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;

@@ -3,7 +3,7 @@
 #include "Cp1252.h"
 #include "DataFile.h"
 #include "Errors.h"
-#include "Pop3Replies.h"
+#include "MessageHeader.h"
 
 #include <QCoreApplication>
 #include <QDir>

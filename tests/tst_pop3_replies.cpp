@@ -1,5 +1,6 @@
 // The reply framing and the parsers of LIST, TOP and STAT replies, in data tables.
 #include "Cp1252.h"
+#include "MessageHeader.h"
 #include "Pop3Replies.h"
 
 #include <QTest>

@@ -21,9 +21,6 @@ class TPop3;
 class TStatusPanels;
 class TfrmPrincipal;
 
-/** The panels of a tab's status bar; the countdown panel is there only while one runs. */
-enum StatusPanel : int { PanelConnection = 0, PanelActivity, PanelCountdown };
-
 /** One open tab: its controls, its session and what the timers need to know about it. */
 class TAccountTab final {
     Q_DISABLE_COPY_MOVE(TAccountTab)

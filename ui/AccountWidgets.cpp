@@ -1,7 +1,5 @@
 #include "AccountWidgets.h"
 
-#include "AccountTab.h"
-
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPainter>

@@ -9,6 +9,9 @@
 #include <QTreeWidget>
 #include <QWidget>
 
+/** The panels of a tab's status bar; the countdown panel is there only while one runs. */
+enum StatusPanel : int { PanelConnection = 0, PanelActivity, PanelCountdown };
+
 /** @short A status bar of numbered panels; panel widths as set, the last one takes the rest. */
 class TStatusPanels final : public QWidget {
     Q_OBJECT

@@ -4,7 +4,7 @@
 #include "Errors.h"
 #include "FilterLists.h"
 #include "FilterRules.h"
-#include "Pop3Replies.h"
+#include "MessageHeader.h"
 
 #include <QFile>
 #include <QFontDatabase>

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "ClientSocket.h"
+#include "MessageHeader.h"
 #include "Pop3Replies.h"
 
 #include <QElapsedTimer>
