@@ -8,9 +8,9 @@
 #include "Errors.h"
 #include "FilterLists.h"
 #include "FilterRules.h"
+#include "Pop3Session.h"
 #include "QtClientSocket.h"
-#include "UnitPOP3.h"
-#include "UnitUtils.h"
+#include "TextAndTime.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

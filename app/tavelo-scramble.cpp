@@ -1,6 +1,6 @@
 // tavelo-scramble: prints the scrambled form of the password read from stdin (one line), as
 // Cuentas.dat stores it. For scripts that prepare an accounts file.
-#include "UnitQuenmarEncode.h"
+#include "PasswordScrambling.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -15,10 +15,10 @@
 // Exit codes: 0 every message listed, 1 the list is incomplete, 2 usage, 3 the session was cut off.
 #include "AccountTab.h"
 #include "AccountWidgets.h"
+#include "MainWindow.h"
+#include "PasswordScrambling.h"
+#include "Pop3Session.h"
 #include "StyledTextView.h"
-#include "Unit1.h"
-#include "UnitPOP3.h"
-#include "UnitQuenmarEncode.h"
 #include "WindowProbe.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 // Scrambled passwords of the accounts file back to clear text, and clear text there and back.
 #include "FuzzSupport.h"
-#include "UnitQuenmarEncode.h"
+#include "PasswordScrambling.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString input = textOf(data, size);

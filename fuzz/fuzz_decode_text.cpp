@@ -1,6 +1,6 @@
 // Header values (sender, subject, a recipient) to displayable text: encoded words, quotes, blanks.
+#include "EncodedWords.h"
 #include "FuzzSupport.h"
-#include "UnitISO.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString value = textOf(data, size);

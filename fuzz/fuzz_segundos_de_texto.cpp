@@ -2,7 +2,7 @@
 // design; any other exception escapes and is reported as a crash.
 #include "Errors.h"
 #include "FuzzSupport.h"
-#include "UnitUtils.h"
+#include "TextAndTime.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString text = textOf(data, size);

@@ -1,8 +1,8 @@
 #include "MessageHeader.h"
 
 #include "Cp1252.h"
-#include "UnitISO.h"
-#include "UnitUtils.h"
+#include "EncodedWords.h"
+#include "TextAndTime.h"
 
 // ---------------------------------------------------------------------------------------------------
 // The header and first lines of a TOP reply (the header pass)

@@ -1,9 +1,9 @@
 #include "MessagePreview.h"
 
 #include "Cp1252.h"
+#include "EncodedWords.h"
 #include "HtmlText.h"
 #include "PreviewLines.h"
-#include "UnitISO.h"
 
 #include <QByteArray>
 #include <QSet>

@@ -2,7 +2,7 @@
 
 #include "Desktop.h"
 #include "Errors.h"
-#include "UnitUtils.h"
+#include "TextAndTime.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

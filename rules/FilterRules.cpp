@@ -3,7 +3,7 @@
 #include "DataFile.h"
 #include "FilterLists.h"
 #include "RuleHeader.h"
-#include "UnitUtils.h"
+#include "TextAndTime.h"
 
 #include <QFileInfo>
 #include <chrono>

@@ -1,7 +1,7 @@
 #include "RuleHeader.h"
 
 #include "Cp1252.h"
-#include "UnitISO.h"
+#include "EncodedWords.h"
 
 #include <algorithm>
 #include <utility>

@@ -2,7 +2,7 @@
 # Builds the whole test suite with AddressSanitizer and UndefinedBehaviorSanitizer in build-asan
 # (or $TAVELO_ASAN_BUILD_DIR) and runs it with ctest. A sanitizer report fails the test that made
 # it: memory errors, undefined behaviour and leaks alike. tests/lsan.supp names the only leaks
-# tolerated, those inside Qt, fontconfig and OpenSSL. Extra arguments go to ctest (e.g. -R tst_iso).
+# tolerated, those inside Qt, fontconfig and OpenSSL. Extra arguments go to ctest (e.g. -R tst_encodedwords).
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 build="${TAVELO_ASAN_BUILD_DIR:-$here/build-asan}"

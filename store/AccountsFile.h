@@ -13,7 +13,7 @@ struct AccountRecord {
     QString servidor;
     QString puerto; ///< the port as text, unconverted: the caller decides what a bad port means
     QString usuario;
-    QString password; ///< scrambled form (UnitQuenmarEncode), never clear text
+    QString password; ///< scrambled form (PasswordScrambling), never clear text
     bool operator==(const AccountRecord&) const = default;
 };
 

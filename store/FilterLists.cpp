@@ -2,7 +2,7 @@
 
 #include "Cp1252.h"
 #include "DataFile.h"
-#include "UnitUtils.h"
+#include "TextAndTime.h"
 
 #include <QFileInfo>
 

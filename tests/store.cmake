@@ -1,5 +1,5 @@
 # Stored data: the password scrambler, the accounts file, the filter lists, the settings.
-add_tavelo_test(tst_quenmarencode SOURCES tst_quenmarencode.cpp LIBS tavelo_store)
+add_tavelo_test(tst_passwordscrambling SOURCES tst_passwordscrambling.cpp LIBS tavelo_store)
 add_tavelo_test(tst_accountsfile SOURCES tst_accountsfile.cpp LIBS tavelo_store)
 add_tavelo_test(tst_filters SOURCES tst_filters.cpp LIBS tavelo_store)
 add_tavelo_test(tst_settings SOURCES tst_settings.cpp LIBS tavelo_store)

@@ -1,6 +1,6 @@
 // The about box: its texts, the link to the project's page, and closing it; the program's icon it shows.
+#include "AboutBox.h"
 #include "Artwork.h"
-#include "Unit6.h"
 #include "WindowDialogs.h"
 #include "WindowHarness.h"
 

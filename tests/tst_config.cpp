@@ -1,10 +1,10 @@
 // The settings dialog on a real main window: what a showing loads, the key filters, the sound list,
 // what "Aceptar" refuses (message, focus) and stores, and that every way out but "Aceptar" discards.
+#include "AccountsDialog.h"
+#include "FiltersDialog.h"
 #include "LoginDialog.h"
-#include "Unit2.h"
-#include "Unit3.h"
-#include "Unit5.h"
-#include "Unit7.h"
+#include "QuickConnectDialog.h"
+#include "SettingsDialog.h"
 #include "WindowDialogs.h"
 #include "WindowHarness.h"
 

@@ -2,9 +2,9 @@
 // command leaves in Cuentas.dat, CuentasAcceso.dat, the secret store and the main window's connect
 // menu; what the login dialog refuses.
 #include "AccountLogins.h"
+#include "AccountsDialog.h"
+#include "PasswordScrambling.h"
 #include "SecretStore.h"
-#include "Unit2.h"
-#include "UnitQuenmarEncode.h"
 #include "WindowDialogs.h"
 #include "WindowHarness.h"
 

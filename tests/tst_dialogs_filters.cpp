@@ -1,7 +1,7 @@
 // The filters dialog on a real main window: edits change only its rows; "&Salir" writes them back
 // into the main window's two lists and into Filtros.dat, byte for byte.
+#include "FiltersDialog.h"
 #include "RulesDialog.h"
-#include "Unit3.h"
 #include "WindowDialogs.h"
 #include "WindowHarness.h"
 

@@ -1,6 +1,6 @@
 // The quick connection dialog on a real main window with fake sockets: its checks, the Enter key
 // walking the fields, what the session finally receives, and the login handed to the window.
-#include "Unit5.h"
+#include "QuickConnectDialog.h"
 #include "WindowDialogs.h"
 #include "WindowHarness.h"
 

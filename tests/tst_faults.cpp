@@ -3,10 +3,10 @@
 // malformed and oversized replies. Each row: what the server does, and what must hold afterwards.
 #include "AccountWidgets.h"
 #include "ListRows.h"
+#include "PasswordScrambling.h"
+#include "Pop3Session.h"
 #include "QtClientSocket.h"
 #include "ScriptedServer.h"
-#include "UnitPOP3.h"
-#include "UnitQuenmarEncode.h"
 #include "WindowHarness.h"
 
 #include <QDir>

@@ -2,12 +2,12 @@
 #include "AccountWidgets.h"
 #include "FakeMailbox.h"
 #include "ListRows.h"
+#include "PasswordScrambling.h"
+#include "Pop3Session.h"
+#include "RecipientsWindow.h"
 #include "RulesDialog.h"
+#include "SettingsDialog.h"
 #include "StyledTextView.h"
-#include "Unit4.h"
-#include "Unit7.h"
-#include "UnitPOP3.h"
-#include "UnitQuenmarEncode.h"
 #include "WindowHarness.h"
 
 #include <QCheckBox>

@@ -3,9 +3,9 @@
 #include "AccountWidgets.h"
 #include "FakeMailbox.h"
 #include "ListRows.h"
+#include "PasswordScrambling.h"
+#include "Pop3Session.h"
 #include "StyledTextView.h"
-#include "UnitPOP3.h"
-#include "UnitQuenmarEncode.h"
 #include "WindowHarness.h"
 #include "WindowSeams.h"
 

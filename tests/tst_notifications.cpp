@@ -3,7 +3,7 @@
 // the option that turns them off, and the action that brings the account's tab to the front.
 #include "AccountWidgets.h"
 #include "FakeMailbox.h"
-#include "UnitQuenmarEncode.h"
+#include "PasswordScrambling.h"
 #include "WindowHarness.h"
 
 #include <QApplication>

@@ -1,10 +1,10 @@
 // The session and the command-line scanner against a real Dovecot: real replies, real framing,
 // real DELE, RSET and QUIT, refused logins, closed ports and names that do not resolve.
 #include "DovecotFixture.h"
+#include "Pop3Session.h"
 #include "QtClientSocket.h"
 #include "SessionRecorder.h"
 #include "TestFiles.h"
-#include "UnitPOP3.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

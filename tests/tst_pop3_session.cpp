@@ -1,8 +1,8 @@
 // Conversations between a session and a server played by the test over a fake socket: each server
 // reply is followed by an exact check of what the client wrote, and of the events it raised.
 #include "FakeSocket.h"
+#include "Pop3Session.h"
 #include "SessionRecorder.h"
-#include "UnitPOP3.h"
 
 #include <QRandomGenerator>
 #include <QTest>

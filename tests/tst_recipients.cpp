@@ -1,7 +1,7 @@
 // The recipients window on a real main window: rows, the window height, the address of a row and
 // what the pop-up menu does with it, closing with Enter and Esc.
 #include "AccountWidgets.h"
-#include "Unit4.h"
+#include "RecipientsWindow.h"
 #include "WindowDialogs.h"
 #include "WindowHarness.h"
 

@@ -2,9 +2,9 @@
 // on the real window with a clock in the test's hand.
 #include "AccountWidgets.h"
 #include "FakeMailbox.h"
+#include "PasswordScrambling.h"
+#include "Pop3Session.h"
 #include "SingleInstance.h"
-#include "UnitPOP3.h"
-#include "UnitQuenmarEncode.h"
 #include "WindowHarness.h"
 
 #include <QTabWidget>

@@ -1,6 +1,6 @@
 // The accent fold, the sound seam, and the conversions between seconds, times of day and "H:MM:SS".
 #include "Errors.h"
-#include "UnitUtils.h"
+#include "TextAndTime.h"
 
 #include <QDateTime>
 #include <QDir>

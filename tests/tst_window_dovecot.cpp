@@ -8,12 +8,12 @@
 #include "DovecotFixture.h"
 #include "FilterLists.h"
 #include "ListRows.h"
+#include "PasswordScrambling.h"
+#include "Pop3Session.h"
 #include "QtClientSocket.h"
 #include "SecretStore.h"
 #include "StyledTextView.h"
 #include "TrashWindow.h"
-#include "UnitPOP3.h"
-#include "UnitQuenmarEncode.h"
 #include "WindowHarness.h"
 
 #include <QDir>

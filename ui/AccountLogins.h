@@ -4,7 +4,7 @@
 #pragma once
 
 #include "AccountAccess.h"
-#include "UnitPOP3.h"
+#include "Pop3Session.h"
 #include "WindowSeams.h"
 
 #include <QHash>

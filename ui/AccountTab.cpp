@@ -2,10 +2,10 @@
 #include "AccountTab.h"
 
 #include "AccountWidgets.h"
+#include "MainWindow.h"
+#include "Pop3Session.h"
 #include "StyledTextView.h"
-#include "Unit1.h"
-#include "UnitPOP3.h"
-#include "UnitUtils.h"
+#include "TextAndTime.h"
 
 #include <QFrame>
 #include <QHBoxLayout>

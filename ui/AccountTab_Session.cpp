@@ -2,9 +2,9 @@
 // of the conversation, and the rows of the message list.
 #include "AccountTab.h"
 #include "AccountWidgets.h"
-#include "Unit1.h"
-#include "UnitPOP3.h"
-#include "UnitUtils.h"
+#include "MainWindow.h"
+#include "Pop3Session.h"
+#include "TextAndTime.h"
 
 #include <QPlainTextEdit>
 

@@ -1,7 +1,7 @@
 #include "MessageList.h"
 
 #include "AccountWidgets.h"
-#include "UnitUtils.h"
+#include "TextAndTime.h"
 
 #include <QAccessible>
 #include <QHeaderView>

@@ -2,7 +2,7 @@
 
 #include "QtClientSocket.h"
 #include "Settings.h"
-#include "UnitUtils.h"
+#include "TextAndTime.h"
 
 #include <QApplication>
 #include <QDesktopServices>

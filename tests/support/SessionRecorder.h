@@ -4,7 +4,7 @@
 
 #include "Desktop.h"
 #include "Errors.h"
-#include "UnitPOP3.h"
+#include "Pop3Session.h"
 
 #include <QHash>
 #include <QStringList>

@@ -2,15 +2,15 @@
 // own (TfrmPrincipal::CreateForms): for tests that need a dialog made after the window.
 #pragma once
 
+#include "AboutBox.h"
+#include "AccountsDialog.h"
 #include "Errors.h"
+#include "FiltersDialog.h"
 #include "LoginDialog.h"
-#include "Unit1.h"
-#include "Unit2.h"
-#include "Unit3.h"
-#include "Unit4.h"
-#include "Unit5.h"
-#include "Unit6.h"
-#include "Unit7.h"
+#include "MainWindow.h"
+#include "QuickConnectDialog.h"
+#include "RecipientsWindow.h"
+#include "SettingsDialog.h"
 #include "WindowProbe.h"
 
 #include <QCheckBox>

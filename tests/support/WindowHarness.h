@@ -4,7 +4,7 @@
 #pragma once
 
 #include "FakeSocket.h"
-#include "Unit1.h"
+#include "MainWindow.h"
 #include "WindowProbe.h"
 
 #include <QFile>

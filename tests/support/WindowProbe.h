@@ -3,8 +3,8 @@
 // uses them, so they are not part of its public interface.
 #pragma once
 
-#include "Unit1.h"
-#include "UnitUtils.h"
+#include "MainWindow.h"
+#include "TextAndTime.h"
 
 struct WindowProbe {
     // State.

@@ -1,7 +1,7 @@
-#include "Unit4.h"
+#include "RecipientsWindow.h"
 
 #include "AccountWidgets.h"
-#include "UnitISO.h"
+#include "EncodedWords.h"
 
 #include <QClipboard>
 #include <QFrame>

@@ -1,9 +1,9 @@
-#include "Unit5.h"
+#include "QuickConnectDialog.h"
 
 #include "Errors.h"
 #include "LoginDialog.h"
-#include "UnitQuenmarEncode.h"
-#include "UnitUtils.h"
+#include "PasswordScrambling.h"
+#include "TextAndTime.h"
 
 #include <QFrame>
 #include <QKeyEvent>

@@ -3,11 +3,11 @@
 // its tab.
 #include "AccountLogins.h"
 #include "AccountWidgets.h"
+#include "MainWindow.h"
+#include "PasswordScrambling.h"
+#include "Pop3Session.h"
 #include "SecretStore.h"
-#include "Unit1.h"
-#include "UnitPOP3.h"
-#include "UnitQuenmarEncode.h"
-#include "UnitUtils.h"
+#include "TextAndTime.h"
 
 #include <QPlainTextEdit>
 #include <QTabWidget>

@@ -1,4 +1,4 @@
-#include "UnitUtils.h"
+#include "TextAndTime.h"
 
 #include "Errors.h"
 

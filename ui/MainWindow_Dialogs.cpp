@@ -1,18 +1,18 @@
 // The dialogs and windows of the program: created once, in order, after the main window, and
 // shown modally, centred over it, by their menu entries.
+#include "AboutBox.h"
 #include "AccountWidgets.h"
+#include "AccountsDialog.h"
 #include "DialogContext.h"
 #include "Errors.h"
+#include "FiltersDialog.h"
+#include "MainWindow.h"
+#include "Pop3Session.h"
+#include "QuickConnectDialog.h"
+#include "RecipientsWindow.h"
 #include "RulesDialog.h"
+#include "SettingsDialog.h"
 #include "TrashWindow.h"
-#include "Unit1.h"
-#include "Unit2.h"
-#include "Unit3.h"
-#include "Unit4.h"
-#include "Unit5.h"
-#include "Unit6.h"
-#include "Unit7.h"
-#include "UnitPOP3.h"
 
 #include <QLabel>
 

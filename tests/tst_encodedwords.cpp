@@ -1,6 +1,6 @@
 // Header values to display text: encoded words (RFC 2047) in Q and B form, quoted strings, blanks and
 // backslashes; malformed and truncated values included.
-#include "UnitISO.h"
+#include "EncodedWords.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -341,4 +341,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestIso)
-#include "tst_iso.moc"
+#include "tst_encodedwords.moc"

@@ -1,9 +1,9 @@
-#include "Unit7.h"
+#include "SettingsDialog.h"
 
 #include "Artwork.h"
 #include "Errors.h"
 #include "Settings.h"
-#include "UnitUtils.h"
+#include "TextAndTime.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>

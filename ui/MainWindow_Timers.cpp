@@ -1,7 +1,7 @@
 // Once a second: idle mailboxes are checked again, failed ones count down to their reconnection.
 // Delays are counted in seconds with no day limit, so a delay of a day or more works.
-#include "Unit1.h"
-#include "UnitPOP3.h"
+#include "MainWindow.h"
+#include "Pop3Session.h"
 
 namespace {
 /** Whole seconds in a span of days (rounded to the millisecond first, so the clock's rounding never

@@ -1,7 +1,7 @@
 // The scrambled password form: its exact bytes, the round trip for every length and letter case,
 // and the forms the decoder must refuse.
 #include "Cp1252.h"
-#include "UnitQuenmarEncode.h"
+#include "PasswordScrambling.h"
 
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -117,4 +117,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestQuenmarEncode)
-#include "tst_quenmarencode.moc"
+#include "tst_passwordscrambling.moc"

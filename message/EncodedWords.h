@@ -3,7 +3,7 @@
 // Positions are 1-based in the comments below, as in the rest of the header code.
 #pragma once
 
-#include "UnitUtils.h" // MayusculasSinAcentos: one implementation for the whole program
+#include "TextAndTime.h" // MayusculasSinAcentos: one implementation for the whole program
 
 #include <QByteArray>
 #include <QString>

@@ -2,8 +2,8 @@
 // recipients, the pop-up menu's enabling, and the subject column that takes the rest of the width.
 #include "AccountWidgets.h"
 #include "Errors.h"
-#include "Unit1.h"
-#include "UnitPOP3.h"
+#include "MainWindow.h"
+#include "Pop3Session.h"
 
 #include <QGuiApplication>
 #include <QHeaderView>

@@ -2,9 +2,9 @@
 // the one box for the copies that failed in a batch, the daily expiry and the Papelera window.
 #include "AccountTab.h"
 #include "Errors.h"
+#include "MainWindow.h"
+#include "Pop3Session.h"
 #include "TrashWindow.h"
-#include "Unit1.h"
-#include "UnitPOP3.h"
 
 #include <cmath>
 #include <utility>

@@ -1,8 +1,8 @@
 // The tabs of the main window: creating and closing them, finding them, the view-mode buttons and
 // the busy animation.
 #include "AccountWidgets.h"
-#include "Unit1.h"
-#include "UnitPOP3.h"
+#include "MainWindow.h"
+#include "Pop3Session.h"
 
 #include <QLabel>
 #include <QTabWidget>

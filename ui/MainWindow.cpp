@@ -1,13 +1,13 @@
-#include "Unit1.h"
+#include "MainWindow.h"
 
 #include "AccountLogins.h"
 #include "AccountWidgets.h"
 #include "Artwork.h"
 #include "Errors.h"
+#include "Pop3Session.h"
 #include "QtClientSocket.h"
 #include "StyledTextView.h"
-#include "UnitPOP3.h"
-#include "UnitUtils.h"
+#include "TextAndTime.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -1,12 +1,12 @@
-#include "Unit2.h"
+#include "AccountsDialog.h"
 
 #include "AccountLogins.h"
 #include "AccountWidgets.h"
 #include "Errors.h"
 #include "LoginDialog.h"
+#include "PasswordScrambling.h"
 #include "SecretStore.h"
-#include "UnitQuenmarEncode.h"
-#include "UnitUtils.h"
+#include "TextAndTime.h"
 
 #include <QFrame>
 #include <QGroupBox>

@@ -3,8 +3,8 @@
 #include "AccountWidgets.h"
 #include "Artwork.h"
 #include "DesktopNotifier.h"
-#include "Unit1.h"
-#include "UnitPOP3.h"
+#include "MainWindow.h"
+#include "Pop3Session.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -3,9 +3,9 @@
 #include "AccountWidgets.h"
 #include "DialogContext.h"
 #include "Errors.h"
-#include "Unit1.h"
-#include "UnitPOP3.h"
-#include "UnitUtils.h"
+#include "MainWindow.h"
+#include "Pop3Session.h"
+#include "TextAndTime.h"
 
 #include <algorithm>
 #include <numeric>

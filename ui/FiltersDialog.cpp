@@ -1,4 +1,4 @@
-#include "Unit3.h"
+#include "FiltersDialog.h"
 
 #include "AccountWidgets.h"
 #include "FilterLists.h"

@@ -1,7 +1,7 @@
-#include "UnitQuenmarEncode.h"
+#include "PasswordScrambling.h"
 
 #include "Cp1252.h"
-#include "UnitUtils.h"
+#include "TextAndTime.h"
 
 #include <QByteArray>
 #include <QRandomGenerator>

@@ -1,4 +1,4 @@
-#include "Unit6.h"
+#include "AboutBox.h"
 
 #include "Artwork.h"
 #include "StyledTextView.h"

@@ -1,4 +1,4 @@
-#include "UnitISO.h"
+#include "EncodedWords.h"
 
 #include "Cp1252.h"
 

@@ -2,9 +2,9 @@
 // windows in order, the message loop, and the same orderly end however the run ends.
 #include "Artwork.h"
 #include "Errors.h"
+#include "MainWindow.h"
 #include "SingleInstance.h"
 #include "TerminationSignals.h"
-#include "Unit1.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,10 +1,10 @@
-#include "UnitPOP3.h"
+#include "Pop3Session.h"
 
 #include "Cp1252.h"
 #include "Desktop.h"
 #include "Errors.h"
 #include "MessagePreview.h"
-#include "UnitUtils.h"
+#include "TextAndTime.h"
 
 #include <QMetaMethod>
 #include <QPointer>
