@@ -139,14 +139,14 @@ int main(int argc, char* argv[]) {
     }
     TAccountTab* tab = WindowProbe::Tabs(&window).first();
     // Connected after the window's own handler: runs once the window has filled its rows.
-    QObject::connect(tab->POP3, &TPop3::OnConexionCompletada, &window, [&](TPop3* session) {
+    QObject::connect(tab->session(), &TPop3::OnConexionCompletada, &window, [&](TPop3* session) {
         const double seconds = double(clock.nsecsElapsed()) / 1e9;
         const int messages = session->NumMensajes();
-        const int rows = tab->ListView->rowCount();
-        const bool filled = rows == messages && (rows == 0 || !tab->ListView->row(rows - 1).from.isEmpty());
+        const int rows = tab->list()->rowCount();
+        const bool filled = rows == messages && (rows == 0 || !tab->list()->row(rows - 1).from.isEmpty());
         say(u"window: %1 messages, %2 rows, %3 log paragraphs, header pass done at %4 s"_qs.arg(messages)
                 .arg(rows)
-                .arg(tab->DialogueView->paragraphCount())
+                .arg(tab->dialogueView()->paragraphCount())
                 .arg(seconds, 0, 'f', 3));
         if (app.counting) {
             app.counting = false;
@@ -154,7 +154,7 @@ int main(int argc, char* argv[]) {
         }
         QTimer::singleShot(0, &window, [filled] { QCoreApplication::exit(filled ? 0 : 1); });
     });
-    QObject::connect(tab->POP3, &TPop3::OnDesconexionForzada, &window, [](TPop3*, const QString& reason) {
+    QObject::connect(tab->session(), &TPop3::OnDesconexionForzada, &window, [](TPop3*, const QString& reason) {
         say(u"window: cut off: "_qs + reason);
         QTimer::singleShot(0, [] { QCoreApplication::exit(3); });
     });

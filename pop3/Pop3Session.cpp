@@ -775,6 +775,9 @@ void TPop3::handleHeaderReply(QString reply) {
         m.Lineas = LineasTop;
         if (m_kept & KeepFirstLines) keepFirstLines(stored, h);
     }
+    QPointer<TPop3> self(this);
+    emit OnCabeceraRecibida(this, m_mensajes[i].m.Num);
+    if (!self || m_estado != LeyendoCabeceras) return; // a listener ended the pass
     const qsizetype next = i + 1;
     if (next < m_mensajes.size()) {
         (void)requestHeader(next);

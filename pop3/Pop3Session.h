@@ -177,6 +177,9 @@ signals:
     /** The bytes of each read as they came (Windows-1252): OnTextFromServer without its
      *  conversion, for a log that keeps the bytes. */
     void OnBytesFromServer(TPop3* sender, const QByteArray& bytes);
+    /** The header pass has read message `num`'s header (or the server refused its TOP: the
+     *  header stays empty); ResumenPorNumero has it now. */
+    void OnCabeceraRecibida(TPop3* sender, int num);
     void OnPrimerasLineasRecibidas(TPop3* sender, int num);
     void OnMensajeBorrado(TPop3* sender, int num);
     /** No copy of the message could be kept (RETR refused, or the hook said no): it was not deleted. */

@@ -50,7 +50,7 @@ class TestFaults : public QObject {
     int image(TAccountTab* tab) {
         return WindowProbe::Page95Control(w)
             ->tabBar()
-            ->tabData(WindowProbe::Page95Control(w)->indexOf(tab->Sheet))
+            ->tabData(WindowProbe::Page95Control(w)->indexOf(tab->page()))
             .toInt();
     }
 
@@ -145,11 +145,11 @@ private slots:
         if (!capa.isEmpty()) server.setCapabilities(capa);
         WindowProbe::QuickConnect(w, kHost, u"ana"_qs, EncodePassword(u"x"_qs), server.port());
         TAccountTab* tab = WindowProbe::Tabs(w).first();
-        TPop3* s = tab->POP3;
+        TPop3* s = tab->session();
         QVERIFY(settled(s));
         if (action == u"delete") {
             QCOMPARE(s->Estado(), 6);
-            SelectRow(tab->ListView, 0);
+            SelectRow(tab->list(), 0);
             h->boxAnswer = QMessageBox::Ok;
             WindowProbe::btnEliminarClick(w);
             QVERIFY(QTest::qWaitFor([&] { return s->Estado() != TPop3::Borrando; }, kWaitMs));
@@ -166,22 +166,22 @@ private slots:
         for (const QByteArray& line : std::as_const(server.received))
             QVERIFY2(neverSent.isEmpty() || !line.startsWith(neverSent), line.constData());
         if (state == 6) {
-            QCOMPARE(tab->ListView->rowCount(), 3);
+            QCOMPARE(tab->list()->rowCount(), 3);
             QVERIFY(image(tab) == 2);
-            const QString subject = RowText(tab->ListView, 1, 4);
+            const QString subject = RowText(tab->list(), 1, 4);
             if (subject.startsWith(u'y')) QCOMPARE(subject.size(), kMaxHeaderValue); // what a row keeps of it
         } else {
             QCOMPARE(image(tab), 0);
-            if (!reason.isEmpty()) QCOMPARE(tab->StatusBar->panelText(1), reason);
+            if (!reason.isEmpty()) QCOMPARE(tab->statusBar()->panelText(1), reason);
             // The countdown runs, and the next attempt meets a healthy server (unless it insists on TLS).
             h->now += 1.5 * kSecond;
             WindowProbe::TimerReconexionesTimer(w);
-            QCOMPARE(tab->StatusBar->panelCount(), 3);
+            QCOMPARE(tab->statusBar()->panelCount(), 3);
             if (capa.isEmpty()) {
                 h->now += 1.5 * kSecond;
                 WindowProbe::TimerReconexionesTimer(w);
                 QVERIFY(QTest::qWaitFor([&] { return s->Estado() == 6; }, kWaitMs));
-                QCOMPARE(tab->ListView->rowCount(), 3); // nothing was deleted without its QUIT
+                QCOMPARE(tab->list()->rowCount(), 3); // nothing was deleted without its QUIT
             }
         }
         h->close();
@@ -215,12 +215,12 @@ private slots:
         QStringList senders;
         h->boxAnswer = QMessageBox::Yes;
         h->whileBoxOpen = [&] {
-            MessageList* list = WindowProbe::Tabs(w).first()->ListView;
+            MessageList* list = WindowProbe::Tabs(w).first()->list();
             for (int r = 0; r < list->rowCount(); ++r)
                 senders << RowText(list, r, 2);
         };
         WindowProbe::QuickConnect(w, kHost, u"ana"_qs, EncodePassword(u"x"_qs), server.port());
-        TPop3* s = WindowProbe::Tabs(w).first()->POP3;
+        TPop3* s = WindowProbe::Tabs(w).first()->session();
         QVERIFY(QTest::qWaitFor(
             [&] { return server.received.contains("DELE 3") || server.received.contains("DELE 4"); }, kWaitMs));
         QVERIFY(settled(s));
@@ -240,8 +240,8 @@ private slots:
         ScriptedPop3Server server(ScriptedPop3Server::sampleMailbox(2));
         auto round = [&] {
             WindowProbe::QuickConnect(w, kHost, u"ana"_qs, EncodePassword(u"x"_qs), server.port());
-            QVERIFY(settled(WindowProbe::Tabs(w).first()->POP3));
-            QCOMPARE(WindowProbe::Tabs(w).first()->POP3->Estado(), 6);
+            QVERIFY(settled(WindowProbe::Tabs(w).first()->session()));
+            QCOMPARE(WindowProbe::Tabs(w).first()->session()->Estado(), 6);
             WindowProbe::btnDesconectarClick(w);
             QTest::qWait(5);
         };
@@ -261,8 +261,8 @@ private slots:
         ScriptedPop3Server server(ScriptedPop3Server::sampleMailbox(2));
         server.setFaults({{"QUIT", "", true, 3, 100}});
         WindowProbe::QuickConnect(w, kHost, u"ana"_qs, EncodePassword(u"x"_qs), server.port());
-        QVERIFY(settled(WindowProbe::Tabs(w).first()->POP3));
-        QCOMPARE(WindowProbe::Tabs(w).first()->POP3->Estado(), 6);
+        QVERIFY(settled(WindowProbe::Tabs(w).first()->session()));
+        QCOMPARE(WindowProbe::Tabs(w).first()->session()->Estado(), 6);
         w->close();
         QCOMPARE(QtClientSocket::closingConnections(), 0);
         QCOMPARE(server.ended, 1);
@@ -276,7 +276,7 @@ private slots:
         ScriptedPop3Server server(ScriptedPop3Server::sampleMailbox(2));
         server.setFaults({{"QUIT", "", true, 0, 0, ServerFault::After::Stall}});
         WindowProbe::QuickConnect(w, kHost, u"ana"_qs, EncodePassword(u"x"_qs), server.port());
-        QVERIFY(settled(WindowProbe::Tabs(w).first()->POP3));
+        QVERIFY(settled(WindowProbe::Tabs(w).first()->session()));
         w->close();
         QCOMPARE(QtClientSocket::closingConnections(), 0);
         QCOMPARE(server.received.last(), QByteArray("QUIT"));

@@ -43,14 +43,14 @@ class TestListCommands : public QObject {
         h->sounds.clear();
     }
     void select(const QList<int>& rows) {
-        tab->ListView->clearSelection();
+        tab->list()->clearSelection();
         for (int r : rows)
-            SelectRow(tab->ListView, r);
+            SelectRow(tab->list(), r);
     }
     QStringList captions() const {
         QStringList out;
-        for (int r = 0; r < tab->ListView->rowCount(); ++r)
-            out << RowText(tab->ListView, r, 0);
+        for (int r = 0; r < tab->list()->rowCount(); ++r)
+            out << RowText(tab->list(), r, 0);
         return out;
     }
 
@@ -61,14 +61,14 @@ private slots:
     void firstLinesAreShownAndFetchedOnlyWhenMoreAreAsked() {
         openWith(numberedBox(3));
         select({1});
-        QCOMPARE(tab->TextMemo->toPlainText(), u"linea 1\nlinea 2"_qs);
+        QCOMPARE(tab->textPane()->toPlainText(), u"linea 1\nlinea 2"_qs);
         h->promptAnswer = u"50"_qs;
         WindowProbe::btnPrimerasLineasClick(w);
         QCOMPARE(h->prompts.last(),
                  u"Primeras líneas de: \"Asunto 2\"|¿Cuántas líneas a mostrar? (Actualmente 20)|20"_qs);
         QCOMPARE(s->takeWritten(), QByteArray("TOP 2 50\r\n"));
         s->serverSends("+OK\r\nA: b\r\n\r\nuno\r\ndos\r\ntres\r\n.\r\n");
-        QCOMPARE(tab->TextMemo->toPlainText(), u"uno\ndos\ntres"_qs);
+        QCOMPARE(tab->textPane()->toPlainText(), u"uno\ndos\ntres"_qs);
         for (const QString& again : {u"50"_qs, u"10"_qs}) {
             h->promptAnswer = again;
             WindowProbe::btnPrimerasLineasClick(w);
@@ -96,7 +96,7 @@ private slots:
         QCOMPARE(s->takeWritten(), QByteArray("DELE 7\r\n"));
         s->serverSends("+OK\r\n");
         QCOMPARE(captions(), (QStringList{u"1"_qs, u"3"_qs, u"4"_qs, u"6"_qs, u"8"_qs}));
-        QCOMPARE(WindowProbe::Tabs(w).first()->POP3->Estado(), 6);
+        QCOMPARE(WindowProbe::Tabs(w).first()->session()->Estado(), 6);
         QVERIFY(h->sounds.isEmpty());
     }
 
@@ -155,22 +155,22 @@ private slots:
                  u"¿Está seguro que desea enviar el comando RESET?\r\r(El comando Reset hará que los mensajes que se "
                  "hayan\rmarcado para borrar durante esta sesión NO se borren,\ry por tanto todos \"volverán a "
                  "aparecer\" en su buzón"_qs);
-        QCOMPARE(tab->ListView->rowCount(), 0);
-        QCOMPARE(tab->TextMemo->toPlainText(), QString());
+        QCOMPARE(tab->list()->rowCount(), 0);
+        QCOMPARE(tab->textPane()->toPlainText(), QString());
         QCOMPARE(s->takeWritten(), QByteArray("RSET\r\n"));
-        StyledTextView* log = tab->DialogueView;
+        StyledTextView* log = tab->dialogueView();
         QCOMPARE(log->paragraphText(log->paragraphCount() - 4), u"// Restaurando mensajes eliminados..."_qs);
         s->serverSends("+OK\r\n");
         s->serverSends(listReply(numberedBox(2)));
         s->serverSends(topReply(numberedBox(2)[0]));
         s->serverSends(topReply(numberedBox(2)[1]));
-        QCOMPARE(tab->ListView->rowCount(), 2);
+        QCOMPARE(tab->list()->rowCount(), 2);
     }
 
     void resetWaitsForABusySession() {
         openWith(numberedBox(2));
         h->boxAnswer = QMessageBox::Ok;
-        h->whileBoxOpen = [&] { tab->POP3->ComprobarDeNuevo(); }; // a re-check starts under the box
+        h->whileBoxOpen = [&] { tab->session()->ComprobarDeNuevo(); }; // a re-check starts under the box
         WindowProbe::btnRestaurarClick(w);
         QCOMPARE(s->takeWritten(), QByteArray("UIDL\r\n"));
         QTest::qWait(250);
@@ -183,7 +183,7 @@ private slots:
     void resetGivesUpWhenTheTabCloses() {
         openWith(numberedBox(2));
         h->boxAnswer = QMessageBox::Ok;
-        h->whileBoxOpen = [&] { tab->POP3->ComprobarDeNuevo(); };
+        h->whileBoxOpen = [&] { tab->session()->ComprobarDeNuevo(); };
         WindowProbe::btnRestaurarClick(w);
         WindowProbe::btnDesconectarClick(w);
         QTest::qWait(250); // the retries find no tab and stop
@@ -206,9 +206,9 @@ private slots:
         openWith(numberedBox(2));
         w->show();
         QVERIFY(QTest::qWaitForWindowActive(w));
-        tab->ListView->setFocus();
+        tab->list()->setFocus();
         select({1});
-        tab->ListView->setCurrentIndex(tab->ListView->model()->index(1, 0));
+        tab->list()->setCurrentIndex(tab->list()->model()->index(1, 0));
         QString menuShown;
         QTimer::singleShot(0, [&] {
             if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
@@ -217,7 +217,7 @@ private slots:
             }
         });
         h->boxAnswer = QMessageBox::Cancel;
-        QTest::keyClick(tab->ListView, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QTest::keyClick(tab->list(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
         QStringList captions;
         for (const WindowHarness::Box& b : h->boxes)
             captions << b.caption;
@@ -253,7 +253,7 @@ private slots:
         QVERIFY(!enabled(u"PopupListViewDestinatarios"));
         QVERIFY(enabled(u"PopupListViewFiltradoFiltrarAhora"));
         select({1});
-        tab->POP3->ComprobarDeNuevo();
+        tab->session()->ComprobarDeNuevo();
         WindowProbe::PopupListViewPopup(w);
         QVERIFY(enabled(u"PopupListViewEliminar"));
         QVERIFY(!enabled(u"PopupListViewRestaurar"));
@@ -272,7 +272,7 @@ private slots:
         QFETCH(QString, cell);
         QFETCH(QString, url);
         openWith(numberedBox(1));
-        tab->ListView->setRowHeader(0, cell, {}, {});
+        tab->list()->setRowHeader(0, cell, {}, {});
         select({0});
         WindowProbe::PopupListViewEnviarEMailClick(w);
         QCOMPARE(h->urls, QList<QUrl>{QUrl(url)});
@@ -280,7 +280,7 @@ private slots:
 
     void subjectColumnTakesTheRest() {
         openWith(numberedBox(2));
-        MessageList* list = tab->ListView;
+        MessageList* list = tab->list();
         list->resize(800, 300);
         WindowProbe::ListViewResize(w, list);
         QCOMPARE(list->columnWidth(4), 376);
@@ -371,7 +371,7 @@ private slots:
                                   u"Se borraría por: marcar List-Id contiene promo"_qs, QString(),
                                   u"Se borraría por: [SUBJ]oferta"_qs};
         for (int r = 0; r < tips.size(); ++r)
-            QCOMPARE(tab->ListView->model()->index(r, ColumnSubject).data(Qt::ToolTipRole).toString(), tips[r]);
+            QCOMPARE(tab->list()->model()->index(r, ColumnSubject).data(Qt::ToolTipRole).toString(), tips[r]);
         // A run asks with the same reasons.
         WindowProbe::Config(w).PreguntarAntesDeBorrarEnFiltrado = true;
         h->boxAnswer = QMessageBox::No;
@@ -407,7 +407,7 @@ private slots:
         h->boxAnswer = QMessageBox::Yes;
         // While the first question is open, a re-check finds another mailbox: message 3 is now other mail.
         h->whileBoxOpen = [&] {
-            tab->POP3->ComprobarDeNuevo();
+            tab->session()->ComprobarDeNuevo();
             serveRecheck(s, {{"spam@x", "1"}, {"ok@x", "2"}, {"spam@x", "3"}}, numberedBox(4));
             s->serverSends(listReply(numberedBox(4)));
             for (const FakeMessage& m : numberedBox(4))
@@ -416,7 +416,7 @@ private slots:
         };
         WindowProbe::RunFilter(w, tab, true);
         QCOMPARE(s->takeWritten(), QByteArray());
-        QCOMPARE(tab->ListView->rowCount(), 4);
+        QCOMPARE(tab->list()->rowCount(), 4);
     }
 
     void addingFilters() {

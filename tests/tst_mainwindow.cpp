@@ -58,7 +58,7 @@ void loginToTwo(FakeSocket* s) {
 int imageOf(TfrmPrincipal& w, TAccountTab* tab) {
     return WindowProbe::Page95Control(&w)
         ->tabBar()
-        ->tabData(WindowProbe::Page95Control(&w)->indexOf(tab->Sheet))
+        ->tabData(WindowProbe::Page95Control(&w)->indexOf(tab->page()))
         .toInt();
 }
 
@@ -188,43 +188,43 @@ private slots:
         QCOMPARE(WindowProbe::Accounts(&w)[0]->Tab, tab);
         QCOMPARE(WindowProbe::Page95Control(&w)->tabText(0), u"ana"_qs);
         QCOMPARE(imageOf(w, tab), 1);
-        QCOMPARE(tab->StatusBar->panelText(0), u"Conectando..."_qs);
-        QCOMPARE(tab->StatusBar->panelText(1), u"Estableciendo conexión con pop.example.es"_qs);
+        QCOMPARE(tab->statusBar()->panelText(0), u"Conectando..."_qs);
+        QCOMPARE(tab->statusBar()->panelText(1), u"Estableciendo conexión con pop.example.es"_qs);
         QVERIFY(WindowProbe::TimerArroba(&w).isActive());
         FakeSocket* s = h->sockets.last();
         s->connectNow();
         s->serverSends("+OK ready\r\n");
         QCOMPARE(s->takeWritten(), QByteArray("CAPA\r\n"));
-        QCOMPARE(tab->StatusBar->panelText(0), u"Conectando..."_qs);
-        QCOMPARE(tab->StatusBar->panelText(1), u"Consultando capacidades del servidor"_qs);
+        QCOMPARE(tab->statusBar()->panelText(0), u"Conectando..."_qs);
+        QCOMPARE(tab->statusBar()->panelText(1), u"Consultando capacidades del servidor"_qs);
         s->serverSends("+OK\r\nUSER\r\n.\r\n");
         QCOMPARE(s->takeWritten(), QByteArray("USER ana\r\n"));
-        QCOMPARE(tab->StatusBar->panelText(1), u"Enviando comando USER"_qs);
+        QCOMPARE(tab->statusBar()->panelText(1), u"Enviando comando USER"_qs);
         s->serverSends("+OK\r\n");
         QCOMPARE(s->takeWritten(), QByteArray("PASS secreto\r\n"));
         s->serverSends("+OK\r\n");
         s->serverSends("+OK 2 messages\r\n1 1234\r\n2 65536\r\n.\r\n");
-        QCOMPARE(tab->StatusBar->panelText(0), u"Conectado"_qs);
-        QCOMPARE(tab->StatusBar->panelText(1), u"Obteniendo cabecera del mensaje 1 de 2 (50%)"_qs);
-        QCOMPARE(rowTexts(tab->ListView), (QStringList{u"1|1.234|||"_qs, u"2|65.536|||"_qs}));
-        QSignalSpy viewTold(tab->ListView->model(), &QAbstractItemModel::dataChanged);
+        QCOMPARE(tab->statusBar()->panelText(0), u"Conectado"_qs);
+        QCOMPARE(tab->statusBar()->panelText(1), u"Obteniendo cabecera del mensaje 1 de 2 (50%)"_qs);
+        QCOMPARE(rowTexts(tab->list()), (QStringList{u"1|1.234|||"_qs, u"2|65.536|||"_qs}));
+        QSignalSpy viewTold(tab->list()->model(), &QAbstractItemModel::dataChanged);
         s->serverSends(kTop1);
         // During the pass the row before the one asked for gets its header, with a cut date.
-        QCOMPARE(rowTexts(tab->ListView)[0], u"1|1.234|Ana <ana@example.es>|05 Aug 2002 10:20:30|Hola"_qs);
+        QCOMPARE(rowTexts(tab->list())[0], u"1|1.234|Ana <ana@example.es>|05 Aug 2002 10:20:30|Hola"_qs);
         // The view hears of it once control is back in the event loop.
         QTRY_COMPARE(viewTold.size(), 1);
         QCOMPARE(viewTold[0][0].value<QModelIndex>().row(), 0);
         QCOMPARE(viewTold[0][1].value<QModelIndex>().row(), 0);
         QVERIFY(h->sounds.isEmpty());
         s->serverSends(kTop2);
-        QCOMPARE(rowTexts(tab->ListView), (QStringList{u"1|1.234|Ana <ana@example.es>|05 Aug 2002 10:20:30|Hola"_qs,
-                                                       u"2|65.536|José <j@x.es>|6 Aug 2002 9:05 +0200|Factura"_qs}));
+        QCOMPARE(rowTexts(tab->list()), (QStringList{u"1|1.234|Ana <ana@example.es>|05 Aug 2002 10:20:30|Hola"_qs,
+                                                     u"2|65.536|José <j@x.es>|6 Aug 2002 9:05 +0200|Factura"_qs}));
         QCOMPARE(imageOf(w, tab), 2);
         QVERIFY(!WindowProbe::TimerArroba(&w).isActive());
-        QCOMPARE(tab->StatusBar->panelText(1),
+        QCOMPARE(tab->statusBar()->panelText(1),
                  u"Conectado al servidor pop.example.es  (66.770 Bytes en 2 mensajes)"_qs);
         QCOMPARE(h->sounds, QStringList{withMail});
-        QCOMPARE(tab->LastActivity, h->now);
+        QCOMPARE(tab->lastActivity(), h->now);
 
         // The dialogue: each command framed by blank paragraphs, replies one paragraph a line.
         const int C = WindowProbe::CommandStyle(&w), S = WindowProbe::ServerStyle(&w),
@@ -246,8 +246,8 @@ private slots:
         expected.insert(expected.size() - 1, {S, u" "_qs});
         expected << std::pair{K, u" "_qs} << std::pair{K, u"// Conectado al servidor pop.example.es"_qs};
         QList<std::pair<int, QString>> got;
-        for (int i = 0; i < tab->DialogueView->paragraphCount(); ++i)
-            got << std::pair{tab->DialogueView->paragraphStyle(i), tab->DialogueView->paragraphText(i)};
+        for (int i = 0; i < tab->dialogueView()->paragraphCount(); ++i)
+            got << std::pair{tab->dialogueView()->paragraphStyle(i), tab->dialogueView()->paragraphText(i)};
         QCOMPARE(got, expected);
         for (const auto& p : got)
             QVERIFY2(!p.second.contains(u"secreto"_qs), "the password reached the log");
@@ -391,7 +391,7 @@ private slots:
         FakeSocket* s = connectQuickly(w);
         s->serverSends("+OK re");
         s->serverSends("ady\r\n");
-        StyledTextView* v = WindowProbe::Tabs(&w).first()->DialogueView;
+        StyledTextView* v = WindowProbe::Tabs(&w).first()->dialogueView();
         QCOMPARE(v->paragraphText(0), u"+OK re"_qs);
         QCOMPARE(v->paragraphText(1), u"ady"_qs);
         // A line longer than the log keeps of one shows its start, then how much was left out.
@@ -416,7 +416,7 @@ private slots:
         TfrmPrincipal& w = h->open();
         w.show();
         FakeSocket* s = connectQuickly(w);
-        StyledTextView* v = WindowProbe::Tabs(&w).first()->DialogueView;
+        StyledTextView* v = WindowProbe::Tabs(&w).first()->dialogueView();
         QScrollBar* bar = v->verticalScrollBar();
         for (int i = 0; i < 300; ++i) // a line wider than the view brings a horizontal scroll bar
             s->serverSends("+OK line " + QByteArray::number(i) + (i == 298 ? QByteArray(2000, 'x') : "") + "\r\n");
@@ -480,7 +480,7 @@ private slots:
         serveLogin(s, box);
         QCOMPARE(h->sounds.size(), 1);
         TAccountTab* tab = WindowProbe::Tabs(&w).first();
-        const double activity = tab->LastActivity;
+        const double activity = tab->lastActivity();
         h->now += 1;
         WindowProbe::btnRefrescarClick(&w);
         QCOMPARE(imageOf(w, tab), 1);
@@ -489,8 +489,8 @@ private slots:
         QCOMPARE(s->takeWritten(), QByteArray("UIDL\r\nQUIT\r\nCAPA\r\nUSER u\r\nPASS p\r\nUIDL\r\nSTAT\r\n"));
         QCOMPARE(imageOf(w, tab), 2);
         QCOMPARE(h->sounds.size(), 1);
-        QCOMPARE(tab->ListView->rowCount(), 2);
-        QCOMPARE(tab->LastActivity, activity + 1);
+        QCOMPARE(tab->list()->rowCount(), 2);
+        QCOMPARE(tab->lastActivity(), activity + 1);
         // New mail lists again and is announced.
         const QList<FakeMessage> more = numberedBox(3);
         WindowProbe::btnRefrescarClick(&w);
@@ -499,7 +499,7 @@ private slots:
         s->serverSends(listReply(more));
         for (const FakeMessage& m : more)
             s->serverSends(topReply(m));
-        QCOMPARE(tab->ListView->rowCount(), 3);
+        QCOMPARE(tab->list()->rowCount(), 3);
         QCOMPARE(h->sounds.size(), 2);
     }
 
@@ -566,10 +566,10 @@ private slots:
         int stateAtBox = -1;
         qsizetype soundsAtBox = -1;
         h->whileBoxOpen = [&] {
-            stateAtBox = tab->POP3->Estado();
+            stateAtBox = tab->session()->Estado();
             soundsAtBox = h->sounds.size();
             if (how == u"twice") {
-                tab->POP3->Reconectar();
+                tab->session()->Reconectar();
                 h->sockets.last()->fail(socketError);
             }
         };
@@ -577,8 +577,8 @@ private slots:
             s->serverSends(r);
         if (socketError) s->fail(socketError);
         QCOMPARE(imageOf(w, tab), 0);
-        QCOMPARE(tab->StatusBar->panelText(0), u"Desconectado"_qs);
-        QCOMPARE(tab->StatusBar->panelText(1), reason);
+        QCOMPARE(tab->statusBar()->panelText(0), u"Desconectado"_qs);
+        QCOMPARE(tab->statusBar()->panelText(1), reason);
         QCOMPARE(h->sounds, QStringList{fail}); // once, not for the silent state change
         QTest::qWait(20);
         QCOMPARE(h->boxes.size(), boxes);
@@ -588,9 +588,9 @@ private slots:
             QCOMPARE(stateAtBox, 0);
             QCOMPARE(soundsAtBox, 1);
         }
-        const int n = tab->DialogueView->paragraphCount();
-        QCOMPARE(tab->DialogueView->paragraphText(n - 3), u"// Finalizando conexión con h"_qs);
-        QCOMPARE(tab->DialogueView->paragraphText(n - 2), u"// "_qs + reason);
+        const int n = tab->dialogueView()->paragraphCount();
+        QCOMPARE(tab->dialogueView()->paragraphText(n - 3), u"// Finalizando conexión con h"_qs);
+        QCOMPARE(tab->dialogueView()->paragraphText(n - 2), u"// "_qs + reason);
     }
 
     // What is decided about a server's TLS is asked safely and kept at once: the certificate
@@ -653,14 +653,14 @@ private slots:
         QVERIFY(h->boxes.isEmpty());
         h->now += 30.0 / 86400;
         WindowProbe::SweepSocketErrors(&w);
-        QCOMPARE(WindowProbe::Tabs(&w).first()->POP3->Estado(), 1); // not yet: more than 30 seconds are needed
+        QCOMPARE(WindowProbe::Tabs(&w).first()->session()->Estado(), 1); // not yet: more than 30 seconds are needed
         h->now += 1.0 / 86400;
         WindowProbe::SweepSocketErrors(&w);
         TAccountTab* tab = WindowProbe::Tabs(&w).first();
-        QCOMPARE(tab->POP3->Estado(), 0);
+        QCOMPARE(tab->session()->Estado(), 0);
         QCOMPARE(WindowProbe::PendingSocketErrors(&w), 0);
         QCOMPARE(imageOf(w, tab), 0);
-        QCOMPARE(tab->StatusBar->panelText(1), u"Servidor no encontrado : nadie.invalid"_qs);
+        QCOMPARE(tab->statusBar()->panelText(1), u"Servidor no encontrado : nadie.invalid"_qs);
         QTRY_COMPARE(h->boxes.size(), 1);
         QCOMPARE(h->boxes[0].text, u"No se encuentra el Servidor nadie.invalid"_qs);
     }
@@ -679,7 +679,7 @@ private slots:
         TfrmPrincipal& w = h->open();
         WindowProbe::QuickConnect(&w, u"h"_qs, u"u"_qs, EncodePassword(u"p"_qs), 110);
         WindowProbe::QuickConnect(&w, u"g"_qs, u"v"_qs, EncodePassword(u"p"_qs), 110);
-        QPointer<TPop3> session = WindowProbe::Tabs(&w).first()->POP3;
+        QPointer<TPop3> session = WindowProbe::Tabs(&w).first()->session();
         WindowProbe::Page95Control(&w)->setCurrentIndex(0);
         h->whileBoxOpen = [&] {
             WindowProbe::btnDesconectarClick(&w);
@@ -755,20 +755,20 @@ private slots:
         WindowProbe::QuickConnect(&w, u"h"_qs, u"a"_qs, EncodePassword(u"p"_qs), 110);
         WindowProbe::QuickConnect(&w, u"h"_qs, u"b"_qs, EncodePassword(u"p"_qs), 111);
         TAccountTab* t = WindowProbe::Tabs(&w)[1];
-        const int lower = t->ListSplitter->sizes()[1];
-        const int dialogue = t->DialogueSplitter->sizes()[1];
+        const int lower = WindowProbe::ListSplitter(t)->sizes()[1];
+        const int dialogue = WindowProbe::DialogueSplitter(t)->sizes()[1];
         QVERIFY(lower > 0 && dialogue > 0);
         WindowProbe::btnSoloListaClick(&w);
         WindowProbe::btnSoloListaClick(&w);
-        QVERIFY(t->LowerPanel->isHidden());
-        QCOMPARE(t->SavedLowerHeight, lower);
+        QVERIFY(WindowProbe::LowerPanel(t)->isHidden());
+        QCOMPARE(WindowProbe::SavedLowerHeight(t), lower);
         WindowProbe::btnListaTextoClick(&w);
-        QVERIFY(!t->LowerPanel->isHidden());
-        QVERIFY(t->DialoguePanel->isHidden());
+        QVERIFY(!WindowProbe::LowerPanel(t)->isHidden());
+        QVERIFY(WindowProbe::DialoguePanel(t)->isHidden());
         WindowProbe::btnListaTextoDialogoClick(&w);
-        QCOMPARE(t->ListSplitter->sizes()[1], lower);
-        QCOMPARE(t->DialogueSplitter->sizes()[1], dialogue);
-        QVERIFY(!WindowProbe::Tabs(&w)[0]->DialoguePanel->isHidden()); // the other tab is left alone
+        QCOMPARE(WindowProbe::ListSplitter(t)->sizes()[1], lower);
+        QCOMPARE(WindowProbe::DialogueSplitter(t)->sizes()[1], dialogue);
+        QVERIFY(!WindowProbe::DialoguePanel(WindowProbe::Tabs(&w)[0])->isHidden()); // the other tab is left alone
     }
 
     void newTabsFollowTheViewSetting_data() {
@@ -787,8 +787,8 @@ private slots:
         TfrmPrincipal& w = h->open();
         WindowProbe::Config(&w).ElementosEnVentana = elementos;
         WindowProbe::QuickConnect(&w, u"h"_qs, u"a"_qs, EncodePassword(u"p"_qs), 110);
-        QCOMPARE(!WindowProbe::Tabs(&w)[0]->LowerPanel->isHidden(), lower);
-        QCOMPARE(!WindowProbe::Tabs(&w)[0]->DialoguePanel->isHidden(), dialogue);
+        QCOMPARE(!WindowProbe::LowerPanel(WindowProbe::Tabs(&w)[0])->isHidden(), lower);
+        QCOMPARE(!WindowProbe::DialoguePanel(WindowProbe::Tabs(&w)[0])->isHidden(), dialogue);
     }
 
     // The bar's buttons keep their drawn sizes at the usual font and grow to their captions with a
@@ -875,7 +875,7 @@ private slots:
         if (function == u"thousands")
             QCOMPARE(WindowProbe::FormatThousands(input.toLongLong()), output);
         else
-            QCOMPARE(WindowProbe::ShortDate(input), output);
+            QCOMPARE(ListDate(input), output);
     }
 
     void deletedRowLeavesAndEmptiesTheTextPane() {
@@ -884,16 +884,16 @@ private slots:
         FakeSocket* s = h->sockets.last();
         loginToTwo(s);
         TAccountTab* tab = WindowProbe::Tabs(&w).first();
-        SelectRow(tab->ListView, 0);
-        QCOMPARE(tab->TextMemo->toPlainText(), u"uno"_qs);
-        QCOMPARE(tab->ShownMessage, 1);
-        tab->POP3->setKeepCopy({}); // DELE alone: the copies before it are tested apart
-        tab->POP3->EliminarMensajes({u"1"_qs});
+        SelectRow(tab->list(), 0);
+        QCOMPARE(tab->textPane()->toPlainText(), u"uno"_qs);
+        QCOMPARE(tab->shownMessage(), 1);
+        tab->session()->setKeepCopy({}); // DELE alone: the copies before it are tested apart
+        tab->session()->EliminarMensajes({u"1"_qs});
         s->serverSends("+OK\r\n");
-        QCOMPARE(tab->ListView->rowCount(), 1);
-        QCOMPARE(tab->TextMemo->toPlainText(), QString());
-        QCOMPARE(tab->ShownMessage, 0);
-        QCOMPARE(tab->ListView->positionOf(1), -1);
+        QCOMPARE(tab->list()->rowCount(), 1);
+        QCOMPARE(tab->textPane()->toPlainText(), QString());
+        QCOMPARE(tab->shownMessage(), 0);
+        QCOMPARE(tab->list()->positionOf(1), -1);
     }
 };
 

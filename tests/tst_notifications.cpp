@@ -94,11 +94,11 @@ private slots:
         QCOMPARE(service.shown[1].body, u"1 mensaje\nRemitente 1 &lt;r1@x.es&gt; \u2014 Asunto 1"_qs);
         // Picking the first brings ana's tab to the front.
         QTabWidget* tabs = WindowProbe::Page95Control(&w);
-        QVERIFY(tabs->currentWidget() != WindowProbe::Tabs(&w)[0]->Sheet);
+        QVERIFY(tabs->currentWidget() != WindowProbe::Tabs(&w)[0]->page());
         QDBusMessage picked = QDBusMessage::createSignal(kPath, kInterface, u"ActionInvoked"_qs);
         picked << uint(1) << u"default"_qs;
         QVERIFY(serviceBus().send(picked));
-        QTRY_VERIFY(tabs->currentWidget() == WindowProbe::Tabs(&w)[0]->Sheet);
+        QTRY_VERIFY(tabs->currentWidget() == WindowProbe::Tabs(&w)[0]->page());
     }
 };
 

@@ -53,7 +53,7 @@ private slots:
         QCOMPARE(s->takeWritten(), QByteArray("UIDL\r\n"));
         serveRecheck(s, numberedBox(2), numberedBox(2));
         s->takeWritten();
-        QCOMPARE(tab->POP3->Estado(), 6);
+        QCOMPARE(tab->session()->Estado(), 6);
         QVERIFY(h->sounds.isEmpty());
         QVERIFY(!WindowProbe::TimerTray(w).isActive());
         tick(300); // the interval counts again from the return to idle
@@ -63,13 +63,13 @@ private slots:
     void noRecheckWhileBusyOrSwitchedOff() {
         TAccountTab* tab = connectOne(u"a"_qs);
         FakeSocket* s = h->sockets.last();
-        tab->POP3->setKeepCopy({}); // DELE alone: the copies before it are tested apart
-        tab->POP3->EliminarMensajes({u"1"_qs});
+        tab->session()->setKeepCopy({}); // DELE alone: the copies before it are tested apart
+        tab->session()->EliminarMensajes({u"1"_qs});
         s->takeWritten();
         tick(1000);
         QCOMPARE(s->takeWritten(), QByteArray()); // deleting: state 8
         s->serverSends("+OK\r\n");
-        tab->POP3->PedirPrimerasLineas(2, 40);
+        tab->session()->PedirPrimerasLineas(2, 40);
         s->takeWritten();
         tick(1000);
         QCOMPARE(s->takeWritten(), QByteArray()); // reading first lines: state 9
@@ -82,22 +82,22 @@ private slots:
     void countdownShowsAndReconnects() {
         TAccountTab* tab = failOne(u"a"_qs);
         FakeSocket* s = h->sockets.last();
-        QCOMPARE(tab->StatusBar->panelCount(), 2);
+        QCOMPARE(tab->statusBar()->panelCount(), 2);
         tick(0.2);
-        QCOMPARE(tab->StatusBar->panelCount(), 3);
-        QCOMPARE(tab->StatusBar->panelText(2), u"Reconexión en 0:10:00"_qs);
+        QCOMPARE(tab->statusBar()->panelCount(), 3);
+        QCOMPARE(tab->statusBar()->panelText(2), u"Reconexión en 0:10:00"_qs);
         tick(1);
-        QCOMPARE(tab->StatusBar->panelText(2), u"Reconexión en 0:09:59"_qs);
+        QCOMPARE(tab->statusBar()->panelText(2), u"Reconexión en 0:09:59"_qs);
         const int opens = s->opens;
         tick(598.8); // 0.2 s short of the due time
         QCOMPARE(s->opens, opens);
         tick(0.3);
         QCOMPARE(s->opens, opens + 1);
-        QCOMPARE(tab->StatusBar->panelCount(), 2);
-        QCOMPARE(tab->POP3->Estado(), 1);
-        QCOMPARE(tab->ReconnectAt, 0.0);
+        QCOMPARE(tab->statusBar()->panelCount(), 2);
+        QCOMPARE(tab->session()->Estado(), 1);
+        QCOMPARE(tab->reconnectAt(), 0.0);
         serveLogin(s, numberedBox(1));
-        QCOMPARE(tab->POP3->Estado(), 6);
+        QCOMPARE(tab->session()->Estado(), 6);
     }
 
     void twoTabsCountDownIndependently() {
@@ -106,8 +106,8 @@ private slots:
         tick(100);
         TAccountTab* second = failOne(u"b"_qs);
         tick(1);
-        QCOMPARE(first->StatusBar->panelText(2), u"Reconexión en 0:08:19"_qs);
-        QCOMPARE(second->StatusBar->panelText(2), u"Reconexión en 0:10:00"_qs);
+        QCOMPARE(first->statusBar()->panelText(2), u"Reconexión en 0:08:19"_qs);
+        QCOMPARE(second->statusBar()->panelText(2), u"Reconexión en 0:10:00"_qs);
     }
 
     void countdownSwitchedOffOrLongerThanADay_data() {
@@ -125,8 +125,8 @@ private slots:
         WindowProbe::Config(w).segsReconexionSiDesconectado = delay;
         TAccountTab* tab = failOne(u"a"_qs);
         tick(0.1);
-        QCOMPARE(tab->StatusBar->panelCount(), panels);
-        QCOMPARE(tab->StatusBar->panelText(2), text);
+        QCOMPARE(tab->statusBar()->panelCount(), panels);
+        QCOMPARE(tab->statusBar()->panelText(2), text);
     }
 
     void recheckIntervalOfMoreThanADay() {
@@ -185,7 +185,7 @@ private slots:
         WindowProbe::HandleMinimize(w);
         QVERIFY(WindowProbe::TrayFlag(w));
         // A re-check with the same count is not announced: no blinking.
-        tab->POP3->ComprobarDeNuevo();
+        tab->session()->ComprobarDeNuevo();
         serveRecheck(h->sockets.last(), numberedBox(2), numberedBox(2));
         QVERIFY(!WindowProbe::TimerTray(w).isActive());
         // A failure is: blinking starts, even without a sound file.

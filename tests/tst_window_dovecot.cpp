@@ -58,12 +58,12 @@ class TestWindowDovecot : public QObject {
         return WindowProbe::Tabs(w).last();
     }
     bool settled(TAccountTab* tab) {
-        return QTest::qWaitFor([&] { return tab->POP3->Estado() == 6 || tab->POP3->Estado() == 0; }, kWaitMs);
+        return QTest::qWaitFor([&] { return tab->session()->Estado() == 6 || tab->session()->Estado() == 0; }, kWaitMs);
     }
     int image(TAccountTab* tab) {
         return WindowProbe::Page95Control(w)
             ->tabBar()
-            ->tabData(WindowProbe::Page95Control(w)->indexOf(tab->Sheet))
+            ->tabData(WindowProbe::Page95Control(w)->indexOf(tab->page()))
             .toInt();
     }
 
@@ -95,7 +95,7 @@ private slots:
     void recheck(TAccountTab* tab) {
         h->now += 301 * kSecond;
         WindowProbe::TimerReconexionesTimer(w);
-        QVERIFY(QTest::qWaitFor([&] { return tab->POP3->Estado() != 6; }, kWaitMs));
+        QVERIFY(QTest::qWaitFor([&] { return tab->session()->Estado() != 6; }, kWaitMs));
     }
 
     void oauthAccountSignsInRefreshesAndAsksAgain() {
@@ -111,15 +111,15 @@ private slots:
         TAccountTab* tab = WindowProbe::Tabs(w).last();
         QVERIFY(signInThroughTheBrowser(0));
         QVERIFY(settled(tab));
-        QCOMPARE(tab->POP3->Estado(), 6);
-        const int rows = tab->ListView->rowCount();
+        QCOMPARE(tab->session()->Estado(), 6);
+        const int rows = tab->list()->rowCount();
         QVERIFY(rows > 0);
         // The server stops taking the token: the re-check logs in with a refreshed one, no browser.
         QVERIFY(tellAuthorizationServer(u"expire"_qs));
         recheck(tab);
         QVERIFY(settled(tab));
-        QCOMPARE(tab->POP3->Estado(), 6);
-        QCOMPARE(tab->ListView->rowCount(), rows);
+        QCOMPARE(tab->session()->Estado(), 6);
+        QCOMPARE(tab->list()->rowCount(), rows);
         QCOMPARE(h->urls.size(), 1);
         // Revoked: the user is asked to sign in again; cancelling ends the connection with why.
         QVERIFY(tellAuthorizationServer(u"revoke"_qs));
@@ -129,9 +129,9 @@ private slots:
         QVERIFY(signIn && signIn->isVisible());
         signIn->findChild<QPushButton*>(u"btnCancelar"_qs)->click();
         QVERIFY(settled(tab));
-        QCOMPARE(tab->POP3->Estado(), 0);
-        QVERIFY2(tab->StatusBar->panelText(PanelActivity).contains(u"cancelado"_qs),
-                 qPrintable(tab->StatusBar->panelText(PanelActivity)));
+        QCOMPARE(tab->session()->Estado(), 0);
+        QVERIFY2(tab->statusBar()->panelText(PanelActivity).contains(u"cancelado"_qs),
+                 qPrintable(tab->statusBar()->panelText(PanelActivity)));
     }
 
     // A password kept in the secret store rather than in the accounts file; none there is said so.
@@ -147,31 +147,31 @@ private slots:
         WindowProbe::QuickConnect(w, fx.host(), u"ana"_qs, QString(), fx.pop3Port(), access);
         TAccountTab* tab = WindowProbe::Tabs(w).last();
         // The password is read before the session starts: wait for the listed mailbox itself.
-        QVERIFY(QTest::qWaitFor([&] { return tab->POP3->Estado() == 6; }, kWaitMs));
+        QVERIFY(QTest::qWaitFor([&] { return tab->session()->Estado() == 6; }, kWaitMs));
         WindowProbe::QuickConnect(w, fx.host(), u"vacio"_qs, QString(), fx.pop3Port(), access);
         TAccountTab* missing = WindowProbe::Tabs(w).last();
-        QTRY_COMPARE(missing->StatusBar->panelText(PanelActivity),
+        QTRY_COMPARE(missing->statusBar()->panelText(PanelActivity),
                      u"La contraseña de la cuenta no está en el llavero"_qs);
-        QCOMPARE(missing->POP3->Estado(), 0);
+        QCOMPARE(missing->session()->Estado(), 0);
     }
 
     void tlsPortAsksOnceAndLogsTheEncryption() {
         TAccountTab* tab = connect(u"vacio"_qs, fx.pop3sPort());
         QVERIFY(settled(tab));
-        QCOMPARE(tab->POP3->Estado(), 6);
+        QCOMPARE(tab->session()->Estado(), 6);
         QCOMPARE(h->boxes.size(), 1);
         QCOMPARE(h->boxes[0].caption, u"Certificado no verificado"_qs);
         QCOMPARE(image(tab), 3);
         bool logged = false;
-        for (int i = 0; i < tab->DialogueView->paragraphCount(); ++i)
-            logged |= tab->DialogueView->paragraphText(i).startsWith(u"// Conexión cifrada (TLS"_qs);
+        for (int i = 0; i < tab->dialogueView()->paragraphCount(); ++i)
+            logged |= tab->dialogueView()->paragraphText(i).startsWith(u"// Conexión cifrada (TLS"_qs);
         QVERIFY(logged);
         // The answer was kept in the settings file: a new window does not ask again.
         h->close();
         openWindow();
         TAccountTab* again = connect(u"vacio"_qs, fx.pop3sPort());
         QVERIFY(settled(again));
-        QCOMPARE(again->POP3->Estado(), 6);
+        QCOMPARE(again->session()->Estado(), 6);
         QCOMPARE(h->boxes.size(), 1);
     }
 
@@ -181,7 +181,7 @@ private slots:
         w->show();
         TAccountTab* tab = connect(u"ana"_qs);
         QVERIFY(settled(tab));
-        StyledTextView* v = tab->DialogueView;
+        StyledTextView* v = tab->dialogueView();
         QScrollBar* bar = v->verticalScrollBar();
         QTRY_VERIFY(bar->maximum() == v->VScrollMax() && v->horizontalScrollBar()->isVisible());
         QVERIFY(v->VScrollMax() > 0);
@@ -195,15 +195,15 @@ private slots:
         WindowProbe::Config(w).wavSiTieneMensajes = sound;
         TAccountTab* tab = connect(user);
         QVERIFY(settled(tab));
-        const int rows = tab->ListView->rowCount();
+        const int rows = tab->list()->rowCount();
         QCOMPARE(h->sounds.size(), 1);
         QVERIFY2(fx.deliver(user, "From: nuevo@example.es\nSubject: Nuevo\n\nHola\n"), qPrintable(fx.lastError()));
         h->now += 301 * kSecond;
         WindowProbe::TimerReconexionesTimer(w);
-        QVERIFY(QTest::qWaitFor([&] { return tab->ListView->rowCount() == rows + 1 && tab->POP3->Estado() == 6; },
+        QVERIFY(QTest::qWaitFor([&] { return tab->list()->rowCount() == rows + 1 && tab->session()->Estado() == 6; },
                                 kWaitMs));
         QCOMPARE(h->sounds.size(), 2);
-        QCOMPARE(RowText(tab->ListView, rows, 4), u"Nuevo"_qs);
+        QCOMPARE(RowText(tab->list(), rows, 4), u"Nuevo"_qs);
         WindowProbe::btnDesconectarClick(w);
         QVERIFY2(fx.resetMailbox(user), qPrintable(fx.lastError()));
     }
@@ -213,19 +213,19 @@ private slots:
         QVERIFY(settled(holder));
         TAccountTab* tab = connect(u"bloqueo"_qs, fx.pop3Port());
         QVERIFY(settled(tab));
-        QCOMPARE(tab->POP3->Estado(), 0);
+        QCOMPARE(tab->session()->Estado(), 0);
         QCOMPARE(image(tab), 0);
-        QCOMPARE(tab->StatusBar->panelText(1), u"Buzón bloqueado por otra sesión : "_qs + fx.host());
+        QCOMPARE(tab->statusBar()->panelText(1), u"Buzón bloqueado por otra sesión : "_qs + fx.host());
         WindowProbe::TimerReconexionesTimer(w);
-        QCOMPARE(tab->StatusBar->panelCount(), 3);
+        QCOMPARE(tab->statusBar()->panelCount(), 3);
         // The holder lets go; the countdown ends and the next attempt gets in.
-        WindowProbe::Page95Control(w)->setCurrentWidget(holder->Sheet);
+        WindowProbe::Page95Control(w)->setCurrentWidget(holder->page());
         WindowProbe::btnDesconectarClick(w);
         QVERIFY(QTest::qWaitFor(
             [&] {
                 h->now += 600 * kSecond;
                 WindowProbe::TimerReconexionesTimer(w);
-                return settled(tab) && tab->POP3->Estado() == 6;
+                return settled(tab) && tab->session()->Estado() == 6;
             },
             kWaitMs));
         QCOMPARE(image(tab), 2);
@@ -296,10 +296,10 @@ private slots:
         // Another session finds the message gone and every other one there.
         TAccountTab* tab = connect(user);
         QVERIFY(settled(tab));
-        QCOMPARE(tab->POP3->Estado(), 6);
-        QCOMPARE(tab->ListView->rowCount(), fx.manifest(user).size());
-        for (int r = 0; r < tab->ListView->rowCount(); ++r)
-            QVERIFY(RowText(tab->ListView, r, 4) != subject);
+        QCOMPARE(tab->session()->Estado(), 6);
+        QCOMPARE(tab->list()->rowCount(), fx.manifest(user).size());
+        for (int r = 0; r < tab->list()->rowCount(); ++r)
+            QVERIFY(RowText(tab->list(), r, 4) != subject);
         WindowProbe::btnDesconectarClick(w);
         QVERIFY2(fx.resetMailbox(user), qPrintable(fx.lastError()));
     }
@@ -320,14 +320,14 @@ private slots:
         QVERIFY(stuffed.num > 0);
         TAccountTab* tab = connect(user);
         QVERIFY(settled(tab));
-        const int rows = tab->ListView->rowCount();
-        SelectRow(tab->ListView, stuffed.num - 1);
+        const int rows = tab->list()->rowCount();
+        SelectRow(tab->list(), stuffed.num - 1);
         h->boxAnswer = QMessageBox::Ok;
         const qsizetype before = h->boxes.size(); // the certificate question
         WindowProbe::btnEliminarClick(w);
         const int left = room ? rows - 1 : rows;
         QVERIFY(
-            QTest::qWaitFor([&] { return tab->ListView->rowCount() == left && tab->POP3->Estado() == 6; }, kWaitMs));
+            QTest::qWaitFor([&] { return tab->list()->rowCount() == left && tab->session()->Estado() == 6; }, kWaitMs));
         if (room) {
             QCOMPARE(h->boxes.size(), before + 1); // the confirmation only
             const QList<TCopiaPapelera> copies = WindowProbe::Papelera(w).Copias();
@@ -371,7 +371,8 @@ private slots:
         QVERIFY(QTest::qWaitFor(
             [&] {
                 TAccountTab* again = connect(user);
-                const bool seen = settled(again) && again->POP3->Estado() == 6 && again->ListView->rowCount() == left;
+                const bool seen =
+                    settled(again) && again->session()->Estado() == 6 && again->list()->rowCount() == left;
                 WindowProbe::btnDesconectarClick(w); // its tab, the current one
                 return seen;
             },
@@ -383,16 +384,16 @@ private slots:
         const QString user = u"scratch6"_qs;
         TAccountTab* tab = connect(user);
         QVERIFY(settled(tab));
-        const int rows = tab->ListView->rowCount();
-        SelectRow(tab->ListView, 1);
+        const int rows = tab->list()->rowCount();
+        SelectRow(tab->list(), 1);
         h->boxAnswer = QMessageBox::Ok;
         WindowProbe::btnEliminarClick(w);
-        QVERIFY(QTest::qWaitFor([&] { return tab->ListView->rowCount() == rows - 1 && tab->POP3->Estado() == 6; },
+        QVERIFY(QTest::qWaitFor([&] { return tab->list()->rowCount() == rows - 1 && tab->session()->Estado() == 6; },
                                 kWaitMs));
         WindowProbe::btnRestaurarClick(w);
-        QCOMPARE(tab->ListView->rowCount(), 0);
+        QCOMPARE(tab->list()->rowCount(), 0);
         QVERIFY(
-            QTest::qWaitFor([&] { return tab->ListView->rowCount() == rows && tab->POP3->Estado() == 6; }, kWaitMs));
+            QTest::qWaitFor([&] { return tab->list()->rowCount() == rows && tab->session()->Estado() == 6; }, kWaitMs));
         WindowProbe::btnDesconectarClick(w);
         QVERIFY2(fx.resetMailbox(user), qPrintable(fx.lastError()));
     }

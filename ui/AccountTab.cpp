@@ -2,10 +2,11 @@
 #include "AccountTab.h"
 
 #include "AccountWidgets.h"
-#include "MainWindow.h"
 #include "Pop3Session.h"
+#include "Settings.h"
 #include "StyledTextView.h"
 #include "TextAndTime.h"
+#include "WindowSeams.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -27,129 +28,136 @@ QSplitter* newSplitter(Qt::Orientation orientation, QBoxLayout* layout) {
     layout->addWidget(splitter);
     return splitter;
 }
+/** "h:mm:ss" of a number of seconds; hours beyond 23 are shown as they are. */
+QString FormatCountdown(qint64 seconds) {
+    if (seconds < 0) seconds = 0;
+    return u"%1:%2:%3"_qs.arg(seconds / 3600)
+        .arg((seconds / 60) % 60, 2, 10, QLatin1Char('0'))
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
 } // namespace
 
-TAccountTab::TAccountTab(TfrmPrincipal* window, QSize client) : m_window(window) {
+TAccountTab::TAccountTab(const TabContext& context, QSize client) : m_context(context) {
     buildPage(client);
     buildSession();
 }
 
 TAccountTab::~TAccountTab() {
     // Never destroyed under their own signals: deleted once control is back in the event loop.
-    if (QPointer<TPop3> session = POP3) {
-        session->disconnect(m_window);
+    if (QPointer<TPop3> session = m_session) {
+        session->disconnect(this);
         session->deleteLater();
     }
-    const int index = m_tabs ? m_tabs->indexOf(Sheet) : -1;
+    const int index = m_tabs ? m_tabs->indexOf(m_page) : -1;
     if (index >= 0) m_tabs->removeTab(index);
-    Sheet->hide();
-    Sheet->deleteLater();
+    m_page->hide();
+    m_page->deleteLater();
 }
 
 void TAccountTab::buildPage(QSize client) {
-    TfrmPrincipal* w = m_window;
-    Sheet = new AccountPage;
-    Sheet->resize(client);
-    QObject::connect(Sheet, &AccountPage::resized, w, [w, page = Sheet] {
-        if (page == w->Page95Control->currentWidget()) w->placeButtonBar();
-    });
-    StatusBar = new TStatusPanels(Sheet);
-    StatusBar->setPanelWidth(PanelConnection, 100);
-    Sheet->statusBar = StatusBar;
+    m_page = new AccountPage;
+    m_page->resize(client);
+    connect(m_page, &AccountPage::resized, this, [this] { emit pageResized(this); });
+    m_statusBar = new TStatusPanels(m_page);
+    m_statusBar->setPanelWidth(PanelConnection, 100);
+    m_page->statusBar = m_statusBar;
 
-    ContentPanel = new QWidget(Sheet);
-    Sheet->contentPanel = ContentPanel;
-    Sheet->placeContent();
-    auto* contentLayout = new QVBoxLayout(ContentPanel);
+    m_contentPanel = new QWidget(m_page);
+    m_page->contentPanel = m_contentPanel;
+    m_page->placeContent();
+    auto* contentLayout = new QVBoxLayout(m_contentPanel);
     contentLayout->setContentsMargins(0, 0, 0, 0);
-    ListSplitter = newSplitter(Qt::Vertical, contentLayout);
+    m_listSplitter = newSplitter(Qt::Vertical, contentLayout);
 
-    ListView = new MessageList(ListSplitter);
-    ListView->setMinimumHeight(0);
-    ListView->setContextMenuPolicy(Qt::CustomContextMenu);
-    QObject::connect(ListView, &MessageList::selectedRowsChanged, w, [w, list = ListView] { w->ListViewClick(list); });
-    QObject::connect(ListView, &MessageList::resized, w, [w, list = ListView] { w->ListViewResize(list); });
-    QObject::connect(ListView, &MessageList::rowsInserted, w, [w, list = ListView] { w->ListViewResize(list); });
-    const auto openRowMenu = [w, list = ListView](const QPoint& at) {
-        w->PopupListViewPopup();
-        w->PopupListView->exec(list->viewport()->mapToGlobal(at));
+    m_list = new MessageList(m_listSplitter);
+    m_list->setMinimumHeight(0);
+    m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_list, &MessageList::selectedRowsChanged, this, &TAccountTab::showSelectedMessage);
+    connect(m_list, &MessageList::resized, this, [this] { emit listResized(this); });
+    connect(m_list, &MessageList::rowsInserted, this, [this] { emit listResized(this); });
+    const auto openRowMenu = [this](const QPoint& at) {
+        emit rowMenuRequested(this, m_list->viewport()->mapToGlobal(at));
     };
-    QObject::connect(ListView, &QWidget::customContextMenuRequested, w, openRowMenu);
+    connect(m_list, &QWidget::customContextMenuRequested, this, openRowMenu);
     // From the keyboard: the menu key and Shift+F10 open the rows' menu at the current row, and
     // Delete does what " Eliminar " does (with its question).
     for (const QKeySequence& key : {QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)}) {
-        auto* shortcut = new QShortcut(key, ListView, nullptr, nullptr, Qt::WidgetShortcut);
-        QObject::connect(shortcut, &QShortcut::activated, w, [openRowMenu, list = ListView] {
-            const QRect row = list->visualRect(list->currentIndex());
+        auto* shortcut = new QShortcut(key, m_list, nullptr, nullptr, Qt::WidgetShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this, openRowMenu] {
+            const QRect row = m_list->visualRect(m_list->currentIndex());
             openRowMenu(row.isValid() ? row.center() : QPoint(0, 0));
         });
     }
-    auto* deleteKey = new QShortcut(QKeySequence::Delete, ListView, nullptr, nullptr, Qt::WidgetShortcut);
-    QObject::connect(deleteKey, &QShortcut::activated, w, [w] { w->btnEliminarClick(); });
+    auto* deleteKey = new QShortcut(QKeySequence::Delete, m_list, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(deleteKey, &QShortcut::activated, this, [this] { emit deleteRequested(this); });
     const int widths[] = {35, 65, 200, 120};
     for (int c = ColumnNumber; c < ColumnSubject; ++c)
-        ListView->setColumnWidth(c, widths[c]);
-    ListView->setColumnWidth(ColumnSubject, std::max(0, client.width() + 2 - (35 + 65 + 200 + 120) - 4));
+        m_list->setColumnWidth(c, widths[c]);
+    m_list->setColumnWidth(ColumnSubject, std::max(0, client.width() + 2 - (35 + 65 + 200 + 120) - 4));
 
-    LowerPanel = new QWidget(ListSplitter);
-    auto* lowerLayout = new QHBoxLayout(LowerPanel);
+    m_lowerPanel = new QWidget(m_listSplitter);
+    auto* lowerLayout = new QHBoxLayout(m_lowerPanel);
     lowerLayout->setContentsMargins(0, 0, 0, 0);
-    DialogueSplitter = newSplitter(Qt::Horizontal, lowerLayout);
-    TextMemo = new QPlainTextEdit(DialogueSplitter);
-    TextMemo->setReadOnly(true);
-    TextMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
-    TextMemo->setMinimumWidth(0);
-    DialoguePanel = new QFrame(DialogueSplitter);
-    DialoguePanel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-    auto* dialogueLayout = new QVBoxLayout(DialoguePanel);
+    m_dialogueSplitter = newSplitter(Qt::Horizontal, lowerLayout);
+    m_textPane = new QPlainTextEdit(m_dialogueSplitter);
+    m_textPane->setReadOnly(true);
+    m_textPane->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_textPane->setMinimumWidth(0);
+    m_dialoguePanel = new QFrame(m_dialogueSplitter);
+    m_dialoguePanel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    auto* dialogueLayout = new QVBoxLayout(m_dialoguePanel);
     dialogueLayout->setContentsMargins(1, 1, 1, 1);
-    DialogueView = new StyledTextView(w->RVStyle, DialoguePanel);
-    dialogueLayout->addWidget(DialogueView);
-    ListSplitter->setStretchFactor(0, 1);
-    ListSplitter->setStretchFactor(1, 0);
-    DialogueSplitter->setStretchFactor(0, 1);
-    DialogueSplitter->setStretchFactor(1, 0);
+    m_dialogueView = new StyledTextView(m_context.logStyles, m_dialoguePanel);
+    dialogueLayout->addWidget(m_dialogueView);
+    m_listSplitter->setStretchFactor(0, 1);
+    m_listSplitter->setStretchFactor(1, 0);
+    m_dialogueSplitter->setStretchFactor(0, 1);
+    m_dialogueSplitter->setStretchFactor(1, 0);
 
     // Lower part half the page high, dialogue 0.4 of the page wide.
     const int contentHeight = std::max(0, client.height() - 60);
     const int lowerHeight = client.height() / 2;
-    ListSplitter->setSizes({std::max(0, contentHeight - lowerHeight - 4), lowerHeight});
+    m_listSplitter->setSizes({std::max(0, contentHeight - lowerHeight - 4), lowerHeight});
     const int dialogueWidth = qRound(0.4 * client.width());
-    DialogueSplitter->setSizes({std::max(0, client.width() + 2 - dialogueWidth - 4), dialogueWidth});
-    SavedLowerHeight = lowerHeight;
-    SavedDialogueWidth = dialogueWidth;
+    m_dialogueSplitter->setSizes({std::max(0, client.width() + 2 - dialogueWidth - 4), dialogueWidth});
+    m_savedLowerHeight = lowerHeight;
+    m_savedDialogueWidth = dialogueWidth;
 }
 
 void TAccountTab::buildSession() {
-    TfrmPrincipal* w = m_window;
-    const WindowSeams& seams = w->seams();
-    POP3 = new TPop3(w, seams.socketFactory(w), w);
-    POP3->LineasTop = w->Config.iniTop;
-    POP3->setClock(seams.clock);
-    POP3->setReplyTimeout(seams.replyTimeoutMs);
-    POP3->setImplicitTlsPort(seams.implicitTlsPort);
-    POP3->setPipelining(w->Advanced.Pipelining);
-    // The tab shows a message's first lines and recipients, never its whole header text; the
-    // filter's rules may read it.
-    POP3->setKeptText(w->KeptText());
-    w->applyKeepCopy(this);
-    QObject::connect(POP3, &TPop3::OnCambioEstado, w, &TfrmPrincipal::POP3OnCambioEstado);
-    QObject::connect(POP3, &TPop3::OnDesconexionForzada, w, &TfrmPrincipal::POP3OnDesconexionForzada);
-    QObject::connect(POP3, &TPop3::OnHostNotFound, w, &TfrmPrincipal::POP3OnHostNotFound);
-    QObject::connect(POP3, &TPop3::OnSendCommandToServer, w, &TfrmPrincipal::POP3OnSendCommandToServer);
-    QObject::connect(POP3, &TPop3::OnBytesFromServer, w, &TfrmPrincipal::POP3OnTextFromServer);
-    QObject::connect(POP3, &TPop3::OnPrimerasLineasRecibidas, w, &TfrmPrincipal::POP3OnPrimerasLineasRecibidas);
-    QObject::connect(POP3, &TPop3::OnMensajeBorrado, w, &TfrmPrincipal::POP3OnMensajeBorrado);
-    QObject::connect(POP3, &TPop3::OnCopiaFallida, w, &TfrmPrincipal::POP3OnCopiaFallida);
-    QObject::connect(POP3, &TPop3::OnVaciarListaMensajes, w, &TfrmPrincipal::POP3OnVaciarListaMensajes);
-    QObject::connect(POP3, &TPop3::OnConexionCompletada, w, &TfrmPrincipal::POP3OnConexionCompletada);
-    QObject::connect(POP3, &TPop3::OnConexionCifrada, w, &TfrmPrincipal::POP3OnConexionCifrada);
-    QObject::connect(POP3, &TPop3::OnAviso, w, &TfrmPrincipal::POP3OnAviso);
+    const WindowSeams& seams = *m_context.seams;
+    m_session = new TPop3(m_context.desktop, seams.socketFactory(m_context.desktop), m_context.owner);
+    m_session->LineasTop = m_context.config->iniTop;
+    m_session->setClock(seams.clock);
+    m_session->setReplyTimeout(seams.replyTimeoutMs);
+    m_session->setImplicitTlsPort(seams.implicitTlsPort);
+    m_session->setPipelining(m_context.advanced->Pipelining);
+    connect(m_session, &TPop3::OnCambioEstado, this,
+            [this](TPop3*, int estado, const QString& texto) { sessionStateChanged(estado, texto); });
+    connect(m_session, &TPop3::OnDesconexionForzada, this,
+            [this](TPop3*, const QString& motivo) { sessionDisconnectedByForce(motivo); });
+    connect(m_session, &TPop3::OnHostNotFound, this, [this](TPop3*, const QString& servidor) {
+        setLook(Look::Disconnected);
+        emit hostNotFound(this, servidor);
+    });
+    connect(m_session, &TPop3::OnSendCommandToServer, this,
+            [this](TPop3*, const QString& comando) { commandSent(comando); });
+    connect(m_session, &TPop3::OnBytesFromServer, this,
+            [this](TPop3*, const QByteArray& bytes) { textFromServer(bytes); });
+    connect(m_session, &TPop3::OnCabeceraRecibida, this, [this](TPop3*, int num) { headerReceived(num); });
+    connect(m_session, &TPop3::OnPrimerasLineasRecibidas, this, [this](TPop3*, int num) { firstLinesReceived(num); });
+    connect(m_session, &TPop3::OnMensajeBorrado, this, [this](TPop3*, int num) { messageDeleted(num); });
+    connect(m_session, &TPop3::OnCopiaFallida, this, [this](TPop3*, int num, const QString&) { copyFailed(num); });
+    connect(m_session, &TPop3::OnVaciarListaMensajes, this, [this](TPop3*) { messageListEmptied(); });
+    connect(m_session, &TPop3::OnConexionCompletada, this, [this](TPop3*) { sessionCompleted(); });
+    connect(m_session, &TPop3::OnConexionCifrada, this,
+            [this](TPop3*, const QString& protocol, const QString& cipher) { encrypted(protocol, cipher); });
+    connect(m_session, &TPop3::OnAviso, this, [this](TPop3*, const QString& texto) { notice(texto); });
 }
 
 void TAccountTab::addTo(QTabWidget* tabs, const QString& caption) {
     m_tabs = tabs;
-    const int index = tabs->addTab(Sheet, m_window->m_lamps[int(Look::Disconnected)], caption);
+    const int index = tabs->addTab(m_page, (*m_context.lamps)[int(Look::Disconnected)], caption);
     tabs->tabBar()->setTabData(index, int(Look::Disconnected));
     nameForScreenReaders(index);
 }
@@ -171,30 +179,30 @@ void TAccountTab::setLook(Look look) {
     if (look == m_look) return;
     m_look = look;
     const int image = int(look);
-    const int index = m_tabs ? m_tabs->indexOf(Sheet) : -1;
+    const int index = m_tabs ? m_tabs->indexOf(m_page) : -1;
     if (index >= 0) {
-        m_tabs->setTabIcon(index, m_window->m_lamps[image]);
+        m_tabs->setTabIcon(index, (*m_context.lamps)[image]);
         m_tabs->tabBar()->setTabData(index, image); // what the tab bar shows, for those who look at it
         nameForScreenReaders(index);
     }
     if (look == Look::Busy)
-        ListView->viewport()->setCursor(Qt::BusyCursor);
+        m_list->viewport()->setCursor(Qt::BusyCursor);
     else
-        ListView->viewport()->unsetCursor();
-    m_window->SetBusyAnimation(Sheet, look == Look::Busy);
+        m_list->viewport()->unsetCursor();
+    emit lookChanged(this);
 }
 
 void TAccountTab::announce(const QString& sound) {
-    if (Announce) {
+    if (m_announce) {
         ReproducirSonido(sound);
-        if (m_window->TrayFlag) m_window->TimerTray.start();
+        emit announced(this);
     }
-    Announce = true;
+    m_announce = true;
 }
 
 void TAccountTab::setStatus(const QString& connection, const QString& activity) {
-    StatusBar->setPanelText(PanelConnection, connection);
-    StatusBar->setPanelText(PanelActivity, activity);
+    m_statusBar->setPanelText(PanelConnection, connection);
+    m_statusBar->setPanelText(PanelActivity, activity);
 }
 
 namespace {
@@ -209,89 +217,97 @@ template <typename Text> void appendKeepingTheEnd(StyledTextView* view, Text tex
 } // namespace
 
 void TAccountTab::appendDialogue(const QString& text, int style) {
-    appendKeepingTheEnd(DialogueView, QStringView(text), style);
+    appendKeepingTheEnd(m_dialogueView, QStringView(text), style);
 }
 
 void TAccountTab::appendDialogue(QByteArrayView bytes, int style) {
-    appendKeepingTheEnd(DialogueView, bytes, style);
+    appendKeepingTheEnd(m_dialogueView, bytes, style);
 }
 
 QString TAccountTab::summaryText() const {
-    const QString head = u"Conectado al servidor "_qs + POP3->Servidor() + u"  ("_qs;
-    if (POP3->NumMensajes() == 0) return head + u"No tiene mensajes)"_qs;
-    return head + FormatThousands(POP3->BytesTotales()) + u" Bytes en "_qs + QString::number(POP3->NumMensajes()) +
-           u" mensajes)"_qs;
+    const QString head = u"Conectado al servidor "_qs + m_session->Servidor() + u"  ("_qs;
+    if (m_session->NumMensajes() == 0) return head + u"No tiene mensajes)"_qs;
+    return head + FormatThousands(m_session->BytesTotales()) + u" Bytes en "_qs +
+           QString::number(m_session->NumMensajes()) + u" mensajes)"_qs;
 }
 
 // ---------------------------------------------------------------------------------------------------
 // View modes
 
 int TAccountTab::lowerHeight() const {
-    return LowerPanel->isHidden() ? 0 : ListSplitter->sizes().value(1);
+    return m_lowerPanel->isHidden() ? 0 : m_listSplitter->sizes().value(1);
 }
 
 int TAccountTab::dialogueWidth() const {
-    return DialoguePanel->isHidden() ? 0 : DialogueSplitter->sizes().value(1);
+    return m_dialoguePanel->isHidden() ? 0 : m_dialogueSplitter->sizes().value(1);
 }
 
 void TAccountTab::showLower() {
-    if (!LowerPanel->isHidden()) return;
-    LowerPanel->show();
-    const int total = ListSplitter->height();
-    ListSplitter->setSizes({std::max(0, total - SavedLowerHeight - 4), SavedLowerHeight});
+    if (!m_lowerPanel->isHidden()) return;
+    m_lowerPanel->show();
+    const int total = m_listSplitter->height();
+    m_listSplitter->setSizes({std::max(0, total - m_savedLowerHeight - 4), m_savedLowerHeight});
 }
 
 void TAccountTab::showListOnly() {
-    if (lowerHeight() > 0) SavedLowerHeight = lowerHeight();
-    LowerPanel->hide();
+    if (lowerHeight() > 0) m_savedLowerHeight = lowerHeight();
+    m_lowerPanel->hide();
 }
 
 void TAccountTab::showListAndText() {
-    if (dialogueWidth() > 0) SavedDialogueWidth = dialogueWidth();
-    DialoguePanel->hide();
+    if (dialogueWidth() > 0) m_savedDialogueWidth = dialogueWidth();
+    m_dialoguePanel->hide();
     showLower();
 }
 
 void TAccountTab::showListTextAndDialogue() {
-    if (DialoguePanel->isHidden()) {
-        DialoguePanel->show();
-        const int total = DialogueSplitter->width();
-        DialogueSplitter->setSizes({std::max(0, total - SavedDialogueWidth - 4), SavedDialogueWidth});
+    if (m_dialoguePanel->isHidden()) {
+        m_dialoguePanel->show();
+        const int total = m_dialogueSplitter->width();
+        m_dialogueSplitter->setSizes({std::max(0, total - m_savedDialogueWidth - 4), m_savedDialogueWidth});
     }
     showLower();
 }
 
 void TAccountTab::showSelectedMessage() {
-    const QList<int> selected = ListView->selectedPositions();
+    const QList<int> selected = m_list->selectedPositions();
     if (selected.isEmpty()) return;
-    const int n = ListView->row(selected.first()).number;
-    TextMemo->clear();
-    TextMemo->setPlainText(POP3->MensajePorNumero(n).PrimerasLineas);
-    ShownMessage = n;
+    const int n = m_list->row(selected.first()).number;
+    m_textPane->clear();
+    m_textPane->setPlainText(m_session->MensajePorNumero(n).PrimerasLineas);
+    m_shownMessage = n;
 }
 
 // ---------------------------------------------------------------------------------------------------
 // The reconnection countdown
 
 void TAccountTab::startCountdown(double at, qint64 secondsLeft) {
-    ReconnectAt = at;
-    StatusBar->setPanelCount(PanelCountdown + 1);
+    m_reconnectAt = at;
+    m_statusBar->setPanelCount(PanelCountdown + 1);
     showCountdown(secondsLeft);
     fitCountdownPanel();
 }
 
 void TAccountTab::fitCountdownPanel() {
-    if (StatusBar->panelCount() != PanelCountdown + 1) return;
-    const int textWidth = StatusBar->fontMetrics().horizontalAdvance(u"Reconexión en 0:00:000"_qs);
-    StatusBar->setPanelWidth(PanelActivity,
-                             StatusBar->width() - StatusBar->panelWidth(PanelConnection) - textWidth - 4);
+    if (m_statusBar->panelCount() != PanelCountdown + 1) return;
+    const int textWidth = m_statusBar->fontMetrics().horizontalAdvance(u"Reconexión en 0:00:000"_qs);
+    m_statusBar->setPanelWidth(PanelActivity,
+                               m_statusBar->width() - m_statusBar->panelWidth(PanelConnection) - textWidth - 4);
 }
 
 void TAccountTab::showCountdown(qint64 secondsLeft) {
-    StatusBar->setPanelText(PanelCountdown, u"Reconexión en "_qs + TfrmPrincipal::FormatCountdown(secondsLeft));
+    m_statusBar->setPanelText(PanelCountdown, u"Reconexión en "_qs + FormatCountdown(secondsLeft));
 }
 
 void TAccountTab::endCountdown() {
-    ReconnectAt = 0;
-    StatusBar->setPanelCount(PanelCountdown);
+    m_reconnectAt = 0;
+    m_statusBar->setPanelCount(PanelCountdown);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The delete batch
+
+QList<int> TAccountTab::takeFailedCopies(QString* why) {
+    *why = std::exchange(m_copyError, {});
+    return std::exchange(m_failedCopies, {});
 }

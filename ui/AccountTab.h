@@ -1,16 +1,21 @@
 // One account's tab of the main window: its page (message list, text pane, dialogue log, status
-// bar), the wiring of its session, its lamp, its view modes and its reconnection countdown.
+// bar), its session, its lamp, its view modes and its reconnection countdown. The tab is its
+// session's only listener: a reply goes from the socket to the session, from the session to the tab,
+// and from the tab to its row. The window hears from a tab only through the signals below.
 #pragma once
 
 #include "MessageList.h"
 
 #include <QByteArrayView>
+#include <QIcon>
 #include <QList>
+#include <QObject>
 #include <QPointer>
 #include <QSize>
 #include <QString>
 
 class AccountPage;
+class IDesktop;
 class QFrame;
 class QPlainTextEdit;
 class QSplitter;
@@ -18,33 +23,60 @@ class QTabWidget;
 class QWidget;
 class StyledTextView;
 class TPop3;
+class TRVStyle;
 class TStatusPanels;
-class TfrmPrincipal;
+struct TAdvancedSettings;
+struct TConfig;
+struct WindowSeams;
+
+/** What a tab takes from the window, the same for every tab and for the whole run (the values
+ *  pointed to may change: the settings dialog edits them). */
+struct TabContext {
+    QObject* owner = nullptr;                    ///< the parent of the sessions
+    IDesktop* desktop = nullptr;                 ///< what a session asks of the desktop
+    const WindowSeams* seams = nullptr;          ///< the clock, the sockets, the reply time limit
+    const TConfig* config = nullptr;             ///< the sounds, the lines of TOP
+    const TAdvancedSettings* advanced = nullptr; ///< pipelining
+    const QList<QIcon>* lamps = nullptr;         ///< the lamp pictures, by TAccountTab::Look
+    TRVStyle* logStyles = nullptr;               ///< the dialogue log's styles
+    int commandStyle = 0;                        ///< the lines sent
+    int serverStyle = 0;                         ///< the server's text
+    int commentStyle = 0;                        ///< the program's own comments ("// ...")
+};
 
 /** One open tab: its controls, its session and what the timers need to know about it. */
-class TAccountTab final {
+class TAccountTab final : public QObject {
+    Q_OBJECT
     Q_DISABLE_COPY_MOVE(TAccountTab)
 public:
     /** The lamp on the tab: its image number is the position in this list. */
     enum class Look { Disconnected = 0, Busy, IdleWithMail, IdleEmpty };
 
-    /** @short Builds the page at the size a page of the window has now and a session whose events
-     *  go to the window's handlers; the page is not yet in the tab control (see addTo). */
-    TAccountTab(TfrmPrincipal* window, QSize client);
-    /** @short Takes the page out of the tab control; the page and the session, disconnected from
-     *  the window, are deleted once control is back in the event loop. */
-    ~TAccountTab();
+    /** @short Builds the page at the size a page of the window has now, and its session; the page
+     *  is not yet in the tab control (see addTo). */
+    TAccountTab(const TabContext& context, QSize client);
+    /** @short Takes the page out of the tab control; the page and the session, no longer heard,
+     *  are deleted once control is back in the event loop. */
+    ~TAccountTab() override;
 
     /** @short Adds the page to the tab control with the lamp of a disconnected account. */
     void addTo(QTabWidget* tabs, const QString& caption);
 
-    // The look of the tab: its lamp, the list's cursor and the window's busy animation.
+    // The controls and the session, for the window's commands.
+    AccountPage* page() const { return m_page; }
+    MessageList* list() const { return m_list; }
+    QPlainTextEdit* textPane() const { return m_textPane; }
+    StyledTextView* dialogueView() const { return m_dialogueView; }
+    TStatusPanels* statusBar() const { return m_statusBar; }
+    TPop3* session() const { return m_session; }
+
+    // The look of the tab: its lamp, the list's cursor and (through lookChanged) the window's busy
+    // animation.
     void setLook(Look look);
     Look look() const { return m_look; }
     bool isBusy() const { return m_look == Look::Busy; }
-    /** @short Plays the sound (and blinks the tray) unless the next announcement was silenced;
-     *  either way the one after it is heard. */
-    void announce(const QString& sound);
+    /** @short The next announcement (sound, blinking tray) is not heard; the one after it is. */
+    void silenceNextAnnouncement() { m_announce = false; }
     void setStatus(const QString& connection, const QString& activity);
     /** @short Appends to the dialogue log; the log follows the text only when it was at its end. */
     void appendDialogue(const QString& text, int style);
@@ -58,16 +90,68 @@ public:
 
     /** @short The text pane shows the first lines of the first selected message. */
     void showSelectedMessage();
+    /** @short The number of the message the text pane shows, 0 for none. */
+    int shownMessage() const { return m_shownMessage; }
 
-    // The reconnection countdown, in the third panel of the status bar.
-    bool countingDown() const { return ReconnectAt >= 1.0; }
+    // The re-check and the reconnection countdown, in the third panel of the status bar.
+    /** @short When the session last did something (the window's clock): the re-check counts from it. */
+    double lastActivity() const { return m_lastActivity; }
+    bool countingDown() const { return m_reconnectAt >= 1.0; }
+    double reconnectAt() const { return m_reconnectAt; }
     void startCountdown(double at, qint64 secondsLeft);
     void showCountdown(qint64 secondsLeft);
     void endCountdown();
     /** @short With a countdown shown, the activity panel leaves it the room its text needs. */
     void fitCountdownPanel();
 
-    // What the session reports, shown in the tab.
+    // The delete batch under way: the messages whose copy failed, told in one box when it ends.
+    /** @short Why the last copy of the batch could not be written (the Papelera's error). */
+    void setCopyError(const QString& why) { m_copyError = why; }
+    /** @short The messages whose copy failed and why, emptied for the next batch. */
+    QList<int> takeFailedCopies(QString* why);
+
+    /** @short The host-name failure's box is open or about to open (one box at a time). */
+    bool hostBoxShown() const { return m_hostBoxShown; }
+    void setHostBoxShown(bool shown) { m_hostBoxShown = shown; }
+
+    /** The most the dialogue log keeps of one line from the server (more than a read brings). */
+    static constexpr qsizetype kLogLineCap = 64 * 1024;
+
+signals:
+    /** The lamp changed (the window's busy animation follows the active tab's). */
+    void lookChanged(TAccountTab* tab);
+    /** A sound was played for this tab: the tray icon blinks while the window is hidden there. */
+    void announced(TAccountTab* tab);
+    /** A connection or re-check found mail: the desktop may be told. */
+    void mailFound(TAccountTab* tab);
+    /** The header pass is over and every row is complete (the filtering may run). */
+    void connectionCompleted(TAccountTab* tab);
+    /** The server's name could not be resolved. */
+    void hostNotFound(TAccountTab* tab, const QString& server);
+    /** A delete batch in which copies failed is over (takeFailedCopies says which). */
+    void copiesFailed(TAccountTab* tab);
+    /** The page or the message list changed size, or rows came. */
+    void pageResized(TAccountTab* tab);
+    void listResized(TAccountTab* tab);
+    /** The rows' menu was asked for, at that point of the screen. */
+    void rowMenuRequested(TAccountTab* tab, const QPoint& globalPos);
+    /** Delete was pressed in the list: what " Eliminar " does. */
+    void deleteRequested(TAccountTab* tab);
+
+private:
+    void buildPage(QSize client);
+    void buildSession();
+    /** @short The tab's name for screen readers: its caption and its state in words. */
+    void nameForScreenReaders(int index);
+    /** @short Plays the sound (and blinks the tray) unless the next announcement was silenced;
+     *  either way the one after it is heard. */
+    void announce(const QString& sound);
+    void showLower();
+    int lowerHeight() const;
+    int dialogueWidth() const;
+    QString summaryText() const;
+
+    // What the session reports (AccountTab_Session.cpp).
     void sessionStateChanged(int estado, const QString& texto);
     void sessionDisconnectedByForce(const QString& motivo);
     void commandSent(const QString& comando);
@@ -75,53 +159,40 @@ public:
     void textFromServer(const QByteArray& bytes);
     void encrypted(const QString& protocol, const QString& cipher);
     void notice(const QString& texto);
+    void fillMessageList();
+    void headerReceived(int num);
     void firstLinesReceived(int num);
     void messageDeleted(int num);
+    void copyFailed(int num);
     void messageListEmptied();
-    void connectionCompleted();
+    void sessionCompleted();
 
-    /** The most the dialogue log keeps of one line from the server (more than a read brings). */
-    static constexpr qsizetype kLogLineCap = 64 * 1024;
+    friend struct WindowProbe; // the tests look at the splitters and their saved sizes
 
-    // The controls and the session, for the window's commands.
-    AccountPage* Sheet = nullptr;
-    TStatusPanels* StatusBar = nullptr;
-    QWidget* ContentPanel = nullptr;
-    MessageList* ListView = nullptr;
-    QSplitter* ListSplitter = nullptr;
-    QWidget* LowerPanel = nullptr;
-    QPlainTextEdit* TextMemo = nullptr;
-    QSplitter* DialogueSplitter = nullptr;
-    QFrame* DialoguePanel = nullptr;
-    StyledTextView* DialogueView = nullptr;
-    TPop3* POP3 = nullptr;
-
-    int SavedLowerHeight = 0;
-    int SavedDialogueWidth = 0;
-    int ShownMessage = 0;
-    QList<int> CopiasFallidas; ///< messages of the delete batch under way whose copy failed
-    QString ErrorCopia;        ///< why the last copy of the batch could not be written, if it got that far
-    bool HostBoxShown = false; ///< its "Servidor no encontrado" box is open or about to open
-    double ReconnectAt = 0;
-    double LastActivity = 0;
-    bool Announce = true;
-
-private:
-    void buildPage(QSize client);
-    /** @short The tab's name for screen readers: its caption and its state in words. */
-    void nameForScreenReaders(int index);
-    void buildSession();
-    void showLower();
-    int lowerHeight() const;
-    int dialogueWidth() const;
-    void fillMessageList();
-    void updateHeaderProgress(int k);
-    void fillHeaderColumns();
-    QString summaryText() const;
-
-    TfrmPrincipal* m_window;
+    TabContext m_context;
     QPointer<QTabWidget> m_tabs;
+    AccountPage* m_page = nullptr;
+    TStatusPanels* m_statusBar = nullptr;
+    QWidget* m_contentPanel = nullptr;
+    MessageList* m_list = nullptr;
+    QSplitter* m_listSplitter = nullptr;
+    QWidget* m_lowerPanel = nullptr;
+    QPlainTextEdit* m_textPane = nullptr;
+    QSplitter* m_dialogueSplitter = nullptr;
+    QFrame* m_dialoguePanel = nullptr;
+    StyledTextView* m_dialogueView = nullptr;
+    TPop3* m_session = nullptr;
+
     Look m_look = Look::Disconnected;
+    int m_savedLowerHeight = 0;
+    int m_savedDialogueWidth = 0;
+    int m_shownMessage = 0;
+    QList<int> m_failedCopies; ///< messages of the delete batch under way whose copy failed
+    QString m_copyError;       ///< why the last copy of the batch could not be written, if it got that far
+    bool m_hostBoxShown = false;
+    double m_reconnectAt = 0;
+    double m_lastActivity = 0;
+    bool m_announce = true;
     qsizetype m_serverLineLength = 0;  ///< characters of the server's line the log is in the middle of
     qsizetype m_serverLineDropped = 0; ///< of them, those beyond what the log keeps of one line
 };

@@ -2,9 +2,10 @@
 // of the conversation, and the rows of the message list.
 #include "AccountTab.h"
 #include "AccountWidgets.h"
-#include "MainWindow.h"
 #include "Pop3Session.h"
+#include "Settings.h"
 #include "TextAndTime.h"
+#include "WindowSeams.h"
 
 #include <QPlainTextEdit>
 
@@ -12,18 +13,20 @@
 // Session events
 
 void TAccountTab::sessionStateChanged(int estado, const QString& texto) {
-    const double now = m_window->seams().clock();
-    const TConfig& config = m_window->Config;
+    // A delete batch is over: the copies that failed in it are told in one box.
+    if (estado != TPop3::Borrando && !m_failedCopies.isEmpty()) emit copiesFailed(this);
+    const double now = m_context.seams->clock();
+    const TConfig& config = *m_context.config;
     switch (estado) {
     case TPop3::Desconectado:
-        StatusBar->setPanelText(PanelActivity, texto);
+        m_statusBar->setPanelText(PanelActivity, texto);
         if (texto != u"Desconectado") announce(config.wavFalloDuranteConexion);
         break;
     case TPop3::EsperandoSaludo:
         m_serverLineLength = m_serverLineDropped = 0; // a new connection starts a new line
-        setStatus(u"Conectando..."_qs, u"Estableciendo conexión con "_qs + POP3->Servidor());
-        ListView->clearRows();
-        TextMemo->clear();
+        setStatus(u"Conectando..."_qs, u"Estableciendo conexión con "_qs + m_session->Servidor());
+        m_list->clearRows();
+        m_textPane->clear();
         setLook(Look::Busy);
         break;
     case TPop3::EnviadoUser:
@@ -31,33 +34,32 @@ void TAccountTab::sessionStateChanged(int estado, const QString& texto) {
     case TPop3::ConsultandoCapacidades:
     case TPop3::IniciandoConexionSegura:
         setStatus(u"Conectando..."_qs, texto);
-        LastActivity = now;
+        m_lastActivity = now;
         setLook(Look::Busy);
         break;
     case TPop3::Listando:
         setStatus(u"Conectado"_qs, texto);
-        LastActivity = now;
+        m_lastActivity = now;
         setLook(Look::Busy);
         break;
     case TPop3::LeyendoCabeceras:
         setStatus(u"Conectado"_qs, texto);
-        if (ListView->rowCount() == 0) fillMessageList();
-        updateHeaderProgress(POP3->MensajeActual());
-        LastActivity = now;
+        if (m_list->rowCount() == 0) fillMessageList();
+        m_lastActivity = now;
         setLook(Look::Busy);
         break;
     case TPop3::Conectado: {
         setStatus(u"Conectado"_qs, summaryText());
-        const bool mail = POP3->NumMensajes() > 0;
-        LastActivity = now;
+        const bool mail = m_session->NumMensajes() > 0;
+        m_lastActivity = now;
         setLook(mail ? Look::IdleWithMail : Look::IdleEmpty);
-        if (mail && Announce) m_window->NotifyMail(this); // heard, and told outside the window
+        if (mail && m_announce) emit mailFound(this); // heard, and told outside the window
         announce(mail ? config.wavSiTieneMensajes : config.wavNoTieneMensajes);
         break;
     }
     case TPop3::Restaurando:
-        appendDialogue(u" "_qs, m_window->CommentStyle);
-        appendDialogue(u"// Restaurando mensajes eliminados..."_qs, m_window->CommentStyle);
+        appendDialogue(u" "_qs, m_context.commentStyle);
+        appendDialogue(u"// Restaurando mensajes eliminados..."_qs, m_context.commentStyle);
         setStatus(u"Conectado"_qs, texto);
         setLook(Look::Busy);
         break;
@@ -69,7 +71,7 @@ void TAccountTab::sessionStateChanged(int estado, const QString& texto) {
     case TPop3::Comprobando:
         setStatus(u"Conectado"_qs, texto);
         setLook(Look::Busy);
-        Announce = false;
+        m_announce = false;
         break;
     default:
         break;
@@ -77,18 +79,18 @@ void TAccountTab::sessionStateChanged(int estado, const QString& texto) {
 }
 
 void TAccountTab::sessionDisconnectedByForce(const QString& motivo) {
-    const int style = m_window->CommentStyle;
+    const int style = m_context.commentStyle;
     setStatus(u"Desconectado"_qs, motivo);
     setLook(Look::Disconnected);
     appendDialogue(u" "_qs, style);
-    appendDialogue(u"// Finalizando conexión con "_qs + POP3->Servidor(), style);
+    appendDialogue(u"// Finalizando conexión con "_qs + m_session->Servidor(), style);
     if (!motivo.isEmpty()) appendDialogue(u"// "_qs + motivo, style);
     appendDialogue(u" "_qs, style);
-    announce(m_window->Config.wavFalloDuranteConexion);
+    announce(m_context.config->wavFalloDuranteConexion);
 }
 
 void TAccountTab::commandSent(const QString& comando) {
-    const int style = m_window->CommandStyle;
+    const int style = m_context.commandStyle;
     appendDialogue(u" "_qs, style);
     // The password never reaches the log.
     if (MayusculasSinAcentos(comando.left(5)) == u"PASS ")
@@ -99,15 +101,15 @@ void TAccountTab::commandSent(const QString& comando) {
 }
 
 void TAccountTab::encrypted(const QString& protocol, const QString& cipher) {
-    appendDialogue(u"// Conexión cifrada ("_qs + protocol + u", "_qs + cipher + u')', m_window->CommentStyle);
+    appendDialogue(u"// Conexión cifrada ("_qs + protocol + u", "_qs + cipher + u')', m_context.commentStyle);
 }
 
 void TAccountTab::notice(const QString& texto) {
-    appendDialogue(u"// "_qs + texto, m_window->CommentStyle);
+    appendDialogue(u"// "_qs + texto, m_context.commentStyle);
 }
 
 void TAccountTab::textFromServer(const QByteArray& bytes) {
-    const int serverStyle = m_window->ServerStyle;
+    const int serverStyle = m_context.serverStyle;
     const QByteArrayView texto(bytes);
     // A line of many megabytes (a header line, say) shows its start, and the log says how much of
     // it was left out: kept whole, each such message would grow the log by its size. Only the part
@@ -130,7 +132,7 @@ void TAccountTab::textFromServer(const QByteArray& bytes) {
     if (firstEnd < 0) return;
     appendDialogue(u"// ("_qs + FormatThousands(m_serverLineDropped) +
                        u" caracteres más de esta línea no se muestran)"_qs,
-                   m_window->CommentStyle);
+                   m_context.commentStyle);
     m_serverLineDropped = 0;
     const QByteArrayView rest = texto.sliced(head);
     if (!rest.isEmpty()) appendDialogue(rest, serverStyle);
@@ -139,67 +141,56 @@ void TAccountTab::textFromServer(const QByteArray& bytes) {
 }
 
 void TAccountTab::firstLinesReceived(int num) {
-    if (ListView->isRowSelected(ListView->positionOf(num))) m_window->ListViewClick(ListView);
+    if (m_list->isRowSelected(m_list->positionOf(num))) showSelectedMessage();
 }
 
 void TAccountTab::messageDeleted(int num) {
-    const int position = ListView->positionOf(num);
+    const int position = m_list->positionOf(num);
     if (position < 0) return;
-    if (num == ShownMessage) {
-        ShownMessage = 0;
-        TextMemo->clear();
+    if (num == m_shownMessage) {
+        m_shownMessage = 0;
+        m_textPane->clear();
     }
-    ListView->deleteRow(position);
+    m_list->deleteRow(position);
 }
 
 void TAccountTab::messageListEmptied() {
-    ListView->clearRows();
-    TextMemo->clear();
-    Announce = true;
+    m_list->clearRows();
+    m_textPane->clear();
+    m_announce = true;
 }
 
-void TAccountTab::connectionCompleted() {
-    const int style = m_window->CommentStyle;
-    fillHeaderColumns();
+void TAccountTab::copyFailed(int num) {
+    m_failedCopies << num;
+}
+
+void TAccountTab::sessionCompleted() {
+    const int style = m_context.commentStyle;
     appendDialogue(u" "_qs, style);
-    appendDialogue(u"// Conectado al servidor "_qs + POP3->Servidor(), style);
-    if (POP3->NumMensajes() == 0) appendDialogue(u"// No tiene mensajes"_qs, style);
+    appendDialogue(u"// Conectado al servidor "_qs + m_session->Servidor(), style);
+    if (m_session->NumMensajes() == 0) appendDialogue(u"// No tiene mensajes"_qs, style);
+    emit connectionCompleted(this);
 }
 
 // ---------------------------------------------------------------------------------------------------
 // Rows
 
 void TAccountTab::fillMessageList() {
-    if (ListView->rowCount() > 0) return;
+    if (m_list->rowCount() > 0) return;
     QList<MessageRow> rows;
-    rows.reserve(POP3->NumMensajes());
-    for (int i = 0; i < POP3->NumMensajes(); ++i) {
-        const TMensaje m = POP3->ResumenPorIndice(i);
+    rows.reserve(m_session->NumMensajes());
+    for (int i = 0; i < m_session->NumMensajes(); ++i) {
+        const TMensaje m = m_session->ResumenPorIndice(i);
         MessageRow& row = rows.emplace_back();
         row.number = m.Num;
         row.bytes = m.Bytes;
     }
-    ListView->appendRows(rows);
+    m_list->appendRows(rows);
 }
 
-void TAccountTab::updateHeaderProgress(int k) {
-    // k's header is asked for next; the one of the row before it is complete.
-    const int before = ListView->positionOf(k) - 1;
-    if (before < 0) return;
-    const int number = ListView->row(before).number;
-    const TMensaje m = POP3->ResumenPorNumero(number);
-    if (m.Num != number) return; // no longer on the server's list
-    const QString& f = m.Cabecera.Fecha;
-    const QString date = f.size() <= 11 ? QString() : f.mid(5, f.size() - 11);
-    ListView->setRowHeader(before, m.Cabecera.From, date, m.Cabecera.Subj);
-}
-
-void TAccountTab::fillHeaderColumns() {
-    const int n = std::min(ListView->rowCount(), POP3->NumMensajes());
-    for (int r = 0; r < n; ++r) {
-        const int number = ListView->row(r).number;
-        const TMensaje m = POP3->ResumenPorNumero(number);
-        if (m.Num != number) continue;
-        ListView->setRowHeader(r, m.Cabecera.From, TfrmPrincipal::ShortDate(m.Cabecera.Fecha), m.Cabecera.Subj);
-    }
+void TAccountTab::headerReceived(int num) {
+    const int position = m_list->positionOf(num);
+    if (position < 0) return;
+    const TMensaje m = m_session->ResumenPorNumero(num);
+    m_list->setRowHeader(position, m.Cabecera.From, ListDate(m.Cabecera.Fecha), m.Cabecera.Subj);
 }

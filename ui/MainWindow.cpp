@@ -1,6 +1,7 @@
 #include "MainWindow.h"
 
 #include "AccountLogins.h"
+#include "AccountTab.h"
 #include "AccountWidgets.h"
 #include "Artwork.h"
 #include "Errors.h"
@@ -489,7 +490,7 @@ void TfrmPrincipal::FormResize() {
     btnSoloLista->move(btnDesconectar->x() - 75, btnSoloLista->y());
     if (!m_closing) {
         for (TAccountTab* tab : std::as_const(Tabs)) {
-            tab->Sheet->placeContent();
+            tab->page()->placeContent();
             tab->fitCountdownPanel();
         }
     }

@@ -4,7 +4,6 @@
 #pragma once
 
 #include "AccountAccess.h"
-#include "AccountTab.h"
 #include "AccountsFile.h"
 #include "Desktop.h"
 #include "FilterLists.h"
@@ -27,6 +26,7 @@ class QMenu;
 class QTabWidget;
 class QToolButton;
 class QTreeWidgetItem;
+class TAccountTab;
 class TPop3;
 class TRVStyle;
 class TfrmCuentas;
@@ -81,7 +81,6 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    friend class TAccountTab;  // its page and session are wired to the window's handlers
     friend struct WindowProbe; // how the tests and the window benchmark reach inside (tests/support/WindowProbe.h)
 
     /** @short The report of every error nothing else handled (also installed for the whole
@@ -150,8 +149,6 @@ private:
     /** @short The tray image shown now (0 or 1), or -1 without an icon. */
     int TrayImageShown() const;
 
-    static QString ShortDate(const QString& fecha);
-
     // The run's accounts, settings, filter lists and state.
     QList<TAccountTab*> Tabs;
     QList<TCuenta*> Accounts;
@@ -197,8 +194,6 @@ private:
     QAction* action(const QString& objectName) const;
 
     const WindowSeams& seams() const { return m_seams; }
-    /** The most the dialogue log keeps of one line from the server (more than a read brings). */
-    static constexpr qsizetype kLogLineCap = TAccountTab::kLogLineCap;
     QMessageBox::StandardButton ShowMessage(QMessageBox::Icon icon, const QString& caption, const QString& text,
                                             QMessageBox::StandardButtons buttons = QMessageBox::Ok,
                                             QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
@@ -234,12 +229,9 @@ private:
     TAccountTab* CreateAccountTab(const QString& userName);
     void CloseAccountTab(TAccountTab* tab);
     TAccountTab* TabOfSheet(QWidget* page) const;
-    TAccountTab* TabOfSession(const TPop3* session) const;
-    TAccountTab* TabOfList(const QObject* list) const;
     TAccountTab* ActiveTab() const;
     void SetBusyAnimation(QWidget* page, bool on);
     void CenterOverMain(QWidget* form);
-    void ListViewClick(MessageList* list);
 
     // Accounts and menu commands the window's own menus and lists call.
     TCuenta* FindAccount(const QString& server, const QString& user, const QString& scrambledPassword, int port);
@@ -260,8 +252,6 @@ private:
     /** @short The address of a FROM cell: what follows its first '<' without the cell's last
      *  character, or the whole cell. */
     static QString SenderAddress(const QString& from);
-    /** @short "h:mm:ss" of a number of seconds; hours beyond 23 are shown as they are. */
-    static QString FormatCountdown(qint64 seconds);
 
     void FormCreate();
     void CreateForms();
@@ -285,19 +275,11 @@ private:
     /** @short Runs a step; an error it raises goes to AppException and the next step still runs. */
     bool guarded(const std::function<void()>& step);
 
-    // Session events.
-    void POP3OnCambioEstado(TPop3* session, int estado, const QString& texto);
-    void POP3OnDesconexionForzada(TPop3* session, const QString& motivo);
-    void POP3OnHostNotFound(TPop3* session, const QString& servidor);
-    void POP3OnSendCommandToServer(TPop3* session, const QString& comando);
-    void POP3OnTextFromServer(TPop3* session, const QByteArray& bytes);
-    void POP3OnPrimerasLineasRecibidas(TPop3* session, int num);
-    void POP3OnMensajeBorrado(TPop3* session, int num);
-    void POP3OnCopiaFallida(TPop3* session, int num, const QString& motivo);
-    void POP3OnVaciarListaMensajes(TPop3* session);
-    void POP3OnConexionCompletada(TPop3* session);
-    void POP3OnConexionCifrada(TPop3* session, const QString& protocol, const QString& cipher);
-    void POP3OnAviso(TPop3* session, const QString& texto);
+    // What a tab tells the window.
+    /** @short The box of a host name that cannot be resolved, one per tab at a time, none while the
+     *  window is hidden in the notification area. */
+    void TabHostNotFound(TAccountTab* tab, const QString& server);
+    void TabCompleted(TAccountTab* tab);
 
     WindowSeams m_seams;
     bool m_closing = false;

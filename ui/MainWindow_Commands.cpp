@@ -1,5 +1,6 @@
 // What the user does with a tab's message list: first lines, delete, reset, write to the sender,
 // recipients, the pop-up menu's enabling, and the subject column that takes the rest of the width.
+#include "AccountTab.h"
 #include "AccountWidgets.h"
 #include "Errors.h"
 #include "MainWindow.h"
@@ -19,11 +20,11 @@ int firstSelectedNumber(const MessageList* list) {
 
 void TfrmPrincipal::btnPrimerasLineasClick() {
     TAccountTab* tab = ActiveTab();
-    if (!tab || tab->POP3->Estado() != TPop3::Conectado) return;
-    const int n = firstSelectedNumber(tab->ListView);
+    if (!tab || tab->session()->Estado() != TPop3::Conectado) return;
+    const int n = firstSelectedNumber(tab->list());
     if (n < 0) return;
-    const TMensaje m = tab->POP3->MensajePorNumero(n);
-    QPointer<TPop3> session = tab->POP3;
+    const TMensaje m = tab->session()->MensajePorNumero(n);
+    QPointer<TPop3> session = tab->session();
     QString answer = QString::number(m.Lineas);
     if (!m_seams.inputQuery(this, u"Primeras líneas de: \""_qs + m.Cabecera.Subj + u'"',
                             u"¿Cuántas líneas a mostrar? (Actualmente "_qs + QString::number(m.Lineas) + u')', answer))
@@ -42,45 +43,47 @@ void TfrmPrincipal::btnPrimerasLineasClick() {
 
 void TfrmPrincipal::btnEliminarClick() {
     TAccountTab* tab = ActiveTab();
-    if (!tab || tab->POP3->Estado() != TPop3::Conectado) return;
-    if (tab->ListView->selectedPositions().isEmpty()) return;
-    QPointer<TPop3> session = tab->POP3;
+    if (!tab || tab->session()->Estado() != TPop3::Conectado) return;
+    if (tab->list()->selectedPositions().isEmpty()) return;
+    QPointer<TAccountTab> shown(tab);
+    QPointer<TPop3> session = tab->session();
     if (ShowMessage(QMessageBox::Question, u"Confirmación de eliminación"_qs,
                     u"¿Está seguro que desea eliminar los mensajes marcados?"_qs,
                     QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
         return;
-    // The tab is found afresh: it may have closed, and its rows changed, while the box was open.
-    tab = session ? TabOfSession(session) : nullptr;
+    // The tab may have closed, and its rows changed, while the box was open.
+    tab = shown;
     if (!tab) return;
     QStringList numbers;
-    for (int position : tab->ListView->selectedPositions())
-        numbers << QString::number(tab->ListView->row(position).number);
-    tab->Announce = false;
+    for (int position : tab->list()->selectedPositions())
+        numbers << QString::number(tab->list()->row(position).number);
+    tab->silenceNextAnnouncement();
     const QStringList reasons(numbers.size(), u"Eliminado por el usuario"_qs);
     guarded([&] { session->EliminarMensajes(numbers, reasons); });
 }
 
 void TfrmPrincipal::btnRestaurarClick() {
     TAccountTab* tab = ActiveTab();
-    if (!tab || tab->POP3->Estado() != TPop3::Conectado) return;
-    QPointer<TPop3> session = tab->POP3;
+    if (!tab || tab->session()->Estado() != TPop3::Conectado) return;
+    QPointer<TAccountTab> shown(tab);
+    QPointer<TPop3> session = tab->session();
     const QString text = u"¿Está seguro que desea enviar el comando RESET?\r\r(El comando Reset hará que los "
                          "mensajes que se hayan\rmarcado para borrar durante esta sesión NO se borren,\ry por "
                          "tanto todos \"volverán a aparecer\" en su buzón"_qs;
     if (ShowMessage(QMessageBox::Question, u"Confirmar Reset"_qs, text, QMessageBox::Ok | QMessageBox::Cancel) !=
         QMessageBox::Ok)
         return;
-    tab = session ? TabOfSession(session) : nullptr;
+    tab = shown;
     if (!tab) return;
-    tab->TextMemo->clear();
-    tab->ListView->clearRows();
+    tab->textPane()->clear();
+    tab->list()->clearRows();
     if (session->Restaurar()) return;
     // The session is busy (a re-check began while the box was open): ask again every 100 ms while
     // its events go on, until it is idle; give up when the tab closes or the session disconnects.
     auto* retry = new QTimer(this);
     retry->setInterval(100);
-    connect(retry, &QTimer::timeout, this, [this, retry, session] {
-        if (!session || !TabOfSession(session) || session->Estado() == TPop3::Desconectado || session->Restaurar())
+    connect(retry, &QTimer::timeout, this, [retry, shown, session] {
+        if (!shown || !session || session->Estado() == TPop3::Desconectado || session->Restaurar())
             retry->deleteLater();
     });
     retry->start();
@@ -88,8 +91,8 @@ void TfrmPrincipal::btnRestaurarClick() {
 
 void TfrmPrincipal::PopupListViewPopup() {
     TAccountTab* tab = ActiveTab();
-    const bool s = tab && !tab->ListView->selectedPositions().isEmpty();
-    const bool idle = tab && tab->POP3->Estado() == TPop3::Conectado;
+    const bool s = tab && !tab->list()->selectedPositions().isEmpty();
+    const bool idle = tab && tab->session()->Estado() == TPop3::Conectado;
     action(u"PopupListViewEnviarEMail"_qs)->setEnabled(s);
     action(u"PopupListViewEliminar"_qs)->setEnabled(s);
     action(u"PopupListViewRestaurar"_qs)->setEnabled(idle);
@@ -111,9 +114,9 @@ QString TfrmPrincipal::SenderAddress(const QString& from) {
 void TfrmPrincipal::PopupListViewEnviarEMailClick() {
     TAccountTab* tab = ActiveTab();
     if (!tab) return;
-    const QList<int> rows = tab->ListView->selectedPositions();
+    const QList<int> rows = tab->list()->selectedPositions();
     if (rows.isEmpty()) return;
-    m_seams.openUrl(QUrl(u"mailto:"_qs + SenderAddress(tab->ListView->row(rows.first()).from)));
+    m_seams.openUrl(QUrl(u"mailto:"_qs + SenderAddress(tab->list()->row(rows.first()).from)));
 }
 
 void TfrmPrincipal::ListViewResize(MessageList* list) {

@@ -1,6 +1,7 @@
 // The dialogs and windows of the program: created once, in order, after the main window, and
 // shown modally, centred over it, by their menu entries.
 #include "AboutBox.h"
+#include "AccountTab.h"
 #include "AccountWidgets.h"
 #include "AccountsDialog.h"
 #include "DialogContext.h"
@@ -85,10 +86,10 @@ void TfrmPrincipal::mnuAboutClick() {
 void TfrmPrincipal::PopupListViewDestinatariosClick() {
     TAccountTab* tab = ActiveTab();
     if (!tab) return;
-    const QList<int> rows = tab->ListView->selectedPositions();
+    const QList<int> rows = tab->list()->selectedPositions();
     if (rows.isEmpty()) return;
     CenterOverMain(frmDestinatarios);
-    const TMensaje m = tab->POP3->MensajePorNumero(tab->ListView->row(rows.first()).number);
+    const TMensaje m = tab->session()->MensajePorNumero(tab->list()->row(rows.first()).number);
     frmDestinatarios->setWindowTitle(u"Destinatarios del mensaje "_qs + QString::number(m.Num));
     frmDestinatarios->lblFrom->setText(m.Cabecera.From);
     frmDestinatarios->lblSubject->setText(m.Cabecera.Subj);

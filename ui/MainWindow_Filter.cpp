@@ -1,5 +1,6 @@
 // The filtering run over a tab's messages, the commands that add senders and subjects to the filter
 // lists, and the check items that switch filtering at connection and asking on and off.
+#include "AccountTab.h"
 #include "AccountWidgets.h"
 #include "DialogContext.h"
 #include "Errors.h"
@@ -49,11 +50,11 @@ QList<RuleDecision> showVerdicts(TAccountTab* tab, const QList<RowSnapshot>& row
     verdicts.reserve(rows.size());
     for (const RowSnapshot& row : rows) {
         RuleSubject subject{QString(), row.sender, row.subject};
-        if (withHeader) subject.header = tab->POP3->TextoCabeceraPorNumero(row.number);
+        if (withHeader) subject.header = tab->session()->TextoCabeceraPorNumero(row.number);
         const RuleDecision& d = decisions.emplace_back(rules.decide(subject, lists, &problems));
         verdicts.append({d.kind, d.reason});
     }
-    tab->ListView->setVerdicts(verdicts);
+    tab->list()->setVerdicts(verdicts);
     problems.removeDuplicates();
     for (const QString& p : std::as_const(problems))
         tab->appendDialogue(u"// "_qs + p, commentStyle);
@@ -62,10 +63,11 @@ QList<RuleDecision> showVerdicts(TAccountTab* tab, const QList<RowSnapshot>& row
 } // namespace
 
 void TfrmPrincipal::RunFilter(TAccountTab* tab, bool report) {
-    if (tab->ListView->rowCount() == 0) return;
-    QPointer<TPop3> session = tab->POP3;
+    if (tab->list()->rowCount() == 0) return;
+    QPointer<TAccountTab> shown(tab);
+    QPointer<TPop3> session = tab->session();
     const QString caption = session->Usuario() + u" ("_qs + session->Servidor() + u')';
-    const QList<RowSnapshot> rows = snapshot(tab->ListView, false);
+    const QList<RowSnapshot> rows = snapshot(tab->list(), false);
     const QList<RuleDecision> decisions = showVerdicts(tab, rows, Rules, Filtros, CommentStyle);
     QList<RowSnapshot> accepted;
     QStringList reasons;
@@ -73,9 +75,8 @@ void TfrmPrincipal::RunFilter(TAccountTab* tab, bool report) {
         const RowSnapshot& row = rows[i];
         if (!decisions[i].marked()) continue;
         if (Config.PreguntarAntesDeBorrarEnFiltrado) {
-            TAccountTab* current = session ? TabOfSession(session) : nullptr;
-            if (!current) return; // the tab was closed while a question was open
-            Page95Control->setCurrentWidget(current->Sheet);
+            if (!shown) return; // the tab was closed while a question was open
+            Page95Control->setCurrentWidget(shown->page());
             const QString text = u"Se encontró un mensaje no deseado:\r\rFROM: "_qs + row.sender + u"\rSUBJ: "_qs +
                                  row.subject + u"\rMotivo: "_qs + decisions[i].reason +
                                  u"\r\r¿Desea borrarlo de su buzón?"_qs;
@@ -86,7 +87,7 @@ void TfrmPrincipal::RunFilter(TAccountTab* tab, bool report) {
         accepted.append(row);
         reasons.append(decisions[i].reason);
     }
-    if (!session || !TabOfSession(session)) return;
+    if (!shown) return;
     if (accepted.isEmpty()) {
         if (report) ShowMessage(QMessageBox::Information, caption, u"El filtro no encontró mensajes a borrar"_qs);
         return;
@@ -107,9 +108,8 @@ void TfrmPrincipal::RunFilter(TAccountTab* tab, bool report) {
 
 void TfrmPrincipal::PopupListViewFiltradoProbarClick() {
     TAccountTab* tab = ActiveTab();
-    if (!tab || tab->ListView->rowCount() == 0) return;
-    const QList<RuleDecision> decisions =
-        showVerdicts(tab, snapshot(tab->ListView, false), Rules, Filtros, CommentStyle);
+    if (!tab || tab->list()->rowCount() == 0) return;
+    const QList<RuleDecision> decisions = showVerdicts(tab, snapshot(tab->list(), false), Rules, Filtros, CommentStyle);
     const auto marked =
         std::count_if(decisions.cbegin(), decisions.cend(), [](const RuleDecision& d) { return d.marked(); });
     const auto allowed = std::count_if(decisions.cbegin(), decisions.cend(),
@@ -135,8 +135,8 @@ void TfrmPrincipal::LoadRules(bool reportProblems) {
     // A change in what the rules read reaches the sessions' next listing.
     bool listedWithoutText = false;
     for (TAccountTab* tab : std::as_const(Tabs)) {
-        tab->POP3->setKeptText(KeptText());
-        listedWithoutText = listedWithoutText || tab->POP3->NumMensajes() > 0;
+        tab->session()->setKeptText(KeptText());
+        listedWithoutText = listedWithoutText || tab->session()->NumMensajes() > 0;
     }
     // The messages listed so far kept no header text: the rules see only their sender and subject.
     if (!keptText && Rules.needsHeaderText() && listedWithoutText)
@@ -171,7 +171,7 @@ void TfrmPrincipal::addSelectedToFilters(const QString& field) {
     int count = 0;
     const QString caption = u"Añadir filtro - "_qs + field;
     const QString prompt = u"Escriba el texto del nuevo filtro:"_qs;
-    for (const RowSnapshot& row : snapshot(tab->ListView, true)) {
+    for (const RowSnapshot& row : snapshot(tab->list(), true)) {
         QString answer = field == u"FROM" ? row.sender : row.subject;
         bool entered = m_seams.inputQuery(this, caption, prompt, answer);
         // Text Filtros.dat cannot hold is refused and asked for again, as it was typed.

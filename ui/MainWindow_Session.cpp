@@ -1,7 +1,7 @@
-// Connecting accounts and passing on what their sessions do: the connect commands, the sweep of
-// unreported host-name failures, and the handlers of the session events, which hand each event to
-// its tab.
+// Connecting accounts: the connect commands, the sweep of unreported host-name failures, and what
+// the window does when a tab tells it of a failure or of a completed connection.
 #include "AccountLogins.h"
+#include "AccountTab.h"
 #include "AccountWidgets.h"
 #include "MainWindow.h"
 #include "PasswordScrambling.h"
@@ -25,7 +25,7 @@ void TfrmPrincipal::mnuConectarCuentaClick(QAction* sender) {
     TCuenta* account = AccountOfMenuItem(sender);
     if (!account) return;
     if (account->Tab) {
-        Page95Control->setCurrentWidget(account->Tab->Sheet);
+        Page95Control->setCurrentWidget(account->Tab->page());
         return;
     }
     connectAccount(account);
@@ -46,25 +46,25 @@ void TfrmPrincipal::startSession(TAccountTab* tab, const QString& server, const 
     const QString key = AccountKey(server, port, user);
     const AccountAccess access = m_logins->access(key);
     const bool oauth = access.method == LoginMethod::OAuth2;
-    tab->POP3->setAccessTokenSource(oauth ? m_logins->tokenSource(key, user) : TPop3::AccessTokenSource());
+    tab->session()->setAccessTokenSource(oauth ? m_logins->tokenSource(key, user) : TPop3::AccessTokenSource());
     if (oauth || !access.passwordInKeyring) {
-        tab->POP3->Conectar(server, port, user, DecodePassword(scrambledPassword));
+        tab->session()->Conectar(server, port, user, DecodePassword(scrambledPassword));
         return;
     }
-    m_logins->secrets()->read(
-        PasswordKey(key), tab->POP3, [this, session = tab->POP3, server, port, user](const SecretResult& result) {
-            TAccountTab* shown = TabOfSession(session); // the tab may have been closed meanwhile
-            if (!shown) return;
-            if (result.status == SecretResult::Done) {
-                session->Conectar(server, port, user, result.secret);
-                return;
-            }
-            shown->setLook(TAccountTab::Look::Disconnected);
-            shown->setStatus(u"Desconectado"_qs,
-                             result.status == SecretResult::NotFound
-                                 ? u"La contraseña de la cuenta no está en el llavero"_qs
-                                 : u"No se pudo leer la contraseña del llavero: "_qs + result.error);
-        });
+    m_logins->secrets()->read(PasswordKey(key), tab->session(),
+                              [shown = QPointer<TAccountTab>(tab), server, port, user](const SecretResult& result) {
+                                  if (!shown) return; // the tab was closed meanwhile
+                                  if (result.status == SecretResult::Done) {
+                                      shown->session()->Conectar(server, port, user, result.secret);
+                                      return;
+                                  }
+                                  shown->setLook(TAccountTab::Look::Disconnected);
+                                  shown->setStatus(u"Desconectado"_qs,
+                                                   result.status == SecretResult::NotFound
+                                                       ? u"La contraseña de la cuenta no está en el llavero"_qs
+                                                       : u"No se pudo leer la contraseña del llavero: "_qs +
+                                                             result.error);
+                              });
 }
 
 void TfrmPrincipal::mnuConectarConectarTodasClick() {
@@ -79,8 +79,8 @@ void TfrmPrincipal::mnuConectarConectarTodasClick() {
         TAccountTab* tab = account->Tab;
         if (tab->look() == TAccountTab::Look::IdleWithMail || tab->look() == TAccountTab::Look::IdleEmpty) {
             tab->setLook(TAccountTab::Look::Busy);
-            tab->TextMemo->clear();
-            tab->POP3->ComprobarDeNuevo();
+            tab->textPane()->clear();
+            tab->session()->ComprobarDeNuevo();
         }
     }
 }
@@ -103,7 +103,7 @@ void TfrmPrincipal::QuickConnect(const QString& server, const QString& user, con
     m_logins->setQuickAccess(AccountKey(server, port, user), access);
     TCuenta* account = FindAccount(server, user, scrambledPassword, port);
     if (account && account->Tab) {
-        Page95Control->setCurrentWidget(account->Tab->Sheet);
+        Page95Control->setCurrentWidget(account->Tab->page());
         return;
     }
     TAccountTab* tab = CreateAccountTab(user);
@@ -113,9 +113,9 @@ void TfrmPrincipal::QuickConnect(const QString& server, const QString& user, con
 
 void TfrmPrincipal::btnRefrescarClick() {
     TAccountTab* tab = ActiveTab();
-    if (!tab || tab->POP3->Estado() != TPop3::Conectado) return;
-    tab->POP3->ComprobarDeNuevo();
-    if (TabOfSheet(tab->Sheet)) tab->Announce = false;
+    if (!tab || tab->session()->Estado() != TPop3::Conectado) return;
+    tab->session()->ComprobarDeNuevo();
+    if (TabOfSheet(tab->page())) tab->silenceNextAnnouncement();
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -125,16 +125,18 @@ void TfrmPrincipal::SweepSocketErrors() {
     const QList<TAccountTab*> tabs = Tabs;
     for (TAccountTab* tab : tabs) {
         if (!Tabs.contains(tab)) continue; // closed while a box of this sweep was open
-        TPop3* session = tab->POP3;
+        TPop3* session = tab->session();
         // Whole milliseconds, so that the clock's rounding never decides.
         if (session->Activo() || session->Estado() != TPop3::EsperandoSaludo ||
             std::llround(session->TiempoDesdeConexion() * 86400000.0) <= 30000)
             continue;
         --PendingSocketErrors;
         const QString server = session->Servidor();
-        QPointer<TPop3> guard(session);
+        QPointer<TAccountTab> guard(tab);
         session->Desconectar(u"Servidor no encontrado : "_qs + server);
-        if (guard) POP3OnHostNotFound(session, server);
+        if (!guard) continue;
+        tab->setLook(TAccountTab::Look::Disconnected);
+        TabHostNotFound(tab, server);
     }
     if (PendingSocketErrors > 0) TimerSocketExc.start();
 }
@@ -145,92 +147,21 @@ void TfrmPrincipal::TimerSocketExcTimer() {
 }
 
 // ---------------------------------------------------------------------------------------------------
-// Session events
+// What a tab tells
 
-// Each handler finds the tab of the session (a closed tab's session may still report) and hands
-// the event to it.
-
-void TfrmPrincipal::POP3OnCambioEstado(TPop3* session, int estado, const QString& texto) {
-    TAccountTab* tab = TabOfSession(session);
-    if (!tab) return;
-    // A delete batch is over: the copies that failed in it are told in one box.
-    if (estado != TPop3::Borrando && !tab->CopiasFallidas.isEmpty()) reportFailedCopies(tab);
-    tab->sessionStateChanged(estado, texto);
-}
-
-void TfrmPrincipal::POP3OnDesconexionForzada(TPop3* session, const QString& motivo) {
-    if (TAccountTab* tab = TabOfSession(session)) tab->sessionDisconnectedByForce(motivo);
-}
-
-void TfrmPrincipal::POP3OnHostNotFound(TPop3* session, const QString& servidor) {
-    TAccountTab* tab = TabOfSession(session);
-    if (!tab) return;
-    tab->setLook(TAccountTab::Look::Disconnected);
+void TfrmPrincipal::TabHostNotFound(TAccountTab* tab, const QString& servidor) {
     // The box waits for nothing: the forced disconnection and the reconnection countdown go on
     // first, an unattended account reconnects all the same. One box an account at a time, and none
     // while the window is hidden in the notification area (the sound and the icon tell).
-    if (tab->HostBoxShown || (TrayFlag && !isVisible())) return;
-    tab->HostBoxShown = true;
-    QTimer::singleShot(0, this, [this, guard = QPointer<TPop3>(session), servidor] {
+    if (tab->hostBoxShown() || (TrayFlag && !isVisible())) return;
+    tab->setHostBoxShown(true);
+    QTimer::singleShot(0, this, [this, guard = QPointer<TAccountTab>(tab), servidor] {
         ShowMessage(QMessageBox::Critical, u"Servidor no encontrado"_qs, u"No se encuentra el Servidor "_qs + servidor);
         // The tab may have been closed while the box was open.
-        if (TAccountTab* shownFor = guard ? TabOfSession(guard) : nullptr) shownFor->HostBoxShown = false;
+        if (guard) guard->setHostBoxShown(false);
     });
 }
 
-void TfrmPrincipal::POP3OnSendCommandToServer(TPop3* session, const QString& comando) {
-    if (TAccountTab* tab = TabOfSession(session)) tab->commandSent(comando);
-}
-
-void TfrmPrincipal::POP3OnConexionCifrada(TPop3* session, const QString& protocol, const QString& cipher) {
-    if (TAccountTab* tab = TabOfSession(session)) tab->encrypted(protocol, cipher);
-}
-
-void TfrmPrincipal::POP3OnAviso(TPop3* session, const QString& texto) {
-    if (TAccountTab* tab = TabOfSession(session)) tab->notice(texto);
-}
-
-void TfrmPrincipal::POP3OnTextFromServer(TPop3* session, const QByteArray& bytes) {
-    if (TAccountTab* tab = TabOfSession(session)) tab->textFromServer(bytes);
-}
-
-void TfrmPrincipal::POP3OnPrimerasLineasRecibidas(TPop3* session, int num) {
-    if (TAccountTab* tab = TabOfSession(session)) tab->firstLinesReceived(num);
-}
-
-void TfrmPrincipal::POP3OnMensajeBorrado(TPop3* session, int num) {
-    if (TAccountTab* tab = TabOfSession(session)) tab->messageDeleted(num);
-}
-
-void TfrmPrincipal::POP3OnCopiaFallida(TPop3* session, int num, const QString&) {
-    if (TAccountTab* tab = TabOfSession(session)) tab->CopiasFallidas << num;
-}
-
-void TfrmPrincipal::POP3OnVaciarListaMensajes(TPop3* session) {
-    if (TAccountTab* tab = TabOfSession(session)) tab->messageListEmptied();
-}
-
-void TfrmPrincipal::POP3OnConexionCompletada(TPop3* session) {
-    TAccountTab* tab = TabOfSession(session);
-    if (!tab) return;
-    tab->connectionCompleted();
+void TfrmPrincipal::TabCompleted(TAccountTab* tab) {
     if (Config.FiltrarAlConectar) RunFilter(tab, false);
-}
-
-void TfrmPrincipal::ListViewClick(MessageList* list) {
-    if (TAccountTab* tab = TabOfList(list)) tab->showSelectedMessage();
-}
-
-// ---------------------------------------------------------------------------------------------------
-// Text helpers
-
-QString TfrmPrincipal::ShortDate(const QString& fecha) {
-    const QString rest = fecha.mid(5);
-    const qsizetype first = rest.indexOf(u':');
-    const qsizetype second = first < 0 ? -1 : rest.indexOf(u':', first + 1);
-    if (second < 0) return rest;
-    qsizetype end = second + 1;
-    while (end < rest.size() && rest[end].isDigit() && rest[end].unicode() < 128)
-        ++end;
-    return rest.left(end);
 }

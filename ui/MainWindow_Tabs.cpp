@@ -1,10 +1,12 @@
 // The tabs of the main window: creating and closing them, finding them, the view-mode buttons and
 // the busy animation.
+#include "AccountTab.h"
 #include "AccountWidgets.h"
 #include "MainWindow.h"
 #include "Pop3Session.h"
 
 #include <QLabel>
+#include <QMenu>
 #include <QTabWidget>
 
 TAccountTab* TfrmPrincipal::CreateAccountTab(const QString& userName) {
@@ -12,10 +14,42 @@ TAccountTab* TfrmPrincipal::CreateAccountTab(const QString& userName) {
     // The page gets its size from the tab control once it is added; build it at that size.
     const QSize client = Page95Control->count() > 0 ? Page95Control->currentWidget()->size()
                                                     : Page95Control->contentsRect().size() - QSize(4, 30);
-    auto* tab = new TAccountTab(this, client);
+    TabContext context;
+    context.owner = this;
+    context.desktop = this;
+    context.seams = &m_seams;
+    context.config = &Config;
+    context.advanced = &Advanced;
+    context.lamps = &m_lamps;
+    context.logStyles = RVStyle;
+    context.commandStyle = CommandStyle;
+    context.serverStyle = ServerStyle;
+    context.commentStyle = CommentStyle;
+    auto* tab = new TAccountTab(context, client);
+    // The tab shows a message's first lines and recipients, never its whole header text; the
+    // filter's rules may read it.
+    tab->session()->setKeptText(KeptText());
+    applyKeepCopy(tab);
+    connect(tab, &TAccountTab::lookChanged, this, [this](TAccountTab* t) { SetBusyAnimation(t->page(), t->isBusy()); });
+    connect(tab, &TAccountTab::announced, this, [this] {
+        if (TrayFlag) TimerTray.start();
+    });
+    connect(tab, &TAccountTab::mailFound, this, &TfrmPrincipal::NotifyMail);
+    connect(tab, &TAccountTab::connectionCompleted, this, &TfrmPrincipal::TabCompleted);
+    connect(tab, &TAccountTab::hostNotFound, this, &TfrmPrincipal::TabHostNotFound);
+    connect(tab, &TAccountTab::copiesFailed, this, &TfrmPrincipal::reportFailedCopies);
+    connect(tab, &TAccountTab::pageResized, this, [this](TAccountTab* t) {
+        if (t->page() == Page95Control->currentWidget()) placeButtonBar();
+    });
+    connect(tab, &TAccountTab::listResized, this, [this](TAccountTab* t) { ListViewResize(t->list()); });
+    connect(tab, &TAccountTab::rowMenuRequested, this, [this](TAccountTab*, const QPoint& at) {
+        PopupListViewPopup();
+        PopupListView->exec(at);
+    });
+    connect(tab, &TAccountTab::deleteRequested, this, [this] { btnEliminarClick(); });
     Tabs.append(tab);
     tab->addTo(Page95Control, userName);
-    Page95Control->setCurrentWidget(tab->Sheet);
+    Page95Control->setCurrentWidget(tab->page());
 
     if (Config.ElementosEnVentana == 1)
         btnSoloListaClick();
@@ -27,7 +61,7 @@ TAccountTab* TfrmPrincipal::CreateAccountTab(const QString& userName) {
 
 void TfrmPrincipal::CloseAccountTab(TAccountTab* tab) {
     // The session's last events still reach this tab: its controls exist until it is taken apart.
-    QPointer<TPop3> session = tab->POP3;
+    QPointer<TPop3> session = tab->session();
     session->Desconectar();
     if (!Tabs.contains(tab)) return; // closed by a handler of those events
     for (TCuenta* a : std::as_const(Accounts)) {
@@ -42,19 +76,7 @@ void TfrmPrincipal::CloseAccountTab(TAccountTab* tab) {
 
 TAccountTab* TfrmPrincipal::TabOfSheet(QWidget* page) const {
     for (TAccountTab* t : Tabs)
-        if (t->Sheet == page) return t;
-    return nullptr;
-}
-
-TAccountTab* TfrmPrincipal::TabOfSession(const TPop3* session) const {
-    for (TAccountTab* t : Tabs)
-        if (t->POP3 == session) return t;
-    return nullptr;
-}
-
-TAccountTab* TfrmPrincipal::TabOfList(const QObject* list) const {
-    for (TAccountTab* t : Tabs)
-        if (t->ListView == list) return t;
+        if (t->page() == page) return t;
     return nullptr;
 }
 

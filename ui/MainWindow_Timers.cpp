@@ -1,5 +1,6 @@
 // Once a second: idle mailboxes are checked again, failed ones count down to their reconnection.
 // Delays are counted in seconds with no day limit, so a delay of a day or more works.
+#include "AccountTab.h"
 #include "MainWindow.h"
 #include "Pop3Session.h"
 
@@ -11,29 +12,22 @@ qint64 secondsIn(double days) {
 }
 } // namespace
 
-QString TfrmPrincipal::FormatCountdown(qint64 seconds) {
-    if (seconds < 0) seconds = 0;
-    return u"%1:%2:%3"_qs.arg(seconds / 3600)
-        .arg((seconds / 60) % 60, 2, 10, QLatin1Char('0'))
-        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
-}
-
 void TfrmPrincipal::TimerReconexionesTimer() {
     const QList<TAccountTab*> tabs = Tabs;
     for (TAccountTab* tab : tabs) {
         if (!Tabs.contains(tab)) continue;
         const double now = m_seams.clock();
-        TPop3* session = tab->POP3;
+        TPop3* session = tab->session();
         if (session->Estado() == TPop3::Conectado) {
             const int interval = Config.segsRechequeoSiConectado;
-            if (interval > 0 && secondsIn(now - tab->LastActivity) > interval) session->ComprobarDeNuevo();
+            if (interval > 0 && secondsIn(now - tab->lastActivity()) > interval) session->ComprobarDeNuevo();
         } else if (session->Estado() == TPop3::Desconectado) {
             if (tab->countingDown()) {
-                if (now >= tab->ReconnectAt) {
+                if (now >= tab->reconnectAt()) {
                     tab->endCountdown();
                     guarded([&] { session->Reconectar(); });
                 } else {
-                    tab->showCountdown(secondsIn(tab->ReconnectAt - now));
+                    tab->showCountdown(secondsIn(tab->reconnectAt() - now));
                 }
             } else if (Config.segsReconexionSiDesconectado > 0) {
                 const double at = now + Config.segsReconexionSiDesconectado / 86400.0;

@@ -18,28 +18,29 @@ QDateTime dateTimeOf(double days) {
 
 void TfrmPrincipal::applyKeepCopy(TAccountTab* tab) {
     if (!Advanced.CopiaAntesDeBorrar) {
-        tab->POP3->setKeepCopy({});
+        tab->session()->setKeepCopy({});
         return;
     }
-    tab->POP3->setKeepCopy(
-        [this, session = QPointer<TPop3>(tab->POP3)](int, const QByteArray& message, const QString& motivo) {
-            if (!session) return false;
+    tab->session()->setKeepCopy(
+        [this, tab = QPointer<TAccountTab>(tab)](int, const QByteArray& message, const QString& motivo) {
+            if (!tab) return false;
+            const TPop3* session = tab->session();
             try {
                 m_papelera->Guardar(session->Usuario() + u'@' + session->Servidor(), message, motivo,
                                     dateTimeOf(m_seams.clock()));
                 return true;
             } catch (const AppError& e) {
-                if (TAccountTab* tab = TabOfSession(session)) tab->ErrorCopia = e.message();
+                tab->setCopyError(e.message());
                 return false; // the message stays on the server, and the user is told
             }
         });
 }
 
 void TfrmPrincipal::reportFailedCopies(TAccountTab* tab) {
+    QString why;
     QStringList numbers;
-    for (int num : std::exchange(tab->CopiasFallidas, {}))
+    for (int num : tab->takeFailedCopies(&why))
         numbers << QString::number(num);
-    const QString why = std::exchange(tab->ErrorCopia, {});
     QString text =
         numbers.size() == 1
             ? u"No se pudo guardar una copia del mensaje %1 en la papelera; no se ha borrado del servidor."_qs.arg(

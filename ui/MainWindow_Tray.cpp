@@ -1,5 +1,6 @@
 // Hiding behind a notification-area icon when minimised, the icon's menu, its blinking after a
 // result the user has not seen yet, and the desktop notification of mail found.
+#include "AccountTab.h"
 #include "AccountWidgets.h"
 #include "Artwork.h"
 #include "DesktopNotifier.h"
@@ -112,7 +113,7 @@ void TfrmPrincipal::mnuTraySalirClick() {
 void TfrmPrincipal::NotifyMail(TAccountTab* tab) {
     if (!Advanced.Notificaciones) return;
     if (!m_notifier) m_notifier = new DesktopNotifier(this);
-    TPop3* session = tab->POP3;
+    TPop3* session = tab->session();
     const int count = session->NumMensajes();
     const QString account = session->Usuario() + u" ("_qs + session->Servidor() + u')';
     // The newest messages (the end of the list), sender and subject; the text is plain, escaped for
@@ -124,10 +125,8 @@ void TfrmPrincipal::NotifyMail(TAccountTab* tab) {
         body += u'\n' + m.Cabecera.From + u" \u2014 "_qs + m.Cabecera.Subj;
     }
     if (count > kShown) body += u"\n\u2026"_qs;
-    QPointer<TPop3> guard(session);
-    m_notifier->notify(account, u"Correo en "_qs + account, body.toHtmlEscaped(), [this, guard] {
-        TAccountTab* shown = guard ? TabOfSession(guard) : nullptr;
+    m_notifier->notify(account, u"Correo en "_qs + account, body.toHtmlEscaped(), [this, shown = QPointer(tab)] {
         BringToFront();
-        if (shown) Page95Control->setCurrentWidget(shown->Sheet);
+        if (shown) Page95Control->setCurrentWidget(shown->page());
     });
 }

@@ -8,6 +8,17 @@
 #include <QResizeEvent>
 #include <algorithm>
 
+QString ListDate(const QString& fecha) {
+    const QString rest = fecha.mid(5);
+    const qsizetype first = rest.indexOf(u':');
+    const qsizetype second = first < 0 ? -1 : rest.indexOf(u':', first + 1);
+    if (second < 0) return rest;
+    qsizetype end = second + 1;
+    while (end < rest.size() && rest[end].isDigit() && rest[end].unicode() < 128)
+        ++end;
+    return rest.left(end);
+}
+
 // ---------------------------------------------------------------------------------------------------
 // The rows
 

@@ -18,6 +18,10 @@ enum MessageColumn : int { ColumnNumber = 0, ColumnBytes, ColumnFrom, ColumnDate
 /** What the filter said of a row the last time it looked: nothing, never to be marked, or marked. */
 using RowVerdict = RuleDecision::Kind;
 
+/** @short The date column of a message's Date value: the day, month, year and time, without the
+ *  weekday in front ("Tue, ") nor what follows the seconds (the zone): "8 Dec 2026 12:34:56". */
+QString ListDate(const QString& fecha);
+
 /** One row: a message as the list shows it. The three header texts stay empty until its header is in. */
 struct MessageRow {
     int number = 0;

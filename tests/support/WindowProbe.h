@@ -1,8 +1,9 @@
 // The way into the main window for the tests and the window benchmark: its state, controls,
-// timers and handlers, under the names the window gives them. Nothing else outside the window
+// timers and handlers, under the names the window gives them, and a tab's splitters. Nothing else outside the window
 // uses them, so they are not part of its public interface.
 #pragma once
 
+#include "AccountTab.h"
 #include "MainWindow.h"
 #include "TextAndTime.h"
 
@@ -25,7 +26,7 @@ struct WindowProbe {
     static bool FiltersChanged(const TfrmPrincipal* w) { return w->FiltersChanged; }
     static const WindowSeams& seams(const TfrmPrincipal* w) { return w->seams(); }
     static TAccountLogins* logins(const TfrmPrincipal* w) { return w->m_logins; }
-    static constexpr qsizetype kLogLineCap = TfrmPrincipal::kLogLineCap;
+    static constexpr qsizetype kLogLineCap = TAccountTab::kLogLineCap;
 
     // Controls, menus, timers and dialogs.
     static QTabWidget* Page95Control(const TfrmPrincipal* w) { return w->Page95Control; }
@@ -98,5 +99,11 @@ struct WindowProbe {
 
     // Text helpers.
     static QString FormatThousands(qint64 n) { return ::FormatThousands(n); }
-    static QString ShortDate(const QString& fecha) { return TfrmPrincipal::ShortDate(fecha); }
+
+    // A tab's splitters and the sizes its view modes keep.
+    static QSplitter* ListSplitter(const TAccountTab* t) { return t->m_listSplitter; }
+    static QSplitter* DialogueSplitter(const TAccountTab* t) { return t->m_dialogueSplitter; }
+    static QWidget* LowerPanel(const TAccountTab* t) { return t->m_lowerPanel; }
+    static QFrame* DialoguePanel(const TAccountTab* t) { return t->m_dialoguePanel; }
+    static int SavedLowerHeight(const TAccountTab* t) { return t->m_savedLowerHeight; }
 };
