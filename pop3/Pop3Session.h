@@ -7,6 +7,7 @@
 #include "ClientSocket.h"
 #include "MessageHeader.h"
 #include "Pop3Replies.h"
+#include "Pop3Types.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -20,25 +21,6 @@
 #include <memory>
 
 class IDesktop;
-
-/** The header of one message as the header pass extracted it. */
-struct TCabecera {
-    QString Texto;
-    QString From;
-    QString Subj;
-    QString Fecha;
-    QStringList Destinatarios;
-};
-
-/** One message on the server. */
-struct TMensaje {
-    int Num = 0;
-    int Bytes = 0;
-    TCabecera Cabecera;
-    int Lineas = 0;
-    QString PrimerasLineas;
-    bool EnCabecera = true;
-};
 
 /** The connection data of a session. */
 struct TConexion {
@@ -129,19 +111,12 @@ public:
     /** @short Which of the header text, the first lines and the recipients the header pass keeps
      *  (all): what is not kept reads as empty. A first-lines request keeps its lines regardless. */
     void setKeptText(int kept) { m_kept = kept; }
-    /** The owner's answer to a token request: an access token, or an error that ends the connection
-     *  (its text is the reason given). It may come at once or later, on the session's thread. */
-    using TokenReply = std::function<void(const QString& token, const QString& error)>;
-    /** Asked for an OAuth2 access token at each login; afterRefusal when the server refused the
-     *  last one given (the owner refreshes it then). */
-    using AccessTokenSource = std::function<void(bool afterRefusal, TokenReply reply)>;
+    using TokenReply = Pop3TokenReply;
+    using AccessTokenSource = Pop3AccessTokenSource;
     /** @short With a source, logins use SASL XOAUTH2 (RFC 5034) with its tokens, only over TLS,
      *  instead of USER/PASS (the default, and again with an empty source); the password is unused. */
     void setAccessTokenSource(AccessTokenSource source) { m_tokenSource = std::move(source); }
-    /** Keeps a copy of a message about to be deleted: its bytes as the server holds them (the RETR
-     *  reply without its status line and final "." line, dot-unstuffed; CR LF line ends, a bare LF
-     *  from the server arrives as CR LF). True when the copy is safe and the message may go. */
-    using KeepCopy = std::function<bool(int num, const QByteArray& message, const QString& motivo)>;
+    using KeepCopy = Pop3KeepCopy;
     /** @short With a hook, each DELE is preceded by RETR and sent only when the hook kept the copy;
      *  a message whose RETR failed or whose copy was refused stays on the server (OnCopiaFallida)
      *  and the batch goes on. Without one (the default), DELE alone. */

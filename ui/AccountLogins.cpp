@@ -17,9 +17,9 @@ struct TAccountLogins::Login {
     OAuthAccount* tokens = nullptr;
     bool refreshTokenRead = false;
     /** Asked before the kept refresh token was read: (after a refusal, reply). */
-    QList<std::pair<bool, TPop3::TokenReply>> early;
+    QList<std::pair<bool, Pop3TokenReply>> early;
     /** Waiting for the next answer of `tokens`. */
-    QList<TPop3::TokenReply> waiting;
+    QList<Pop3TokenReply> waiting;
     QPointer<QDialog> signInWindow;
 };
 
@@ -66,7 +66,7 @@ void TAccountLogins::reload() {
         const QString why = u"La forma de iniciar sesión de la cuenta cambió"_qs;
         for (const auto& [refused, reply] : std::as_const(login->early))
             reply({}, why);
-        for (const TPop3::TokenReply& reply : std::as_const(login->waiting))
+        for (const Pop3TokenReply& reply : std::as_const(login->waiting))
             reply({}, why);
         delete login->signInWindow;
         delete login->tokens; // its pending answers (the kept refresh token's read) go with it
@@ -92,9 +92,9 @@ OAuthClient TAccountLogins::ClientOf(const AccountAccess& access) {
     return client;
 }
 
-TPop3::AccessTokenSource TAccountLogins::tokenSource(const QString& key, const QString& user) {
+Pop3AccessTokenSource TAccountLogins::tokenSource(const QString& key, const QString& user) {
     QPointer<TAccountLogins> self(this);
-    return [self, key, user](bool afterRefusal, TPop3::TokenReply reply) {
+    return [self, key, user](bool afterRefusal, Pop3TokenReply reply) {
         if (!self) return reply({}, u"El programa se está cerrando"_qs);
         Login* login = self->loginFor(key, user);
         if (!login->refreshTokenRead)
@@ -116,8 +116,8 @@ TAccountLogins::Login* TAccountLogins::loginFor(const QString& key, const QStrin
 
     // Every answer goes to every session waiting for it.
     auto answerAll = [login](const QString& token, const QString& error) {
-        const QList<TPop3::TokenReply> waiting = std::exchange(login->waiting, {});
-        for (const TPop3::TokenReply& reply : waiting)
+        const QList<Pop3TokenReply> waiting = std::exchange(login->waiting, {});
+        for (const Pop3TokenReply& reply : waiting)
             reply(token, error);
     };
     connect(tokens, &OAuthAccount::accessTokenReady, this, [this, login, answerAll](const QString& token) {
@@ -163,7 +163,7 @@ TAccountLogins::Login* TAccountLogins::loginFor(const QString& key, const QStrin
     return login;
 }
 
-void TAccountLogins::answer(Login* login, bool afterRefusal, const TPop3::TokenReply& reply) {
+void TAccountLogins::answer(Login* login, bool afterRefusal, const Pop3TokenReply& reply) {
     login->waiting.append(reply);
     if (afterRefusal)
         login->tokens->forceRefresh();

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "AccountAccess.h"
-#include "Pop3Session.h"
+#include "Pop3Types.h"
 #include "WindowSeams.h"
 
 #include <QHash>
@@ -42,7 +42,7 @@ public:
 
     /** @short For a session of an OAuth2 account: hands out its access tokens, refreshing them
      *  and asking the user to sign in where needed. */
-    TPop3::AccessTokenSource tokenSource(const QString& key, const QString& user);
+    Pop3AccessTokenSource tokenSource(const QString& key, const QString& user);
 
     /** @short The OAuth2 client an account's entry describes (presets filled in). */
     static OAuthClient ClientOf(const AccountAccess& access);
@@ -50,7 +50,7 @@ public:
 private:
     struct Login;
     Login* loginFor(const QString& key, const QString& user);
-    void answer(Login* login, bool afterRefusal, const TPop3::TokenReply& reply);
+    void answer(Login* login, bool afterRefusal, const Pop3TokenReply& reply);
     void showSignIn(Login* login, const QUrl& url, bool opened);
     void closeSignIn(Login* login);
 

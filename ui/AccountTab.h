@@ -5,6 +5,7 @@
 #pragma once
 
 #include "MessageList.h"
+#include "Pop3Types.h"
 
 #include <QByteArrayView>
 #include <QIcon>
@@ -68,7 +69,43 @@ public:
     QPlainTextEdit* textPane() const { return m_textPane; }
     StyledTextView* dialogueView() const { return m_dialogueView; }
     TStatusPanels* statusBar() const { return m_statusBar; }
+    /** @short The session, for the tests and the benchmark: the window goes through the tab. */
     TPop3* session() const { return m_session; }
+
+    // The mailbox, through the session (AccountTab_Session.cpp): what the window's commands read
+    // of it and ask of it.
+    QString user() const;
+    QString server() const;
+    /** @short Logged in with nothing under way: a command may be given. */
+    bool isIdle() const;
+    bool isDisconnected() const;
+    /** @short Still waiting for the greeting, no byte from the server yet, more than 30 seconds
+     *  after connecting: a host name that never resolved. */
+    bool lookupStalled() const;
+    int messageCount() const;
+    /** @short The number, size and header fields of the message at that position of the server's
+     *  list, or of that number (Num 0 when there is none). */
+    TMensaje summaryAt(int index) const;
+    TMensaje summary(int num) const;
+    /** @short summary() with the first lines and recipients. */
+    TMensaje message(int num) const;
+    /** @short The header text kept of that message (only while the rules need it). */
+    QString headerText(int num) const;
+    /** @short The session keeps each message's header text, for the rules, or not. */
+    void setKeepHeaderText(bool keep);
+    void setKeepCopy(Pop3KeepCopy hook);
+    void setAccessTokenSource(Pop3AccessTokenSource source);
+    /** @short Logs in afresh; may throw ESocketError for an empty server name. */
+    void connectTo(const QString& server, int port, const QString& user, const QString& password);
+    void reconnect();
+    /** @short STAT, and the list again when the mailbox changed. */
+    void checkAgain();
+    /** @short QUIT (the deletions apply) and the disconnected state, with that reason. */
+    void endSession(const QString& reason = {});
+    void deleteMessages(const QStringList& numbers, const QStringList& reasons);
+    void fetchFirstLines(int num, int lines);
+    /** @short RSET; false when the session is busy and it was not sent. */
+    bool restore();
 
     // The look of the tab: its lamp, the list's cursor and (through lookChanged) the window's busy
     // animation.

@@ -10,6 +10,93 @@
 #include <QPlainTextEdit>
 
 // ---------------------------------------------------------------------------------------------------
+// The mailbox, through the session
+
+QString TAccountTab::user() const {
+    return m_session->Usuario();
+}
+
+QString TAccountTab::server() const {
+    return m_session->Servidor();
+}
+
+bool TAccountTab::isIdle() const {
+    return m_session->Estado() == TPop3::Conectado;
+}
+
+bool TAccountTab::isDisconnected() const {
+    return m_session->Estado() == TPop3::Desconectado;
+}
+
+bool TAccountTab::lookupStalled() const {
+    // Whole milliseconds, so that the clock's rounding never decides.
+    return !m_session->Activo() && m_session->Estado() == TPop3::EsperandoSaludo &&
+           std::llround(m_session->TiempoDesdeConexion() * 86400000.0) > 30000;
+}
+
+int TAccountTab::messageCount() const {
+    return m_session->NumMensajes();
+}
+
+TMensaje TAccountTab::summaryAt(int index) const {
+    return m_session->ResumenPorIndice(index);
+}
+
+TMensaje TAccountTab::summary(int num) const {
+    return m_session->ResumenPorNumero(num);
+}
+
+TMensaje TAccountTab::message(int num) const {
+    return m_session->MensajePorNumero(num);
+}
+
+QString TAccountTab::headerText(int num) const {
+    return m_session->TextoCabeceraPorNumero(num);
+}
+
+void TAccountTab::setKeepHeaderText(bool keep) {
+    // The tab shows a message's first lines and recipients, never its whole header text; the
+    // filter's rules may read it.
+    m_session->setKeptText(TPop3::KeepFirstLines | TPop3::KeepRecipients | (keep ? TPop3::KeepHeaderText : 0));
+}
+
+void TAccountTab::setKeepCopy(Pop3KeepCopy hook) {
+    m_session->setKeepCopy(std::move(hook));
+}
+
+void TAccountTab::setAccessTokenSource(Pop3AccessTokenSource source) {
+    m_session->setAccessTokenSource(std::move(source));
+}
+
+void TAccountTab::connectTo(const QString& server, int port, const QString& user, const QString& password) {
+    m_session->Conectar(server, port, user, password);
+}
+
+void TAccountTab::reconnect() {
+    m_session->Reconectar();
+}
+
+void TAccountTab::checkAgain() {
+    m_session->ComprobarDeNuevo();
+}
+
+void TAccountTab::endSession(const QString& reason) {
+    m_session->Desconectar(reason);
+}
+
+void TAccountTab::deleteMessages(const QStringList& numbers, const QStringList& reasons) {
+    m_session->EliminarMensajes(numbers, reasons);
+}
+
+void TAccountTab::fetchFirstLines(int num, int lines) {
+    m_session->PedirPrimerasLineas(num, lines);
+}
+
+bool TAccountTab::restore() {
+    return m_session->Restaurar();
+}
+
+// ---------------------------------------------------------------------------------------------------
 // Session events
 
 void TAccountTab::sessionStateChanged(int estado, const QString& texto) {

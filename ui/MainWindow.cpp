@@ -5,7 +5,6 @@
 #include "AccountWidgets.h"
 #include "Artwork.h"
 #include "Errors.h"
-#include "Pop3Session.h"
 #include "QtClientSocket.h"
 #include "StyledTextView.h"
 #include "TextAndTime.h"

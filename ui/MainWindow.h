@@ -134,9 +134,6 @@ private:
      *  box (the rules dialog lists them itself). A file that cannot be read leaves no rules. */
     void LoadRules(bool reportProblems);
     void mnuConfigurarFiltradoReglasClick();
-    /** @short What every session keeps of its messages' text: the header text only when there
-     *  are rules (FilterRules::needsHeaderText). */
-    int KeptText() const;
     void PopupListViewFiltradoAddRemitenteClick() { addSelectedToFilters(u"FROM"_qs); }
     void PopupListViewFiltradoAddSubjClick() { addSelectedToFilters(u"SUBJ"_qs); }
 

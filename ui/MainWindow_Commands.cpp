@@ -4,7 +4,6 @@
 #include "AccountWidgets.h"
 #include "Errors.h"
 #include "MainWindow.h"
-#include "Pop3Session.h"
 
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -20,11 +19,11 @@ int firstSelectedNumber(const MessageList* list) {
 
 void TfrmPrincipal::btnPrimerasLineasClick() {
     TAccountTab* tab = ActiveTab();
-    if (!tab || tab->session()->Estado() != TPop3::Conectado) return;
+    if (!tab || !tab->isIdle()) return;
     const int n = firstSelectedNumber(tab->list());
     if (n < 0) return;
-    const TMensaje m = tab->session()->MensajePorNumero(n);
-    QPointer<TPop3> session = tab->session();
+    const TMensaje m = tab->message(n);
+    QPointer<TAccountTab> shown(tab);
     QString answer = QString::number(m.Lineas);
     if (!m_seams.inputQuery(this, u"Primeras líneas de: \""_qs + m.Cabecera.Subj + u'"',
                             u"¿Cuántas líneas a mostrar? (Actualmente "_qs + QString::number(m.Lineas) + u')', answer))
@@ -37,16 +36,15 @@ void TfrmPrincipal::btnPrimerasLineasClick() {
                     u"Error al convertir a número. Escribió: "_qs + answer);
         return;
     }
-    if (lines <= m.Lineas || !session) return; // nothing more to fetch, or the tab went away
-    session->PedirPrimerasLineas(m.Num, lines);
+    if (lines <= m.Lineas || !shown) return; // nothing more to fetch, or the tab went away
+    shown->fetchFirstLines(m.Num, lines);
 }
 
 void TfrmPrincipal::btnEliminarClick() {
     TAccountTab* tab = ActiveTab();
-    if (!tab || tab->session()->Estado() != TPop3::Conectado) return;
+    if (!tab || !tab->isIdle()) return;
     if (tab->list()->selectedPositions().isEmpty()) return;
     QPointer<TAccountTab> shown(tab);
-    QPointer<TPop3> session = tab->session();
     if (ShowMessage(QMessageBox::Question, u"Confirmación de eliminación"_qs,
                     u"¿Está seguro que desea eliminar los mensajes marcados?"_qs,
                     QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
@@ -59,14 +57,13 @@ void TfrmPrincipal::btnEliminarClick() {
         numbers << QString::number(tab->list()->row(position).number);
     tab->silenceNextAnnouncement();
     const QStringList reasons(numbers.size(), u"Eliminado por el usuario"_qs);
-    guarded([&] { session->EliminarMensajes(numbers, reasons); });
+    guarded([&] { tab->deleteMessages(numbers, reasons); });
 }
 
 void TfrmPrincipal::btnRestaurarClick() {
     TAccountTab* tab = ActiveTab();
-    if (!tab || tab->session()->Estado() != TPop3::Conectado) return;
+    if (!tab || !tab->isIdle()) return;
     QPointer<TAccountTab> shown(tab);
-    QPointer<TPop3> session = tab->session();
     const QString text = u"¿Está seguro que desea enviar el comando RESET?\r\r(El comando Reset hará que los "
                          "mensajes que se hayan\rmarcado para borrar durante esta sesión NO se borren,\ry por "
                          "tanto todos \"volverán a aparecer\" en su buzón"_qs;
@@ -77,14 +74,13 @@ void TfrmPrincipal::btnRestaurarClick() {
     if (!tab) return;
     tab->textPane()->clear();
     tab->list()->clearRows();
-    if (session->Restaurar()) return;
+    if (tab->restore()) return;
     // The session is busy (a re-check began while the box was open): ask again every 100 ms while
     // its events go on, until it is idle; give up when the tab closes or the session disconnects.
     auto* retry = new QTimer(this);
     retry->setInterval(100);
-    connect(retry, &QTimer::timeout, this, [retry, shown, session] {
-        if (!shown || !session || session->Estado() == TPop3::Desconectado || session->Restaurar())
-            retry->deleteLater();
+    connect(retry, &QTimer::timeout, this, [retry, shown] {
+        if (!shown || shown->isDisconnected() || shown->restore()) retry->deleteLater();
     });
     retry->start();
 }
@@ -92,7 +88,7 @@ void TfrmPrincipal::btnRestaurarClick() {
 void TfrmPrincipal::PopupListViewPopup() {
     TAccountTab* tab = ActiveTab();
     const bool s = tab && !tab->list()->selectedPositions().isEmpty();
-    const bool idle = tab && tab->session()->Estado() == TPop3::Conectado;
+    const bool idle = tab && tab->isIdle();
     action(u"PopupListViewEnviarEMail"_qs)->setEnabled(s);
     action(u"PopupListViewEliminar"_qs)->setEnabled(s);
     action(u"PopupListViewRestaurar"_qs)->setEnabled(idle);

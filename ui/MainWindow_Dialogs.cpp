@@ -8,7 +8,6 @@
 #include "Errors.h"
 #include "FiltersDialog.h"
 #include "MainWindow.h"
-#include "Pop3Session.h"
 #include "QuickConnectDialog.h"
 #include "RecipientsWindow.h"
 #include "RulesDialog.h"
@@ -89,7 +88,7 @@ void TfrmPrincipal::PopupListViewDestinatariosClick() {
     const QList<int> rows = tab->list()->selectedPositions();
     if (rows.isEmpty()) return;
     CenterOverMain(frmDestinatarios);
-    const TMensaje m = tab->session()->MensajePorNumero(tab->list()->row(rows.first()).number);
+    const TMensaje m = tab->message(tab->list()->row(rows.first()).number);
     frmDestinatarios->setWindowTitle(u"Destinatarios del mensaje "_qs + QString::number(m.Num));
     frmDestinatarios->lblFrom->setText(m.Cabecera.From);
     frmDestinatarios->lblSubject->setText(m.Cabecera.Subj);

@@ -5,7 +5,6 @@
 #include "DialogContext.h"
 #include "Errors.h"
 #include "MainWindow.h"
-#include "Pop3Session.h"
 #include "TextAndTime.h"
 
 #include <algorithm>
@@ -50,7 +49,7 @@ QList<RuleDecision> showVerdicts(TAccountTab* tab, const QList<RowSnapshot>& row
     verdicts.reserve(rows.size());
     for (const RowSnapshot& row : rows) {
         RuleSubject subject{QString(), row.sender, row.subject};
-        if (withHeader) subject.header = tab->session()->TextoCabeceraPorNumero(row.number);
+        if (withHeader) subject.header = tab->headerText(row.number);
         const RuleDecision& d = decisions.emplace_back(rules.decide(subject, lists, &problems));
         verdicts.append({d.kind, d.reason});
     }
@@ -65,8 +64,7 @@ QList<RuleDecision> showVerdicts(TAccountTab* tab, const QList<RowSnapshot>& row
 void TfrmPrincipal::RunFilter(TAccountTab* tab, bool report) {
     if (tab->list()->rowCount() == 0) return;
     QPointer<TAccountTab> shown(tab);
-    QPointer<TPop3> session = tab->session();
-    const QString caption = session->Usuario() + u" ("_qs + session->Servidor() + u')';
+    const QString caption = tab->user() + u" ("_qs + tab->server() + u')';
     const QList<RowSnapshot> rows = snapshot(tab->list(), false);
     const QList<RuleDecision> decisions = showVerdicts(tab, rows, Rules, Filtros, CommentStyle);
     QList<RowSnapshot> accepted;
@@ -97,13 +95,13 @@ void TfrmPrincipal::RunFilter(TAccountTab* tab, bool report) {
     QStringList why;
     for (qsizetype i = 0; i < accepted.size(); ++i) {
         const RowSnapshot& row = accepted[i];
-        const TMensaje m = session->ResumenPorNumero(row.number);
+        const TMensaje m = shown->summary(row.number);
         if (m.Num != 0 && m.Cabecera.From == row.sender && m.Cabecera.Subj == row.subject) {
             numbers << QString::number(row.number);
             why << reasons[i];
         }
     }
-    if (!numbers.isEmpty()) guarded([&] { session->EliminarMensajes(numbers, why); });
+    if (!numbers.isEmpty()) guarded([&] { shown->deleteMessages(numbers, why); });
 }
 
 void TfrmPrincipal::PopupListViewFiltradoProbarClick() {
@@ -135,8 +133,8 @@ void TfrmPrincipal::LoadRules(bool reportProblems) {
     // A change in what the rules read reaches the sessions' next listing.
     bool listedWithoutText = false;
     for (TAccountTab* tab : std::as_const(Tabs)) {
-        tab->session()->setKeptText(KeptText());
-        listedWithoutText = listedWithoutText || tab->session()->NumMensajes() > 0;
+        tab->setKeepHeaderText(Rules.needsHeaderText());
+        listedWithoutText = listedWithoutText || tab->messageCount() > 0;
     }
     // The messages listed so far kept no header text: the rules see only their sender and subject.
     if (!keptText && Rules.needsHeaderText() && listedWithoutText)
@@ -146,10 +144,6 @@ void TfrmPrincipal::LoadRules(bool reportProblems) {
     if (reportProblems && !problems.isEmpty())
         ShowMessage(QMessageBox::Warning, u"Reglas de filtrado"_qs,
                     u"Estas líneas de "_qs + RulesPath + u" no se aplican:\r\r"_qs + problems.join(u'\r'));
-}
-
-int TfrmPrincipal::KeptText() const {
-    return TPop3::KeepFirstLines | TPop3::KeepRecipients | (Rules.needsHeaderText() ? TPop3::KeepHeaderText : 0);
 }
 
 bool TfrmPrincipal::AddFilter(const QString& field, const QString& text) {

@@ -5,7 +5,6 @@
 #include "AccountWidgets.h"
 #include "MainWindow.h"
 #include "PasswordScrambling.h"
-#include "Pop3Session.h"
 #include "SecretStore.h"
 #include "TextAndTime.h"
 
@@ -46,25 +45,24 @@ void TfrmPrincipal::startSession(TAccountTab* tab, const QString& server, const 
     const QString key = AccountKey(server, port, user);
     const AccountAccess access = m_logins->access(key);
     const bool oauth = access.method == LoginMethod::OAuth2;
-    tab->session()->setAccessTokenSource(oauth ? m_logins->tokenSource(key, user) : TPop3::AccessTokenSource());
+    tab->setAccessTokenSource(oauth ? m_logins->tokenSource(key, user) : Pop3AccessTokenSource());
     if (oauth || !access.passwordInKeyring) {
-        tab->session()->Conectar(server, port, user, DecodePassword(scrambledPassword));
+        tab->connectTo(server, port, user, DecodePassword(scrambledPassword));
         return;
     }
-    m_logins->secrets()->read(PasswordKey(key), tab->session(),
-                              [shown = QPointer<TAccountTab>(tab), server, port, user](const SecretResult& result) {
-                                  if (!shown) return; // the tab was closed meanwhile
-                                  if (result.status == SecretResult::Done) {
-                                      shown->session()->Conectar(server, port, user, result.secret);
-                                      return;
-                                  }
-                                  shown->setLook(TAccountTab::Look::Disconnected);
-                                  shown->setStatus(u"Desconectado"_qs,
-                                                   result.status == SecretResult::NotFound
-                                                       ? u"La contraseña de la cuenta no está en el llavero"_qs
-                                                       : u"No se pudo leer la contraseña del llavero: "_qs +
-                                                             result.error);
-                              });
+    m_logins->secrets()->read(
+        PasswordKey(key), tab, [shown = QPointer<TAccountTab>(tab), server, port, user](const SecretResult& result) {
+            if (!shown) return; // the tab was closed meanwhile
+            if (result.status == SecretResult::Done) {
+                shown->connectTo(server, port, user, result.secret);
+                return;
+            }
+            shown->setLook(TAccountTab::Look::Disconnected);
+            shown->setStatus(u"Desconectado"_qs,
+                             result.status == SecretResult::NotFound
+                                 ? u"La contraseña de la cuenta no está en el llavero"_qs
+                                 : u"No se pudo leer la contraseña del llavero: "_qs + result.error);
+        });
 }
 
 void TfrmPrincipal::mnuConectarConectarTodasClick() {
@@ -80,7 +78,7 @@ void TfrmPrincipal::mnuConectarConectarTodasClick() {
         if (tab->look() == TAccountTab::Look::IdleWithMail || tab->look() == TAccountTab::Look::IdleEmpty) {
             tab->setLook(TAccountTab::Look::Busy);
             tab->textPane()->clear();
-            tab->session()->ComprobarDeNuevo();
+            tab->checkAgain();
         }
     }
 }
@@ -113,8 +111,8 @@ void TfrmPrincipal::QuickConnect(const QString& server, const QString& user, con
 
 void TfrmPrincipal::btnRefrescarClick() {
     TAccountTab* tab = ActiveTab();
-    if (!tab || tab->session()->Estado() != TPop3::Conectado) return;
-    tab->session()->ComprobarDeNuevo();
+    if (!tab || !tab->isIdle()) return;
+    tab->checkAgain();
     if (TabOfSheet(tab->page())) tab->silenceNextAnnouncement();
 }
 
@@ -125,15 +123,11 @@ void TfrmPrincipal::SweepSocketErrors() {
     const QList<TAccountTab*> tabs = Tabs;
     for (TAccountTab* tab : tabs) {
         if (!Tabs.contains(tab)) continue; // closed while a box of this sweep was open
-        TPop3* session = tab->session();
-        // Whole milliseconds, so that the clock's rounding never decides.
-        if (session->Activo() || session->Estado() != TPop3::EsperandoSaludo ||
-            std::llround(session->TiempoDesdeConexion() * 86400000.0) <= 30000)
-            continue;
+        if (!tab->lookupStalled()) continue;
         --PendingSocketErrors;
-        const QString server = session->Servidor();
+        const QString server = tab->server();
         QPointer<TAccountTab> guard(tab);
-        session->Desconectar(u"Servidor no encontrado : "_qs + server);
+        tab->endSession(u"Servidor no encontrado : "_qs + server);
         if (!guard) continue;
         tab->setLook(TAccountTab::Look::Disconnected);
         TabHostNotFound(tab, server);

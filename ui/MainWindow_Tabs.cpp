@@ -3,7 +3,6 @@
 #include "AccountTab.h"
 #include "AccountWidgets.h"
 #include "MainWindow.h"
-#include "Pop3Session.h"
 
 #include <QLabel>
 #include <QMenu>
@@ -26,9 +25,7 @@ TAccountTab* TfrmPrincipal::CreateAccountTab(const QString& userName) {
     context.serverStyle = ServerStyle;
     context.commentStyle = CommentStyle;
     auto* tab = new TAccountTab(context, client);
-    // The tab shows a message's first lines and recipients, never its whole header text; the
-    // filter's rules may read it.
-    tab->session()->setKeptText(KeptText());
+    tab->setKeepHeaderText(Rules.needsHeaderText());
     applyKeepCopy(tab);
     connect(tab, &TAccountTab::lookChanged, this, [this](TAccountTab* t) { SetBusyAnimation(t->page(), t->isBusy()); });
     connect(tab, &TAccountTab::announced, this, [this] {
@@ -61,8 +58,7 @@ TAccountTab* TfrmPrincipal::CreateAccountTab(const QString& userName) {
 
 void TfrmPrincipal::CloseAccountTab(TAccountTab* tab) {
     // The session's last events still reach this tab: its controls exist until it is taken apart.
-    QPointer<TPop3> session = tab->session();
-    session->Desconectar();
+    tab->endSession();
     if (!Tabs.contains(tab)) return; // closed by a handler of those events
     for (TCuenta* a : std::as_const(Accounts)) {
         if (a->Tab == tab) {

@@ -2,7 +2,6 @@
 // Delays are counted in seconds with no day limit, so a delay of a day or more works.
 #include "AccountTab.h"
 #include "MainWindow.h"
-#include "Pop3Session.h"
 
 namespace {
 /** Whole seconds in a span of days (rounded to the millisecond first, so the clock's rounding never
@@ -17,15 +16,14 @@ void TfrmPrincipal::TimerReconexionesTimer() {
     for (TAccountTab* tab : tabs) {
         if (!Tabs.contains(tab)) continue;
         const double now = m_seams.clock();
-        TPop3* session = tab->session();
-        if (session->Estado() == TPop3::Conectado) {
+        if (tab->isIdle()) {
             const int interval = Config.segsRechequeoSiConectado;
-            if (interval > 0 && secondsIn(now - tab->lastActivity()) > interval) session->ComprobarDeNuevo();
-        } else if (session->Estado() == TPop3::Desconectado) {
+            if (interval > 0 && secondsIn(now - tab->lastActivity()) > interval) tab->checkAgain();
+        } else if (tab->isDisconnected()) {
             if (tab->countingDown()) {
                 if (now >= tab->reconnectAt()) {
                     tab->endCountdown();
-                    guarded([&] { session->Reconectar(); });
+                    guarded([&] { tab->reconnect(); });
                 } else {
                     tab->showCountdown(secondsIn(tab->reconnectAt() - now));
                 }

@@ -3,7 +3,6 @@
 #include "AccountTab.h"
 #include "Errors.h"
 #include "MainWindow.h"
-#include "Pop3Session.h"
 #include "TrashWindow.h"
 
 #include <cmath>
@@ -18,22 +17,19 @@ QDateTime dateTimeOf(double days) {
 
 void TfrmPrincipal::applyKeepCopy(TAccountTab* tab) {
     if (!Advanced.CopiaAntesDeBorrar) {
-        tab->session()->setKeepCopy({});
+        tab->setKeepCopy({});
         return;
     }
-    tab->session()->setKeepCopy(
-        [this, tab = QPointer<TAccountTab>(tab)](int, const QByteArray& message, const QString& motivo) {
-            if (!tab) return false;
-            const TPop3* session = tab->session();
-            try {
-                m_papelera->Guardar(session->Usuario() + u'@' + session->Servidor(), message, motivo,
-                                    dateTimeOf(m_seams.clock()));
-                return true;
-            } catch (const AppError& e) {
-                tab->setCopyError(e.message());
-                return false; // the message stays on the server, and the user is told
-            }
-        });
+    tab->setKeepCopy([this, tab = QPointer<TAccountTab>(tab)](int, const QByteArray& message, const QString& motivo) {
+        if (!tab) return false;
+        try {
+            m_papelera->Guardar(tab->user() + u'@' + tab->server(), message, motivo, dateTimeOf(m_seams.clock()));
+            return true;
+        } catch (const AppError& e) {
+            tab->setCopyError(e.message());
+            return false; // the message stays on the server, and the user is told
+        }
+    });
 }
 
 void TfrmPrincipal::reportFailedCopies(TAccountTab* tab) {

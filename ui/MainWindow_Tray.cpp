@@ -5,7 +5,6 @@
 #include "Artwork.h"
 #include "DesktopNotifier.h"
 #include "MainWindow.h"
-#include "Pop3Session.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -113,15 +112,14 @@ void TfrmPrincipal::mnuTraySalirClick() {
 void TfrmPrincipal::NotifyMail(TAccountTab* tab) {
     if (!Advanced.Notificaciones) return;
     if (!m_notifier) m_notifier = new DesktopNotifier(this);
-    TPop3* session = tab->session();
-    const int count = session->NumMensajes();
-    const QString account = session->Usuario() + u" ("_qs + session->Servidor() + u')';
+    const int count = tab->messageCount();
+    const QString account = tab->user() + u" ("_qs + tab->server() + u')';
     // The newest messages (the end of the list), sender and subject; the text is plain, escaped for
     // services that read markup.
     QString body = count == 1 ? u"1 mensaje"_qs : QString::number(count) + u" mensajes"_qs;
     constexpr int kShown = 3;
     for (int i = count - 1; i >= std::max(0, count - kShown); --i) {
-        const TMensaje m = session->ResumenPorIndice(i);
+        const TMensaje m = tab->summaryAt(i);
         body += u'\n' + m.Cabecera.From + u" \u2014 "_qs + m.Cabecera.Subj;
     }
     if (count > kShown) body += u"\n\u2026"_qs;
