@@ -4,6 +4,7 @@
 #include "AccountWidgets.h"
 #include "Errors.h"
 #include "LoginDialog.h"
+#include "LoginFields.h"
 #include "PasswordScrambling.h"
 #include "SecretStore.h"
 #include "TextAndTime.h"
@@ -12,8 +13,6 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QHideEvent>
-#include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -49,37 +48,21 @@ TfrmCuentas::TfrmCuentas(const DialogContext& context, const QString& accountsPa
     GroupBox1 = new QGroupBox(u" Datos de la cuenta: "_qs, this);
     GroupBox1->setObjectName(u"GroupBox1"_qs);
     GroupBox1->setGeometry(8, 8, 241, 136);
-    auto field = [this](const QString& name, const QString& caption, QLabel*& label, int top, int width) {
-        auto* edit = new QLineEdit(GroupBox1);
-        edit->setObjectName(name);
-        edit->setGeometry(84, top, width, 21);
-        label = new QLabel(caption, GroupBox1);
-        label->setObjectName(u"lbl"_qs + name.mid(3));
-        label->setGeometry(8, top, 70, 21);
-        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        label->setBuddy(edit);
-        return edit;
-    };
-    edtUserName = field(u"edtUserName"_qs, u"User Name:"_qs, lblUserName, 24, 145);
-    edtPassword = field(u"edtPassword"_qs, u"Password:"_qs, lblPassword, 52, 145);
-    edtPassword->setEchoMode(QLineEdit::Password);
-    edtPassword->setStyleSheet(u"lineedit-password-character: 42"_qs); // '*'
-    edtServidor = field(u"edtServidor"_qs, u"Servidor:"_qs, lblServidor, 80, 145);
-    edtPuerto = field(u"edtPuerto"_qs, u"Puerto:"_qs, lblPuerto, 108, 50);
-    edtPuerto->setText(u"110"_qs);
-    edtPuerto->installEventFilter(this);
+    auto* login = new LoginFields(GroupBox1, {u"edtUserName"_qs, u"edtPassword"_qs, u"edtServidor"_qs, u"edtPuerto"_qs},
+                                  {24, 145, 93});
+    edtUserName = login->user;
+    edtPassword = login->password;
+    edtServidor = login->server;
+    edtPuerto = login->port;
+    lblUserName = login->userLabel;
+    lblPassword = login->passwordLabel;
+    lblServidor = login->serverLabel;
+    lblPuerto = login->portLabel;
     // How the account logs in, beside the port; without the window's login data it cannot be kept.
-    btnAcceso = new QPushButton(u"&Acceso..."_qs, GroupBox1);
-    btnAcceso->setObjectName(u"btnAcceso"_qs);
-    btnAcceso->setGeometry(140, 107, 93, 23);
-    btnAcceso->setAutoDefault(false);
+    btnAcceso = login->acceso;
     btnAcceso->setEnabled(m_logins != nullptr);
     connect(btnAcceso, &QPushButton::clicked, this, &TfrmCuentas::btnAccesoClick);
     frmAcceso = new TfrmAcceso(context, this, m_logins != nullptr);
-    setTabOrder(edtUserName, edtPassword);
-    setTabOrder(edtPassword, edtServidor);
-    setTabOrder(edtServidor, edtPuerto);
-    setTabOrder(edtPuerto, btnAcceso);
 
     PanelBotones = new QFrame(this);
     PanelBotones->setObjectName(u"PanelBotones"_qs);
@@ -115,9 +98,7 @@ TfrmCuentas::TfrmCuentas(const DialogContext& context, const QString& accountsPa
     ListView->viewport()->installEventFilter(this);
 
     // "Acceso..." is as wide as its caption needs (a larger font): the group, and all right of it, widen with it.
-    const int growth =
-        std::max(0, btnAcceso->fontMetrics().horizontalAdvance(u"Acceso..."_qs) + 16 - btnAcceso->width());
-    btnAcceso->resize(btnAcceso->width() + growth, btnAcceso->height());
+    const int growth = login->fitAccesoCaption();
     GroupBox1->resize(GroupBox1->width() + growth, GroupBox1->height());
     PanelBotones->move(PanelBotones->x() + growth, PanelBotones->y());
     ListView->resize(ListView->width() + growth, ListView->height());
@@ -142,22 +123,12 @@ QMessageBox::StandardButton TfrmCuentas::message(QMessageBox::Icon icon, const Q
 }
 
 bool TfrmCuentas::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == edtPuerto && event->type() == QEvent::KeyPress)
-        return edtPuertoKeyPress(static_cast<QKeyEvent*>(event));
     if (watched == ListView->viewport()) {
         bool released = false;
         if (FilterReportListClick(ListView, event, released)) return true;
         if (released) ListViewClick();
     }
     return QDialog::eventFilter(watched, event);
-}
-
-bool TfrmCuentas::edtPuertoKeyPress(const QKeyEvent* key) {
-    if (key->text().isEmpty() || (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
-        return false;
-    const QChar c = key->text().front();
-    if (c.unicode() < 32 && c != u'\b') return false; // Enter, Esc, Tab: not typed into the field
-    return !((c >= u'0' && c <= u'9') || c == u'\b');
 }
 
 void TfrmCuentas::edtUserNameChange() {

@@ -54,7 +54,7 @@ public:
     /** The row found by the last click on the list; the row count when it found none. */
     int CurrentIndex = 0;
 
-    // Controls.
+    // Controls; the login fields and btnAcceso, in GroupBox1, are the LoginFields group's.
     QGroupBox* GroupBox1 = nullptr;
     QLineEdit* edtUserName = nullptr;
     QLineEdit* edtPassword = nullptr;
@@ -80,9 +80,6 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
-    /** @short True when the key is dropped: every typed character but digits and Backspace (shortcuts,
-     *  and so pasting, pass). */
-    bool edtPuertoKeyPress(const QKeyEvent* key);
     /** @short Saving on the way out: Salir, Esc and closing all end in hiding the dialog. */
     void FormHide();
     /** @short False (after saying so) when the port is empty or a number that no port can be. */

@@ -2,12 +2,12 @@
 
 #include "Errors.h"
 #include "LoginDialog.h"
+#include "LoginFields.h"
 #include "PasswordScrambling.h"
 #include "TextAndTime.h"
 
 #include <QFrame>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShowEvent>
@@ -30,29 +30,20 @@ TfrmConexionRapida::TfrmConexionRapida(const DialogContext& context, Connect con
     setModal(true);
     setFixedSize(242, 170);
 
-    auto field = [this](const QString& name, const QString& caption, QLabel*& label, int top, int width) {
-        auto* edit = new QLineEdit(this);
-        edit->setObjectName(name);
-        edit->setGeometry(84, top, width, 21);
+    m_login = new LoginFields(this, {u"edtUser"_qs, u"edtPass"_qs, u"edtHost"_qs, u"edtPuerto"_qs}, {12, 150, 94});
+    edtUser = m_login->user;
+    edtPass = m_login->password;
+    edtHost = m_login->server;
+    edtPuerto = m_login->port;
+    lblUser = m_login->userLabel;
+    lblPass = m_login->passwordLabel;
+    lblHost = m_login->serverLabel;
+    lblPuerto = m_login->portLabel;
+    btnAcceso = m_login->acceso;
+    // Enter walks the other fields; in the port it connects.
+    for (QLineEdit* edit : {edtUser, edtPass, edtHost})
         edit->installEventFilter(this);
-        label = new QLabel(caption, this);
-        label->setObjectName(u"lbl"_qs + name.mid(3));
-        label->setGeometry(8, top, 70, 21);
-        label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        label->setBuddy(edit);
-        return edit;
-    };
-    edtUser = field(u"edtUser"_qs, u"User Name:"_qs, lblUser, 12, 150);
-    edtPass = field(u"edtPass"_qs, u"Password:"_qs, lblPass, 40, 150);
-    edtPass->setEchoMode(QLineEdit::Password);
-    edtPass->setStyleSheet(u"lineedit-password-character: 42"_qs); // '*'
-    edtHost = field(u"edtHost"_qs, u"Servidor:"_qs, lblHost, 68, 150);
-    edtPuerto = field(u"edtPuerto"_qs, u"Puerto:"_qs, lblPuerto, 96, 50);
-    edtPuerto->setText(u"110"_qs);
-    btnAcceso = new QPushButton(u"&Acceso..."_qs, this);
-    btnAcceso->setObjectName(u"btnAcceso"_qs);
-    btnAcceso->setGeometry(140, 95, 94, 23);
-    btnAcceso->setAutoDefault(false);
+    m_login->setPortEnter([this] { btnConectarClick(); });
     connect(btnAcceso, &QPushButton::clicked, this, &TfrmConexionRapida::btnAccesoClick);
     frmAcceso = new TfrmAcceso(context, this, false);
 
@@ -75,24 +66,15 @@ TfrmConexionRapida::TfrmConexionRapida(const DialogContext& context, Connect con
     btnCancelar = button(u"btnCancelar"_qs, u"C&ancelar"_qs, QStyle::SP_DialogCancelButton, 125,
                          &TfrmConexionRapida::btnCancelarClick);
     // "Acceso..." is as wide as its caption needs (a larger font): the dialog widens with it.
-    const int growth =
-        std::max(0, btnAcceso->fontMetrics().horizontalAdvance(u"Acceso..."_qs) + 16 - btnAcceso->width());
-    btnAcceso->resize(btnAcceso->width() + growth, btnAcceso->height());
+    const int growth = m_login->fitAccesoCaption();
     Bevel1->resize(Bevel1->width() + growth, Bevel1->height());
     setFixedSize(width() + growth, height());
-    setTabOrder(edtUser, edtPass);
-    setTabOrder(edtPass, edtHost);
-    setTabOrder(edtHost, edtPuerto);
-    setTabOrder(edtPuerto, btnAcceso);
     setTabOrder(btnAcceso, btnConectar);
     setTabOrder(btnConectar, btnCancelar);
 }
 
 void TfrmConexionRapida::ClearFields() {
-    edtUser->clear();
-    edtPass->clear();
-    edtHost->clear();
-    edtPuerto->setText(u"110"_qs);
+    m_login->reset();
     m_access = {};
 }
 
@@ -112,7 +94,6 @@ void TfrmConexionRapida::FormShow() {
 bool TfrmConexionRapida::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() != QEvent::KeyPress) return QDialog::eventFilter(watched, event);
     const auto* key = static_cast<QKeyEvent*>(event);
-    if (watched == edtPuerto) return edtPuertoKeyPress(key);
     // Enter walks the fields: user name, password, server, port.
     QLineEdit* next = watched == edtUser   ? edtPass
                       : watched == edtPass ? edtHost
@@ -123,18 +104,6 @@ bool TfrmConexionRapida::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     return QDialog::eventFilter(watched, event);
-}
-
-bool TfrmConexionRapida::edtPuertoKeyPress(const QKeyEvent* key) {
-    if (isEnter(key)) {
-        btnConectarClick();
-        return true;
-    }
-    if (key->text().isEmpty() || (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
-        return false;
-    const QChar c = key->text().front();
-    if (c.unicode() < 32 && c != u'\b') return false; // Esc, Tab: not typed into the field
-    return !((c >= u'0' && c <= u'9') || c == u'\b');
 }
 
 void TfrmConexionRapida::refuse(QLineEdit* field, const QString& caption, const QString& text) {

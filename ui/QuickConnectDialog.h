@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QMessageBox>
 
+class LoginFields;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -38,7 +39,7 @@ public:
     void btnCancelarClick();
     void btnAccesoClick();
 
-    // Controls.
+    // Controls; the login fields and btnAcceso are the LoginFields group's.
     QLabel* lblUser = nullptr;
     QLineEdit* edtUser = nullptr;
     QLabel* lblPass = nullptr;
@@ -59,15 +60,14 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    /** @short True when the key is dropped: typed characters other than digits, Backspace and
-     *  Enter (which connects). Shortcuts, and so pasting, pass. */
-    bool edtPuertoKeyPress(const QKeyEvent* key);
     /** @short Reports a faulty field: the box, then the focus to the field. */
     void refuse(QLineEdit* field, const QString& caption, const QString& text);
 
     MessageBoxSeam m_messageBox;
     std::function<void(const AppError&)> m_reportError;
     Connect m_connectToServer;
+    /** The login fields and "Acceso...", whose widgets the control pointers name. */
+    LoginFields* m_login = nullptr;
     /** The login chosen for this showing. */
     AccountAccess m_access;
 };
