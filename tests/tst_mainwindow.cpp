@@ -209,7 +209,7 @@ private slots:
         QCOMPARE(rowTexts(tab->list()), (QStringList{u"1|1.234|||"_qs, u"2|65.536|||"_qs}));
         QSignalSpy viewTold(tab->list()->model(), &QAbstractItemModel::dataChanged);
         s->serverSends(kTop1);
-        // During the pass the row before the one asked for gets its header, with a cut date.
+        // During the pass a row gets its header as soon as it is in.
         QCOMPARE(rowTexts(tab->list())[0], u"1|1.234|Ana <ana@example.es>|05 Aug 2002 10:20:30|Hola"_qs);
         // The view hears of it once control is back in the event loop.
         QTRY_COMPARE(viewTold.size(), 1);
@@ -876,6 +876,36 @@ private slots:
             QCOMPARE(WindowProbe::FormatThousands(input.toLongLong()), output);
         else
             QCOMPARE(ListDate(input), output);
+    }
+
+    void rowDateIsTheSameDuringAndAfterThePass_data() {
+        QTest::addColumn<QByteArray>("date");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("zone and comment")
+            << QByteArray("Mon, 5 Aug 2002 9:05:07 +0200 (CEST)") << u"5 Aug 2002 9:05:07"_qs;
+        QTest::newRow("no seconds") << QByteArray("Tue, 6 Aug 2002 9:05 +0200") << u"6 Aug 2002 9:05 +0200"_qs;
+        QTest::newRow("no zone") << QByteArray("Wed, 7 Aug 2002 23:59:59") << u"7 Aug 2002 23:59:59"_qs;
+        QTest::newRow("weekday only") << QByteArray("Thu, ") << QString();
+    }
+    void rowDateIsTheSameDuringAndAfterThePass() {
+        QFETCH(QByteArray, date);
+        QFETCH(QString, shown);
+        TfrmPrincipal& w = h->open();
+        WindowProbe::QuickConnect(&w, u"h"_qs, u"a"_qs, EncodePassword(u"p"_qs), 110);
+        FakeSocket* s = h->sockets.last();
+        s->connectNow();
+        s->serverSends("+OK ready\r\n");
+        s->serverSends("-ERR\r\n"); // no CAPA
+        s->serverSends("+OK\r\n");
+        s->serverSends("+OK\r\n");
+        s->serverSends("+OK 2 messages\r\n1 100\r\n2 100\r\n.\r\n");
+        s->serverSends("+OK\r\nSubject: uno\r\nDate: " + date + "\r\n\r\n.\r\n");
+        TAccountTab* tab = WindowProbe::Tabs(&w).first();
+        QCOMPARE(RowText(tab->list(), 0, ColumnDate), shown); // the pass goes on
+        s->serverSends("+OK\r\nSubject: dos\r\nDate: " + date + "\r\n\r\n.\r\n");
+        QCOMPARE(tab->session()->Estado(), 6);
+        QCOMPARE(RowText(tab->list(), 0, ColumnDate), shown);
+        QCOMPARE(RowText(tab->list(), 1, ColumnDate), shown);
     }
 
     void deletedRowLeavesAndEmptiesTheTextPane() {

@@ -202,6 +202,41 @@ private slots:
         QCOMPARE(WindowProbe::TrayImageShown(w), 0);
     }
 
+    void papeleraExpiresOnceADayByTheWindowsClock() {
+        WindowProbe::Advanced(w).DiasPapelera = 7;
+        QTimer& daily = WindowProbe::TimerPapelera(w);
+        QVERIFY(daily.isActive());
+        QCOMPARE(daily.interval(), 24 * 60 * 60 * 1000);
+        // Copies kept after the start-up expiry, by the window's clock: one of 6 days ago, one of today.
+        const auto at = [](double days) {
+            return QDateTime(QDate(1899, 12, 30), QTime(0, 0)).addMSecs(qint64(days * 86400000.0));
+        };
+        TPapelera& bin = WindowProbe::Papelera(w);
+        bin.Guardar(u"a@h"_qs, "Subject: viejo\r\n\r\nx\r\n", u"Eliminado por el usuario"_qs, at(h->now - 6));
+        bin.Guardar(u"a@h"_qs, "Subject: nuevo\r\n\r\ny\r\n", u"Eliminado por el usuario"_qs, at(h->now));
+        const auto subjects = [&] {
+            QStringList out;
+            for (const TCopiaPapelera& c : bin.Copias())
+                out << c.Asunto;
+            out.sort();
+            return out;
+        };
+        const auto aDayPasses = [&] {
+            h->now += 1;
+            daily.start(0); // what a day's wait ends in
+            QTest::qWait(20);
+            daily.start(24 * 60 * 60 * 1000);
+        };
+        aDayPasses();
+        QCOMPARE(subjects(), (QStringList{u"nuevo"_qs, u"viejo"_qs})); // 7 days old: kept for the day
+        aDayPasses();
+        QCOMPARE(subjects(), QStringList{u"nuevo"_qs});
+        h->now += 6;
+        QCOMPARE(subjects(), QStringList{u"nuevo"_qs}); // only the timer expires copies
+        aDayPasses();
+        QCOMPARE(subjects(), QStringList());
+    }
+
     void leavingFromTheTraySavesAsEveryExit() {
         h->trayAvailable = true;
         WindowProbe::Config(w).MinimizarAlTray = true;

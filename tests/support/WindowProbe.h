@@ -45,6 +45,7 @@ struct WindowProbe {
     static QTimer& TimerReconexiones(TfrmPrincipal* w) { return w->TimerReconexiones; }
     static QTimer& TimerTray(TfrmPrincipal* w) { return w->TimerTray; }
     static QTimer& TimerArroba(TfrmPrincipal* w) { return w->TimerArroba; }
+    static QTimer& TimerPapelera(TfrmPrincipal* w) { return w->TimerPapelera; }
     static TfrmConfig* frmConfig(const TfrmPrincipal* w) { return w->frmConfig; }
     static TfrmPapelera* frmPapelera(const TfrmPrincipal* w) { return w->frmPapelera; }
     static TPapelera& Papelera(const TfrmPrincipal* w) { return *w->m_papelera; }
