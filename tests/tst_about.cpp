@@ -1,4 +1,4 @@
-// The about box: its texts, the link to the project's page, and closing it; the program's icon it shows.
+// The about box: the link to the project's page, and closing it; the program's icon it shows.
 #include "AboutBox.h"
 #include "Artwork.h"
 #include "WindowDialogs.h"
@@ -18,15 +18,6 @@ private slots:
         w = NewAboutBox(&h->open());
     }
     void cleanup() { h.reset(); }
-
-    void showsTheDesignTextsUntilTheMenuSetsThem() {
-        QCOMPARE(w->windowTitle(), u"Acerca de"_qs);
-        QCOMPARE(w->lblVersion->text(), u"Tavelo v2.0 (Beta 1)"_qs);
-        QCOMPARE(w->lblFecha->text(), u"21-Julio-2002"_qs);
-        QCOMPARE(w->size(), QSize(312, 246));
-        for (QLabel* credit : {w->Label2, w->Label5})
-            QVERIFY(credit->text().contains(u"equipo de Tavelo"_qs));
-    }
 
     void linkOpensTheProjectPage() {
         w->show();
