@@ -1,5 +1,5 @@
-// One account's tab, what its session reports: the status and lamp of each state, the dialogue log
-// of the conversation, and the rows of the message list.
+// One account's tab and its session: the session built and heard, what the window asks of it, and
+// what it reports: the status and lamp of each state, the dialogue log, the rows of the message list.
 #include "AccountTab.h"
 #include "AccountWidgets.h"
 #include "Pop3Session.h"
@@ -8,6 +8,40 @@
 #include "WindowSeams.h"
 
 #include <QPlainTextEdit>
+
+// ---------------------------------------------------------------------------------------------------
+// The session and its events: every one the session raises comes here, and only here
+
+void TAccountTab::buildSession() {
+    const WindowSeams& seams = *m_context.seams;
+    m_session = new TPop3(m_context.desktop, seams.socketFactory(m_context.desktop), m_context.owner);
+    m_session->LineasTop = m_context.config->iniTop;
+    m_session->setClock(seams.clock);
+    m_session->setReplyTimeout(seams.replyTimeoutMs);
+    m_session->setImplicitTlsPort(seams.implicitTlsPort);
+    m_session->setPipelining(m_context.advanced->Pipelining);
+    connect(m_session, &TPop3::OnCambioEstado, this,
+            [this](TPop3*, int estado, const QString& texto) { sessionStateChanged(estado, texto); });
+    connect(m_session, &TPop3::OnDesconexionForzada, this,
+            [this](TPop3*, const QString& motivo) { sessionDisconnectedByForce(motivo); });
+    connect(m_session, &TPop3::OnHostNotFound, this, [this](TPop3*, const QString& servidor) {
+        setLook(Look::Disconnected);
+        emit hostNotFound(this, servidor);
+    });
+    connect(m_session, &TPop3::OnSendCommandToServer, this,
+            [this](TPop3*, const QString& comando) { commandSent(comando); });
+    connect(m_session, &TPop3::OnBytesFromServer, this,
+            [this](TPop3*, const QByteArray& bytes) { textFromServer(bytes); });
+    connect(m_session, &TPop3::OnCabeceraRecibida, this, [this](TPop3*, int num) { headerReceived(num); });
+    connect(m_session, &TPop3::OnPrimerasLineasRecibidas, this, [this](TPop3*, int num) { firstLinesReceived(num); });
+    connect(m_session, &TPop3::OnMensajeBorrado, this, [this](TPop3*, int num) { messageDeleted(num); });
+    connect(m_session, &TPop3::OnCopiaFallida, this, [this](TPop3*, int num, const QString&) { copyFailed(num); });
+    connect(m_session, &TPop3::OnVaciarListaMensajes, this, [this](TPop3*) { messageListEmptied(); });
+    connect(m_session, &TPop3::OnConexionCompletada, this, [this](TPop3*) { sessionCompleted(); });
+    connect(m_session, &TPop3::OnConexionCifrada, this,
+            [this](TPop3*, const QString& protocol, const QString& cipher) { encrypted(protocol, cipher); });
+    connect(m_session, &TPop3::OnAviso, this, [this](TPop3*, const QString& texto) { notice(texto); });
+}
 
 // ---------------------------------------------------------------------------------------------------
 // The mailbox, through the session
