@@ -266,7 +266,14 @@ private slots:
         QTest::addColumn<QString>("url");
         QTest::newRow("name and address") << u"Ana <ana@x.es>"_qs << u"mailto:ana@x.es"_qs;
         QTest::newRow("bare address") << u"ana@x.es"_qs << u"mailto:ana@x.es"_qs;
-        QTest::newRow("no closing bracket") << u"Ana <ana@x.es"_qs << u"mailto:ana@x.e"_qs;
+        QTest::newRow("no closing bracket") << u"Ana <ana@x.es"_qs << u"mailto:ana@x.es"_qs;
+        QTest::newRow("parameters after it")
+            << u"Banco <soporte@banco.example?attach=/root/.ssh/id_rsa&bcc=t@evil.example>"_qs << QString();
+        QTest::newRow("a ? and & in the local part") << u"<a?bcc=t&x@x.es>"_qs << u"mailto:a%3Fbcc%3Dt%26x@x.es"_qs;
+        QTest::newRow("two addresses") << u"<ana@x.es,bcc@evil.example>"_qs << QString();
+        QTest::newRow("blank inside") << u"Ana <ana @x.es>"_qs << QString();
+        QTest::newRow("no address") << u"Ana"_qs << QString();
+        QTest::newRow("international") << u"<jos\u00E9@ba\u00F1o.es>"_qs << u"mailto:jos%C3%A9@ba%C3%B1o.es"_qs;
     }
     void writeToTheSender() {
         QFETCH(QString, cell);
@@ -275,7 +282,15 @@ private slots:
         tab->list()->setRowHeader(0, cell, {}, {});
         select({0});
         WindowProbe::PopupListViewEnviarEMailClick(w);
-        QCOMPARE(h->urls, QList<QUrl>{QUrl(url)});
+        if (url.isEmpty()) {
+            // Nothing is opened, and the user is told why.
+            QVERIFY(h->urls.isEmpty());
+            QCOMPARE(h->boxes.size(), 1);
+            QVERIFY(h->boxes.first().text.contains(u"dirección de correo válida"_qs));
+            return;
+        }
+        QCOMPARE(h->urls.size(), 1);
+        QCOMPARE(h->urls.first().toEncoded(), url.toUtf8());
     }
 
     void subjectColumnTakesTheRest() {

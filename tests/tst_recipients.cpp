@@ -65,25 +65,35 @@ private slots:
         QTest::addColumn<QString>("recipient");
         QTest::addColumn<QString>("caption");
         QTest::addColumn<QString>("address");
-        QTest::newRow("angle brackets") << u"Ana <ana@x.es>"_qs << u"Ana <ana@x.es>"_qs << u"ana@x.es"_qs;
-        QTest::newRow("bare") << u"bea@x.es"_qs << u"bea@x.es"_qs << u"bea@x.es"_qs;
-        QTest::newRow("no closing bracket") << u"Carla <carla@x.es"_qs << u"Carla <carla@x.es"_qs << u"carla@x.e"_qs;
-        QTest::newRow("bracket last") << u"Dora <"_qs << u"Dora <"_qs << QString();
-        QTest::newRow("blanks around") << u"  eva@x.es  "_qs << u"eva@x.es"_qs << u"eva@x.es"_qs;
-        QTest::newRow("tab kept") << u"\tfe@x.es "_qs << u"\tfe@x.es"_qs << u"\tfe@x.es"_qs;
-        QTest::newRow("blanks only") << u"   "_qs << QString() << QString();
-        QTest::newRow("encoded name") << u"=?iso-8859-1?q?Jos=E9?= <j@x.es>"_qs << u"José <j@x.es>"_qs << u"j@x.es"_qs;
+        QTest::addColumn<QString>("link"); // empty: nothing opened, a box says why
+        QTest::newRow("angle brackets") << u"Ana <ana@x.es>"_qs << u"Ana <ana@x.es>"_qs << u"ana@x.es"_qs
+                                        << u"mailto:ana@x.es"_qs;
+        QTest::newRow("bare") << u"bea@x.es"_qs << u"bea@x.es"_qs << u"bea@x.es"_qs << u"mailto:bea@x.es"_qs;
+        QTest::newRow("no closing bracket")
+            << u"Carla <carla@x.es"_qs << u"Carla <carla@x.es"_qs << u"carla@x.e"_qs << u"mailto:carla@x.es"_qs;
+        QTest::newRow("bracket last") << u"Dora <"_qs << u"Dora <"_qs << QString() << QString();
+        QTest::newRow("blanks around") << u"  eva@x.es  "_qs << u"eva@x.es"_qs << u"eva@x.es"_qs
+                                       << u"mailto:eva@x.es"_qs;
+        QTest::newRow("tab kept") << u"\tfe@x.es "_qs << u"\tfe@x.es"_qs << u"\tfe@x.es"_qs << u"mailto:fe@x.es"_qs;
+        QTest::newRow("blanks only") << u"   "_qs << QString() << QString() << QString();
+        QTest::newRow("encoded name") << u"=?iso-8859-1?q?Jos=E9?= <j@x.es>"_qs << u"José <j@x.es>"_qs << u"j@x.es"_qs
+                                      << u"mailto:j@x.es"_qs;
+        QTest::newRow("parameters after it")
+            << u"Banco <s@b.example?bcc=t@evil.example>"_qs << u"Banco <s@b.example?bcc=t@evil.example>"_qs
+            << u"s@b.example?bcc=t@evil.example"_qs << QString();
     }
     void selectedRowGivesItsAddress() {
         QFETCH(QString, recipient);
         QFETCH(QString, caption);
         QFETCH(QString, address);
+        QFETCH(QString, link);
         w->SetRecipients({u"first@x.es"_qs, recipient});
         QCOMPARE(w->ListView->row(1)->text(0), caption);
         w->ListView->setCurrentItem(w->ListView->row(1));
         QCOMPARE(w->SelectedAddress(), address);
         w->mnuPopupListViewEnviarEMail->trigger();
-        QCOMPARE(h->urls, QList<QUrl>{QUrl(u"mailto:"_qs + address)});
+        QCOMPARE(h->urls, link.isEmpty() ? QList<QUrl>() : QList<QUrl>{QUrl(link)});
+        QCOMPARE(h->boxes.size(), link.isEmpty() ? 1 : 0);
         QGuiApplication::clipboard()->setText(u"before"_qs);
         w->mnuPopupListViewCopiarDireccion->trigger();
         QCOMPARE(QGuiApplication::clipboard()->text(), address);

@@ -246,9 +246,6 @@ private:
     /** @short The desktop notification of a connection or re-check that found mail (if wanted). */
     void NotifyMail(TAccountTab* tab);
     void RemoveTrayIcon();
-    /** @short The address of a FROM cell: what follows its first '<' without the cell's last
-     *  character, or the whole cell. */
-    static QString SenderAddress(const QString& from);
 
     void FormCreate();
     void CreateForms();

@@ -3,6 +3,7 @@
 #include "AccountTab.h"
 #include "AccountWidgets.h"
 #include "Errors.h"
+#include "MailAddress.h"
 #include "MainWindow.h"
 
 #include <QGuiApplication>
@@ -101,18 +102,20 @@ void TfrmPrincipal::PopupListViewPopup() {
         action(QString::fromUtf16(name))->setEnabled(true);
 }
 
-QString TfrmPrincipal::SenderAddress(const QString& from) {
-    const qsizetype p = from.indexOf(u'<');
-    if (p < 0) return from;
-    return from.mid(p + 1, from.size() - p - 2);
-}
-
 void TfrmPrincipal::PopupListViewEnviarEMailClick() {
     TAccountTab* tab = ActiveTab();
     if (!tab) return;
     const QList<int> rows = tab->list()->selectedPositions();
     if (rows.isEmpty()) return;
-    m_seams.openUrl(QUrl(u"mailto:"_qs + SenderAddress(tab->list()->row(rows.first()).from)));
+    // One plain address and nothing after it: a crafted sender must not add an attachment, a second
+    // recipient or any other parameter to the mail program's new message.
+    const QUrl url = MailtoUrl(MailAddressOf(tab->list()->row(rows.first()).from));
+    if (!url.isValid()) {
+        ShowMessage(QMessageBox::Warning, u"Enviar E-Mail"_qs,
+                    u"El remitente no tiene una dirección de correo válida."_qs);
+        return;
+    }
+    m_seams.openUrl(url);
 }
 
 void TfrmPrincipal::ListViewResize(MessageList* list) {

@@ -2,6 +2,7 @@
 
 #include "AccountWidgets.h"
 #include "EncodedWords.h"
+#include "MailAddress.h"
 
 #include <QClipboard>
 #include <QFrame>
@@ -22,7 +23,7 @@ constexpr int kMaxGrowth = 15; // rows after the first that still make it grow
 } // namespace
 
 TfrmDestinatarios::TfrmDestinatarios(const DialogContext& context)
-    : QDialog(context.owner), m_openUrl(context.openUrl) {
+    : QDialog(context.owner), m_openUrl(context.openUrl), m_messageBox(context.messageBox) {
     setWindowFlags(Qt::Tool);
     setModal(true);
     setWindowTitle(u"Destinatarios del mensaje #"_qs);
@@ -127,6 +128,12 @@ void TfrmDestinatarios::AddRecipient(const QString& recipient) {
     resize(width(), std::min(rows - 1, kMaxGrowth) * kRowStep + 120);
 }
 
+QString TfrmDestinatarios::selectedText() const {
+    for (int r = 0; r < ListView->rowCount(); ++r)
+        if (ListView->row(r)->isSelected()) return ListView->row(r)->text(0);
+    return {};
+}
+
 QString TfrmDestinatarios::SelectedAddress() const {
     for (int r = 0; r < ListView->rowCount(); ++r) {
         if (!ListView->row(r)->isSelected()) continue;
@@ -146,7 +153,15 @@ void TfrmDestinatarios::PopupListViewPopup() {
 }
 
 void TfrmDestinatarios::mnuPopupListViewEnviarEMailClick() {
-    m_openUrl(QUrl(u"mailto:"_qs + SelectedAddress()));
+    // One plain address and nothing after it (a crafted value must not add parameters to the link).
+    const QUrl url = MailtoUrl(MailAddressOf(selectedText()));
+    if (!url.isValid()) {
+        m_messageBox(this, QMessageBox::Warning, u"Enviar E-Mail"_qs,
+                     u"El destinatario no tiene una dirección de correo válida."_qs, QMessageBox::Ok,
+                     QMessageBox::NoButton);
+        return;
+    }
+    m_openUrl(url);
 }
 
 void TfrmDestinatarios::mnuPopupListViewCopiarDireccionClick() {

@@ -61,5 +61,9 @@ private:
     void FormCreate();
     void FormResize();
 
+    /** @short The first selected row's text, as shown. */
+    QString selectedText() const;
+
     decltype(DialogContext::openUrl) m_openUrl;
+    MessageBoxSeam m_messageBox;
 };
