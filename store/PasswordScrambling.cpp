@@ -67,12 +67,12 @@ QString EncodePassword(const QString& password) {
     return out;
 }
 
-QString DecodePassword(const QString& scrambled) {
-    if (scrambled.isEmpty()) return kInvalidForm;
+std::optional<QString> DecodeStoredPassword(const QString& scrambled) {
+    if (scrambled.isEmpty()) return QString();
     const QString letters = MayusculasSinAcentos(scrambled);
-    if (letters.size() % 2 != 0) return kInvalidForm;
+    if (letters.size() % 2 != 0) return std::nullopt;
     for (QChar c : letters)
-        if (NibbleValue(c) == 255) return kInvalidForm;
+        if (NibbleValue(c) == 255) return std::nullopt;
 
     const qsizetype m = letters.size() / 2;
     QByteArray bytes(m, Qt::Uninitialized);
@@ -87,7 +87,7 @@ QString DecodePassword(const QString& scrambled) {
         bytes[i] = char(quint8(bytes[i]) ^ maskAt(stored, i));
         sum += quint8(bytes[i]);
     }
-    if (masksOfSum(sum) != stored) return kInvalidForm;
+    if (masksOfSum(sum) != stored) return std::nullopt;
 
     // Undo the reordering: take from the front and the back in turn.
     QByteArray clear;
@@ -96,6 +96,10 @@ QString DecodePassword(const QString& scrambled) {
     for (qsizetype step = 1; step <= n; ++step)
         clear += (step % 2 == 1) ? bytes[front++] : bytes[back--];
     return fromCp1252(clear);
+}
+
+QString DecodePassword(const QString& scrambled) {
+    return DecodeStoredPassword(scrambled).value_or(kInvalidForm);
 }
 
 unsigned char NibbleValue(QChar c) {

@@ -178,6 +178,38 @@ private slots:
         QVERIFY(h->read(u"Tavelo.ini"_qs).contains("iniTop=33"));
     }
 
+    void storedPasswordIsSentOnlyWhenItDecodes_data() {
+        QTest::addColumn<QByteArray>("pass"); // the PASS line of Cuentas.dat
+        QTest::addColumn<QByteArray>("sent"); // empty: nothing reaches a server
+        QTest::newRow("scrambled") << ("PASS:" + EncodePassword(u"clave"_qs).toLatin1())
+                                   << QByteArray("PASS clave\r\n");
+        QTest::newRow("empty password") << QByteArray("PASS:") << QByteArray("PASS \r\n");
+        QTest::newRow("damaged") << QByteArray("PASS:QQ") << QByteArray();
+    }
+    void storedPasswordIsSentOnlyWhenItDecodes() {
+        QFETCH(QByteArray, pass);
+        QFETCH(QByteArray, sent);
+        h->write(u"Cuentas.dat"_qs, "SERV:pop.example.es\r\nPORT:110\r\nUSER:ana\r\n" + pass + "\r\n-----\r\n");
+        TfrmPrincipal& w = h->open();
+        const int socketsBefore = int(h->sockets.size());
+        WindowProbe::mnuConectarCuentaClick(&w, WindowProbe::Accounts(&w)[0]->MenuItem);
+        TAccountTab* tab = WindowProbe::Tabs(&w).first();
+        if (sent.isEmpty()) {
+            QVERIFY(h->sockets.size() == socketsBefore || h->sockets.last()->lastHost.isEmpty());
+            QCOMPARE(tab->statusBar()->panelText(1), u"La contraseña guardada no es válida"_qs);
+            QCOMPARE(h->boxes.size(), 1);
+            QVERIFY(h->boxes.first().text.contains(u"ana (pop.example.es)"_qs));
+            return;
+        }
+        FakeSocket* s = h->sockets.last();
+        s->connectNow();
+        s->serverSends("+OK ready\r\n");
+        s->serverSends("-ERR\r\n"); // no CAPA
+        s->serverSends("+OK\r\n");
+        QCOMPARE(s->takeWritten(), "CAPA\r\nUSER ana\r\n" + sent);
+        QVERIFY(h->boxes.isEmpty());
+    }
+
     void loginShowsTheMailboxAndItsDialogue() {
         const QString withMail = h->soundFile(u"si.wav"_qs);
         h->write(u"Tavelo.ini"_qs, "[General]\nwavSiTieneMensajes=" + withMail.toUtf8() + "\n");

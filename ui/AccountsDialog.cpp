@@ -160,7 +160,8 @@ void TfrmCuentas::ListViewClick() {
     // A password kept in the secret store comes when the store answers, unless something was typed by then.
     const bool passwordInStore = found && m_access.passwordInKeyring && row->text(ColPass).isEmpty();
     edtUserName->setText(found ? row->text(ColUser) : QString());
-    edtPassword->setText(found && !passwordInStore ? DecodePassword(row->text(ColPass)) : QString());
+    edtPassword->setText(found && !passwordInStore ? DecodeStoredPassword(row->text(ColPass)).value_or(QString())
+                                                   : QString());
     if (passwordInStore) {
         m_passwordPending = true;
         m_logins->secrets()->read(PasswordKey(keyOfRow(row)), this, [this, click](const SecretResult& result) {

@@ -47,7 +47,17 @@ void TfrmPrincipal::startSession(TAccountTab* tab, const QString& server, const 
     const bool oauth = access.method == LoginMethod::OAuth2;
     tab->setAccessTokenSource(oauth ? m_logins->tokenSource(key, user) : Pop3AccessTokenSource());
     if (oauth || !access.passwordInKeyring) {
-        tab->connectTo(server, port, user, DecodePassword(scrambledPassword));
+        const std::optional<QString> password = oauth ? QString() : DecodeStoredPassword(scrambledPassword);
+        if (!password) {
+            // A damaged Cuentas.dat: what it holds is no password, and goes to no server.
+            tab->setLook(TAccountTab::Look::Disconnected);
+            tab->setStatus(u"Desconectado"_qs, u"La contraseña guardada no es válida"_qs);
+            ShowMessage(QMessageBox::Critical, u"Contraseña no válida"_qs,
+                        u"La contraseña guardada de la cuenta "_qs + user + u" ("_qs + server +
+                            u") no es válida.\rEscríbala de nuevo en Configurar > Cuentas de correo."_qs);
+            return;
+        }
+        tab->connectTo(server, port, user, *password);
         return;
     }
     m_logins->secrets()->read(
