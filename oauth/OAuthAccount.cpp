@@ -56,6 +56,11 @@ void OAuthAccount::forceRefresh() {
 
 // RFC 6749 6: grant_type=refresh_token; the scope may be left out (it stays what was granted).
 void OAuthAccount::startRefresh() {
+    if (const QString unsafe = m_client.provider.unsafeReason(); !unsafe.isEmpty()) {
+        // The refresh token never goes to an address that is not https.
+        answerLater([this, unsafe] { emit accessTokenFailed(Failure::Failed, unsafe); });
+        return;
+    }
     FormFields form{{u"grant_type"_qs, u"refresh_token"_qs},
                     {u"refresh_token"_qs, m_refreshToken},
                     {u"client_id"_qs, m_client.clientId}};

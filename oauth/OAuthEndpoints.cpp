@@ -20,6 +20,21 @@ OAuthEndpoints OAuthEndpoints::google() {
     return p;
 }
 
+bool OAuthEndpoints::isSafe(const QUrl& url) {
+    if (!url.isValid() || url.host().isEmpty()) return false;
+    const QString scheme = url.scheme().toLower();
+    if (scheme == u"https") return true;
+    const QString host = url.host().toLower();
+    return scheme == u"http" && (host == u"127.0.0.1" || host == u"localhost" || host == u"::1");
+}
+
+QString OAuthEndpoints::unsafeReason() const {
+    const QString rule = u" debe empezar por https:// (http:// sólo en 127.0.0.1 o localhost): %1"_qs;
+    if (!isSafe(authorizeUrl)) return u"La dirección de inicio de sesión"_qs + rule.arg(authorizeUrl.toDisplayString());
+    if (!isSafe(tokenUrl)) return u"La dirección de los tokens"_qs + rule.arg(tokenUrl.toDisplayString());
+    return {};
+}
+
 OAuthEndpoints OAuthEndpoints::custom(const QUrl& authorizeUrl, const QUrl& tokenUrl, const QString& scope) {
     OAuthEndpoints p;
     p.authorizeUrl = authorizeUrl;

@@ -21,6 +21,13 @@ struct OAuthEndpoints {
     /** @short Gmail. */
     static OAuthEndpoints google();
     static OAuthEndpoints custom(const QUrl& authorizeUrl, const QUrl& tokenUrl, const QString& scope);
+
+    /** @short Whether the code, the PKCE verifier, the client secret and the tokens may travel to
+     *  that address: https, or plain http on this computer only (a test server, a local proxy). */
+    static bool isSafe(const QUrl& url);
+    /** @short Why the endpoints cannot be used, in Spanish; empty when both are safe. Whatever they
+     *  came from (the dialog, CuentasAcceso.dat edited by hand), nothing is sent to an unsafe one. */
+    QString unsafeReason() const;
 };
 
 /** @short The application as registered with the provider. Tavelo ships no client id of its own:

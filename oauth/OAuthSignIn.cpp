@@ -22,6 +22,10 @@ OAuthSignIn::~OAuthSignIn() {
 void OAuthSignIn::start(const BrowserOpener& openBrowser, int requestTimeoutMs, int deadlineMs) {
     m_requestTimeoutMs = requestTimeoutMs;
     m_deadline.start(deadlineMs);
+    if (const QString unsafe = m_client.provider.unsafeReason(); !unsafe.isEmpty()) {
+        QTimer::singleShot(0, this, [this, unsafe] { end(failedTokenReply(unsafe)); });
+        return;
+    }
     if (!m_listener->listen()) {
         const QString why = m_listener->errorString();
         QTimer::singleShot(0, this, [this, why] {

@@ -274,6 +274,8 @@ private slots:
         QTest::newRow("endpoint never answers")
             << u"silent"_qs << Failure::Failed
             << u"Tiempo de espera agotado con el servidor de autorización 127.0.0.1."_qs << true;
+        QTest::newRow("token endpoint in plain http")
+            << u"http"_qs << Failure::Failed << u"La dirección de los tokens debe empezar por https://"_qs << true;
     }
     void failedRefresh() {
         QFETCH(QString, fault);
@@ -289,6 +291,7 @@ private slots:
         if (fault == u"revoke") server.control(u"revoke"_qs, u"ana"_qs);
         if (fault == u"silent")
             client.provider.tokenUrl = QUrl(u"http://127.0.0.1:%1/token"_qs.arg(silent.serverPort()));
+        if (fault == u"http") client.provider.tokenUrl = QUrl(u"http://192.0.2.1/token"_qs); // never reached
         if (fault == u"refused") {
             client.provider.tokenUrl = QUrl(u"http://127.0.0.1:%1/token"_qs.arg(silent.serverPort()));
             silent.close();
@@ -311,25 +314,43 @@ private slots:
 
     void signInNotCompletedEnds_data() {
         QTest::addColumn<bool>("cancel");
-        QTest::newRow("cancelled") << true;
-        QTest::newRow("left too long") << false;
+        QTest::addColumn<QString>("authorize"); // the sign-in page, when not the test server's
+        QTest::addColumn<QString>("message");
+        QTest::newRow("cancelled") << true << QString() << QString();
+        QTest::newRow("left too long") << false << QString()
+                                       << u"El inicio de sesión no se completó a tiempo: vuelva a intentarlo."_qs;
+        QTest::newRow("sign-in page in plain http")
+            << false << u"http://192.0.2.1/authorize"_qs
+            << u"La dirección de inicio de sesión debe empezar por https:// (http:// sólo en 127.0.0.1 o localhost): "
+               u"http://192.0.2.1/authorize"_qs;
     }
     void signInNotCompletedEnds() {
         QFETCH(bool, cancel);
+        QFETCH(QString, authorize);
+        QFETCH(QString, message);
         AuthServer server;
         QVERIFY(server.start());
-        Account a(server.client());
+        OAuthClient client = server.client();
+        if (!authorize.isEmpty()) client.provider.authorizeUrl = QUrl(authorize);
+        Account a(client);
         a.account.setTimeouts(30000, cancel ? 60000 : 300);
         a.account.signIn();
         QVERIFY(a.account.isSigningIn());
+        if (!authorize.isEmpty()) {
+            // Nothing is sent there, and the browser is never opened on it.
+            QVERIFY(a.failed.wait(kWaitMs));
+            QCOMPARE(a.failed[0][1].toString(), message);
+            QVERIFY(a.browser.isEmpty());
+            QVERIFY(!a.account.isSigningIn());
+            return;
+        }
         if (cancel) {
             a.account.cancelSignIn();
             QCOMPARE(a.cancelled.size(), 1);
         } else {
             QVERIFY(a.failed.wait(kWaitMs));
             QCOMPARE(a.failed[0][0].value<Failure>(), Failure::Failed);
-            QCOMPARE(a.failed[0][1].toString(),
-                     u"El inicio de sesión no se completó a tiempo: vuelva a intentarlo."_qs);
+            QCOMPARE(a.failed[0][1].toString(), message);
         }
         QVERIFY(!a.account.isSigningIn());
         // The listener is gone: the browser coming back finds nobody, and no code is traded.

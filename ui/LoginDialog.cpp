@@ -20,13 +20,9 @@ namespace {
 const QList<LoginMethod> kMethods = {LoginMethod::Password, LoginMethod::OAuth2};
 const QList<OAuthProvider> kProviders = {OAuthProvider::Microsoft, OAuthProvider::Google, OAuthProvider::Custom};
 
-/** Where the provider's pages may be: https, or plain http on this computer only (a test server,
- *  a local proxy). The token travels on that connection. */
+/** Where the provider's pages may be (the token travels on that connection). */
 bool acceptableEndpoint(const QString& text) {
-    const QUrl url(text.trimmed(), QUrl::StrictMode);
-    if (!url.isValid() || url.host().isEmpty()) return false;
-    if (url.scheme() == u"https") return true;
-    return url.scheme() == u"http" && (url.host() == u"127.0.0.1" || url.host() == u"localhost");
+    return OAuthEndpoints::isSafe(QUrl(text.trimmed(), QUrl::StrictMode));
 }
 
 } // namespace
