@@ -940,6 +940,28 @@ private slots:
         QCOMPARE(RowText(tab->list(), 1, ColumnDate), shown);
     }
 
+    void controlCharactersFromTheServerAreShownAsMarks() {
+        TfrmPrincipal& w = h->open();
+        WindowProbe::QuickConnect(&w, u"h"_qs, u"a"_qs, EncodePassword(u"p"_qs), 110);
+        FakeSocket* s = h->sockets.last();
+        s->connectNow();
+        s->serverSends("+OK ready\r\n");
+        s->serverSends("-ERR\r\n"); // no CAPA
+        s->serverSends("+OK\r\n");
+        s->serverSends("+OK\r\n");
+        s->serverSends("+OK 1 messages\r\n1 100\r\n.\r\n");
+        s->serverSends(
+            "+OK\r\nFrom: =?utf-8?b?ZmFjdHVyYV/igK5mZHAuZXhl?= <f@x.es>\r\nSubject: \x1b]0;x\x07 hola\r\n\r\n"
+            "uno\tdos\x1b[2J\r\n.\r\n");
+        TAccountTab* tab = WindowProbe::Tabs(&w).first();
+        QCOMPARE(RowText(tab->list(), 0, ColumnFrom), u"factura_\uFFFDfdp.exe <f@x.es>"_qs);
+        QCOMPARE(RowText(tab->list(), 0, ColumnSubject), u"\uFFFD]0;x\uFFFD hola"_qs);
+        SelectRow(tab->list(), 0);
+        QCOMPARE(tab->textPane()->toPlainText(), u"uno\tdos\uFFFD[2J"_qs);
+        // What the rows hold stays as it came: a filter fragment taken from a row still matches.
+        QCOMPARE(tab->list()->row(0).subject, u"\x1b]0;x\x07 hola"_qs);
+    }
+
     void deletedRowLeavesAndEmptiesTheTextPane() {
         TfrmPrincipal& w = h->open();
         WindowProbe::QuickConnect(&w, u"h"_qs, u"a"_qs, EncodePassword(u"p"_qs), 110);

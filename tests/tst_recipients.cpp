@@ -74,7 +74,8 @@ private slots:
         QTest::newRow("bracket last") << u"Dora <"_qs << u"Dora <"_qs << QString() << QString();
         QTest::newRow("blanks around") << u"  eva@x.es  "_qs << u"eva@x.es"_qs << u"eva@x.es"_qs
                                        << u"mailto:eva@x.es"_qs;
-        QTest::newRow("tab kept") << u"\tfe@x.es "_qs << u"\tfe@x.es"_qs << u"\tfe@x.es"_qs << u"mailto:fe@x.es"_qs;
+        QTest::newRow("tab shown as a mark")
+            << u"\tfe@x.es "_qs << u"\uFFFDfe@x.es"_qs << u"\tfe@x.es"_qs << u"mailto:fe@x.es"_qs;
         QTest::newRow("blanks only") << u"   "_qs << QString() << QString() << QString();
         QTest::newRow("encoded name") << u"=?iso-8859-1?q?Jos=E9?= <j@x.es>"_qs << u"José <j@x.es>"_qs << u"j@x.es"_qs
                                       << u"mailto:j@x.es"_qs;

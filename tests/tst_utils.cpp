@@ -1,5 +1,7 @@
-// The accent fold, the sound seam, and the conversions between seconds, times of day and "H:MM:SS".
+// The accent fold, the sound seam, the conversions between seconds, times of day and "H:MM:SS",
+// and server text made safe to show or to write to a terminal.
 #include "Errors.h"
+#include "ShownText.h"
 #include "TextAndTime.h"
 
 #include <QDateTime>
@@ -50,6 +52,35 @@ private slots:
         SetSoundPlayer([this](const QString& fileName) { m_played << fileName; });
     }
     void cleanup() { SetSoundPlayer({}); }
+
+    void serverTextShownSafely_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");      // on one line
+        QTest::addColumn<QString>("shownLines"); // in the text pane: TABs and line breaks kept
+        QTest::addColumn<QString>("terminal");   // tavelo-scan, lines kept
+        QTest::newRow("plain") << u"Factura ñ €"_qs << u"Factura ñ €"_qs << u"Factura ñ €"_qs << u"Factura ñ €"_qs;
+        QTest::newRow("window title") << u"\x1b]0;x\x07"_qs << u"\uFFFD]0;x\uFFFD"_qs << u"\uFFFD]0;x\uFFFD"_qs
+                                      << u"\\x1b]0;x\\x07"_qs;
+        QTest::newRow("right-to-left override") << u"factura_\u202Efdp.exe"_qs << u"factura_\uFFFDfdp.exe"_qs
+                                                << u"factura_\uFFFDfdp.exe"_qs << u"factura_\\u202efdp.exe"_qs;
+        QTest::newRow("isolates and marks")
+            << u"a\u2066b\u2069c\u200Fd\u061C"_qs << u"a\uFFFDb\uFFFDc\uFFFDd\uFFFD"_qs
+            << u"a\uFFFDb\uFFFDc\uFFFDd\uFFFD"_qs << u"a\\u2066b\\u2069c\\u200fd\\u061c"_qs;
+        QTest::newRow("NUL, DEL, C1") << QString(u"a\0b\x7f\x9b"_qs) << u"a\uFFFDb\uFFFD\uFFFD"_qs
+                                      << u"a\uFFFDb\uFFFD\uFFFD"_qs << u"a\\x00b\\x7f\\x9b"_qs;
+        QTest::newRow("layout") << u"a\tb\r\nc\rd\n"_qs << u"a\uFFFDb\uFFFD\uFFFDc\uFFFDd\uFFFD"_qs
+                                << u"a\tb\r\nc\rd\n"_qs << u"a\\x09b\r\nc\\x0dd\n"_qs;
+        QTest::newRow("line separator") << u"a\u2028b"_qs << u"a\uFFFDb"_qs << u"a\uFFFDb"_qs << u"a\\u2028b"_qs;
+    }
+    void serverTextShownSafely() {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        QFETCH(QString, shownLines);
+        QFETCH(QString, terminal);
+        QCOMPARE(ShownText(text), shown);
+        QCOMPARE(ShownText(text, KeepLayout::TabsAndLineBreaks), shownLines);
+        QCOMPARE(TerminalText(text, true), terminal);
+    }
 
     void foldUpperCasesSpanishText_data() {
         QTest::addColumn<QString>("text");

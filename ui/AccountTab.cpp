@@ -3,6 +3,7 @@
 
 #include "AccountWidgets.h"
 #include "Pop3Session.h"
+#include "ShownText.h"
 #include "StyledTextView.h"
 #include "TextAndTime.h"
 
@@ -241,7 +242,7 @@ void TAccountTab::showSelectedMessage() {
     if (selected.isEmpty()) return;
     const int n = m_list->row(selected.first()).number;
     m_textPane->clear();
-    m_textPane->setPlainText(m_session->MensajePorNumero(n).PrimerasLineas);
+    m_textPane->setPlainText(ShownText(m_session->MensajePorNumero(n).PrimerasLineas, KeepLayout::TabsAndLineBreaks));
     m_shownMessage = n;
 }
 

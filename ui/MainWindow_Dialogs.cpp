@@ -12,6 +12,7 @@
 #include "RecipientsWindow.h"
 #include "RulesDialog.h"
 #include "SettingsDialog.h"
+#include "ShownText.h"
 #include "TrashWindow.h"
 
 #include <QLabel>
@@ -90,9 +91,9 @@ void TfrmPrincipal::PopupListViewDestinatariosClick() {
     CenterOverMain(frmDestinatarios);
     const TMensaje m = tab->message(tab->list()->row(rows.first()).number);
     frmDestinatarios->setWindowTitle(u"Destinatarios del mensaje "_qs + QString::number(m.Num));
-    frmDestinatarios->lblFrom->setText(m.Cabecera.From);
-    frmDestinatarios->lblSubject->setText(m.Cabecera.Subj);
-    frmDestinatarios->lblDate->setText(m.Cabecera.Fecha);
+    frmDestinatarios->lblFrom->setText(ShownText(m.Cabecera.From));
+    frmDestinatarios->lblSubject->setText(ShownText(m.Cabecera.Subj));
+    frmDestinatarios->lblDate->setText(ShownText(m.Cabecera.Fecha));
     frmDestinatarios->SetRecipients(m.Cabecera.Destinatarios);
     frmDestinatarios->ShowModal();
 }

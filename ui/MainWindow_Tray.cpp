@@ -5,6 +5,7 @@
 #include "Artwork.h"
 #include "DesktopNotifier.h"
 #include "MainWindow.h"
+#include "ShownText.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -120,7 +121,7 @@ void TfrmPrincipal::NotifyMail(TAccountTab* tab) {
     constexpr int kShown = 3;
     for (int i = count - 1; i >= std::max(0, count - kShown); --i) {
         const TMensaje m = tab->summaryAt(i);
-        body += u'\n' + m.Cabecera.From + u" \u2014 "_qs + m.Cabecera.Subj;
+        body += u'\n' + ShownText(m.Cabecera.From) + u" \u2014 "_qs + ShownText(m.Cabecera.Subj);
     }
     if (count > kShown) body += u"\n\u2026"_qs;
     m_notifier->notify(account, u"Correo en "_qs + account, body.toHtmlEscaped(), [this, shown = QPointer(tab)] {

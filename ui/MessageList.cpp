@@ -1,11 +1,15 @@
 #include "MessageList.h"
 
 #include "AccountWidgets.h"
+#include "ShownText.h"
 #include "TextAndTime.h"
 
 #include <QAccessible>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QResizeEvent>
+#include <QTextDocument>
+#include <QToolTip>
 #include <algorithm>
 
 QString ListDate(const QString& fecha) {
@@ -38,9 +42,9 @@ QVariant MessageRowModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::ToolTipRole) {
         switch (row.verdict) {
         case RowVerdict::Marked:
-            return QString(u"Se borraría por: "_qs + row.reason);
+            return QString(u"Se borraría por: "_qs + ShownText(row.reason));
         case RowVerdict::Allowed:
-            return QString(u"Permitido por: "_qs + row.reason);
+            return QString(u"Permitido por: "_qs + ShownText(row.reason));
         case RowVerdict::None:
             return {};
         }
@@ -51,12 +55,13 @@ QVariant MessageRowModel::data(const QModelIndex& index, int role) const {
         return QString::number(row.number);
     case ColumnBytes:
         return FormatThousands(row.bytes);
+    // Header text as it came from the server, its control characters made visible.
     case ColumnFrom:
-        return row.from;
+        return ShownText(row.from);
     case ColumnDate:
-        return row.date;
+        return ShownText(row.date);
     case ColumnSubject:
-        return row.subject;
+        return ShownText(row.subject);
     default:
         return {};
     }
@@ -251,4 +256,16 @@ void MessageList::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
     }
     QTreeView::drawRow(painter, option, index);
     DrawGridLines(painter, option, header(), palette());
+}
+
+bool MessageList::viewportEvent(QEvent* event) {
+    if (event->type() != QEvent::ToolTip) return QTreeView::viewportEvent(event);
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QModelIndex index = indexAt(help->pos());
+    const QString tip = index.data(Qt::ToolTipRole).toString();
+    if (tip.isEmpty())
+        QToolTip::hideText();
+    else
+        QToolTip::showText(help->globalPos(), Qt::convertFromPlainText(tip), viewport(), visualRect(index));
+    return true;
 }

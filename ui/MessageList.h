@@ -102,6 +102,9 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    /** A row's tooltip (the filter's reason, made of header text) is shown as plain text, never as
+     *  the HTML a subject may look like. */
+    bool viewportEvent(QEvent* event) override;
     void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     void selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) override;
 

@@ -3,6 +3,7 @@
 #include "AccountWidgets.h"
 #include "EncodedWords.h"
 #include "MailAddress.h"
+#include "ShownText.h"
 
 #include <QClipboard>
 #include <QFrame>
@@ -122,7 +123,10 @@ void TfrmDestinatarios::SetRecipients(const QStringList& recipients) {
 
 void TfrmDestinatarios::AddRecipient(const QString& recipient) {
     // Decoding also removes the blanks (32 only) around the text.
-    auto* row = new QTreeWidgetItem(QStringList{DecodificarTexto(recipient)});
+    // Shown with its control characters made visible; the address is taken from the text as it is.
+    const QString text = DecodificarTexto(recipient);
+    auto* row = new QTreeWidgetItem(QStringList{ShownText(text)});
+    row->setData(0, Qt::UserRole, text);
     ListView->appendRows({row});
     const int rows = ListView->rowCount();
     resize(width(), std::min(rows - 1, kMaxGrowth) * kRowStep + 120);
@@ -130,14 +134,14 @@ void TfrmDestinatarios::AddRecipient(const QString& recipient) {
 
 QString TfrmDestinatarios::selectedText() const {
     for (int r = 0; r < ListView->rowCount(); ++r)
-        if (ListView->row(r)->isSelected()) return ListView->row(r)->text(0);
+        if (ListView->row(r)->isSelected()) return ListView->row(r)->data(0, Qt::UserRole).toString();
     return {};
 }
 
 QString TfrmDestinatarios::SelectedAddress() const {
     for (int r = 0; r < ListView->rowCount(); ++r) {
         if (!ListView->row(r)->isSelected()) continue;
-        const QString s = ListView->row(r)->text(0);
+        const QString s = ListView->row(r)->data(0, Qt::UserRole).toString();
         const qsizetype lt = s.indexOf(u'<');
         if (lt < 0) return s;
         // After the first "<", without the last character (normally the closing ">").

@@ -1,6 +1,7 @@
 #include "TrashWindow.h"
 
 #include "Errors.h"
+#include "ShownText.h"
 
 #include <QDir>
 #include <QHBoxLayout>
@@ -69,7 +70,8 @@ void TfrmPapelera::Refrescar() {
     rows.reserve(m_copias.size());
     for (qsizetype i = 0; i < m_copias.size(); ++i) {
         const TCopiaPapelera& c = m_copias[i];
-        auto* row = new QTreeWidgetItem({c.Cuenta, c.Remitente, c.Asunto, c.Fecha, c.Motivo});
+        auto* row = new QTreeWidgetItem({ShownText(c.Cuenta), ShownText(c.Remitente), ShownText(c.Asunto),
+                                         ShownText(c.Fecha), ShownText(c.Motivo)});
         row->setData(ColumnCuenta, kCopyIndex, int(i));
         rows.append(row);
     }

@@ -2,6 +2,7 @@
 
 #include "QtClientSocket.h"
 #include "Settings.h"
+#include "ShownText.h"
 #include "TextAndTime.h"
 
 #include <QApplication>
@@ -58,7 +59,9 @@ WindowSeams WindowSeams::defaults() {
     WindowSeams s;
     s.messageBox = [](QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text,
                       QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton) {
-        QMessageBox box(icon, caption, DisplayText(text), buttons, parent);
+        // Boxes quote senders and subjects: their control characters are made visible.
+        QMessageBox box(icon, ShownText(caption), ShownText(DisplayText(text), KeepLayout::TabsAndLineBreaks), buttons,
+                        parent);
         // A subject or a sender from a server may read as HTML: Qt would render it, and a link in
         // it would open with a click. Every box of the program comes through here.
         box.setTextFormat(Qt::PlainText);
@@ -67,7 +70,8 @@ WindowSeams WindowSeams::defaults() {
     };
     s.inputQuery = [](QWidget* parent, const QString& caption, const QString& prompt, QString& value) {
         bool ok = false;
-        const QString answer = QInputDialog::getText(parent, caption, prompt, QLineEdit::Normal, value, &ok);
+        const QString answer =
+            QInputDialog::getText(parent, ShownText(caption), ShownText(prompt), QLineEdit::Normal, value, &ok);
         if (ok) value = answer;
         return ok;
     };
