@@ -10,6 +10,7 @@
 #include "FilterRules.h"
 #include "Pop3Session.h"
 #include "QtClientSocket.h"
+#include "ShownText.h"
 #include "TextAndTime.h"
 
 #include <QCommandLineParser>
@@ -24,8 +25,17 @@ namespace {
 
 enum ExitCode { Listed = 0, Failure = 1, Usage = 2, CutOff = 3 };
 
+/** --raw: server text goes out as it came, control characters and all (for a pipe, not a terminal). */
+bool g_raw = false;
+
+/** What is written of server text: its control characters as escapes (\x1b, \u202e) unless --raw,
+ *  so that a header never drives the terminal that shows it. */
+QString outText(const QString& text, bool keepLines = false) {
+    return g_raw ? text : TerminalText(text, keepLines);
+}
+
 void printError(const QString& text) {
-    const QByteArray line = text.toUtf8() + '\n';
+    const QByteArray line = outText(text, true).toUtf8() + '\n';
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
 }
 
@@ -57,7 +67,7 @@ std::optional<QString> askPassword(const QString& prompt) {
 QByteArray field(QString text) {
     for (QChar& c : text)
         if (c == u'\t' || c == u'\r' || c == u'\n') c = u' ';
-    return text.toUtf8();
+    return outText(text).toUtf8();
 }
 
 class ScanDesktop final : public IDesktop {
@@ -99,6 +109,8 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption userOpt(u"user"_qs, u"User name."_qs, u"name"_qs);
     const QCommandLineOption linesOpt(u"lines"_qs, u"Body lines asked for with each TOP (20)."_qs, u"n"_qs, u"20"_qs);
     const QCommandLineOption logOpt(u"log"_qs, u"Write the dialogue with the server on stderr."_qs);
+    const QCommandLineOption rawOpt(u"raw"_qs, u"Write server text as it came, control characters included (they are "
+                                               "written as escapes such as \\x1b otherwise)."_qs);
     const QCommandLineOption trustOpt(
         u"trust-certificate"_qs,
         u"Accept a server certificate that does not verify when its SHA-256 fingerprint (hex) is this one."_qs,
@@ -117,8 +129,8 @@ int main(int argc, char* argv[]) {
         u"Decide on every message by the Filtros.dat and Reglas.dat of this folder, and add the reason as a sixth "
         "column. Nothing is deleted."_qs,
         u"dir"_qs);
-    parser.addOptions(
-        {hostOpt, portOpt, userOpt, linesOpt, logOpt, trustOpt, sequentialOpt, requireTlsOpt, authOpt, filtersOpt});
+    parser.addOptions({hostOpt, portOpt, userOpt, linesOpt, logOpt, rawOpt, trustOpt, sequentialOpt, requireTlsOpt,
+                       authOpt, filtersOpt});
     if (!parser.parse(QCoreApplication::arguments())) {
         printError(parser.errorText());
         return Usage;
@@ -137,7 +149,7 @@ int main(int argc, char* argv[]) {
     const QString auth = parser.value(authOpt);
     if (!parser.isSet(hostOpt) || !parser.isSet(userOpt) || !parser.positionalArguments().isEmpty() || !portOk ||
         !IsTcpPort(port) || !linesOk || lines < 0 || (auth != u"password" && auth != u"xoauth2")) {
-        printError(u"usage: tavelo-scan --host NAME --user NAME [--port N] [--lines N] [--log] [--sequential]\n"
+        printError(u"usage: tavelo-scan --host NAME --user NAME [--port N] [--lines N] [--log] [--raw] [--sequential]\n"
                    "       [--trust-certificate SHA256] [--require-tls] [--auth password|xoauth2] [--filters DIR]"_qs);
         return Usage;
     }
@@ -151,6 +163,7 @@ int main(int argc, char* argv[]) {
     }
 
     // The filter is read before logging in: a file that cannot be read ends the scan at once.
+    g_raw = parser.isSet(rawOpt);
     const bool filtering = parser.isSet(filtersOpt);
     TFiltros lists;
     FilterRules rules;
@@ -202,7 +215,7 @@ int main(int argc, char* argv[]) {
             printError(pass ? u"> PASS (\u00B7\u00B7\u00B7)"_qs : u"> "_qs + command);
         });
         QObject::connect(&session, &TPop3::OnTextFromServer, [](TPop3*, const QString& text) {
-            const QByteArray bytes = text.toUtf8();
+            const QByteArray bytes = outText(text, true).toUtf8();
             std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
         });
     }

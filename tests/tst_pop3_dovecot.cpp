@@ -412,6 +412,46 @@ private slots:
         QVERIFY(!log.contains(fx.password(u"ana"_qs)));
     }
 
+    // A header that would drive a terminal (ESC sequences, a right-to-left override, raw or in an
+    // encoded word) is written as escapes, in the listing and in --log, unless --raw.
+    void scannerEscapesControlCharacters_data() {
+        QTest::addColumn<bool>("raw");
+        QTest::newRow("escaped") << false;
+        QTest::newRow("raw") << true;
+    }
+    void scannerEscapesControlCharacters() {
+        QFETCH(bool, raw);
+        const QString user = u"scratch3"_qs;
+        QVERIFY2(fx.resetMailbox(user), qPrintable(fx.lastError()));
+        QVERIFY2(fx.deliver(user, "From: =?utf-8?b?ZmFjdHVyYV/igK5mZHAuZXhl?= <f@example.es>\n"
+                                  "Subject: \x1b]0;pwned\x07\x1b[2J hola\n\nHola\n"),
+                 qPrintable(fx.lastError()));
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"TAVELO_PASSWORD"_qs, fx.password(user));
+        p.setProcessEnvironment(env);
+        QStringList args = scanArgs(user) << u"--log"_qs;
+        if (raw) args << u"--raw"_qs;
+        p.start(scanner(), args);
+        QVERIFY(p.waitForFinished(kWaitMs));
+        QCOMPARE(p.exitCode(), 0);
+        const QByteArray out = p.readAllStandardOutput();
+        const QByteArray err = p.readAllStandardError();
+        const QByteArray last = out.trimmed().split('\n').last();
+        if (raw) {
+            QVERIFY(last.contains("\x1b]0;pwned\x07\x1b[2J hola"));
+            QVERIFY(last.contains("factura_\u202Efdp.exe"));
+        } else {
+            QVERIFY2(last.contains("\\x1b]0;pwned\\x07\\x1b[2J hola"), last.constData());
+            QVERIFY2(last.contains("factura_\\u202efdp.exe"), last.constData());
+            for (const QByteArray& text : {out, err}) {
+                QVERIFY(!text.contains('\x1b') && !text.contains('\x07'));
+                QVERIFY(!QString::fromUtf8(text).contains(QChar(0x202E)));
+            }
+        }
+        QVERIFY2(fx.resetMailbox(user), qPrintable(fx.lastError()));
+    }
+
     // With --filters, a sixth column on every row: the FROM list's fragment, a rule's line, or
     // nothing; a line of Reglas.dat that is not a rule goes to stderr with its number.
     void scannerGivesTheFilterReason() {
