@@ -5,6 +5,7 @@
 #include "FilterLists.h"
 #include "FilterRules.h"
 #include "MessageHeader.h"
+#include "ShownText.h"
 
 #include <QFile>
 #include <QFontDatabase>
@@ -53,6 +54,7 @@ TfrmReglas::TfrmReglas(const DialogContext& context, const QString& rulesPath, c
     testCaption->setBuddy(edtCabecera);
     layout->addWidget(edtCabecera, 2);
     lblResultado = new QLabel(this);
+    lblResultado->setTextFormat(Qt::PlainText); // a pasted header is no HTML to render
     lblResultado->setObjectName(u"lblResultado"_qs);
     lblResultado->setWordWrap(true);
     lblResultado->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -123,7 +125,7 @@ void TfrmReglas::checkNow() {
         break;
     }
     if (!matchProblems.isEmpty()) verdict += u'\n' + matchProblems.join(u'\n');
-    lblResultado->setText(verdict);
+    lblResultado->setText(ShownText(verdict, KeepLayout::TabsAndLineBreaks));
 }
 
 void TfrmReglas::goToProblemLine() {
