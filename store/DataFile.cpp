@@ -6,6 +6,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStringList>
+#include <cerrno>
+#include <sys/stat.h>
 
 DataFileLines::DataFileLines(QByteArrayView data) : m_data(data) {
     const qsizetype eof = m_data.indexOf('\x1A');
@@ -67,4 +70,34 @@ void WriteOwnerOnlyDataFile(const QString& path, const QByteArray& data) {
     constexpr QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
     if (!QFileInfo::exists(path)) CreateEmptyDataFile(path, ownerOnly);
     WriteDataFile(path, data, ownerOnly);
+}
+
+OwnerOnlyCreation::OwnerOnlyCreation() : m_umask(::umask(S_IRWXG | S_IRWXO)) {
+    ::umask(mode_t(m_umask) | S_IRWXG | S_IRWXO);
+}
+
+OwnerOnlyCreation::~OwnerOnlyCreation() {
+    ::umask(mode_t(m_umask));
+}
+
+bool MakeOwnerOnlyPath(const QString& path) {
+    const QString target = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    QStringList missing;
+    for (QString dir = target; !QFileInfo::exists(dir);) {
+        missing.prepend(dir);
+        const QString parent = QFileInfo(dir).path();
+        if (parent == dir) break;
+        dir = parent;
+    }
+    for (const QString& dir : std::as_const(missing)) {
+        const QByteArray name = QFile::encodeName(dir);
+        if (::mkdir(name.constData(), S_IRWXU) != 0) {
+            // Made by someone else in the meantime: then it is theirs, and keeps its mode.
+            if (errno == EEXIST && QFileInfo(dir).isDir()) continue;
+            return false;
+        }
+        // A umask may take bits off the owner's as well; the folder is this process' own.
+        if (::chmod(name.constData(), S_IRWXU) != 0) return false;
+    }
+    return QFileInfo(target).isDir();
 }

@@ -23,6 +23,29 @@ private:
     qsizetype m_pos = 0;
 };
 
+/// Readable and writable by its owner only: what every file the program writes holds (mail, the
+/// filters, the settings) is nobody else's business on a machine with other users.
+inline constexpr QFileDevice::Permissions kOwnerOnlyFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+/** @short While one is held, the umask also takes the group's and the others' bits, for files and
+ *  folders made by code that offers no say over their mode (QSettings, QLockFile). The umask is the
+ *  process's: one is held on the main thread only, for the moments of a write, and no other thread
+ *  makes files then. */
+class OwnerOnlyCreation final {
+public:
+    OwnerOnlyCreation();
+    ~OwnerOnlyCreation();
+    OwnerOnlyCreation(const OwnerOnlyCreation&) = delete;
+    OwnerOnlyCreation& operator=(const OwnerOnlyCreation&) = delete;
+
+private:
+    unsigned m_umask;
+};
+
+/** @short Makes the folder, and every folder above it that is missing, open to its owner only
+ *  (0700) whatever the umask. A folder that already exists keeps its mode: it may be the user's. */
+bool MakeOwnerOnlyPath(const QString& path);
+
 /** @short The whole content of an existing file. Throws EInOutError. */
 QByteArray ReadDataFile(const QString& path);
 /** @short Replaces the file with the bytes in one step: on any failure the old file stays as it

@@ -41,7 +41,7 @@ void TFiltros::LoadFilters(const QString& path) {
 }
 
 void TFiltros::SaveFilters(const QString& path) const {
-    WriteDataFile(path, FormatFiltersData(*this));
+    WriteDataFile(path, FormatFiltersData(*this), kOwnerOnlyFile);
 }
 
 bool TFiltros::MatchesFrom(const QString& text) const {

@@ -95,13 +95,14 @@ void TPapelera::writeIndex(const QList<TCopiaPapelera>& copias) const {
                     .join(u'\t')
                     .toUtf8() +
                 "\r\n";
-    WriteDataFile(indexPath(), data);
+    WriteDataFile(indexPath(), data, kOwnerOnlyFile);
 }
 
 QString TPapelera::Guardar(const QString& cuenta, const QByteArray& mensaje, const QString& motivo,
                            const QDateTime& cuando) {
+    // The Papelera holds other people's mail: only its owner may read it, whatever the umask.
     for (const QString& sub : {u"tmp"_qs, u"new"_qs, u"cur"_qs})
-        if (!QDir().mkpath(m_root + u'/' + sub))
+        if (!MakeOwnerOnlyPath(m_root + u'/' + sub))
             throw EInOutError(u"Cannot create folder \"%1\""_qs.arg(shown(m_root + u'/' + sub)));
     QString name;
     do
@@ -113,7 +114,7 @@ QString TPapelera::Guardar(const QString& cuenta, const QByteArray& mensaje, con
     text.replace("\r\n", "\n");
     const QString tmp = m_root + u"/tmp/"_qs + name;
     QFile file(tmp);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly, kOwnerOnlyFile))
         throw EInOutError(u"Cannot create file \"%1\": %2"_qs.arg(shown(tmp), file.errorString()));
     if (file.write(text) != text.size() || !file.flush() || ::fsync(file.handle()) != 0) {
         const QString reason = file.errorString();

@@ -23,6 +23,7 @@ struct TCopiaPapelera {
  * renamed into new) with LF line ends, the local convention of Maildir files. Indice.dat has one
  * line per copy, UTF-8, fields separated by TABs: name, account, sender, subject, date, reason (TABs
  * and line breaks in values become blanks); it is replaced whole, in one step, at every change.
+ * The folders it makes are its owner's only (0700), and so is every file it writes (0600).
  */
 class TPapelera final {
 public:

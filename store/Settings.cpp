@@ -3,6 +3,7 @@
 #include "Errors.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QSettings>
@@ -11,6 +12,7 @@
 #include <cerrno>
 #include <csignal>
 #include <optional>
+#include <sys/stat.h>
 #include <type_traits>
 #include <variant>
 
@@ -135,6 +137,14 @@ void ClearAbandonedSettingsLock(const QString& iniPath) {
     clearAbandonedLock(lock);
 }
 
+SettingsFileWrite::SettingsFileWrite(const QString& iniPath) {
+    ClearAbandonedSettingsLock(iniPath);
+    const QByteArray name = QFile::encodeName(iniPath);
+    struct stat st {};
+    if (::stat(name.constData(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & (S_IRWXG | S_IRWXO)) != 0)
+        ::chmod(name.constData(), st.st_mode & S_IRWXU); // not the owner: the file stays as it is
+}
+
 void DefaultSettings(TConfig& config) {
     config = TConfig{};
 }
@@ -148,7 +158,7 @@ void LoadSettings(TConfig& config, const QString& iniPath) {
     // The file stands for the registry key: only a key that opens with full access is used.
     const QFileInfo file(iniPath);
     if (!file.exists() || !file.isReadable() || !file.isWritable()) return;
-    ClearAbandonedSettingsLock(iniPath);
+    const SettingsFileWrite writing(iniPath);
     QSettings settings(iniPath, QSettings::IniFormat);
     if (settings.status() == QSettings::AccessError) return;
 
@@ -163,7 +173,7 @@ void LoadSettings(TConfig& config, const QString& iniPath) {
 }
 
 void SaveSettings(const TConfig& config, const QString& iniPath) {
-    ClearAbandonedSettingsLock(iniPath);
+    const SettingsFileWrite writing(iniPath);
     QSettings settings(iniPath, QSettings::IniFormat);
     for (const Setting& setting : kSettings)
         settings.setValue(setting.name, storedForm(config, setting.field));
@@ -189,7 +199,7 @@ TAdvancedSettings LoadAdvancedSettings(const QString& iniPath) {
 }
 
 void SaveAdvancedSettings(const TAdvancedSettings& advanced, const QString& iniPath) {
-    ClearAbandonedSettingsLock(iniPath);
+    const SettingsFileWrite writing(iniPath);
     QSettings settings(iniPath, QSettings::IniFormat);
     settings.setValue(u"Avanzado/Pipelining"_qs, advanced.Pipelining ? 1 : 0);
     settings.setValue(u"Avanzado/Notificaciones"_qs, advanced.Notificaciones ? 1 : 0);

@@ -3,6 +3,8 @@
 // integers (booleans as 0 or 1), strings as strings. Other groups of the file are left alone.
 #pragma once
 
+#include "DataFile.h"
+
 #include <QString>
 
 /** @short The settings, held by the main window for the whole run. Field names are key names. */
@@ -45,6 +47,23 @@ void SaveSettings(const TConfig& config, const QString& iniPath);
  *  here). QSettings would otherwise wait up to 30 seconds for it at every save. A lock held by a
  *  running process stays. Every write of the settings file calls it first. */
 void ClearAbandonedSettingsLock(const QString& iniPath);
+
+/** @short Held around every write of the settings file through QSettings (declared before the
+ *  QSettings, so that it outlives its sync). The file names the user's servers and certificates:
+ *  it is its owner's only, whatever the umask. QSettings offers no say over the mode of what it
+ *  makes, so while this is held the umask takes the group's and the others' bits (OwnerOnlyCreation):
+ *  the new file, a folder made for it, its lock file. A file from before that others could read
+ *  loses their bits, which the file that replaces it keeps. Also clears an abandoned lock first
+ *  (ClearAbandonedSettingsLock). */
+class SettingsFileWrite final {
+public:
+    explicit SettingsFileWrite(const QString& iniPath);
+    SettingsFileWrite(const SettingsFileWrite&) = delete;
+    SettingsFileWrite& operator=(const SettingsFileWrite&) = delete;
+
+private:
+    OwnerOnlyCreation m_creation;
+};
 
 /** Options beyond the eleven settings, kept in a group of their own ([Avanzado]). */
 struct TAdvancedSettings {

@@ -1,6 +1,8 @@
 // The real programs as processes: the command line without a display, one running copy of tavelo
 // per data folder, and the end of a run by a signal. Each copy lives in a temporary folder of its
 // own, which is then its data folder, and keeps its settings there (config/).
+#include "TestFiles.h"
+
 #include <QDir>
 #include <QFile>
 #include <QLockFile>
@@ -61,6 +63,9 @@ class TestApp : public QObject {
     }
 
 private slots:
+    // With no umask at all, whatever a copy writes would be open to everybody unless it sees to it.
+    void initTestCase() { ::umask(0); }
+
     void cleanup() {
         // Every copy still running ends the orderly way, with exit code 0.
         for (auto& p : running) {
@@ -128,6 +133,7 @@ private slots:
         QVERIFY(!firstProgram.isEmpty());
         QProcess* first = start(firstProgram);
         QVERIFY(holdsItsFolder(first, firstProgram));
+        QCOMPARE(modeOf(QFileInfo(firstProgram).dir().filePath(u"Tavelo.lock"_qs)), 0600);
         if (firstKilled) {
             first->kill();
             QVERIFY(first->waitForFinished(kWaitMs));
@@ -138,6 +144,7 @@ private slots:
         QProcess* second = start(secondProgram);
         if (secondRuns) {
             QVERIFY(holdsItsFolder(second, secondProgram));
+            QCOMPARE(modeOf(QFileInfo(secondProgram).dir().filePath(u"Tavelo.lock"_qs)), 0600);
         } else {
             QVERIFY(second->waitForFinished(kWaitMs));
             QCOMPARE(second->exitStatus(), QProcess::NormalExit);

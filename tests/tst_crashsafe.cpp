@@ -1,7 +1,7 @@
 // Crash safety of the stored files: a writer process saves Cuentas.dat, Filtros.dat and the settings
 // in a loop, two known versions in turn, and is killed with SIGKILL at random moments. After every
 // kill each file must hold exactly one of the two versions (or not exist yet, before its first
-// save), never a mix or a piece, and Cuentas.dat must stay readable and writable by its owner only.
+// save), never a mix or a piece, and each must stay readable and writable by its owner only.
 #include "crashsafe_contents.h"
 
 #include <QDir>
@@ -120,11 +120,13 @@ void TestCrashSafe::killedWriterLeavesOldOrNewContentOnly() {
                                             .arg(file.versions[1].size())));
             ++file.versionSeen[version];
         }
-        struct stat st {};
-        if (stat(QFile::encodeName(dir.filePath(u"Cuentas.dat"_qs)).constData(), &st) == 0)
-            QVERIFY2(
-                (st.st_mode & 07777) == 0600,
-                qPrintable(u"after kill %1: Cuentas.dat has mode %2"_qs.arg(kill + 1).arg(st.st_mode & 07777, 0, 8)));
+        for (const WatchedFile& file : files) {
+            struct stat st {};
+            if (stat(QFile::encodeName(dir.filePath(file.name)).constData(), &st) == 0)
+                QVERIFY2((st.st_mode & 07777) == 0600,
+                         qPrintable(u"after kill %1: %2 has mode %3"_qs.arg(kill + 1).arg(file.name).arg(
+                             st.st_mode & 07777, 0, 8)));
+        }
     }
 
     // The kills fell at enough different moments to find each file in both versions.

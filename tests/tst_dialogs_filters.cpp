@@ -2,6 +2,7 @@
 // into the main window's two lists and into Filtros.dat, byte for byte.
 #include "FiltersDialog.h"
 #include "RulesDialog.h"
+#include "TestFiles.h"
 #include "WindowDialogs.h"
 #include "WindowHarness.h"
 
@@ -12,6 +13,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -280,9 +282,12 @@ private slots:
         QVERIFY(r->lstProblemas->item(1)->text().startsWith(u"Línea 4"_qs));
         // The lists come before the rules.
         QCOMPARE(r->lblResultado->text(), u"Se marcaría para borrar por: [SUBJ]oferta"_qs);
+        const mode_t previous = ::umask(0);
+        const auto restore = qScopeGuard([previous] { ::umask(previous); });
         r->btnGuardarClick();
         QCOMPARE(h->read(u"Reglas.dat"_qs), QByteArray("# lo de siempre\nmarcar Subject contiene grande\npermitir "
                                                        "Frm\nmarcar Subject expresion (\n"));
+        QCOMPARE(modeOf(h->path(u"Reglas.dat"_qs)), 0600); // with no umask at all
         QCOMPARE(WindowProbe::Rules(w).rules().size(), 1); // the window applies what was saved
         QVERIFY(h->boxes.isEmpty());                       // the dialog showed the problems: no box about them
     }

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -139,6 +140,25 @@ private slots:
             QVERIFY2(e.message().contains(path(name)), qPrintable(e.message()));
         }
         QCOMPARE(fileBytes(path(name)), oldFile ? QByteArray("[FROM]old\r\n") : QByteArray("<unreadable>"));
+    }
+
+    // With no umask at all, the lists (senders and subjects the user turns away) are the owner's only.
+    void savedFileIsItsOwnersOnly_data() {
+        QTest::addColumn<bool>("oldFile"); // one open to everybody
+        QTest::newRow("new file") << false;
+        QTest::newRow("file open to others") << true;
+    }
+    void savedFileIsItsOwnersOnly() {
+        QFETCH(bool, oldFile);
+        const mode_t previous = ::umask(0);
+        const auto restore = qScopeGuard([previous] { ::umask(previous); });
+        if (oldFile) {
+            writeBytes(path(), "[FROM]old\r\n");
+            QCOMPARE(modeOf(path()), 0666);
+        }
+        lists({u"new"_qs}, {}).SaveFilters(path());
+        QCOMPARE(modeOf(path()), 0600);
+        QCOMPARE(fileBytes(path()), QByteArray("[FROM]new\r\n"));
     }
 
     void containsTextOnFoldedTexts_data() {

@@ -2,9 +2,11 @@
 // and a list that follows the files rather than the index.
 #include "Errors.h"
 #include "RecycleBin.h"
+#include "TestFiles.h"
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -111,6 +113,49 @@ private slots:
         QCOMPARE(rows, (QStringList{seen + u"|a@b||Visto"_qs, u"1700000000.1_1.host||x@y.es|A mano"_qs}));
         QCOMPARE(bin.Ruta(seen), root() + u"/cur/"_qs + seen + u":2,S"_qs);
         QVERIFY(bin.Ruta(gone).isEmpty());
+    }
+
+    // With no umask at all, whatever the Papelera makes is its owner's only; a folder the user made
+    // keeps its mode. "%1" stands for the copy's name.
+    void whatItKeepsIsItsOwnersOnly_data() {
+        QTest::addColumn<QString>("dataDir"); // under the test's folder, whose mode is 0755
+        QTest::addColumn<bool>("oldIndex");   // an index of an earlier run, open to everybody
+        QTest::addColumn<QStringList>("paths");
+        QTest::addColumn<int>("mode");
+        QTest::newRow("the Papelera and its Maildir folders")
+            << QString() << false
+            << QStringList{u"Papelera"_qs, u"Papelera/tmp"_qs, u"Papelera/new"_qs, u"Papelera/cur"_qs} << 0700;
+        QTest::newRow("the copy") << QString() << false << QStringList{u"Papelera/new/%1"_qs} << 0600;
+        QTest::newRow("the index") << QString() << false << QStringList{u"Papelera/Indice.dat"_qs} << 0600;
+        QTest::newRow("an index of an earlier run")
+            << QString() << true << QStringList{u"Papelera/Indice.dat"_qs} << 0600;
+        QTest::newRow("a data folder made for it, and the one above")
+            << u"nueva/datos"_qs << false << QStringList{u"nueva"_qs, u"nueva/datos"_qs} << 0700;
+        QTest::newRow("the user's folder keeps its mode") << QString() << false << QStringList{QString()} << 0755;
+    }
+    void whatItKeepsIsItsOwnersOnly() {
+        QFETCH(QString, dataDir);
+        QFETCH(bool, oldIndex);
+        QFETCH(QStringList, paths);
+        QFETCH(int, mode);
+        const mode_t previous = ::umask(0);
+        const auto restore = qScopeGuard([previous] { ::umask(previous); });
+        QVERIFY(QFile::setPermissions(dir->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                       QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                                       QFile::ExeOther));
+        if (oldIndex) {
+            QVERIFY(QDir(dir->path()).mkpath(u"Papelera"_qs));
+            QFile index(root() + u"/Indice.dat"_qs);
+            QVERIFY(index.open(QIODevice::WriteOnly));
+            QVERIFY(index.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteGroup |
+                                         QFile::ReadOther | QFile::WriteOther));
+        }
+        TPapelera bin(dir->filePath(dataDir));
+        const QString name = bin.Guardar(u"a@b"_qs, "Subject: x\r\n\r\ncuerpo\r\n", {}, kNow);
+        for (const QString& path : paths) {
+            const QString file = dir->filePath(path.contains(u"%1") ? path.arg(name) : path);
+            QVERIFY2(modeOf(file) == mode, qPrintable(u"%1: %2"_qs.arg(file).arg(modeOf(file), 0, 8)));
+        }
     }
 
     void folderThatCannotBeMadeKeepsNothing() {

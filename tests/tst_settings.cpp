@@ -9,10 +9,12 @@
 #include <QFileInfo>
 #include <QLockFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <climits>
+#include <sys/stat.h>
 
 Q_DECLARE_METATYPE(TConfig)
 
@@ -82,6 +84,11 @@ QStringList defaultLines() {
         lines << it.key() + u'=' + it.value();
     lines.sort();
     return lines;
+}
+
+int modeOf(const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : -1;
 }
 
 void writeBytes(const QString& path, const QByteArray& bytes) {
@@ -378,6 +385,37 @@ private slots:
         const QString copyPath = caseDir() + u"/copy.ini"_qs;
         SaveAdvancedSettings(loaded, copyPath);
         QVERIFY(LoadAdvancedSettings(copyPath) == loaded);
+    }
+
+    // With no umask at all, the file names servers and certificates: its owner's only, and so is a
+    // folder made for it; a folder that was there keeps its mode.
+    void settingsFileIsItsOwnersOnly_data() {
+        QTest::addColumn<QString>("write");
+        QTest::addColumn<bool>("fileBefore"); // one open to everybody, in a folder open to everybody
+        QTest::newRow("first save") << u"save"_qs << false;
+        QTest::newRow("first save of [Avanzado]") << u"advanced"_qs << false;
+        QTest::newRow("save over a file open to others") << u"save"_qs << true;
+        QTest::newRow("load that completes a file open to others") << u"load"_qs << true;
+    }
+    void settingsFileIsItsOwnersOnly() {
+        QFETCH(QString, write);
+        QFETCH(bool, fileBefore);
+        const mode_t previous = ::umask(0);
+        const auto restore = qScopeGuard([previous] { ::umask(previous); });
+        const QString folder = QFileInfo(ini()).absolutePath();
+        if (fileBefore) writeBytes(ini(), "[General]\niniTop=7\n");
+        const int folderBefore = modeOf(folder);
+        if (fileBefore) QCOMPARE(modeOf(ini()), 0666);
+        TConfig c;
+        if (write == u"load")
+            LoadSettings(c, ini());
+        else if (write == u"advanced")
+            SaveAdvancedSettings(TAdvancedSettings{}, ini());
+        else
+            SaveSettings(c, ini());
+        QCOMPARE(modeOf(ini()), 0600);
+        QCOMPARE(modeOf(folder), fileBefore ? folderBefore : 0700);
+        QCOMPARE(::umask(previous), mode_t(0)); // the process' own umask is back
     }
 
     void saveWhereNoFileCanBeMadeThrows() {

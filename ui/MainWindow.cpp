@@ -427,7 +427,7 @@ QVariant TfrmPrincipal::readOwnSetting(const QString& key) const {
 
 void TfrmPrincipal::writeOwnSetting(const QString& key, const QVariant& value) {
     // Written at once, so that a killed process loses no decision.
-    ClearAbandonedSettingsLock(m_seams.settingsPath);
+    const SettingsFileWrite writing(m_seams.settingsPath);
     QSettings s(m_seams.settingsPath, QSettings::IniFormat);
     s.setValue(key, value);
     s.sync();

@@ -145,7 +145,7 @@ void TfrmReglas::btnGuardarClick() {
     QString text = edtReglas->toPlainText();
     if (!text.isEmpty() && !text.endsWith(u'\n')) text += u'\n';
     try {
-        WriteDataFile(m_path, text.toUtf8());
+        WriteDataFile(m_path, text.toUtf8(), kOwnerOnlyFile);
     } catch (const AppError& e) {
         m_reportError(e); // what was typed stays in the dialog
         return;

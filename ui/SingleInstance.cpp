@@ -1,5 +1,7 @@
 #include "SingleInstance.h"
 
+#include "DataFile.h"
+
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -47,7 +49,13 @@ SingleInstance::SingleInstance(const QString& dataDir, QObject* parent)
 SingleInstance::Claim SingleInstance::claim() {
     const QDeadlineTimer deadline(kReachMs);
     for (;;) {
-        if (m_lock.tryLock(0)) {
+        bool locked = false;
+        {
+            // The lock names this process: nobody else's concern. QLockFile makes it the umask's way.
+            const OwnerOnlyCreation ownerOnly;
+            locked = m_lock.tryLock(0);
+        }
+        if (locked) {
             listen();
             return Claim::First;
         }

@@ -1,5 +1,6 @@
 #include "WindowSeams.h"
 
+#include "DataFile.h"
 #include "QtClientSocket.h"
 #include "Settings.h"
 #include "ShownText.h"
@@ -7,7 +8,6 @@
 
 #include <QApplication>
 #include <QDesktopServices>
-#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
@@ -51,7 +51,8 @@ bool directoryIsWritable(const QString& dir) {
 QString WindowSeams::defaultDataDir(const QString& executableDir) {
     if (!executableDir.isEmpty() && directoryIsWritable(executableDir)) return executableDir;
     const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    QDir().mkpath(dir);
+    // Made here, the data folder is its owner's only: the mail of the Papelera lies in it.
+    MakeOwnerOnlyPath(dir);
     return dir;
 }
 
