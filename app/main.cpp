@@ -114,6 +114,15 @@ int main(int argc, char* argv[]) {
                      "no Tavelo runs\n",
                      folder.constData(), QDir::toNativeSeparators(instance.lockPath()).toLocal8Bit().constData());
         return 1;
+    case SingleInstance::Claim::Impostor: {
+        // Another user's process listens where the running copy should: it is told nothing.
+        const QString line = u"tavelo: el socket %1, por el que se avisa a la copia de Tavelo que ya usa la carpeta "
+                             u"de datos %2, es de otro usuario: no se le ha enviado nada. Averigüe quién lo creó y "
+                             u"bórrelo\n"_qs.arg(QDir::toNativeSeparators(instance.socketPath()),
+                                                 QDir::toNativeSeparators(seams.dataDir));
+        std::fputs(line.toLocal8Bit().constData(), stderr);
+        return 1;
+    }
     }
 
     // A signal or the desktop session's end may come at any time, even while the window is being

@@ -5,9 +5,12 @@
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QThread>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -23,6 +26,27 @@ QString canonicalFolder(const QString& dir) {
     return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
 }
 
+/** $XDG_RUNTIME_DIR when it is what it should be: a folder of this user's that only this user may
+ *  enter (nobody else can have put a socket there). Empty otherwise. */
+QString privateRuntimeFolder() {
+    const QByteArray dir = qgetenv("XDG_RUNTIME_DIR");
+    struct stat st {};
+    if (!dir.startsWith('/') || ::stat(dir.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
+        (st.st_mode & 07777) != S_IRWXU)
+        return {};
+    return QFile::decodeName(dir);
+}
+
+/** Whether the process at the other end of the connected socket runs as this user: a socket file
+ *  proves nothing, since another user may have made it; the kernel's word on the peer does. */
+bool sameUser(const QLocalSocket& socket) {
+    const qintptr fd = socket.socketDescriptor();
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    return fd >= 0 && ::getsockopt(int(fd), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && size == sizeof peer &&
+           peer.uid == ::getuid();
+}
+
 } // namespace
 
 SingleInstance::SingleInstance(const QString& dataDir, QObject* parent)
@@ -30,19 +54,27 @@ SingleInstance::SingleInstance(const QString& dataDir, QObject* parent)
     // A copy that runs for days keeps its lock: only the end of its process frees it (QLockFile
     // then finds the process named in the file gone and takes the lock over).
     m_lock.setStaleLockTime(0);
-    // Local sockets live in the temporary directory shared by every user: the name carries the
-    // user's id besides the folder, and the socket is open to its owner only.
-    const QByteArray folderHash =
-        QCryptographicHash::hash(canonicalFolder(dataDir).toUtf8(), QCryptographicHash::Sha256).toHex().left(32);
-    m_serverName = u"tavelo-"_qs + QString::number(::getuid()) + u'-' + QString::fromLatin1(folderHash);
+    // The runtime folder is the user's alone, but shared by every data folder: the name carries the
+    // folder's. The socket itself is open to its owner only.
+    const QString folder = canonicalFolder(dataDir);
+    const QString runtime = privateRuntimeFolder();
+    if (runtime.isEmpty()) {
+        m_socketPath = QDir(folder).filePath(kSocketFileName.toString());
+    } else {
+        const QByteArray folderHash =
+            QCryptographicHash::hash(folder.toUtf8(), QCryptographicHash::Sha256).toHex().left(32);
+        m_socketPath = runtime + u"/tavelo-"_qs + QString::fromLatin1(folderHash);
+    }
     m_server.setSocketOptions(QLocalServer::UserAccessOption);
     connect(&m_server, &QLocalServer::newConnection, this, [this] {
-        // A connection is the whole request.
+        // A connection is the whole request; one from another user's process is no request at all.
+        bool asked = false;
         while (QLocalSocket* peer = m_server.nextPendingConnection()) {
+            asked = asked || sameUser(*peer);
             peer->abort();
             peer->deleteLater();
         }
-        emit activationRequested();
+        if (asked) emit activationRequested();
     });
 }
 
@@ -66,8 +98,12 @@ SingleInstance::Claim SingleInstance::claim() {
             return Claim::First;
         }
         QLocalSocket peer;
-        peer.connectToServer(m_serverName);
+        peer.connectToServer(m_socketPath);
         if (peer.waitForConnected(kRetryMs)) {
+            if (!sameUser(peer)) {
+                peer.abort();
+                return Claim::Impostor;
+            }
             peer.disconnectFromServer();
             return Claim::HandedOver;
         }
@@ -78,8 +114,8 @@ SingleInstance::Claim SingleInstance::claim() {
 
 void SingleInstance::listen() {
     // The lock is ours: a socket file left behind by a copy that was killed belongs to no one.
-    QLocalServer::removeServer(m_serverName);
-    if (!m_server.listen(m_serverName))
+    QLocalServer::removeServer(m_socketPath);
+    if (!m_server.listen(m_socketPath))
         qWarning("Tavelo: cannot listen on %s (%s): a second start will not bring this window to the front",
-                 qPrintable(m_serverName), qPrintable(m_server.errorString()));
+                 qPrintable(m_socketPath), qPrintable(m_server.errorString()));
 }

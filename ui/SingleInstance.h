@@ -2,6 +2,9 @@
 // write Cuentas.dat, Filtros.dat and the settings over what the other saved. The first copy holds a
 // lock file in the data folder and listens on a local socket named after that folder; a second
 // start finds the lock taken, asks the first to come to the front through the socket and ends.
+// The socket lives where no other user can put one of their own: in $XDG_RUNTIME_DIR when that is
+// a folder of this user's that nobody else may enter, else in the data folder. Even so, each end
+// checks that the other runs as the same user before it trusts it.
 #pragma once
 
 #include <QLocalServer>
@@ -14,9 +17,10 @@ class SingleInstance final : public QObject {
     Q_DISABLE_COPY_MOVE(SingleInstance)
 public:
     enum class Claim {
-        First,      ///< this process holds the folder now (a lock left by a process that ended is taken over)
-        HandedOver, ///< another running copy holds it and was asked to come to the front
-        Unreachable ///< another running copy holds it but did not take the request
+        First,       ///< this process holds the folder now (a lock left by a process that ended is taken over)
+        HandedOver,  ///< another running copy holds it and was asked to come to the front
+        Unreachable, ///< another running copy holds it but did not take the request
+        Impostor     ///< another copy holds it, and the socket answers as another user: nothing was asked
     };
 
     explicit SingleInstance(const QString& dataDir, QObject* parent = nullptr);
@@ -29,20 +33,22 @@ public:
 
     /** The lock file in the data folder. */
     QString lockPath() const { return m_lock.fileName(); }
-    /** The local socket's name: the same for every process of this user on this data folder. */
-    QString serverName() const { return m_serverName; }
+    /** The local socket's full path: the same for every process of this user on this data folder. */
+    QString socketPath() const { return m_socketPath; }
 
     /** The name of the lock file in the data folder. */
     static constexpr QStringView kLockFileName = u"Tavelo.lock";
+    /** The name of the socket when it lives in the data folder. */
+    static constexpr QStringView kSocketFileName = u"Tavelo.socket";
 
 signals:
-    /** Another start on the same data folder asked this copy to come to the front. */
+    /** Another start of this user on the same data folder asked this copy to come to the front. */
     void activationRequested();
 
 private:
     void listen();
 
     QLockFile m_lock; // declared first: freed last
-    QString m_serverName;
+    QString m_socketPath;
     QLocalServer m_server;
 };
