@@ -24,6 +24,14 @@ QString LoopbackListener::redirectUri() const {
 
 void LoopbackListener::onNewConnection() {
     while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+        qsizetype open = 0;
+        for (const QTcpSocket* other : findChildren<QTcpSocket*>(Qt::FindDirectChildrenOnly))
+            if (other->state() != QAbstractSocket::UnconnectedState) ++open;
+        if (open >= kMaxConnections) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         socket->setParent(this);
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });

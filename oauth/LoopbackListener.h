@@ -15,6 +15,10 @@ public:
     explicit LoopbackListener(QObject* parent = nullptr);
     Q_DISABLE_COPY_MOVE(LoopbackListener)
 
+    /// The most connections served at once: a browser opens one or two. Any other local program
+    /// may connect as well, and one that opens hundreds is closed on at once beyond these.
+    static constexpr int kMaxConnections = 8;
+
     /** @short Listens on 127.0.0.1 on a port the system picks; false with errorString() when it cannot. */
     bool listen();
     QString errorString() const { return m_server.errorString(); }

@@ -1,6 +1,7 @@
 // The OAuth2 client against the tests' authorization server (support/oauth_server.py, one per test):
 // the test plays the browser, fetching the sign-in address and following its redirect to the loopback
 // listener, and reads what the server saw from its log.
+#include "LoopbackListener.h"
 #include "OAuthAccount.h"
 
 #include <QCryptographicHash>
@@ -12,8 +13,10 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <QUrlQuery>
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -122,15 +125,19 @@ private slots:
         QTest::addColumn<bool>("strayRequestsFirst");
         QTest::addColumn<bool>("signedIn");
         QTest::addColumn<QString>("page");
-        QTest::newRow("signed in") << u"ana"_qs << false << true << u"Sesión iniciada"_qs;
-        QTest::newRow("favicon and wrong state ignored") << u"bea"_qs << true << true << u"Sesión iniciada"_qs;
-        QTest::newRow("access denied") << u"nadie"_qs << false << false << u"No se pudo iniciar la sesión"_qs;
+        QTest::addColumn<int>("crowd"); // connections another local program opens first, all at once
+        QTest::newRow("signed in") << u"ana"_qs << false << true << u"Sesión iniciada"_qs << 0;
+        QTest::newRow("favicon and wrong state ignored") << u"bea"_qs << true << true << u"Sesión iniciada"_qs << 0;
+        QTest::newRow("access denied") << u"nadie"_qs << false << false << u"No se pudo iniciar la sesión"_qs << 0;
+        QTest::newRow("more connections than it serves: the rest closed at once")
+            << u"ana"_qs << false << true << u"Sesión iniciada"_qs << LoopbackListener::kMaxConnections + 4;
     }
     void signInInTheBrowser() {
         QFETCH(QString, user);
         QFETCH(bool, strayRequestsFirst);
         QFETCH(bool, signedIn);
         QFETCH(QString, page);
+        QFETCH(int, crowd);
         AuthServer server;
         QVERIFY(server.start());
         OAuthClient client = server.client();
@@ -146,6 +153,29 @@ private slots:
         const QUrl redirect(asked.queryItemValue(u"redirect_uri"_qs, QUrl::FullyDecoded));
         QCOMPARE(redirect.host(), u"127.0.0.1"_qs);
         QCOMPARE(redirect.path(), u"/"_qs);
+
+        if (crowd > 0) {
+            std::vector<std::unique_ptr<QTcpSocket>> held;
+            for (int i = 0; i < crowd; ++i) {
+                held.push_back(std::make_unique<QTcpSocket>());
+                held.back()->connectToHost(redirect.host(), quint16(redirect.port()));
+                QVERIFY(held.back()->waitForConnected(kWaitMs));
+            }
+            const auto closedFrom = [&held](int first) {
+                return std::all_of(held.begin() + first, held.end(),
+                                   [](const auto& s) { return s->state() == QAbstractSocket::UnconnectedState; });
+            };
+            // Those beyond the most it serves are closed at once, long before a spare one's idle time.
+            QTRY_VERIFY_WITH_TIMEOUT(closedFrom(LoopbackListener::kMaxConnections), 3000);
+            // The first ones are still served: each request is answered.
+            for (int i = 0; i < LoopbackListener::kMaxConnections; ++i) {
+                QCOMPARE(held[i]->state(), QAbstractSocket::ConnectedState);
+                held[i]->write("GET /favicon.ico HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(closedFrom(0), kWaitMs);
+            for (int i = 0; i < LoopbackListener::kMaxConnections; ++i)
+                QVERIFY(held[i]->readAll().startsWith("HTTP/1.1 404 "));
+        }
 
         if (strayRequestsFirst) {
             QCOMPARE(fetch(redirect.resolved(QUrl(u"/favicon.ico"_qs))).status, 404);
