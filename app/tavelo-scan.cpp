@@ -118,7 +118,12 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption sequentialOpt(
         u"sequential"_qs, u"One header request at a time, even where the server accepts several in flight."_qs);
     const QCommandLineOption requireTlsOpt(
-        u"require-tls"_qs, u"Never log in without TLS: a server that offers none is refused (exit code 3)."_qs);
+        u"require-tls"_qs,
+        u"Never log in without TLS, not even on this computer: a server that offers none is refused (exit code 3)."_qs);
+    const QCommandLineOption allowPlaintextOpt(
+        u"allow-plaintext"_qs,
+        u"Send the password in clear to a server that offers no TLS (without it, only a server on this computer "
+        "gets it; any other is refused, exit code 3)."_qs);
     const QCommandLineOption authOpt(
         u"auth"_qs,
         u"How to log in: password (USER and PASS) or xoauth2 (SASL XOAUTH2 with an OAuth2 access token, only over "
@@ -130,7 +135,7 @@ int main(int argc, char* argv[]) {
         "column. Nothing is deleted."_qs,
         u"dir"_qs);
     parser.addOptions({hostOpt, portOpt, userOpt, linesOpt, logOpt, rawOpt, trustOpt, sequentialOpt, requireTlsOpt,
-                       authOpt, filtersOpt});
+                       allowPlaintextOpt, authOpt, filtersOpt});
     if (!parser.parse(QCoreApplication::arguments())) {
         printError(parser.errorText());
         return Usage;
@@ -150,7 +155,8 @@ int main(int argc, char* argv[]) {
     if (!parser.isSet(hostOpt) || !parser.isSet(userOpt) || !parser.positionalArguments().isEmpty() || !portOk ||
         !IsTcpPort(port) || !linesOk || lines < 0 || (auth != u"password" && auth != u"xoauth2")) {
         printError(u"usage: tavelo-scan --host NAME --user NAME [--port N] [--lines N] [--log] [--raw] [--sequential]\n"
-                   "       [--trust-certificate SHA256] [--require-tls] [--auth password|xoauth2] [--filters DIR]"_qs);
+                   "       [--trust-certificate SHA256] [--require-tls | --allow-plaintext] [--auth password|xoauth2]\n"
+                   "       [--filters DIR]"_qs);
         return Usage;
     }
     const QString host = parser.value(hostOpt);
@@ -197,6 +203,7 @@ int main(int argc, char* argv[]) {
     session.LineasTop = lines;
     session.setPipelining(!parser.isSet(sequentialOpt));
     session.setRequireTls(parser.isSet(requireTlsOpt));
+    session.setAllowPlaintext(parser.isSet(allowPlaintextOpt));
     if (xoauth2) {
         // The token is given once: there is nothing to refresh it with after a refusal.
         session.setAccessTokenSource([token, host](bool afterRefusal, const TPop3::TokenReply& reply) {

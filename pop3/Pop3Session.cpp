@@ -6,6 +6,7 @@
 #include "MessagePreview.h"
 #include "TextAndTime.h"
 
+#include <QHostAddress>
 #include <QMetaMethod>
 #include <QPointer>
 #include <utility>
@@ -267,6 +268,13 @@ bool TPop3::Activo() const {
     return m_socket->isActive();
 }
 
+bool TPop3::IsLoopbackHost(const QString& host) {
+    const QString name = host.trimmed().toLower();
+    if (name == u"localhost" || name == u"localhost.") return true;
+    const QHostAddress address(name.startsWith(u'[') && name.endsWith(u']') ? name.mid(1, name.size() - 2) : name);
+    return !address.isNull() && address.isLoopback();
+}
+
 double TPop3::TiempoDesdeConexion() const {
     return m_estado == Desconectado ? 0.0 : m_now() - m_conexion.HoraConexion;
 }
@@ -463,7 +471,7 @@ void TPop3::handleLoginStep(const QString& reply) {
         if (!m_encrypted) {
             // Never a silent fall-back to clear text: a server that gave TLS before and offers none
             // now may have had STLS stripped from its answer on the way.
-            if (m_requireTls)
+            if (m_requireTls || (!m_allowPlaintext && !m_tokenSource && !IsLoopbackHost(m_conexion.Servidor)))
                 return DesconexionForzada(u"El Servidor no ofrece conexión segura : "_qs + m_conexion.Servidor);
             if (m_desktop && m_desktop->offeredTls(tlsKey()))
                 return DesconexionForzada(u"El Servidor ya no ofrece conexión segura : "_qs + m_conexion.Servidor);

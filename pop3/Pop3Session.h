@@ -102,6 +102,12 @@ public:
     void setReplyTimeout(int milliseconds) { m_replyTimeoutMs = milliseconds; }
     /** @short Never log in without TLS, even at a server that never offered it (off). */
     void setRequireTls(bool on) { m_requireTls = on; }
+    /** @short Whether a password may go in clear to a server that offers no TLS (on). Off, such a
+     *  server is refused ("El Servidor no ofrece conexión segura") unless it is on this computer
+     *  (IsLoopbackHost): whoever strips STLS from the first contact would get the password. */
+    void setAllowPlaintext(bool on) { m_allowPlaintext = on; }
+    /** @short A name or address of this computer: localhost, 127.0.0.0/8 or ::1. */
+    static bool IsLoopbackHost(const QString& host);
     /** @short The largest single reply accepted (64 MiB). */
     void setMaxReplyBytes(qint64 bytes) { m_maxReplyBytes = bytes; }
     /** @short The clock read for connection times (days since 30 December 1899). */
@@ -348,5 +354,6 @@ private:
     int m_keepAliveMs = 60000;
     int m_implicitTlsPort = 995;
     bool m_requireTls = false;
+    bool m_allowPlaintext = true;
     std::function<double()> m_now;
 };

@@ -19,6 +19,7 @@ const QString kAuthorizeUrl = u"UrlAutorizacion"_qs;
 const QString kTokenUrl = u"UrlToken"_qs;
 const QString kScope = u"Alcance"_qs;
 const QString kPasswordInKeyring = u"PasswordEnLlavero"_qs;
+const QString kAllowPlaintext = u"PasswordSinCifrar"_qs;
 
 const QList<std::pair<LoginMethod, QString>> kMethods = {{LoginMethod::Password, u"password"_qs},
                                                          {LoginMethod::OAuth2, u"oauth2"_qs}};
@@ -66,12 +67,12 @@ bool readValue(AccountAccess& a, const QString& line, const QString& key, const 
             a.provider = *provider;
         return provider.has_value();
     }
-    if (key == kPasswordInKeyring) {
+    if (key == kPasswordInKeyring || key == kAllowPlaintext) {
         if (value != u"0" && value != u"1") {
             reason = u"%1 debe ser 0 o 1"_qs.arg(key);
             return false;
         }
-        a.passwordInKeyring = value == u"1";
+        (key == kPasswordInKeyring ? a.passwordInKeyring : a.allowPlaintext) = value == u"1";
         return true;
     }
     for (const auto& [name, field] : kTextFields) {
@@ -208,6 +209,7 @@ QByteArray FormatAccountAccessData(const AccountAccessList& list) {
         for (const auto& [key, field] : kTextFields)
             if (!(a.*field).isEmpty()) appendLine(out, key, a.*field);
         appendLine(out, kPasswordInKeyring, a.passwordInKeyring ? u"1"_qs : u"0"_qs);
+        if (a.allowPlaintext) appendLine(out, kAllowPlaintext, u"1"_qs);
         for (const QString& line : a.otherLines)
             out += line.toUtf8() + '\n';
     }

@@ -11,6 +11,8 @@
 //   UrlToken=...                  for custom
 //   Alcance=...                   for custom
 //   PasswordEnLlavero=1           the password is in the secret store, not in Cuentas.dat
+//   PasswordSinCifrar=1           the password may go in clear to a server that offers no TLS
+//                                 (written only when set; off, only a server on this computer gets it)
 //
 // An account without a section logs in with its password, as it always has. Lines this version
 // does not know (other keys, comments) are kept; lines it cannot understand are reported and left
@@ -39,6 +41,8 @@ struct AccountAccess {
     QString tokenUrl;
     QString scope;
     bool passwordInKeyring = false;
+    /** The user accepted that the password goes in clear to this server, which offers no TLS. */
+    bool allowPlaintext = false;
     /** Lines of the section this version does not know (other keys, comments), in file order. */
     QStringList otherLines;
     bool operator==(const AccountAccess&) const = default;

@@ -89,6 +89,11 @@ private slots:
         QTest::newRow("microsoft") << listOf({{kAna, microsoft()}});
         QTest::newRow("custom, every field") << listOf({{kAna, custom()}});
         QTest::newRow("password in keyring") << listOf({{kAna, passwordInKeyring()}});
+        QTest::newRow("clear text allowed") << listOf({{kAna, [] {
+                                                            AccountAccess a;
+                                                            a.allowPlaintext = true;
+                                                            return a;
+                                                        }()}});
         QTest::newRow("google, two accounts, file order")
             << listOf({{kLuis, passwordInKeyring()}, {kAna, [] {
                                                           AccountAccess a = microsoft();
@@ -163,6 +168,9 @@ private slots:
         QTest::newRow("flag not 0 or 1") << QByteArray("[ana@pop.x.es:995]\nPasswordEnLlavero=si\n")
                                          << listOf({{kAna, {}}})
                                          << QStringList{u"Línea 2: PasswordEnLlavero debe ser 0 o 1"_qs};
+        QTest::newRow("clear-text flag not 0 or 1")
+            << QByteArray("[ana@pop.x.es:995]\nPasswordSinCifrar=2\n") << listOf({{kAna, {}}})
+            << QStringList{u"Línea 2: PasswordSinCifrar debe ser 0 o 1"_qs};
         QTest::newRow("value before any section")
             << QByteArray("Acceso=oauth2\n[ana@pop.x.es:995]\n") << listOf({{kAna, {}}})
             << QStringList{u"Línea 1: fuera de la sección de una cuenta"_qs};

@@ -210,6 +210,36 @@ private slots:
         QVERIFY(h->boxes.isEmpty());
     }
 
+    void clearTextPasswordOnlyWhereTheAccountAllowsIt_data() {
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<bool>("allowed"); // "Permitir contraseña sin cifrar"
+        QTest::addColumn<bool>("sent");
+        QTest::newRow("remote, not allowed") << u"pop.example.es"_qs << false << false;
+        QTest::newRow("remote, allowed") << u"pop.example.es"_qs << true << true;
+        QTest::newRow("this computer") << u"127.0.0.1"_qs << false << true;
+    }
+    void clearTextPasswordOnlyWhereTheAccountAllowsIt() {
+        QFETCH(QString, server);
+        QFETCH(bool, allowed);
+        QFETCH(bool, sent);
+        h->allowPlaintext = false; // the fake server stands for the server named, as it is
+        TfrmPrincipal& w = h->open();
+        AccountAccess access;
+        access.allowPlaintext = allowed;
+        WindowProbe::QuickConnect(&w, server, u"ana"_qs, EncodePassword(u"clave"_qs), 110, access);
+        FakeSocket* s = h->sockets.last();
+        s->connectNow();
+        s->serverSends("+OK ready\r\n");
+        s->serverSends("+OK\r\nUSER\r\n.\r\n"); // CAPA without STLS
+        TAccountTab* tab = WindowProbe::Tabs(&w).first();
+        if (!sent) {
+            QVERIFY(!s->takeWritten().contains("USER"));
+            QCOMPARE(tab->statusBar()->panelText(1), u"El Servidor no ofrece conexión segura : "_qs + server);
+            return;
+        }
+        QCOMPARE(s->takeWritten(), QByteArray("CAPA\r\nUSER ana\r\n"));
+    }
+
     void loginShowsTheMailboxAndItsDialogue() {
         const QString withMail = h->soundFile(u"si.wav"_qs);
         h->write(u"Tavelo.ini"_qs, "[General]\nwavSiTieneMensajes=" + withMail.toUtf8() + "\n");

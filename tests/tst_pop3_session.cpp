@@ -649,23 +649,45 @@ private slots:
         QTest::addColumn<int>("how"); // 0 refused, 1 handshake broken, 2 certificate refused, 3 no STLS offered
         QTest::addColumn<bool>("gaveTlsBefore");
         QTest::addColumn<bool>("requireTls");
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("STLS refused") << 0 << false << false << u"Conexión segura fallida : pop.example.es"_qs;
-        QTest::newRow("handshake broken") << 1 << false << false << u"Conexión segura fallida : pop.example.es"_qs;
-        QTest::newRow("certificate refused") << 2 << false << false << u"Certificado no válido : pop.example.es"_qs;
+        QTest::addColumn<bool>("allowPlaintext");
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("reason"); // empty: the login goes on in clear
+        const QString pop = u"pop.example.es"_qs;
+        QTest::newRow("STLS refused") << 0 << false << false << true << pop
+                                      << u"Conexión segura fallida : pop.example.es"_qs;
+        QTest::newRow("handshake broken")
+            << 1 << false << false << true << pop << u"Conexión segura fallida : pop.example.es"_qs;
+        QTest::newRow("certificate refused")
+            << 2 << false << false << true << pop << u"Certificado no válido : pop.example.es"_qs;
         QTest::newRow("STLS gone at a server that gave TLS")
-            << 3 << true << false << u"El Servidor ya no ofrece conexión segura : pop.example.es"_qs;
+            << 3 << true << false << true << pop << u"El Servidor ya no ofrece conexión segura : pop.example.es"_qs;
         QTest::newRow("TLS required, none offered")
-            << 3 << false << true << u"El Servidor no ofrece conexión segura : pop.example.es"_qs;
+            << 3 << false << true << true << pop << u"El Servidor no ofrece conexión segura : pop.example.es"_qs;
+        QTest::newRow("clear text not allowed, none offered")
+            << 3 << false << false << false << pop << u"El Servidor no ofrece conexión segura : pop.example.es"_qs;
+        QTest::newRow("clear text not allowed, loopback")
+            << 3 << false << false << false << u"127.0.0.1"_qs << QString();
+        QTest::newRow("clear text not allowed, localhost")
+            << 3 << false << false << false << u"localhost"_qs << QString();
+        QTest::newRow("TLS required, loopback")
+            << 3 << false << true << false << u"::1"_qs << u"El Servidor no ofrece conexión segura : ::1"_qs;
     }
     void failedStlsNeverFallsBackToClearText() {
         QFETCH(int, how);
         QFETCH(bool, gaveTlsBefore);
         QFETCH(bool, requireTls);
+        QFETCH(bool, allowPlaintext);
+        QFETCH(QString, server);
         QFETCH(QString, reason);
         if (gaveTlsBefore) desktop.gaveTls << u"pop.example.es:110"_qs;
         s->setRequireTls(requireTls);
-        connectTo();
+        s->setAllowPlaintext(allowPlaintext);
+        connectTo(server);
+        if (reason.isEmpty()) {
+            play({{"+OK\r\n", "CAPA\r\n"}, {"+OK\r\nUSER\r\n.\r\n", "USER ana\r\n"}}, whole);
+            QVERIFY(!rec->take().join(u'|').contains(u"forzada"_qs)); // USER went out: the login goes on
+            return;
+        }
         if (how == 3) {
             play({{"+OK\r\n", "CAPA\r\n"}, {"+OK\r\nUSER\r\n.\r\n", "QUIT\r\n"}}, whole);
         } else {
@@ -678,6 +700,26 @@ private slots:
         QCOMPARE(s->Estado(), 0);
         QCOMPARE(rec->take().last(), u"forzada "_qs + reason);
         QVERIFY(!written().contains("USER"));
+    }
+
+    void loopbackHosts_data() {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<bool>("loopback");
+        QTest::newRow("127.0.0.1") << u"127.0.0.1"_qs << true;
+        QTest::newRow("127.1.2.3") << u"127.1.2.3"_qs << true;
+        QTest::newRow("::1") << u"::1"_qs << true;
+        QTest::newRow("[::1]") << u"[::1]"_qs << true;
+        QTest::newRow("LocalHost") << u"LocalHost"_qs << true;
+        QTest::newRow("128.0.0.1") << u"128.0.0.1"_qs << false;
+        QTest::newRow("localhost.example.es") << u"localhost.example.es"_qs << false;
+        QTest::newRow("127.0.0.1.example.es") << u"127.0.0.1.example.es"_qs << false;
+        QTest::newRow("pop.example.es") << u"pop.example.es"_qs << false;
+        QTest::newRow("empty") << QString() << false;
+    }
+    void loopbackHosts() {
+        QFETCH(QString, host);
+        QFETCH(bool, loopback);
+        QCOMPARE(TPop3::IsLoopbackHost(host), loopback);
     }
 
     // RFC 6856: UTF8 goes right before the login, once, wherever CAPA offers it; a refusal changes nothing.

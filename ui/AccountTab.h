@@ -95,6 +95,8 @@ public:
     void setKeepHeaderText(bool keep);
     void setKeepCopy(Pop3KeepCopy hook);
     void setAccessTokenSource(Pop3AccessTokenSource source);
+    /** @short The password may go in clear to a server that offers no TLS (else only to this computer). */
+    void setAllowPlaintext(bool allow);
     /** @short Logs in afresh; may throw ESocketError for an empty server name. */
     void connectTo(const QString& server, int port, const QString& user, const QString& password);
     void reconnect();

@@ -102,6 +102,10 @@ void TAccountTab::setAccessTokenSource(Pop3AccessTokenSource source) {
     m_session->setAccessTokenSource(std::move(source));
 }
 
+void TAccountTab::setAllowPlaintext(bool allow) {
+    m_session->setAllowPlaintext(allow);
+}
+
 void TAccountTab::connectTo(const QString& server, int port, const QString& user, const QString& password) {
     m_session->Conectar(server, port, user, password);
 }

@@ -82,6 +82,11 @@ TfrmAcceso::TfrmAcceso(const DialogContext& context, QWidget* parent, bool keyri
     chkLlavero = new QCheckBox(u"&Guardar la contraseña en el llavero"_qs, this);
     chkLlavero->setObjectName(u"chkLlavero"_qs);
     m_form->addRow(chkLlavero);
+    chkSinCifrar = new QCheckBox(u"&Permitir contraseña sin cifrar"_qs, this);
+    chkSinCifrar->setObjectName(u"chkSinCifrar"_qs);
+    chkSinCifrar->setToolTip(u"Sólo para un Servidor que no ofrece conexión segura: quien esté en el camino "
+                             "podrá leer la contraseña."_qs);
+    m_form->addRow(chkSinCifrar);
     lblSecretos = new QLabel(this);
     lblSecretos->setObjectName(u"lblSecretos"_qs);
     lblSecretos->setWordWrap(true);
@@ -133,6 +138,7 @@ void TfrmAcceso::Load(const AccountAccess& access) {
     edtClienteId->setText(access.clientId);
     edtClienteSecreto->setText(access.clientSecret);
     chkLlavero->setChecked(access.passwordInKeyring);
+    chkSinCifrar->setChecked(access.allowPlaintext);
     const QSignalBlocker blockMethod(cbMetodo), blockProvider(cbProveedor);
     cbMetodo->setCurrentIndex(int(kMethods.indexOf(access.method)));
     cbProveedor->setCurrentIndex(int(kProviders.indexOf(access.provider)));
@@ -164,6 +170,7 @@ void TfrmAcceso::cbMetodoChange() {
                                                           edtUrlAutorizacion, edtUrlToken, edtAlcance, lblNota})
         m_form->setRowVisible(field, oauth);
     m_form->setRowVisible(chkLlavero, !oauth && m_keyringChoice);
+    m_form->setRowVisible(chkSinCifrar, !oauth);
     m_form->setRowVisible(lblSecretos, m_logins != nullptr);
     adjustSize();
 }
@@ -174,6 +181,7 @@ AccountAccess TfrmAcceso::Chosen() const {
     access.otherLines = m_otherLines;
     if (access.method == LoginMethod::Password) {
         access.passwordInKeyring = m_keyringChoice && chkLlavero->isChecked();
+        access.allowPlaintext = chkSinCifrar->isChecked();
         return access;
     }
     access.provider = kProviders.value(cbProveedor->currentIndex(), OAuthProvider::Custom);

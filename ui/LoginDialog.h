@@ -46,6 +46,8 @@ public:
     QLineEdit* edtAlcance = nullptr;
     QLabel* lblNota = nullptr;
     QCheckBox* chkLlavero = nullptr;
+    /** The password may go in clear to this server when it offers no TLS (off). */
+    QCheckBox* chkSinCifrar = nullptr;
     QLabel* lblSecretos = nullptr;
     QPushButton* btnAceptar = nullptr;
     QPushButton* btnCancelar = nullptr;

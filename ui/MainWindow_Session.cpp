@@ -46,6 +46,7 @@ void TfrmPrincipal::startSession(TAccountTab* tab, const QString& server, const 
     const AccountAccess access = m_logins->access(key);
     const bool oauth = access.method == LoginMethod::OAuth2;
     tab->setAccessTokenSource(oauth ? m_logins->tokenSource(key, user) : Pop3AccessTokenSource());
+    tab->setAllowPlaintext(access.allowPlaintext || m_seams.allowPlaintext);
     if (oauth || !access.passwordInKeyring) {
         const std::optional<QString> password = oauth ? QString() : DecodeStoredPassword(scrambledPassword);
         if (!password) {

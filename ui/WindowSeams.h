@@ -43,6 +43,10 @@ struct WindowSeams {
     int replyTimeoutMs = 60000;
     /** The port that means POP3 over TLS from the first byte. */
     int implicitTlsPort = 995;
+    /** Passwords may go in clear to any server without TLS, as if every account allowed it (the
+     *  tests' fake servers stand for remote ones). Off: only accounts that allow it, and servers on
+     *  this computer. */
+    bool allowPlaintext = false;
 
     /** @short The real desktop: Qt dialogs, QSoundEffect, QDesktopServices, Qt sockets, the
      *  executable's directory (or the per-user data directory when it is not writable). */

@@ -59,6 +59,7 @@ public:
         };
         s.trayAvailable = [this] { return trayAvailable; };
         s.clock = [this] { return now; };
+        s.allowPlaintext = allowPlaintext;
         s.dataDir = dir.path();
         s.settingsPath = dir.filePath(u"Tavelo.ini"_qs);
         return s;
@@ -99,4 +100,6 @@ public:
     std::function<void()> whileBoxOpen;
     bool trayAvailable = false;
     double now = 46000.5;
+    /** What WindowSeams::allowPlaintext is for the window opened next: on, the fakes stand for any server. */
+    bool allowPlaintext = true;
 };
