@@ -5,6 +5,7 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDir>
 #include <qt6keychain/keychain.h>
 
 namespace {
@@ -55,7 +56,7 @@ bool keyringMissing(const QKeychain::Job* job) {
 }
 
 SecretResult failed(const QString& error) {
-    return {SecretResult::Failed, {}, error};
+    return {SecretResult::Failed, {}, error, {}};
 }
 
 } // namespace
@@ -192,7 +193,7 @@ void SecretStore::keyringFinished(QKeychain::Job* job) {
     switch (request.op) {
     case Op::Read:
         if (job->error() == QKeychain::NoError)
-            return finish({SecretResult::Done, static_cast<QKeychain::ReadPasswordJob*>(job)->textData(), {}});
+            return finish({SecretResult::Done, static_cast<QKeychain::ReadPasswordJob*>(job)->textData(), {}, {}});
         // Kept in the file by a run that had no keyring.
         if (job->error() == QKeychain::EntryNotFound) return startInFile();
         break;
@@ -208,16 +209,29 @@ void SecretStore::keyringFinished(QKeychain::Job* job) {
                     } catch (const AppError&) {
                         // The keyring's answer stands: the file is looked into only where it has nothing.
                     }
-                    return SecretResult{SecretResult::Done, {}, {}};
+                    return SecretResult{SecretResult::Done, {}, {}, {}};
                 },
                 [this](const SecretResult& result) { finish(result); });
         }
         break;
     }
-    finish(failed(u"Llavero del escritorio: %1"_qs.arg(job->errorString())));
+    // The keyring is there but did not do it: the file does, and the user is told where the secret
+    // went. QtKeychain's and the bus's texts are English: the reason is said in Spanish.
+    const QString why = job->error() == QKeychain::AccessDenied ? u"se canceló o no pudo mostrarse su petición"_qs
+                                                                : u"no respondió como se esperaba"_qs;
+    switch (request.op) {
+    case Op::Write:
+        return startInFile(u"El llavero del escritorio no guardó el secreto (%1): se ha guardado en %2, que sólo "
+                           "usted puede leer."_qs.arg(why, QDir::toNativeSeparators(filePath)));
+    case Op::Read:
+        return startInFile(); // kept there by an earlier refusal, or not at all (NotFound)
+    case Op::Remove:
+        return startInFile(u"El llavero del escritorio no borró el secreto (%1): bórrelo con su propia "
+                           "herramienta."_qs.arg(why));
+    }
 }
 
-void SecretStore::startInFile() {
+void SecretStore::startInFile(const QString& note) {
     const Request& request = m_queue.first();
     const Op op = request.op;
     const QString key = request.key;
@@ -229,8 +243,8 @@ void SecretStore::startInFile() {
                 switch (op) {
                 case Op::Read:
                     if (const std::optional<QString> found = ReadSecretFromFile(filePath, key))
-                        return {SecretResult::Done, *found, {}};
-                    return {SecretResult::NotFound, {}, {}};
+                        return {SecretResult::Done, *found, {}, {}};
+                    return {SecretResult::NotFound, {}, {}, {}};
                 case Op::Write:
                     WriteSecretToFile(filePath, key, secret);
                     break;
@@ -238,12 +252,15 @@ void SecretStore::startInFile() {
                     RemoveSecretFromFile(filePath, key);
                     break;
                 }
-                return {SecretResult::Done, {}, {}};
+                return {SecretResult::Done, {}, {}, {}};
             } catch (const AppError& e) {
                 return failed(e.message());
             }
         },
-        [this](const SecretResult& result) { finish(result); });
+        [this, note](SecretResult result) {
+            if (result.status != SecretResult::Failed) result.note = note;
+            finish(result);
+        });
 }
 
 void SecretStore::onFileThread(std::function<SecretResult()> work, std::function<void(const SecretResult&)> then) {

@@ -4,6 +4,9 @@
 // is decided once, at the start, from the session bus; a keyring that turns out to be absent when
 // asked moves the store to the file for the rest of the run.
 //
+// A keyring that is there but will not take or give a secret (its prompt cancelled, or no prompt
+// possible; locked; a bus error) never loses one: the call goes to the file, and the answer says so.
+//
 // Every call returns at once. The calls are carried out one at a time, in the order they were made,
 // and each answer comes later on the caller's thread; nothing waits on the GUI thread: the bus is
 // asked and the file read and written on a thread of the store's own. Secrets never reach a log
@@ -30,6 +33,9 @@ struct SecretResult {
     Status status = Failed;
     QString secret; ///< what was read (Done after a read)
     QString error;  ///< why it failed, for the user (Failed)
+    /** Where the secret went when the keyring refused it (a prompt cancelled or impossible, a locked
+     *  keyring, a bus error) and the file took it instead; for the user, in Spanish. */
+    QString note;
 };
 
 class SecretStore final : public QObject {
@@ -84,7 +90,8 @@ private:
     void detected(Backend backend);
     void startInKeyring();
     void keyringFinished(QKeychain::Job* job);
-    void startInFile();
+    /** @short The call under way, in the file; `note` goes with its answer. */
+    void startInFile(const QString& note = {});
     /** @short Runs `work` on the store's thread and hands its result to `then` on this one. */
     void onFileThread(std::function<SecretResult()> work, std::function<void(const SecretResult&)> then);
     /** @short Answers the call under way and starts the next. */

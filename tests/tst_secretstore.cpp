@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusObjectPath>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -197,6 +198,30 @@ private slots:
         QCOMPARE(inKeyring(key), u"nueva"_qs);
         QVERIFY(remove(key));
         QFile::remove(filePath());
+    }
+
+    // Last: it leaves the keyring locked. A locked keyring asks to be unlocked, and here no prompt
+    // can be shown (as when the user cancels it): the secret goes to the file, the answer says where
+    // in Spanish, and it is read back from there.
+    void lockedKeyringKeepsTheSecretInTheFile() {
+        QDBusMessage lock =
+            QDBusMessage::createMethodCall(u"org.freedesktop.secrets"_qs, u"/org/freedesktop/secrets"_qs,
+                                           u"org.freedesktop.Secret.Service"_qs, u"Lock"_qs);
+        lock << QVariant::fromValue(
+            QList<QDBusObjectPath>{QDBusObjectPath(u"/org/freedesktop/secrets/aliases/default"_qs)});
+        const QDBusMessage locked = QDBusConnection::sessionBus().call(lock, QDBus::Block, kAnswerTimeoutMs);
+        QVERIFY2(locked.type() == QDBusMessage::ReplyMessage, qPrintable(locked.errorMessage()));
+        const QString key = PasswordKey(u"luis@pop.y.es:110"_qs);
+        const std::optional<SecretResult> w = write(key, u"guardada"_qs);
+        QVERIFY(w);
+        QCOMPARE(w->status, SecretResult::Done);
+        QVERIFY2(w->note.startsWith(u"El llavero del escritorio no guardó el secreto"_qs), qPrintable(w->note));
+        QVERIFY(w->note.contains(filePath()));
+        QCOMPARE(ReadSecretFromFile(filePath(), key), u"guardada"_qs);
+        const std::optional<SecretResult> r = read(key);
+        QVERIFY(r);
+        QCOMPARE(r->status, SecretResult::Done);
+        QCOMPARE(r->secret, u"guardada"_qs);
     }
 #endif
 };

@@ -336,6 +336,7 @@ void TfrmCuentas::changeAccessFile(const std::function<bool(AccountAccessList& l
 
 void TfrmCuentas::secretStored(const SecretResult& result) {
     if (result.status == SecretResult::Failed) m_reportError(EInOutError(u"Secreto de la cuenta: "_qs + result.error));
+    if (!result.note.isEmpty()) message(QMessageBox::Information, u"Llavero"_qs, result.note, QMessageBox::Ok);
 }
 
 void TfrmCuentas::hideEvent(QHideEvent* event) {
