@@ -5,6 +5,8 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
 #include <QDir>
 #include <qt6keychain/keychain.h>
 
@@ -43,6 +45,28 @@ SecretStore::Backend detectBackend() {
     for (const QString& name : kKeyringNames)
         if (activatable.contains(name)) return SecretStore::Backend::Keyring;
     return SecretStore::Backend::File;
+}
+
+/** Runs on the store's thread: the Secret Service's default collection, and whether it is unlocked
+ *  (a write there asks the user nothing). False without a service or a default collection. */
+bool defaultCollectionUnlocked() {
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) return false;
+    const QString service = u"org.freedesktop.secrets"_qs;
+    QDBusMessage alias = QDBusMessage::createMethodCall(service, u"/org/freedesktop/secrets"_qs,
+                                                        u"org.freedesktop.Secret.Service"_qs, u"ReadAlias"_qs);
+    alias << u"default"_qs;
+    const QDBusMessage found = bus.call(alias, QDBus::Block, kBusTimeoutMs);
+    if (found.type() != QDBusMessage::ReplyMessage) return false;
+    const QString path = found.arguments().value(0).value<QDBusObjectPath>().path();
+    if (path.isEmpty() || path == u"/") return false;
+    QDBusMessage locked =
+        QDBusMessage::createMethodCall(service, path, u"org.freedesktop.DBus.Properties"_qs, u"Get"_qs);
+    locked << u"org.freedesktop.Secret.Collection"_qs << u"Locked"_qs;
+    const QDBusMessage answer = bus.call(locked, QDBus::Block, kBusTimeoutMs);
+    if (answer.type() != QDBusMessage::ReplyMessage) return false;
+    const QVariant value = answer.arguments().value(0).value<QDBusVariant>().variant();
+    return value.typeId() == QMetaType::Bool && !value.toBool();
 }
 
 /** Whether a failed job says there is no keyring after all. Through libsecret, QtKeychain reports a
@@ -125,6 +149,19 @@ void SecretStore::move(const QString& from, const QString& to, QObject* context,
             if (written.status != SecretResult::Done) return answer(written);
             remove(from, this, answer);
         });
+    });
+}
+
+void SecretStore::askKeyringReady(QObject* context, std::function<void(bool ready)> done) {
+    QPointer<QObject> caller = context;
+    QMetaObject::invokeMethod(m_worker, [this, caller, done = std::move(done)] {
+        const bool ready = defaultCollectionUnlocked();
+        QMetaObject::invokeMethod(
+            this,
+            [caller, done, ready] {
+                if (caller) done(ready);
+            },
+            Qt::QueuedConnection);
     });
 }
 

@@ -68,6 +68,10 @@ public:
     /** @short Moves a secret to another key (an account whose server, port or user changed):
      *  read, written under the new key, removed from the old. NotFound when there was none. */
     void move(const QString& from, const QString& to, QObject* context, Done done);
+    /** @short Whether storing in the keyring would ask the user nothing: a Secret Service answers
+     *  and its default collection is there and unlocked. `done` is called later, unless `context`
+     *  is gone by then. */
+    void askKeyringReady(QObject* context, std::function<void(bool ready)> done);
 
 signals:
     /** The keyring was found or not, or turned out to be absent after all. */

@@ -67,6 +67,13 @@ class TestSecretStore : public QObject {
     std::optional<SecretResult> write(const QString& key, const QString& secret) {
         return answer([&](QObject* c, SecretStore::Done d) { m_store->write(key, secret, c, std::move(d)); });
     }
+    /** Whether the store says the keyring would take a secret without asking, or none when it did not answer. */
+    std::optional<bool> keyringReady() {
+        QObject context;
+        std::optional<bool> got;
+        m_store->askKeyringReady(&context, [&got](bool ready) { got = ready; });
+        return QTest::qWaitFor([&got] { return got.has_value(); }, kAnswerTimeoutMs) ? got : std::nullopt;
+    }
     std::optional<SecretResult> remove(const QString& key) {
         return answer([&](QObject* c, SecretStore::Done d) { m_store->remove(key, c, std::move(d)); });
     }
@@ -97,6 +104,12 @@ private slots:
     void cleanup() {
         m_store.reset();
     }
+
+#ifdef SECRETS_IN_FILE
+    void withoutKeyringNothingIsReady() {
+        QCOMPARE(keyringReady(), std::optional<bool>(false));
+    }
+#endif
 
     void backendIsFoundAndNamedInSpanish() {
         QSignalSpy changed(m_store.get(), &SecretStore::backendChanged);
@@ -204,6 +217,7 @@ private slots:
     // can be shown (as when the user cancels it): the secret goes to the file, the answer says where
     // in Spanish, and it is read back from there.
     void lockedKeyringKeepsTheSecretInTheFile() {
+        QCOMPARE(keyringReady(), std::optional<bool>(true)); // unlocked: storing there asks nothing
         QDBusMessage lock =
             QDBusMessage::createMethodCall(u"org.freedesktop.secrets"_qs, u"/org/freedesktop/secrets"_qs,
                                            u"org.freedesktop.Secret.Service"_qs, u"Lock"_qs);
@@ -211,6 +225,7 @@ private slots:
             QList<QDBusObjectPath>{QDBusObjectPath(u"/org/freedesktop/secrets/aliases/default"_qs)});
         const QDBusMessage locked = QDBusConnection::sessionBus().call(lock, QDBus::Block, kAnswerTimeoutMs);
         QVERIFY2(locked.type() == QDBusMessage::ReplyMessage, qPrintable(locked.errorMessage()));
+        QCOMPARE(keyringReady(), std::optional<bool>(false)); // it would ask to be unlocked
         const QString key = PasswordKey(u"luis@pop.y.es:110"_qs);
         const std::optional<SecretResult> w = write(key, u"guardada"_qs);
         QVERIFY(w);

@@ -114,6 +114,14 @@ TfrmCuentas::TfrmCuentas(const DialogContext& context, const QString& accountsPa
 }
 
 void TfrmCuentas::showModal() {
+    // A new account keeps its password in the keyring where storing there asks the user nothing
+    // (a Secret Service with its default collection unlocked); elsewhere in Cuentas.dat, as before.
+    if (m_logins) {
+        m_logins->secrets()->askKeyringReady(this, [this](bool ready) {
+            m_keyringReady = ready;
+            if (!firstSelectedRow() && m_access == AccountAccess{}) m_access.passwordInKeyring = ready;
+        });
+    }
     exec();
 }
 
@@ -148,6 +156,7 @@ void TfrmCuentas::ListViewClick() {
     const bool found = row != nullptr;
     const int click = ++m_clicks;
     m_access = {};
+    m_access.passwordInKeyring = !found && m_keyringReady; // a new account: see showModal
     m_passwordPending = false;
     if (found && m_logins) {
         try {

@@ -120,6 +120,8 @@ private:
     AccountAccess m_access;
     /** The clicked row's access as stored: what "Modificar" changes. */
     AccountAccess m_storedAccess;
+    /** Storing in the keyring asks the user nothing: new accounts keep their password there. */
+    bool m_keyringReady = false;
     /** The password of the clicked row is being read from the secret store. */
     bool m_passwordPending = false;
     /** Counts the clicks, so that a password read for an earlier one is dropped. */
