@@ -44,13 +44,18 @@ QByteArray accountsFile(const QList<QStringList>& records) {
     return out;
 }
 
-void loginToTwo(FakeSocket* s) {
+/** Logs in (no CAPA) and answers LIST with `list`: the header pass begins. */
+void loginAndList(FakeSocket* s, const QByteArray& list) {
     s->connectNow();
     s->serverSends("+OK ready\r\n");
     s->serverSends("-ERR\r\n"); // no CAPA
     s->serverSends("+OK\r\n");
     s->serverSends("+OK\r\n");
-    s->serverSends("+OK 2 messages\r\n1 1234\r\n2 65536\r\n.\r\n");
+    s->serverSends(list);
+}
+
+void loginToTwo(FakeSocket* s) {
+    loginAndList(s, "+OK 2 messages\r\n1 1234\r\n2 65536\r\n.\r\n");
     s->serverSends(kTop1);
     s->serverSends(kTop2);
 }
@@ -955,12 +960,7 @@ private slots:
         TfrmPrincipal& w = h->open();
         WindowProbe::QuickConnect(&w, u"h"_qs, u"a"_qs, EncodePassword(u"p"_qs), 110);
         FakeSocket* s = h->sockets.last();
-        s->connectNow();
-        s->serverSends("+OK ready\r\n");
-        s->serverSends("-ERR\r\n"); // no CAPA
-        s->serverSends("+OK\r\n");
-        s->serverSends("+OK\r\n");
-        s->serverSends("+OK 2 messages\r\n1 100\r\n2 100\r\n.\r\n");
+        loginAndList(s, "+OK 2 messages\r\n1 100\r\n2 100\r\n.\r\n");
         s->serverSends("+OK\r\nSubject: uno\r\nDate: " + date + "\r\n\r\n.\r\n");
         TAccountTab* tab = WindowProbe::Tabs(&w).first();
         QCOMPARE(RowText(tab->list(), 0, ColumnDate), shown); // the pass goes on
@@ -974,12 +974,7 @@ private slots:
         TfrmPrincipal& w = h->open();
         WindowProbe::QuickConnect(&w, u"h"_qs, u"a"_qs, EncodePassword(u"p"_qs), 110);
         FakeSocket* s = h->sockets.last();
-        s->connectNow();
-        s->serverSends("+OK ready\r\n");
-        s->serverSends("-ERR\r\n"); // no CAPA
-        s->serverSends("+OK\r\n");
-        s->serverSends("+OK\r\n");
-        s->serverSends("+OK 1 messages\r\n1 100\r\n.\r\n");
+        loginAndList(s, "+OK 1 messages\r\n1 100\r\n.\r\n");
         s->serverSends(
             "+OK\r\nFrom: =?utf-8?b?ZmFjdHVyYV/igK5mZHAuZXhl?= <f@x.es>\r\nSubject: \x1b]0;x\x07 hola\r\n\r\n"
             "uno\tdos\x1b[2J\r\n.\r\n");
