@@ -7,7 +7,7 @@
 
 /** @short The address of a sender or recipient as the list shows it: what lies between the first
  *  "<" and the ">" after it (or the end), else the whole text; blanks around it left out. Empty
- *  when that is not one plain address (an addr-spec of RFC 5322 in its dot-atom form: a local
+ *  when that is not one plain address (RFC 5322, its dot-atom form only: a local
  *  part, "@", a domain of letters, digits, hyphens and dots). */
 QString MailAddressOf(const QString& value);
 
