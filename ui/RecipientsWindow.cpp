@@ -139,15 +139,11 @@ QString TfrmDestinatarios::selectedText() const {
 }
 
 QString TfrmDestinatarios::SelectedAddress() const {
-    for (int r = 0; r < ListView->rowCount(); ++r) {
-        if (!ListView->row(r)->isSelected()) continue;
-        const QString s = ListView->row(r)->data(0, Qt::UserRole).toString();
-        const qsizetype lt = s.indexOf(u'<');
-        if (lt < 0) return s;
-        // After the first "<", without the last character (normally the closing ">").
-        return s.mid(lt + 1, std::max<qsizetype>(0, s.size() - lt - 2));
-    }
-    return {};
+    const QString s = selectedText();
+    const qsizetype lt = s.indexOf(u'<');
+    if (lt < 0) return s;
+    // After the first "<", without the last character (normally the closing ">").
+    return s.mid(lt + 1, std::max<qsizetype>(0, s.size() - lt - 2));
 }
 
 void TfrmDestinatarios::PopupListViewPopup() {
