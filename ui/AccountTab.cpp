@@ -185,6 +185,7 @@ template <typename Text> void appendKeepingTheEnd(StyledTextView* view, Text tex
 } // namespace
 
 void TAccountTab::appendDialogue(const QString& text, int style) {
+    flushServerLine(); // the start of a line the server has not finished shows before it
     appendKeepingTheEnd(m_dialogueView, QStringView(text), style);
 }
 

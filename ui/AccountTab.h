@@ -8,6 +8,7 @@
 #include "Pop3Types.h"
 
 #include <QByteArrayView>
+#include <QHash>
 #include <QIcon>
 #include <QList>
 #include <QObject>
@@ -189,6 +190,15 @@ private:
     int lowerHeight() const;
     int dialogueWidth() const;
     QString summaryText() const;
+    /** @short The rows that were not there at the last listing become newMessages(). */
+    void noteNewMessages();
+    /** @short Writes what has come of the server's line the log is in the middle of, if anything. */
+    void flushServerLine();
+    /** @short The server's line is over: the rest of it is written, and how much was left out. */
+    void endServerLine();
+    void appendServerLines(QByteArrayView lines);
+    /** @short Continues the server's line with a piece of it; ends: the piece ends the line. */
+    void addToServerLine(QByteArrayView piece, bool ends);
 
     // What the session reports (AccountTab_Session.cpp).
     void sessionStateChanged(int estado, const QString& texto);
@@ -221,6 +231,7 @@ private:
     QFrame* m_dialoguePanel = nullptr;
     StyledTextView* m_dialogueView = nullptr;
     TPop3* m_session = nullptr;
+    QWidget* m_deniedBar = nullptr; ///< "Revisar cuenta...", over the list while the login is refused
 
     Look m_look = Look::Disconnected;
     int m_savedLowerHeight = 0;
@@ -231,7 +242,12 @@ private:
     bool m_hostBoxShown = false;
     double m_reconnectAt = 0;
     double m_lastActivity = 0;
+    double m_lastDeletion = 0;  ///< when the server last accepted a DELE (the window's clock)
+    bool m_listed = false;      ///< the rows were listed again since the last idle state
+    QHash<size_t, int> m_known; ///< the rows of the last listing, by what they show
+    QList<int> m_newMessages;
     bool m_announce = true;
-    qsizetype m_serverLineLength = 0;  ///< characters of the server's line the log is in the middle of
-    qsizetype m_serverLineDropped = 0; ///< of them, those beyond what the log keeps of one line
+    QByteArray m_serverLine;           ///< the server's line the log is in the middle of, up to kLogLineCap
+    qsizetype m_serverLineShown = 0;   ///< of that line, the characters already written
+    qsizetype m_serverLineDropped = 0; ///< its characters beyond what the log keeps of one line
 };

@@ -8,6 +8,7 @@
 #include "WindowSeams.h"
 
 #include <QPlainTextEdit>
+#include <cstring>
 
 // ---------------------------------------------------------------------------------------------------
 // The session and its events: every one the session raises comes here, and only here
@@ -148,7 +149,8 @@ void TAccountTab::sessionStateChanged(int estado, const QString& texto) {
         if (texto != u"Desconectado") announce(config.wavFalloDuranteConexion);
         break;
     case TPop3::EsperandoSaludo:
-        m_serverLineLength = m_serverLineDropped = 0; // a new connection starts a new line
+        endServerLine(); // a new connection starts a new line
+        m_deniedBar->hide();
         setStatus(u"Conectando..."_qs, u"Estableciendo conexión con "_qs + m_session->Servidor());
         m_list->clearRows();
         m_textPane->clear();
@@ -234,35 +236,73 @@ void TAccountTab::notice(const QString& texto) {
 }
 
 void TAccountTab::textFromServer(const QByteArray& bytes) {
-    const int serverStyle = m_context.serverStyle;
-    const QByteArrayView texto(bytes);
-    // A line of many megabytes (a header line, say) shows its start, and the log says how much of
-    // it was left out: kept whole, each such message would grow the log by its size. Only the part
-    // of a read that continues the line before it can be that long.
-    const qsizetype firstEnd = texto.indexOf('\n');
-    const qsizetype head = firstEnd < 0 ? texto.size() : firstEnd + 1;
-    if (m_serverLineLength + head <= kLogLineCap) {
-        appendDialogue(texto, serverStyle);
-        const qsizetype lastEnd = texto.lastIndexOf('\n');
-        m_serverLineLength = lastEnd < 0 ? m_serverLineLength + texto.size() : texto.size() - lastEnd - 1;
-        return;
-    }
-    const qsizetype room = std::max<qsizetype>(0, kLogLineCap - m_serverLineLength);
-    if (room > 0) appendDialogue(texto.first(std::min(room, texto.size())), serverStyle);
-    const qsizetype content = firstEnd < 0                                  ? head
-                              : firstEnd > 0 && texto[firstEnd - 1] == '\r' ? firstEnd - 1
-                                                                            : firstEnd;
-    m_serverLineDropped += std::max<qsizetype>(0, content - room);
-    m_serverLineLength += head;
-    if (firstEnd < 0) return;
-    appendDialogue(u"// ("_qs + FormatThousands(m_serverLineDropped) +
-                       u" caracteres más de esta línea no se muestran)"_qs,
-                   m_context.commentStyle);
-    m_serverLineDropped = 0;
-    const QByteArrayView rest = texto.sliced(head);
-    if (!rest.isEmpty()) appendDialogue(rest, serverStyle);
+    // A reply comes in pieces of any size, a byte at a time from a slow server: the log shows whole
+    // lines, so what follows the last line break waits for the rest of its line (or for anything
+    // else the log must show first).
+    QByteArrayView rest(bytes);
     const qsizetype lastEnd = rest.lastIndexOf('\n');
-    m_serverLineLength = lastEnd < 0 ? rest.size() : rest.size() - lastEnd - 1;
+    if (lastEnd < 0) return addToServerLine(rest, false);
+    if (!m_serverLine.isEmpty() || m_serverLineDropped > 0) {
+        const qsizetype firstEnd = rest.indexOf('\n');
+        addToServerLine(rest.first(firstEnd + 1), true);
+        rest = rest.sliced(firstEnd + 1);
+    }
+    const qsizetype end = rest.lastIndexOf('\n');
+    appendServerLines(rest.first(end + 1));
+    addToServerLine(rest.sliced(end + 1), false);
+}
+
+void TAccountTab::appendServerLines(QByteArrayView lines) {
+    // Whole lines, each up to its LF, written as they are but for a line of many megabytes (a
+    // header line, say): it shows its start, and the log says how much of it was left out. Kept
+    // whole, each such message would grow the log by its size.
+    const qsizetype n = lines.size();
+    if (n <= kLogLineCap) return appendDialogue(lines, m_context.serverStyle);
+    qsizetype written = 0;
+    for (qsizetype from = 0; from < n;) {
+        const auto* lf = static_cast<const char*>(std::memchr(lines.data() + from, '\n', size_t(n - from)));
+        const qsizetype next = lf - lines.data() + 1;
+        if (next - from > kLogLineCap) {
+            if (from > written) appendDialogue(lines.sliced(written, from - written), m_context.serverStyle);
+            addToServerLine(lines.sliced(from, next - from), true);
+            written = next;
+        }
+        from = next;
+    }
+    if (written < n) appendDialogue(lines.sliced(written), m_context.serverStyle);
+}
+
+void TAccountTab::addToServerLine(QByteArrayView piece, bool ends) {
+    QByteArrayView content = piece;
+    QByteArrayView lineBreak;
+    if (ends) {
+        const qsizetype breakSize = piece.size() >= 2 && piece[piece.size() - 2] == '\r' ? 2 : 1;
+        content = piece.first(piece.size() - breakSize);
+        lineBreak = piece.last(breakSize);
+    }
+    const qsizetype room = std::max<qsizetype>(0, kLogLineCap - m_serverLineShown - m_serverLine.size());
+    const qsizetype kept = std::min(room, content.size());
+    m_serverLine += content.first(kept);
+    m_serverLineDropped += content.size() - kept;
+    if (!ends) return;
+    if (m_serverLineDropped == 0) m_serverLine += lineBreak;
+    flushServerLine();
+    endServerLine();
+}
+
+void TAccountTab::flushServerLine() {
+    // What is written of an unfinished line still counts towards what the log keeps of it.
+    const QByteArray line = std::exchange(m_serverLine, {});
+    m_serverLineShown += line.size();
+    if (!line.isEmpty()) appendDialogue(QByteArrayView(line), m_context.serverStyle);
+}
+
+void TAccountTab::endServerLine() {
+    flushServerLine();
+    m_serverLineShown = 0;
+    if (const qsizetype dropped = std::exchange(m_serverLineDropped, 0); dropped > 0)
+        appendDialogue(u"// ("_qs + FormatThousands(dropped) + u" caracteres más de esta línea no se muestran)"_qs,
+                       m_context.commentStyle);
 }
 
 void TAccountTab::firstLinesReceived(int num) {
