@@ -216,6 +216,17 @@ std::optional<QStringList> ParseSaslMechanisms(const QString& reply) {
     return std::nullopt;
 }
 
+int ParseLoginDelay(const QString& reply) {
+    for (QStringView line : contentLines(reply)) {
+        const QStringList words = line.toString().simplified().split(u' ', Qt::SkipEmptyParts);
+        if (words.value(0).toUpper() != u"LOGIN-DELAY") continue;
+        bool ok = false;
+        const int seconds = words.value(1).toInt(&ok);
+        return ok && seconds > 0 ? seconds : 0;
+    }
+    return 0;
+}
+
 std::optional<QList<std::pair<int, QString>>> ParseUidlReply(const QString& reply) {
     QList<std::pair<int, QString>> out;
     for (QStringView line : contentLines(reply)) {

@@ -71,6 +71,10 @@ QStringList ParseCapabilities(const QString& reply);
  *  nothing when it has no SASL line. */
 std::optional<QStringList> ParseSaslMechanisms(const QString& reply);
 
+/** @short The seconds of the LOGIN-DELAY line of a positive CAPA reply (RFC 2449, 6.5), 0 when it
+ *  has none or its value is not a number. */
+int ParseLoginDelay(const QString& reply);
+
 /** @short The "number unique-id" lines of a positive UIDL reply (RFC 1939, 7); nothing when a line
  *  is malformed. */
 std::optional<QList<std::pair<int, QString>>> ParseUidlReply(const QString& reply);

@@ -73,6 +73,8 @@ void TPop3::openConnection() {
     m_encrypted = false;
     m_capabilities.clear();
     m_haveUids = false;
+    m_accessDenied = false;
+    m_loginDelayAsked = 0;
     m_lastActivity.start();
     if (!CambiarEstado(EsperandoSaludo, u"Conectando con "_qs + m_conexion.Servidor + u"..."_qs)) return;
     try {
@@ -437,6 +439,17 @@ QString TPop3::refusalReason(const QString& reply, const QString& fallback) cons
     return fallback;
 }
 
+void TPop3::loginRefused(const QString& reply, const QString& fallback) {
+    // A refusal that names no passing cause ([AUTH], or no code at all) is one of the name or
+    // password: trying the same again only counts failed logins against the account.
+    const QString code = reply.mid(4).trimmed().toUpper();
+    const bool temporary =
+        code.startsWith(u"[IN-USE]") || code.startsWith(u"[LOGIN-DELAY]") || code.startsWith(u"[SYS/TEMP]");
+    m_accessDenied = !temporary && (code.startsWith(u"[AUTH]") || !code.startsWith(u'['));
+    m_loginDelayAsked = code.startsWith(u"[LOGIN-DELAY]") ? m_loginDelay : 0;
+    DesconexionForzada(refusalReason(reply, fallback));
+}
+
 void TPop3::askCapabilities() {
     m_step = m_encrypted && m_step == Step::Handshake ? Step::CapaAfterTls : Step::Capa;
     if (!m_relogin && !CambiarEstado(ConsultandoCapacidades, u"Consultando capacidades del servidor"_qs)) return;
@@ -460,6 +473,7 @@ void TPop3::handleLoginStep(const QString& reply) {
         // A server without CAPA answers "-ERR": it has no capabilities to offer.
         const bool afterTls = m_step == Step::CapaAfterTls;
         m_capabilities = positive ? ParseCapabilities(reply) : QStringList();
+        m_loginDelay = positive ? ParseLoginDelay(reply) : 0;
         m_saslMechanisms = positive ? ParseSaslMechanisms(reply) : std::nullopt;
         if (!afterTls && !m_encrypted && m_capabilities.contains(u"STLS"_qs)) {
             // The password never travels in clear where the server offers encryption (RFC 2595).
@@ -497,7 +511,7 @@ void TPop3::handleLoginStep(const QString& reply) {
     case Step::Handshake:
         return; // nothing can come in clear now
     case Step::User:
-        if (!positive) return DesconexionForzada(refusalReason(reply, u"Comando USER no aceptado"_qs));
+        if (!positive) return loginRefused(reply, u"Comando USER no aceptado"_qs);
         m_step = Step::Pass;
         if (!m_relogin && !CambiarEstado(EnviadoPass, u"Enviando comando PASS"_qs)) return;
         if (!m_encrypted) {
@@ -508,7 +522,7 @@ void TPop3::handleLoginStep(const QString& reply) {
         (void)EnviarComando(u"PASS "_qs + m_conexion.Password);
         return;
     case Step::Pass:
-        if (!positive) return DesconexionForzada(refusalReason(reply, u"Combinación USER/PASS no válida"_qs));
+        if (!positive) return loginRefused(reply, u"Combinación USER/PASS no válida"_qs);
         return loggedIn();
     case Step::Token:
         return; // nothing is owed while the owner works out a token
@@ -906,25 +920,29 @@ void TPop3::startListing() {
 void TPop3::onSocketError(int code) {
     QPointer<TPop3> self(this);
     const QString& server = m_conexion.Servidor;
-    QString reason;
+    const QString port = QString::number(m_conexion.Puerto);
     switch (code) {
     case 10049:
-        reason = u"Servidor no encontrado : "_qs + server;
-        break;
+        emit OnHostNotFound(this, server);
+        if (self) DesconexionForzada(u"Servidor no encontrado : "_qs + server);
+        return;
     case 10054:
         // The server was found and spoke: a connection it closed is no "not found".
         DesconexionForzada(u"Conexión cerrada por el Servidor : "_qs + server);
         return;
     case 10061:
-        reason = u"Conexión no permitida : "_qs + server;
-        break;
+    case 10060: {
+        // The name was found: a wrong port or a server that is down, not a wrong host name.
+        const QString text =
+            code == 10061
+                ? u"El Servidor %1 rechazó la conexión en el puerto %2"_qs.arg(server, port)
+                : u"El Servidor %1 no respondió en el puerto %2: tiempo de espera agotado"_qs.arg(server, port);
+        emit OnConexionImposible(this, code == 10061 ? u"Conexión rechazada"_qs : u"Tiempo de espera agotado"_qs, text);
+        if (self) DesconexionForzada(text);
+        return;
+    }
     default:
         break;
-    }
-    if (!reason.isEmpty()) {
-        emit OnHostNotFound(this, server);
-        if (self) DesconexionForzada(reason);
-        return;
     }
     // The reply timers must not fire while the question is open.
     stopReplyTimers();

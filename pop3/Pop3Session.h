@@ -89,6 +89,14 @@ public:
     QString Servidor() const { return m_conexion.Servidor; }
     QString Usuario() const { return m_conexion.Usuario; }
     const TConexion& Conexion() const { return m_conexion; }
+    /** @short A DELE was accepted since login or the last RSET: QUIT will apply it. */
+    bool BorradosPendientes() const { return m_deletionPending; }
+    /** @short The last login was refused for its name or password (the reply said [AUTH], or gave
+     *  no reason): the same password would be refused again. Cleared by the next connection. */
+    bool AccesoDenegado() const { return m_accessDenied; }
+    /** @short When the last login was refused with [LOGIN-DELAY]: the seconds the server asks
+     *  between logins (its LOGIN-DELAY capability), else 0. */
+    int DemoraEntreAccesos() const { return m_loginDelayAsked; }
     /** @short Days since the last Conectar began; 0 when disconnected. */
     double TiempoDesdeConexion() const;
     int Estado() const { return m_estado; }
@@ -151,6 +159,9 @@ signals:
     void OnCambioEstado(TPop3* sender, int estado, const QString& texto);
     void OnDesconexionForzada(TPop3* sender, const QString& motivo);
     void OnHostNotFound(TPop3* sender, const QString& servidor);
+    /** The server's name was found but no connection came of it: refused (a wrong port, a server
+     *  that is down) or no answer in time. A caption and a sentence for a box. */
+    void OnConexionImposible(TPop3* sender, const QString& titulo, const QString& texto);
     /** A line sent. An XOAUTH2 line comes with its credentials masked ("AUTH XOAUTH2 (···)"): a
      *  listener could not tell them apart from other lines. PASS comes whole: listeners mask it. */
     void OnSendCommandToServer(TPop3* sender, const QString& comando);
@@ -214,6 +225,8 @@ private:
     void onTlsFailed(bool certificateRefused);
     bool decideCertificate(const CertificateInfo& info);
     QString refusalReason(const QString& reply, const QString& fallback) const;
+    /** A USER or PASS refused: the session ends, and says whether the same password could do. */
+    void loginRefused(const QString& reply, const QString& fallback);
     void handleListReply(const QString& reply);
     void handleHeaderReply(QString reply);
     void handleDeleteReply(bool positive);
@@ -338,6 +351,9 @@ private:
     bool m_relogin = false; ///< a fresh login inside a re-check: no state events for it
     bool m_encrypted = false;
     bool m_deletionPending = false; ///< a DELE was accepted since login or the last RSET
+    bool m_accessDenied = false;    ///< see AccesoDenegado
+    int m_loginDelay = 0;           ///< CAPA's LOGIN-DELAY, in seconds
+    int m_loginDelayAsked = 0;      ///< see DemoraEntreAccesos
     QStringList m_capabilities;
     std::optional<QStringList> m_saslMechanisms; ///< of CAPA's SASL line, when it has one
     AccessTokenSource m_tokenSource;

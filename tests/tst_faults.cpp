@@ -97,8 +97,9 @@ private slots:
                                        << u"Conexión no aceptada"_qs << QByteArray("USER");
         QTest::newRow("-ERR to one TOP") << QList<F>{{"TOP 2", "-ERR gone\r\n"}} << QByteArray() << QString() << 6
                                          << QString() << QByteArray();
-        QTest::newRow("-ERR to PASS") << QList<F>{{"PASS", "-ERR [AUTH] no\r\n"}} << QByteArray() << QString() << 0
-                                      << u"Combinación USER/PASS no válida"_qs << QByteArray("LIST");
+        QTest::newRow("-ERR to PASS, for a while")
+            << QList<F>{{"PASS", "-ERR [SYS/TEMP] busy\r\n"}} << QByteArray() << QString() << 0
+            << u"Problema temporal del servidor : 127.0.0.1"_qs << QByteArray("LIST");
         QTest::newRow("-ERR to LIST") << QList<F>{{"LIST", "-ERR\r\n"}} << QByteArray() << QString() << 0
                                       << u"Comando LIST fallido"_qs << QByteArray("TOP");
         QTest::newRow("unprompted -ERR, then closed while idle")

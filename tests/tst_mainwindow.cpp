@@ -596,31 +596,43 @@ private slots:
     void failuresTurnTheTabRed_data() {
         QTest::addColumn<int>("socketError"); // 0: the server's replies below
         QTest::addColumn<QList<QByteArray>>("replies");
-        QTest::addColumn<QString>("reason");
-        QTest::addColumn<int>("boxes"); // "Servidor no encontrado" boxes shown
+        QTest::addColumn<QString>("reason"); // in the log
+        QTest::addColumn<QString>("status"); // in the status bar, and the box's text
+        QTest::addColumn<int>("boxes");      // boxes shown
         QTest::addColumn<QByteArray>("settings");
         QTest::addColumn<QString>("how"); // "", "twice" (fails again while its box is open), "tray"
+        const QString refused = u"El Servidor h rechazó la conexión en el puerto 110"_qs;
+        // A refused password is not retried: the tab shows the way to the account instead.
         QTest::newRow("wrong password") << 0
                                         << QList<QByteArray>{"+OK\r\n", "-ERR\r\n", "+OK\r\n", "-ERR [AUTH] no\r\n"}
-                                        << u"Combinación USER/PASS no válida"_qs << 0 << QByteArray() << QString();
-        QTest::newRow("refused") << 10061 << QList<QByteArray>{} << u"Conexión no permitida : h"_qs << 1 << QByteArray()
+                                        << u"Combinación USER/PASS no válida"_qs
+                                        << u"Contraseña o usuario rechazados: revise la cuenta"_qs << 0 << QByteArray()
+                                        << QString();
+        QTest::newRow("locked mailbox") << 0
+                                        << QList<QByteArray>{"+OK\r\n", "-ERR\r\n", "+OK\r\n",
+                                                             "-ERR [IN-USE] locked\r\n"}
+                                        << u"Buzón bloqueado por otra sesión : h"_qs
+                                        << u"Buzón bloqueado por otra sesión : h"_qs << 0 << QByteArray() << QString();
+        // A closed port is no wrong host name.
+        QTest::newRow("refused") << 10061 << QList<QByteArray>{} << refused << refused << 1 << QByteArray()
                                  << QString();
         QTest::newRow("refused again while its box is open")
-            << 10061 << QList<QByteArray>{} << u"Conexión no permitida : h"_qs << 1 << QByteArray() << u"twice"_qs;
+            << 10061 << QList<QByteArray>{} << refused << refused << 1 << QByteArray() << u"twice"_qs;
         QTest::newRow("refused while hidden in the tray")
-            << 10061 << QList<QByteArray>{} << u"Conexión no permitida : h"_qs << 0 << QByteArray() << u"tray"_qs;
+            << 10061 << QList<QByteArray>{} << refused << refused << 0 << QByteArray() << u"tray"_qs;
         // The server was found: a connection it closed is no box.
         QTest::newRow("reset") << 10054 << QList<QByteArray>{"+OK\r\n"} << u"Conexión cerrada por el Servidor : h"_qs
-                               << 0 << QByteArray() << QString();
+                               << u"Conexión cerrada por el Servidor : h"_qs << 0 << QByteArray() << QString();
         QTest::newRow("STLS gone at a server that gave TLS")
             << 0 << QList<QByteArray>{"+OK\r\n", "+OK\r\nUSER\r\n.\r\n"}
-            << u"El Servidor ya no ofrece conexión segura : h"_qs << 0 << QByteArray("[ServidoresTLS]\nh%3A110=1\n")
-            << QString();
+            << u"El Servidor ya no ofrece conexión segura : h"_qs << u"El Servidor ya no ofrece conexión segura : h"_qs
+            << 0 << QByteArray("[ServidoresTLS]\nh%3A110=1\n") << QString();
     }
     void failuresTurnTheTabRed() {
         QFETCH(int, socketError);
         QFETCH(QList<QByteArray>, replies);
         QFETCH(QString, reason);
+        QFETCH(QString, status);
         QFETCH(int, boxes);
         QFETCH(QByteArray, settings);
         QFETCH(QString, how);
@@ -653,13 +665,15 @@ private slots:
         if (socketError) s->fail(socketError);
         QCOMPARE(imageOf(w, tab), 0);
         QCOMPARE(tab->statusBar()->panelText(0), u"Desconectado"_qs);
-        QCOMPARE(tab->statusBar()->panelText(1), reason);
+        QCOMPARE(tab->statusBar()->panelText(1), status);
+        QCOMPARE(tab->page()->findChild<QPushButton*>(u"btnRevisarCuenta"_qs)->isVisibleTo(tab->page()),
+                 status != reason);
         QCOMPARE(h->sounds, QStringList{fail}); // once, not for the silent state change
         QTest::qWait(20);
         QCOMPARE(h->boxes.size(), boxes);
         if (boxes) {
-            QCOMPARE(h->boxes[0].caption, u"Servidor no encontrado"_qs);
-            QCOMPARE(h->boxes[0].text, u"No se encuentra el Servidor h"_qs);
+            QCOMPARE(h->boxes[0].caption, u"Conexión rechazada"_qs);
+            QCOMPARE(h->boxes[0].text, status);
             QCOMPARE(stateAtBox, 0);
             QCOMPARE(soundsAtBox, 1);
         }

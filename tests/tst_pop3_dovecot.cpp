@@ -223,6 +223,7 @@ private slots:
         SessionRecorder rec(*s);
         QVERIFY(!listMailbox(*s, u"ana"_qs, u"mala"_qs));
         QCOMPARE(rec.events.last(), u"forzada Combinación USER/PASS no válida"_qs);
+        QVERIFY(s->AccesoDenegado()); // Dovecot says [AUTH]: the same password will not do
     }
 
     void closedPortIsRefused() {
@@ -235,8 +236,9 @@ private slots:
         s->Conectar(u"127.0.0.1"_qs, port, u"a"_qs, u"b"_qs);
         QVERIFY(QTest::qWaitFor([&] { return s->Estado() == TPop3::Desconectado; }, kWaitMs));
         QCOMPARE(rec.events.mid(rec.events.size() - 4),
-                 (QStringList{u"hostnotfound 127.0.0.1"_qs, u"send QUIT"_qs, u"estado 0 Desconectado"_qs,
-                              u"forzada Conexión no permitida : 127.0.0.1"_qs}));
+                 (QStringList{u"imposible Conexión rechazada"_qs, u"send QUIT"_qs, u"estado 0 Desconectado"_qs,
+                              u"forzada El Servidor 127.0.0.1 rechazó la conexión en el puerto "_qs +
+                                  QString::number(port)}));
     }
 
     void unresolvableNameWaitsForTheWindow() {

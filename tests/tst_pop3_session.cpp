@@ -252,10 +252,17 @@ private slots:
         QTest::newRow("10054")
             << 10054 << false
             << (tail + u"Conexión cerrada por el Servidor : h"_qs).split(u'|'); // the server was found
+        // The name was found: a refusal or a silence says the port and is no "not found".
         QTest::newRow("10061") << 10061 << false
-                               << (u"hostnotfound h|"_qs + tail + u"Conexión no permitida : h"_qs).split(u'|');
-        QTest::newRow("other, no") << 10060 << false
-                                   << (tail + u"ClientSocketError (10060) hablando con el Servidor : h"_qs).split(u'|');
+                               << (u"imposible Conexión rechazada|"_qs + tail +
+                                   u"El Servidor h rechazó la conexión en el puerto 110"_qs)
+                                      .split(u'|');
+        QTest::newRow("10060") << 10060 << false
+                               << (u"imposible Tiempo de espera agotado|"_qs + tail +
+                                   u"El Servidor h no respondió en el puerto 110: tiempo de espera agotado"_qs)
+                                      .split(u'|');
+        QTest::newRow("other, no") << 10055 << false
+                                   << (tail + u"ClientSocketError (10055) hablando con el Servidor : h"_qs).split(u'|');
         QTest::newRow("other, yes")
             << 10050 << true << (tail + u"ClientSocketError (10050) hablando con el Servidor : h"_qs).split(u'|');
     }
@@ -269,7 +276,7 @@ private slots:
         rec->take();
         sock->fail(code);
         QCOMPARE(rec->take(), expected);
-        const bool asks = code != 10049 && code != 10054 && code != 10061;
+        const bool asks = code != 10049 && code != 10054 && code != 10061 && code != 10060;
         QCOMPARE(desktop.questions.size(), asks ? 1 : 0);
         if (asks)
             QCOMPARE(desktop.questions[0], u"Error no gestionado|ClientSocketError - Código de error: %1\r\r¿Desea "
@@ -597,32 +604,47 @@ private slots:
         QCOMPARE(rec->take().last(), u"forzada "_qs + reason);
     }
 
+    // A refusal of the name or password is not tried again with the same one; a passing cause is,
+    // a LOGIN-DELAY no sooner than the server's capability says.
     void responseCodesSayWhatWentWrong_data() {
         QTest::addColumn<bool>("atUser");
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QString>("reason");
+        QTest::addColumn<bool>("denied");
+        QTest::addColumn<int>("delay");
         QTest::newRow("in use at PASS") << false << QByteArray("-ERR [IN-USE] Mailbox is locked\r\n")
-                                        << u"Buzón bloqueado por otra sesión : pop.example.es"_qs;
-        QTest::newRow("login delay at USER") << true << QByteArray("-ERR [LOGIN-DELAY] wait\r\n")
-                                             << u"Espere antes de volver a conectar : pop.example.es"_qs;
+                                        << u"Buzón bloqueado por otra sesión : pop.example.es"_qs << false << 0;
+        QTest::newRow("login delay at USER")
+            << true << QByteArray("-ERR [LOGIN-DELAY] wait\r\n")
+            << u"Espere antes de volver a conectar : pop.example.es"_qs << false << 900;
         QTest::newRow("temporary at PASS") << false << QByteArray("-ERR [SYS/TEMP] try later\r\n")
-                                           << u"Problema temporal del servidor : pop.example.es"_qs;
+                                           << u"Problema temporal del servidor : pop.example.es"_qs << false << 0;
         QTest::newRow("permanent at PASS")
-            << false << QByteArray("-ERR [SYS/PERM] no\r\n") << u"Combinación USER/PASS no válida"_qs;
+            << false << QByteArray("-ERR [SYS/PERM] no\r\n") << u"Combinación USER/PASS no válida"_qs << false << 0;
         QTest::newRow("auth at PASS") << false << QByteArray("-ERR [AUTH] bad\r\n")
-                                      << u"Combinación USER/PASS no válida"_qs;
-        QTest::newRow("plain at USER") << true << QByteArray("-ERR no\r\n") << u"Comando USER no aceptado"_qs;
+                                      << u"Combinación USER/PASS no válida"_qs << true << 0;
+        QTest::newRow("no code at PASS") << false << QByteArray("-ERR wrong password\r\n")
+                                         << u"Combinación USER/PASS no válida"_qs << true << 0;
+        QTest::newRow("plain at USER") << true << QByteArray("-ERR no\r\n") << u"Comando USER no aceptado"_qs << true
+                                       << 0;
     }
     void responseCodesSayWhatWentWrong() {
         QFETCH(bool, atUser);
         QFETCH(QByteArray, reply);
         QFETCH(QString, reason);
+        QFETCH(bool, denied);
+        QFETCH(int, delay);
         connectTo();
         cServer("+OK\r\n");
-        cServer("-ERR\r\n");
+        cServer("+OK\r\nUSER\r\nLOGIN-DELAY 900\r\n.\r\n");
         if (!atUser) cServer("+OK\r\n");
         cServer(reply);
         QCOMPARE(rec->take().last(), u"forzada "_qs + reason);
+        QCOMPARE(s->AccesoDenegado(), denied);
+        QCOMPARE(s->DemoraEntreAccesos(), delay);
+        // The next connection starts with a clean slate.
+        connectTo();
+        QCOMPARE(s->AccesoDenegado(), false);
     }
 
     // TLS.

@@ -85,9 +85,9 @@ private slots:
         QCOMPARE(tab->statusBar()->panelCount(), 2);
         tick(0.2);
         QCOMPARE(tab->statusBar()->panelCount(), 3);
-        QCOMPARE(tab->statusBar()->panelText(2), u"Reconexión en 0:10:00"_qs);
+        QCOMPARE(tab->statusBar()->panelText(2), u"Reconexión en 0:10:00 (Refrescar reintenta ahora)"_qs);
         tick(1);
-        QCOMPARE(tab->statusBar()->panelText(2), u"Reconexión en 0:09:59"_qs);
+        QCOMPARE(tab->statusBar()->panelText(2), u"Reconexión en 0:09:59 (Refrescar reintenta ahora)"_qs);
         const int opens = s->opens;
         tick(598.8); // 0.2 s short of the due time
         QCOMPARE(s->opens, opens);
@@ -106,8 +106,8 @@ private slots:
         tick(100);
         TAccountTab* second = failOne(u"b"_qs);
         tick(1);
-        QCOMPARE(first->statusBar()->panelText(2), u"Reconexión en 0:08:19"_qs);
-        QCOMPARE(second->statusBar()->panelText(2), u"Reconexión en 0:10:00"_qs);
+        QCOMPARE(first->statusBar()->panelText(2), u"Reconexión en 0:08:19 (Refrescar reintenta ahora)"_qs);
+        QCOMPARE(second->statusBar()->panelText(2), u"Reconexión en 0:10:00 (Refrescar reintenta ahora)"_qs);
     }
 
     void countdownSwitchedOffOrLongerThanADay_data() {
@@ -116,7 +116,7 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::newRow("off") << 0 << 2 << QString();
         QTest::newRow("negative") << -5 << 2 << QString();
-        QTest::newRow("25 hours") << 90000 << 3 << u"Reconexión en 25:00:00"_qs;
+        QTest::newRow("25 hours") << 90000 << 3 << u"Reconexión en 25:00:00 (Refrescar reintenta ahora)"_qs;
     }
     void countdownSwitchedOffOrLongerThanADay() {
         QFETCH(int, delay);

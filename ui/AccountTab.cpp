@@ -10,8 +10,10 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QShortcut>
 #include <QSplitter>
 #include <QTabBar>
@@ -27,6 +29,8 @@ QSplitter* newSplitter(Qt::Orientation orientation, QBoxLayout* layout) {
     layout->addWidget(splitter);
     return splitter;
 }
+/** After the countdown: the user need not wait for it. */
+const QString kRetryHint = u" (Refrescar reintenta ahora)"_qs;
 /** "h:mm:ss" of a number of seconds; hours beyond 23 are shown as they are. */
 QString FormatCountdown(qint64 seconds) {
     if (seconds < 0) seconds = 0;
@@ -66,6 +70,19 @@ void TAccountTab::buildPage(QSize client) {
     m_page->placeContent();
     auto* contentLayout = new QVBoxLayout(m_contentPanel);
     contentLayout->setContentsMargins(0, 0, 0, 0);
+    // A refused password is not tried again by itself: the user is shown the way to the account.
+    m_deniedBar = new QWidget(m_contentPanel);
+    auto* deniedLayout = new QHBoxLayout(m_deniedBar);
+    deniedLayout->setContentsMargins(4, 4, 4, 4);
+    auto* deniedText = new QLabel(u"El Servidor rechazó el usuario o la contraseña de esta cuenta."_qs, m_deniedBar);
+    auto* review = new QPushButton(u"&Revisar cuenta..."_qs, m_deniedBar);
+    review->setObjectName(u"btnRevisarCuenta"_qs);
+    deniedText->setBuddy(review);
+    deniedLayout->addWidget(deniedText, 1);
+    deniedLayout->addWidget(review);
+    connect(review, &QPushButton::clicked, this, [this] { emit reviewAccountRequested(this); });
+    m_deniedBar->hide();
+    contentLayout->addWidget(m_deniedBar);
     m_listSplitter = newSplitter(Qt::Vertical, contentLayout);
 
     m_list = new MessageList(m_listSplitter);
@@ -259,13 +276,13 @@ void TAccountTab::startCountdown(double at, qint64 secondsLeft) {
 
 void TAccountTab::fitCountdownPanel() {
     if (m_statusBar->panelCount() != PanelCountdown + 1) return;
-    const int textWidth = m_statusBar->fontMetrics().horizontalAdvance(u"Reconexión en 0:00:000"_qs);
+    const int textWidth = m_statusBar->fontMetrics().horizontalAdvance(u"Reconexión en 0:00:000"_qs + kRetryHint);
     m_statusBar->setPanelWidth(PanelActivity,
                                m_statusBar->width() - m_statusBar->panelWidth(PanelConnection) - textWidth - 4);
 }
 
 void TAccountTab::showCountdown(qint64 secondsLeft) {
-    m_statusBar->setPanelText(PanelCountdown, u"Reconexión en "_qs + FormatCountdown(secondsLeft));
+    m_statusBar->setPanelText(PanelCountdown, u"Reconexión en "_qs + FormatCountdown(secondsLeft) + kRetryHint);
 }
 
 void TAccountTab::endCountdown() {

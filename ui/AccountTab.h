@@ -19,6 +19,7 @@
 class AccountPage;
 class IDesktop;
 class QFrame;
+class QPushButton;
 class QPlainTextEdit;
 class QSplitter;
 class QTabWidget;
@@ -77,6 +78,7 @@ public:
     // of it and ask of it.
     QString user() const;
     QString server() const;
+    int port() const;
     /** @short Logged in with nothing under way: a command may be given. */
     bool isIdle() const;
     bool isDisconnected() const;
@@ -101,8 +103,16 @@ public:
     /** @short Logs in afresh; may throw ESocketError for an empty server name. */
     void connectTo(const QString& server, int port, const QString& user, const QString& password);
     void reconnect();
-    /** @short STAT, and the list again when the mailbox changed. */
+    /** @short Checks the mailbox again, and lists it again when it changed. Deletions that have
+     *  waited a whole re-check interval are applied first (QUIT and a fresh login), so that the
+     *  new mail behind them shows; newer ones wait, and Restaurar still undoes them. */
     void checkAgain();
+    /** @short The last login was refused for its name or password: no retry with the same one. */
+    bool accessDenied() const;
+    /** @short The seconds the server asked to wait before the next login, else 0. */
+    int loginDelay() const;
+    /** @short The messages that were not in the list before the last listing, oldest first. */
+    const QList<int>& newMessages() const { return m_newMessages; }
     /** @short QUIT (the deletions apply) and the disconnected state, with that reason. */
     void endSession(const QString& reason = {});
     void deleteMessages(const QStringList& numbers, const QStringList& reasons);
@@ -166,8 +176,10 @@ signals:
     void mailFound(TAccountTab* tab);
     /** The header pass is over and every row is complete (the filtering may run). */
     void connectionCompleted(TAccountTab* tab);
-    /** The server's name could not be resolved. */
-    void hostNotFound(TAccountTab* tab, const QString& server);
+    /** No connection could be made (the server's name not found, refused, no answer): the box to show. */
+    void connectionFailed(TAccountTab* tab, const QString& caption, const QString& text);
+    /** "Revisar cuenta..." was pressed: the account's login was refused. */
+    void reviewAccountRequested(TAccountTab* tab);
     /** A delete batch in which copies failed is over (takeFailedCopies says which). */
     void copiesFailed(TAccountTab* tab);
     /** The page or the message list changed size, or rows came. */

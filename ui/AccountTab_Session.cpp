@@ -27,7 +27,11 @@ void TAccountTab::buildSession() {
             [this](TPop3*, const QString& motivo) { sessionDisconnectedByForce(motivo); });
     connect(m_session, &TPop3::OnHostNotFound, this, [this](TPop3*, const QString& servidor) {
         setLook(Look::Disconnected);
-        emit hostNotFound(this, servidor);
+        emit connectionFailed(this, u"Servidor no encontrado"_qs, u"No se encuentra el Servidor "_qs + servidor);
+    });
+    connect(m_session, &TPop3::OnConexionImposible, this, [this](TPop3*, const QString& titulo, const QString& texto) {
+        setLook(Look::Disconnected);
+        emit connectionFailed(this, titulo, texto);
     });
     connect(m_session, &TPop3::OnSendCommandToServer, this,
             [this](TPop3*, const QString& comando) { commandSent(comando); });
@@ -53,6 +57,10 @@ QString TAccountTab::user() const {
 
 QString TAccountTab::server() const {
     return m_session->Servidor();
+}
+
+int TAccountTab::port() const {
+    return m_session->Conexion().Puerto;
 }
 
 bool TAccountTab::isIdle() const {
@@ -207,7 +215,9 @@ void TAccountTab::sessionStateChanged(int estado, const QString& texto) {
 
 void TAccountTab::sessionDisconnectedByForce(const QString& motivo) {
     const int style = m_context.commentStyle;
-    setStatus(u"Desconectado"_qs, motivo);
+    const bool denied = m_session->AccesoDenegado();
+    setStatus(u"Desconectado"_qs, denied ? u"Contraseña o usuario rechazados: revise la cuenta"_qs : motivo);
+    m_deniedBar->setVisible(denied);
     setLook(Look::Disconnected);
     appendDialogue(u" "_qs, style);
     appendDialogue(u"// Finalizando conexión con "_qs + m_session->Servidor(), style);

@@ -263,6 +263,19 @@ void TfrmCuentas::btnCiaoClick() {
     close();
 }
 
+bool TfrmCuentas::selectAccount(const QString& key) {
+    for (int i = 0; i < ListView->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = ListView->topLevelItem(i);
+        if (keyOfRow(row) != key) continue;
+        ListView->clearSelection();
+        ListView->setCurrentItem(row);
+        row->setSelected(true);
+        ListViewClick();
+        return true;
+    }
+    return false;
+}
+
 void TfrmCuentas::btnAccesoClick() {
     frmAcceso->Edit(m_access);
 }

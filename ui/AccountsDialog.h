@@ -35,6 +35,9 @@ public:
     /** @short Shows the dialog modally and returns when the user has left it. The owner centres it
      *  first. */
     void showModal();
+    /** @short Selects the row of that account (AccountKey), as a click on it would; false when
+     *  there is none. */
+    bool selectAccount(const QString& key);
 
     // Handlers.
     void edtUserNameChange();

@@ -270,9 +270,13 @@ private:
     bool guarded(const std::function<void()>& step);
 
     // What a tab tells the window.
-    /** @short The box of a host name that cannot be resolved, one per tab at a time, none while the
-     *  window is hidden in the notification area. */
-    void TabHostNotFound(TAccountTab* tab, const QString& server);
+    /** @short The box of a connection that could not be made (a host name that cannot be resolved,
+     *  a refusal, no answer), one per tab at a time, none while the window is hidden in the
+     *  notification area. */
+    void TabConnectionFailed(TAccountTab* tab, const QString& caption, const QString& text);
+    /** @short The accounts dialog at the account of a tab whose login was refused; the account is
+     *  tried again when the dialog closes. */
+    void ReviewAccount(TAccountTab* tab);
     void TabCompleted(TAccountTab* tab);
 
     WindowSeams m_seams;

@@ -122,6 +122,18 @@ void TfrmPrincipal::QuickConnect(const QString& server, const QString& user, con
 
 void TfrmPrincipal::btnRefrescarClick() {
     TAccountTab* tab = ActiveTab();
+    if (tab && tab->isDisconnected() && tab->look() == TAccountTab::Look::Disconnected) {
+        // A failed account is tried again now, without waiting for its countdown.
+        tab->endCountdown();
+        for (TCuenta* account : std::as_const(Accounts)) {
+            if (account->Tab != tab) continue;
+            // With what the account holds now: its password may have been put right meanwhile.
+            startSession(tab, account->Servidor, account->Usuario, account->Password, account->Puerto);
+            return;
+        }
+        guarded([&] { tab->reconnect(); });
+        return;
+    }
     if (!tab || !tab->isIdle()) return;
     tab->checkAgain();
     if (TabOfSheet(tab->page())) tab->silenceNextAnnouncement();
@@ -141,7 +153,7 @@ void TfrmPrincipal::SweepSocketErrors() {
         tab->endSession(u"Servidor no encontrado : "_qs + server);
         if (!guard) continue;
         tab->setLook(TAccountTab::Look::Disconnected);
-        TabHostNotFound(tab, server);
+        TabConnectionFailed(tab, u"Servidor no encontrado"_qs, u"No se encuentra el Servidor "_qs + server);
     }
     if (PendingSocketErrors > 0) TimerSocketExc.start();
 }
@@ -154,14 +166,14 @@ void TfrmPrincipal::TimerSocketExcTimer() {
 // ---------------------------------------------------------------------------------------------------
 // What a tab tells
 
-void TfrmPrincipal::TabHostNotFound(TAccountTab* tab, const QString& servidor) {
+void TfrmPrincipal::TabConnectionFailed(TAccountTab* tab, const QString& caption, const QString& text) {
     // The box waits for nothing: the forced disconnection and the reconnection countdown go on
     // first, an unattended account reconnects all the same. One box an account at a time, and none
     // while the window is hidden in the notification area (the sound and the icon tell).
     if (tab->hostBoxShown() || (TrayFlag && !isVisible())) return;
     tab->setHostBoxShown(true);
-    QTimer::singleShot(0, this, [this, guard = QPointer<TAccountTab>(tab), servidor] {
-        ShowMessage(QMessageBox::Critical, u"Servidor no encontrado"_qs, u"No se encuentra el Servidor "_qs + servidor);
+    QTimer::singleShot(0, this, [this, guard = QPointer<TAccountTab>(tab), caption, text] {
+        ShowMessage(QMessageBox::Critical, caption, text);
         // The tab may have been closed while the box was open.
         if (guard) guard->setHostBoxShown(false);
     });

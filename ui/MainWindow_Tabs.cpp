@@ -33,7 +33,8 @@ TAccountTab* TfrmPrincipal::CreateAccountTab(const QString& userName) {
     });
     connect(tab, &TAccountTab::mailFound, this, &TfrmPrincipal::NotifyMail);
     connect(tab, &TAccountTab::connectionCompleted, this, &TfrmPrincipal::TabCompleted);
-    connect(tab, &TAccountTab::hostNotFound, this, &TfrmPrincipal::TabHostNotFound);
+    connect(tab, &TAccountTab::connectionFailed, this, &TfrmPrincipal::TabConnectionFailed);
+    connect(tab, &TAccountTab::reviewAccountRequested, this, &TfrmPrincipal::ReviewAccount);
     connect(tab, &TAccountTab::copiesFailed, this, &TfrmPrincipal::reportFailedCopies);
     connect(tab, &TAccountTab::pageResized, this, [this](TAccountTab* t) {
         if (t->page() == Page95Control->currentWidget()) placeButtonBar();

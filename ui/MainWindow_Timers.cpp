@@ -20,7 +20,9 @@ void TfrmPrincipal::TimerReconexionesTimer() {
             const int interval = Config.segsRechequeoSiConectado;
             if (interval > 0 && secondsIn(now - tab->lastActivity()) > interval) tab->checkAgain();
         } else if (tab->isDisconnected()) {
-            if (tab->countingDown()) {
+            if (tab->accessDenied()) {
+                continue; // the same password would be refused again: the user reviews the account
+            } else if (tab->countingDown()) {
                 if (now >= tab->reconnectAt()) {
                     tab->endCountdown();
                     guarded([&] { tab->reconnect(); });
@@ -28,7 +30,9 @@ void TfrmPrincipal::TimerReconexionesTimer() {
                     tab->showCountdown(secondsIn(tab->reconnectAt() - now));
                 }
             } else if (Config.segsReconexionSiDesconectado > 0) {
-                const double at = now + Config.segsReconexionSiDesconectado / 86400.0;
+                // A server that asked for a delay between logins is not tried sooner.
+                const int wait = std::max(Config.segsReconexionSiDesconectado, tab->loginDelay());
+                const double at = now + wait / 86400.0;
                 tab->startCountdown(at, secondsIn(at - now));
             }
         }

@@ -17,6 +17,9 @@ public:
                          [this](TPop3*, int e, const QString& t) { events << u"estado %1 %2"_qs.arg(e).arg(t); });
         QObject::connect(&s, &TPop3::OnDesconexionForzada,
                          [this](TPop3*, const QString& m) { events << u"forzada "_qs + m; });
+        QObject::connect(&s, &TPop3::OnConexionImposible, [this](TPop3*, const QString& caption, const QString&) {
+            events << u"imposible "_qs + caption;
+        });
         QObject::connect(&s, &TPop3::OnHostNotFound,
                          [this](TPop3*, const QString& m) { events << u"hostnotfound "_qs + m; });
         QObject::connect(&s, &TPop3::OnSendCommandToServer,
