@@ -124,12 +124,13 @@ void TPop3::closeSocket(bool afterQuit) {
     m_saslResponse.clear();
 }
 
-void TPop3::ComprobarDeNuevo() {
+void TPop3::ComprobarDeNuevo(bool aplicarBorrados) {
     const bool idle = m_estado == Conectado && m_socket->isActive();
     if (!CambiarEstado(Comprobando, u"Comprobando de nuevo la cuenta..."_qs)) return;
     // A server counts the mailbox once, at login: only a fresh login sees new mail. With deletions
-    // pending that would commit them, so the open session is asked instead.
-    if (!idle || m_deletionPending) {
+    // pending that would commit them, so the open session is asked instead, unless the caller says
+    // they may be applied now.
+    if (!idle || (m_deletionPending && !aplicarBorrados)) {
         (void)EnviarComando(u"STAT"_qs);
         return;
     }

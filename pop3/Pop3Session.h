@@ -61,8 +61,10 @@ public:
     void Reconectar();
     /** @short QUIT unless already disconnected, state 0 with the text ("Desconectado" when empty). */
     void Desconectar(const QString& texto = QString());
-    /** @short STAT: the mailbox is listed again only when its count changed. */
-    void ComprobarDeNuevo();
+    /** @short Checks the mailbox again: idle with nothing deleted, a fresh login (QUIT, then in
+     *  again) that lists the mailbox again when it changed; with deletions waiting, STAT on the
+     *  open session, or, when aplicarBorrados, the fresh login all the same: its QUIT applies them. */
+    void ComprobarDeNuevo(bool aplicarBorrados = false);
     /** @short RSET then a new LIST; false (nothing sent) unless idle. */
     bool Restaurar();
     /** @short Deletes the listed ones of these decimal numbers, one DELE at a time; motivos[i] is

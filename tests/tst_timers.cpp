@@ -129,6 +129,76 @@ private slots:
         QCOMPARE(tab->statusBar()->panelText(2), text);
     }
 
+    // How a failed account is tried again: Refrescar at once; a refused password only by the user;
+    // a server that asked for a delay between logins no sooner than that.
+    void failedAccountsAreRetried_data() {
+        QTest::addColumn<QList<QByteArray>>("replies"); // after the greeting
+        QTest::addColumn<QString>("countdown");         // shown once the failure is a second old
+        QTest::addColumn<bool>("refresh");              // Refrescar pressed then
+        QTest::addColumn<int>("opens"); // connections opened in the next 20 minutes (Refrescar's fails at once)
+        const QString tenMinutes = u"Reconexión en 0:10:00 (Refrescar reintenta ahora)"_qs;
+        QTest::newRow("greeting refused, countdown") << QList<QByteArray>{"-ERR busy\r\n"} << tenMinutes << false << 1;
+        QTest::newRow("Refrescar retries now") << QList<QByteArray>{"-ERR busy\r\n"} << tenMinutes << true << 2;
+        QTest::newRow("password refused")
+            << QList<QByteArray>{"+OK\r\n", "-ERR\r\n", "+OK\r\n", "-ERR [AUTH] no\r\n"} << QString() << false << 0;
+        QTest::newRow("password refused, Refrescar")
+            << QList<QByteArray>{"+OK\r\n", "-ERR\r\n", "+OK\r\n", "-ERR [AUTH] no\r\n"} << QString() << true << 2;
+        QTest::newRow("login delay") << QList<QByteArray>{"+OK\r\n", "+OK\r\nUSER\r\nLOGIN-DELAY 900\r\n.\r\n",
+                                                          "+OK\r\n", "-ERR [LOGIN-DELAY] wait\r\n"}
+                                     << u"Reconexión en 0:15:00 (Refrescar reintenta ahora)"_qs << false << 1;
+    }
+    void failedAccountsAreRetried() {
+        QFETCH(QList<QByteArray>, replies);
+        QFETCH(QString, countdown);
+        QFETCH(bool, refresh);
+        QFETCH(int, opens);
+        WindowProbe::QuickConnect(w, u"h"_qs, u"a"_qs, EncodePassword(u"p"_qs), 110);
+        TAccountTab* tab = WindowProbe::Tabs(w).last();
+        FakeSocket* s = h->sockets.last();
+        s->connectNow();
+        for (const QByteArray& r : replies)
+            s->serverSends(r);
+        QCOMPARE(tab->session()->Estado(), 0);
+        tick(1);
+        QCOMPARE(tab->statusBar()->panelText(2), countdown);
+        const int before = s->opens;
+        if (refresh) {
+            WindowProbe::btnRefrescarClick(w);
+            QCOMPARE(tab->statusBar()->panelCount(), 2);
+            if (tab->session()->Estado() != 0) s->fail(10054); // and fails again
+        }
+        for (int i = 0; i < 1200; ++i)
+            tick(1);
+        QCOMPARE(s->opens - before, opens);
+    }
+
+    // Deletions wait for QUIT, and with them no new mail shows: once the user has had a whole
+    // interval to undo them, the re-check applies them with a fresh login.
+    void deletionsAreAppliedAfterAWholeInterval() {
+        TAccountTab* tab = connectOne(u"a"_qs, numberedBox(3));
+        FakeSocket* s = h->sockets.last();
+        tab->session()->setKeepCopy({});
+        tab->deleteMessages({u"1"_qs}, {});
+        s->serverSends("+OK\r\n");
+        s->takeWritten();
+        QVERIFY(tab->statusBar()->panelText(1).endsWith(
+            u"Los mensajes eliminados se borran en la próxima comprobación; Restaurar los recupera hasta entonces"_qs));
+        tick(100);
+        WindowProbe::btnRefrescarClick(w); // too soon: the open session is asked
+        QCOMPARE(s->takeWritten(), QByteArray("STAT\r\n"));
+        s->serverSends("+OK 2 1000\r\n");
+        tick(301);
+        const int opens = s->opens;
+        QCOMPARE(s->takeWritten(), QByteArray("UIDL\r\n"));
+        s->serverSends(uidlReply(numberedBox(3).mid(1)));
+        QCOMPARE(s->takeWritten(), QByteArray("QUIT\r\n"));
+        QCOMPARE(s->opens, opens + 1);
+        QList<FakeMessage> after = numberedBox(4).mid(1);
+        serveRecheck(s, {}, after, false);
+        QVERIFY(s->takeWritten().endsWith("STAT\r\nLIST\r\n")); // the new mail is listed
+        QVERIFY(!tab->session()->BorradosPendientes());
+    }
+
     void recheckIntervalOfMoreThanADay() {
         WindowProbe::Config(w).segsRechequeoSiConectado = 100000;
         connectOne(u"a"_qs);

@@ -3,6 +3,7 @@
 
 #include "AccountWidgets.h"
 #include "Pop3Session.h"
+#include "Settings.h"
 #include "ShownText.h"
 #include "StyledTextView.h"
 #include "TextAndTime.h"
@@ -212,9 +213,17 @@ void TAccountTab::appendDialogue(QByteArrayView bytes, int style) {
 
 QString TAccountTab::summaryText() const {
     const QString head = u"Conectado al servidor "_qs + m_session->Servidor() + u"  ("_qs;
-    if (m_session->NumMensajes() == 0) return head + u"No tiene mensajes)"_qs;
-    return head + FormatThousands(m_session->BytesTotales()) + u" Bytes en "_qs +
-           QString::number(m_session->NumMensajes()) + u" mensajes)"_qs;
+    const QString mailbox = m_session->NumMensajes() == 0
+                                ? head + u"No tiene mensajes)"_qs
+                                : head + FormatThousands(m_session->BytesTotales()) + u" Bytes en "_qs +
+                                      QString::number(m_session->NumMensajes()) + u" mensajes)"_qs;
+    if (!m_session->BorradosPendientes()) return mailbox;
+    // Deletions apply when the session ends; with a re-check, at the first one a whole interval after.
+    return mailbox + (m_context.config->segsRechequeoSiConectado > 0
+                          ? u" — Los mensajes eliminados se borran en la próxima comprobación; "
+                            u"Restaurar los recupera hasta entonces"_qs
+                          : u" — Los mensajes eliminados se borran al desconectar; "
+                            u"Restaurar los recupera hasta entonces"_qs);
 }
 
 // ---------------------------------------------------------------------------------------------------

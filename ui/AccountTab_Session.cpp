@@ -124,7 +124,19 @@ void TAccountTab::reconnect() {
 }
 
 void TAccountTab::checkAgain() {
-    m_session->ComprobarDeNuevo();
+    // Deletions wait for QUIT, and while they wait no new mail shows. Once the user has had a whole
+    // re-check interval to undo them, the re-check applies them and logs in again.
+    const int interval = m_context.config->segsRechequeoSiConectado;
+    const qint64 waited = std::llround((m_context.seams->clock() - m_lastDeletion) * 86400000.0) / 1000;
+    m_session->ComprobarDeNuevo(interval > 0 && m_session->BorradosPendientes() && waited >= interval);
+}
+
+bool TAccountTab::accessDenied() const {
+    return m_session->AccesoDenegado();
+}
+
+int TAccountTab::loginDelay() const {
+    return m_session->DemoraEntreAccesos();
 }
 
 void TAccountTab::endSession(const QString& reason) {
@@ -320,6 +332,7 @@ void TAccountTab::firstLinesReceived(int num) {
 }
 
 void TAccountTab::messageDeleted(int num) {
+    m_lastDeletion = m_context.seams->clock();
     const int position = m_list->positionOf(num);
     if (position < 0) return;
     if (num == m_shownMessage) {
