@@ -87,11 +87,11 @@ private slots:
         const FakeNotifications::Shown& ana = service.shown[0];
         QCOMPARE(ana.summary, u"Correo en ana (pop.x.es)"_qs);
         QCOMPARE(ana.body,
-                 u"4 mensajes\nRemitente 4 &lt;r4@x.es&gt; \u2014 Asunto 4\n"
+                 u"4 mensajes nuevos\nRemitente 4 &lt;r4@x.es&gt; \u2014 Asunto 4\n"
                  "Remitente 3 &lt;r3@x.es&gt; \u2014 Asunto 3\nRemitente 2 &lt;r2@x.es&gt; \u2014 Asunto 2\n\u2026"_qs);
         QVERIFY(ana.actions.contains(u"default"_qs));
         QCOMPARE(service.shown[1].summary, u"Correo en eva (pop.y.es)"_qs);
-        QCOMPARE(service.shown[1].body, u"1 mensaje\nRemitente 1 &lt;r1@x.es&gt; \u2014 Asunto 1"_qs);
+        QCOMPARE(service.shown[1].body, u"1 mensaje nuevo\nRemitente 1 &lt;r1@x.es&gt; \u2014 Asunto 1"_qs);
         // Picking the first brings ana's tab to the front.
         QTabWidget* tabs = WindowProbe::Page95Control(&w);
         QVERIFY(tabs->currentWidget() != WindowProbe::Tabs(&w)[0]->page());
@@ -99,6 +99,15 @@ private slots:
         picked << uint(1) << u"default"_qs;
         QVERIFY(serviceBus().send(picked));
         QTRY_VERIFY(tabs->currentWidget() == WindowProbe::Tabs(&w)[0]->page());
+        // A re-check that finds one more message tells of that one, not of the mailbox.
+        FakeSocket* s = h->sockets[0];
+        WindowProbe::Tabs(&w)[0]->checkAgain();
+        serveRecheck(s, numberedBox(4), numberedBox(5));
+        s->serverSends(listReply(numberedBox(5)));
+        for (const FakeMessage& m : numberedBox(5))
+            s->serverSends(topReply(m));
+        QTRY_COMPARE(service.shown.size(), 3);
+        QCOMPARE(service.shown[2].body, u"1 mensaje nuevo\nRemitente 5 &lt;r5@x.es&gt; \u2014 Asunto 5"_qs);
     }
 };
 

@@ -199,6 +199,7 @@ void TAccountTab::sessionStateChanged(int estado, const QString& texto) {
         setStatus(u"Conectado"_qs, summaryText());
         const bool mail = m_session->NumMensajes() > 0;
         m_lastActivity = now;
+        noteNewMessages();
         setLook(mail ? Look::IdleWithMail : Look::IdleEmpty);
         if (mail && m_announce) emit mailFound(this); // heard, and told outside the window
         announce(mail ? config.wavSiTieneMensajes : config.wavNoTieneMensajes);
@@ -343,6 +344,7 @@ void TAccountTab::messageDeleted(int num) {
 }
 
 void TAccountTab::messageListEmptied() {
+    m_listed = true;
     m_list->clearRows();
     m_textPane->clear();
     m_announce = true;
@@ -381,4 +383,28 @@ void TAccountTab::headerReceived(int num) {
     if (position < 0) return;
     const TMensaje m = m_session->ResumenPorNumero(num);
     m_list->setRowHeader(position, m.Cabecera.From, ListDate(m.Cabecera.Fecha), m.Cabecera.Subj);
+}
+
+namespace {
+/** What a row shows, as one number: the same message listed again gives the same one. */
+size_t rowKey(const TMensaje& m) {
+    return qHashMulti(0, m.Bytes, m.Cabecera.From, m.Cabecera.Fecha, m.Cabecera.Subj);
+}
+} // namespace
+
+void TAccountTab::noteNewMessages() {
+    // Numbers change from one login to the next: a message is told apart by what its row shows.
+    if (!std::exchange(m_listed, false)) return;
+    QHash<size_t, int> known = std::exchange(m_known, {});
+    m_newMessages.clear();
+    for (int i = 0; i < m_session->NumMensajes(); ++i) {
+        const TMensaje m = m_session->ResumenPorIndice(i);
+        const size_t key = rowKey(m);
+        ++m_known[key];
+        auto seen = known.find(key);
+        if (seen != known.end() && seen.value() > 0)
+            --seen.value();
+        else
+            m_newMessages << m.Num;
+    }
 }

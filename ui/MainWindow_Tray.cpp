@@ -113,14 +113,16 @@ void TfrmPrincipal::mnuTraySalirClick() {
 void TfrmPrincipal::NotifyMail(TAccountTab* tab) {
     if (!Advanced.Notificaciones) return;
     if (!m_notifier) m_notifier = new DesktopNotifier(this);
-    const int count = tab->messageCount();
+    // Only what came since the last check: the rest the user was told of before.
+    const QList<int>& fresh = tab->newMessages();
+    const qsizetype count = fresh.size();
+    if (count == 0) return;
     const QString account = tab->user() + u" ("_qs + tab->server() + u')';
-    // The newest messages (the end of the list), sender and subject; the text is plain, escaped for
-    // services that read markup.
-    QString body = count == 1 ? u"1 mensaje"_qs : QString::number(count) + u" mensajes"_qs;
-    constexpr int kShown = 3;
-    for (int i = count - 1; i >= std::max(0, count - kShown); --i) {
-        const TMensaje m = tab->summaryAt(i);
+    // The newest of them, sender and subject; the text is plain, escaped for services that read markup.
+    QString body = count == 1 ? u"1 mensaje nuevo"_qs : QString::number(count) + u" mensajes nuevos"_qs;
+    constexpr qsizetype kShown = 3;
+    for (qsizetype i = count - 1; i >= std::max<qsizetype>(0, count - kShown); --i) {
+        const TMensaje m = tab->summary(fresh[i]);
         body += u'\n' + ShownText(m.Cabecera.From) + u" \u2014 "_qs + ShownText(m.Cabecera.Subj);
     }
     if (count > kShown) body += u"\n\u2026"_qs;
