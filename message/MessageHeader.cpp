@@ -160,6 +160,17 @@ QString recipientValue(QStringView value, bool foldValues) {
 
 void splitRecipients(const QString& value, QStringList& out);
 
+/** Where a header text that starts at `start` of the (unfolded) text and is cut to `size`
+ *  characters ends: a whole line stands before a CR LF, and the text is whole when nothing is cut. */
+HeaderTextCut cutOf(QStringView text, qsizetype start, qsizetype size, qsizetype headerEnd) {
+    if (size <= kMaxHeaderText) return HeaderTextCut::None;
+    const qsizetype cut = start + kMaxHeaderText;
+    const auto crLfAt = [&](qsizetype at) {
+        return at >= start && at + 1 < headerEnd && text[at] == u'\r' && text[at + 1] == u'\n';
+    };
+    return crLfAt(cut) || crLfAt(cut - 1) || crLfAt(cut - 2) ? HeaderTextCut::BetweenLines : HeaderTextCut::InLine;
+}
+
 } // namespace
 
 ParsedHeader ParseHeaderText(QStringView header, int parts) {
@@ -220,12 +231,14 @@ ParsedHeader ParseHeaderReply(QString reply, int parts) {
             --e;
         h.body = body.first(std::min(e, kMaxFirstLines)).toString();
         if (parts & WithText) {
+            h.textoCut = cutOf(r, textoStart, textoSize, blank);
             // What stays of the reply is the header text, moved to its start.
             reply.truncate(textoStart + std::min(textoSize, kMaxHeaderText));
             reply.remove(0, textoStart);
         }
     } else if (parts & WithText) {
         // Without a blank line the header text is the whole reply folded with MayusculasSinAcentos.
+        h.textoCut = cutOf(r, 0, r.size(), r.size());
         reply.truncate(kMaxHeaderText);
         for (QChar& c : reply)
             c = MayusculaSinAcento(c);

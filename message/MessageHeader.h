@@ -13,9 +13,18 @@ inline constexpr qsizetype kMaxHeaderText = 256 * 1024;
 /// The first lines of the body, of the header pass and of a TOP asked for by the user.
 inline constexpr qsizetype kMaxFirstLines = 256 * 1024;
 
+/** How the header text kept ends when the header is longer than kMaxHeaderText: what comes after
+ *  the cut is missing, and the last line kept may be only the start of its field. */
+enum class HeaderTextCut : unsigned char {
+    None,         ///< the text is the whole header
+    BetweenLines, ///< the text ends with a whole line: its fields are whole, those after it missing
+    InLine,       ///< the text ends inside a line: its last field is cut, those after it missing
+};
+
 /** What the header pass reads from one TOP reply. */
 struct ParsedHeader {
-    QString texto; ///< the header text shown to the user
+    QString texto;                                ///< the header text shown to the user
+    HeaderTextCut textoCut = HeaderTextCut::None; ///< where texto was cut, with WithText
     QString from;
     QString subj;
     QString fecha;

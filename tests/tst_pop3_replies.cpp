@@ -245,27 +245,47 @@ private slots:
     void headerText_data() {
         QTest::addColumn<QString>("reply");
         QTest::addColumn<QString>("texto");
+        QTest::addColumn<HeaderTextCut>("cut");
+        const auto none = HeaderTextCut::None, betweenLines = HeaderTextCut::BetweenLines,
+                   inLine = HeaderTextCut::InLine;
         QTest::newRow("status line of three characters")
-            << q("+OK\r\nA: 1\r\nB: 2\r\n\r\nx\r\n.\r\n") << q("A: 1\r\nB: 2");
+            << q("+OK\r\nA: 1\r\nB: 2\r\n\r\nx\r\n.\r\n") << q("A: 1\r\nB: 2") << none;
         QTest::newRow("status line with an octet count")
-            << q("+OK 1234 octets\r\nA: 1\r\n\r\nx\r\n.\r\n") << q(" 1234 octets\r\nA: 1");
-        QTest::newRow("folded lines joined") << q("+OK\r\nA: 1\r\n\t2\r\n\r\n.\r\n") << q("A: 1 2");
+            << q("+OK 1234 octets\r\nA: 1\r\n\r\nx\r\n.\r\n") << q(" 1234 octets\r\nA: 1") << none;
+        QTest::newRow("folded lines joined") << q("+OK\r\nA: 1\r\n\t2\r\n\r\n.\r\n") << q("A: 1 2") << none;
         QTest::newRow("no blank line: the whole reply, upper-cased")
-            << q("+OK\r\nSubject: Año\r\n.\r\n") << q("+OK\r\nSUBJECT: AÑO\r\n.\r\n");
-        QTest::newRow("cut at the limit") << q("+OK\r\nA: ") + q("x").repeated(kMaxHeaderText) + q("\r\n\r\nx\r\n.\r\n")
-                                          << q("A: ") + q("x").repeated(kMaxHeaderText - 3);
+            << q("+OK\r\nSubject: Año\r\n.\r\n") << q("+OK\r\nSUBJECT: AÑO\r\n.\r\n") << none;
+        const QString atLimit = q("A: ") + q("x").repeated(kMaxHeaderText - 3);
+        QTest::newRow("cut at the limit")
+            << q("+OK\r\nA: ") + q("x").repeated(kMaxHeaderText) + q("\r\n\r\nx\r\n.\r\n") << atLimit << inLine;
         QTest::newRow("no blank line: cut at the limit")
             << q("+OK\r\nA: ") + q("x").repeated(kMaxHeaderText) + q("\r\n.\r\n")
-            << q("+OK\r\nA: ") + q("X").repeated(kMaxHeaderText - 8);
+            << q("+OK\r\nA: ") + q("X").repeated(kMaxHeaderText - 8) << inLine;
+        // Where the cut falls beside a line end, the last field kept is whole.
+        QTest::newRow("the whole header at the limit")
+            << q("+OK\r\n") + atLimit + q("\r\n\r\nx\r\n.\r\n") << atLimit << none;
+        QTest::newRow("cut before a line end")
+            << q("+OK\r\n") + atLimit + q("\r\nB: 1\r\n\r\nx\r\n.\r\n") << atLimit << betweenLines;
+        QTest::newRow("cut inside a line end") << q("+OK\r\n") + atLimit.chopped(1) + q("\r\nB: 1\r\n\r\nx\r\n.\r\n")
+                                               << atLimit.chopped(1) + q("\r") << betweenLines;
+        QTest::newRow("cut after a line end") << q("+OK\r\n") + atLimit.chopped(2) + q("\r\nB: 1\r\n\r\nx\r\n.\r\n")
+                                              << atLimit.chopped(2) + q("\r\n") << betweenLines;
+        QTest::newRow("cut right after the next line's start")
+            << q("+OK\r\n") + atLimit.chopped(3) + q("\r\nB: 1\r\n\r\nx\r\n.\r\n") << atLimit.chopped(3) + q("\r\nB")
+            << inLine;
     }
     void headerText() {
         QFETCH(QString, reply);
         QFETCH(QString, texto);
+        QFETCH(HeaderTextCut, cut);
         // Moved in unshared, as the session does: the text is cut in the reply's own buffer, whose
         // room must not stay behind.
-        const QString got = ParseHeaderReply(QString(reply.constData(), reply.size())).texto;
-        QCOMPARE(got, texto);
-        QVERIFY(got.capacity() <= kMaxHeaderText);
+        const ParsedHeader h = ParseHeaderReply(QString(reply.constData(), reply.size()));
+        QCOMPARE(h.texto, texto);
+        QVERIFY(h.texto.capacity() <= kMaxHeaderText);
+        QCOMPARE(h.textoCut, cut);
+        // Only the kept text is cut.
+        QCOMPARE(ParseHeaderReply(reply, WithRecipients).textoCut, HeaderTextCut::None);
     }
 
     void headerWithoutBlankLineStillGivesFields() {
