@@ -187,10 +187,20 @@ std::optional<FilterRule> parseLine(QStringView line, int number, QString& probl
     return rule;
 }
 
-bool fieldMatches(const RuleHeader& header, const FilterRule& rule, const auto& onValue) {
+/** A rule's answer on one message: Unknown where the header kept is cut and the part that would
+ *  tell is missing. */
+enum class Truth { No, Yes, Unknown };
+
+Truth truthOf(bool b) {
+    return b ? Truth::Yes : Truth::No;
+}
+
+/** Whether an occurrence of the rule's field matches. An occurrence cut short is never read; in a
+ *  header that was cut, another occurrence may follow the cut, so no match there is no answer. */
+Truth fieldMatches(const RuleHeader& header, const FilterRule& rule, const auto& onValue) {
     for (qsizetype i = 0; i < header.fieldCount(); ++i)
-        if (header.nameIs(i, rule.field) && onValue(i)) return true;
-    return false;
+        if (header.nameIs(i, rule.field) && !header.isCutField(i) && onValue(i)) return Truth::Yes;
+    return header.isCut() ? Truth::Unknown : Truth::No;
 }
 
 } // namespace
@@ -284,10 +294,10 @@ RuleDecision FilterRules::decide(const RuleSubject& message, const TFiltros& lis
     std::optional<RuleHeader> header; // read at the first rule that looks at the header
     ExpressionRun expressions;
     auto headerRead = [&]() -> const RuleHeader& {
-        if (!header) header.emplace(message.header);
+        if (!header) header.emplace(message.header, message.headerCut, message.lastLineCut);
         return *header;
     };
-    auto matches = [&](qsizetype index) {
+    auto matches = [&](qsizetype index) -> Truth {
         const FilterRule& rule = d->rules[index];
         const Compiled::Matcher& m = d->matchers[size_t(index)];
         // Without the header text, From and Subject are the list's (the scanner keeps no text when
@@ -296,11 +306,13 @@ RuleDecision FilterRules::decide(const RuleSubject& message, const TFiltros& lis
                                (isWord(rule.field, u"From") || isWord(rule.field, u"Subject"));
         const QString& value = isWord(rule.field, u"From") ? message.from : message.subject;
         if (listValue && rule.mode == FilterRule::Mode::Contains)
-            return ContainsText(m.folded, MayusculasSinAcentos(value));
+            return truthOf(ContainsText(m.folded, MayusculasSinAcentos(value)));
         const RuleHeader& h = headerRead();
-        if (m.target == Compiled::Target::Hint) return HeaderHasHint(h, m.hint);
+        if (m.target == Compiled::Target::Hint)
+            return HintIsDecidable(h, m.hint) ? truthOf(HeaderHasHint(h, m.hint)) : Truth::Unknown;
+        if (m.target == Compiled::Target::WholeHeader && h.isCut()) return Truth::Unknown;
         if (rule.mode == FilterRule::Mode::Contains) {
-            if (m.target == Compiled::Target::WholeHeader) return ContainsText(m.folded, h.foldedText());
+            if (m.target == Compiled::Target::WholeHeader) return truthOf(ContainsText(m.folded, h.foldedText()));
             return fieldMatches(h, rule, [&](qsizetype i) { return ContainsText(m.folded, h.foldedValue(i)); });
         }
         int& overruns = d->overruns[size_t(index)];
@@ -309,7 +321,7 @@ RuleDecision FilterRules::decide(const RuleSubject& message, const TFiltros& lis
                 problems->append(
                     lineProblem(rule.line, u"la expresión tardó demasiado con %1 mensajes y ya no se "
                                            "prueba (hasta que se lean de nuevo las reglas)."_qs.arg(kMaxOverruns)));
-            return false;
+            return Truth::No;
         }
         const bool budgetLeft = !expressions.expired();
         bool tooLong = false;
@@ -318,10 +330,10 @@ RuleDecision FilterRules::decide(const RuleSubject& message, const TFiltros& lis
             tooLong = tooLong || r == ExpressionRun::Result::TooLong;
             return r == ExpressionRun::Result::Match;
         };
-        const bool found = listValue ? run(value)
-                           : m.target == Compiled::Target::WholeHeader
-                               ? run(h.text())
-                               : fieldMatches(h, rule, [&](qsizetype i) { return run(h.decodedValue(i)); });
+        const Truth found = listValue ? truthOf(run(value))
+                            : m.target == Compiled::Target::WholeHeader
+                                ? truthOf(run(h.text()))
+                                : fieldMatches(h, rule, [&](qsizetype i) { return run(h.decodedValue(i)); });
         if (tooLong && budgetLeft) ++overruns;
         if (tooLong && problems)
             problems->append(lineProblem(
@@ -330,17 +342,44 @@ RuleDecision FilterRules::decide(const RuleSubject& message, const TFiltros& lis
         return found;
     };
 
+    // The rules that a cut header left without an answer, named once each.
+    RuleDecision undecided;
+    auto unjudged = [&](qsizetype index) {
+        const QString& field = d->rules[index].field;
+        if (!undecided.unjudged.contains(field, Qt::CaseInsensitive)) undecided.unjudged.append(field);
+        if (undecided.cutField.isEmpty()) undecided.cutField = headerRead().cutFieldName();
+    };
     const qsizetype count = d ? d->rules.size() : 0;
-    for (qsizetype i = 0; i < count; ++i)
-        if (d->rules[i].action == FilterRule::Action::Allow && matches(i))
-            return RuleDecision{RuleDecision::Kind::Allowed, d->rules[i].written};
+    for (qsizetype i = 0; i < count; ++i) {
+        if (d->rules[i].action != FilterRule::Action::Allow) continue;
+        const Truth t = matches(i);
+        if (t == Truth::Yes) return RuleDecision{RuleDecision::Kind::Allowed, d->rules[i].written};
+        if (t == Truth::Unknown) unjudged(i);
+    }
+    // A permitir rule left without an answer might have allowed the message: nothing marks it.
+    if (!undecided.unjudged.isEmpty()) return undecided;
     // The lists, naming the fragment found.
     if (const QString* fragment = lists.FromMatch(message.from))
         return RuleDecision{RuleDecision::Kind::Marked, u"[FROM]"_qs + *fragment};
     if (const QString* fragment = lists.SubjMatch(message.subject))
         return RuleDecision{RuleDecision::Kind::Marked, u"[SUBJ]"_qs + *fragment};
-    for (qsizetype i = 0; i < count; ++i)
-        if (d->rules[i].action == FilterRule::Action::Mark && matches(i))
-            return RuleDecision{RuleDecision::Kind::Marked, d->rules[i].written};
-    return {};
+    for (qsizetype i = 0; i < count; ++i) {
+        if (d->rules[i].action != FilterRule::Action::Mark) continue;
+        const Truth t = matches(i);
+        if (t == Truth::Yes) return RuleDecision{RuleDecision::Kind::Marked, d->rules[i].written};
+        if (t == Truth::Unknown) unjudged(i);
+    }
+    return undecided;
+}
+
+QString UnjudgedSentence(int num, const RuleDecision& decision) {
+    const QString& cut = decision.cutField;
+    const QString message = QString::number(num);
+    if (!cut.isEmpty() && decision.unjudged.size() == 1 &&
+        decision.unjudged.front().compare(cut, Qt::CaseInsensitive) == 0)
+        return u"El campo "_qs + cut + u" del mensaje "_qs + message +
+               u" es demasiado largo para juzgarlo: las reglas sobre él no se aplican"_qs;
+    const QString where = cut.isEmpty() ? QString() : u" (el campo "_qs + cut + u" no cabe)"_qs;
+    return u"La cabecera del mensaje "_qs + message + u" es demasiado larga para juzgarla entera"_qs + where +
+           u": las reglas sobre "_qs + decision.unjudged.join(u", "_qs) + u" no se aplican"_qs;
 }

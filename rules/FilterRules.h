@@ -41,6 +41,11 @@ struct RuleSubject {
      *  FROM and SUBJ lists of Filtros.dat are compared with. */
     QString from;
     QString subject;
+    /** True when `header` is only the start of the message's header (a field was too long to
+     *  keep): the fields after it are missing. The rules never decide on what may be missing. */
+    bool headerCut = false;
+    /** With headerCut: the last line of `header` is cut short too (its field is not whole). */
+    bool lastLineCut = false;
 };
 
 /** What decided about one message. */
@@ -50,8 +55,18 @@ struct RuleDecision {
     /** Empty for None; otherwise the deciding rule's line as written ("marcar Subject contiene
      *  oferta"), or for the lists the fragment with its section ("[FROM]oferta"). */
     QString reason;
+    /** With None, when the header was cut: the fields (as the rules name them, "cabecera" and
+     *  "autenticidad" too, each once) of the rules that could not be judged on what was kept. */
+    QStringList unjudged = {};
+    /** With unjudged: the name of the field the header was cut in, or empty when the cut fell
+     *  between two fields. */
+    QString cutField = {};
     bool marked() const { return kind == Kind::Marked; }
 };
+
+/** @short What the dialogue log says of message `num` when some of its rules could not be judged
+ *  (decision.unjudged is not empty): one Spanish sentence naming the field too long to judge. */
+QString UnjudgedSentence(int num, const RuleDecision& decision);
 
 class FilterRules final {
 public:
@@ -80,7 +95,12 @@ public:
      *  marcar rules in file order. An expression is bounded in the work it may do per message:
      *  one that reaches the bound counts as no match, and `problems` (when given) gets one
      *  sentence for it. An expression that reached the bound by itself with three messages is not
-     *  tried again by these rules (it counts as no match, and is reported so). One thread at a
+     *  tried again by these rules (it counts as no match, and is reported so).
+     *  Where the header text was cut, no rule decides on what is not whole: a rule on a field that
+     *  may have an occurrence cut short or left out decides only on a whole occurrence that
+     *  matches, a rule on the whole header or a hint whose field is not whole not at all. Such a
+     *  marcar rule counts as no match; such a permitir rule might have allowed the message, so
+     *  nothing marks it. The rules left undecided are named in the decision. One thread at a
      *  time. */
     RuleDecision decide(const RuleSubject& message, const TFiltros& lists, QStringList* problems = nullptr) const;
 

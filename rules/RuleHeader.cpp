@@ -201,7 +201,7 @@ bool replyToOtherDomain(const RuleHeader& header) {
 
 } // namespace
 
-RuleHeader::RuleHeader(QStringView header) {
+RuleHeader::RuleHeader(QStringView header, bool cut, bool lastLineCut) : m_cut(cut || lastLineCut) {
     QString unfolded;
     unfolded.reserve(header.size());
     qsizetype pos = 0;
@@ -227,8 +227,10 @@ RuleHeader::RuleHeader(QStringView header) {
     // A field whose 8-bit bytes are valid UTF-8 reads as UTF-8 (RFC 6532), any other as Windows-1252.
     m_text.reserve(unfolded.size());
     bool firstLine = true;
+    bool lastLineIsField = false;
     for (QStringView raw : QStringView(unfolded).split(u'\n')) {
         if (!std::exchange(firstLine, false)) m_text += u'\n';
+        lastLineIsField = false;
         const qsizetype lineStart = m_text.size();
         m_text += utf8OrCp1252(raw);
         const QStringView line = QStringView(m_text).sliced(lineStart);
@@ -237,6 +239,7 @@ RuleHeader::RuleHeader(QStringView header) {
         // RFC 5322, 4.5.3: blanks may stand between the name and the colon.
         const QStringView name = trimBlanks(line.left(colon));
         if (!IsFieldName(name)) continue;
+        lastLineIsField = true;
         Field f;
         f.name = name.toString();
         QStringView value = line.sliced(colon + 1);
@@ -245,6 +248,11 @@ RuleHeader::RuleHeader(QStringView header) {
         f.raw = value.toString();
         m_fields.push_back(std::move(f));
     }
+    if (lastLineCut && lastLineIsField) m_fields.back().cut = true;
+}
+
+QString RuleHeader::cutFieldName() const {
+    return !m_fields.empty() && m_fields.back().cut ? m_fields.back().name : QString();
 }
 
 const QString& RuleHeader::foldedText() const {
@@ -274,6 +282,12 @@ std::optional<QString> RuleHeader::firstRawValue(QStringView name) const {
     return std::nullopt;
 }
 
+bool RuleHeader::firstIsWhole(QStringView name) const {
+    for (qsizetype i = 0; i < fieldCount(); ++i)
+        if (nameIs(i, name)) return !isCutField(i);
+    return !isCut();
+}
+
 bool IsFieldName(QStringView name) {
     if (name.isEmpty()) return false;
     return std::all_of(name.begin(), name.end(),
@@ -296,6 +310,20 @@ bool HeaderHasHint(const RuleHeader& header, AuthenticityHint hint) {
         return misleadingName(header);
     case AuthenticityHint::ReplyToOtherDomain:
         return replyToOtherDomain(header);
+    }
+    return false;
+}
+
+bool HintIsDecidable(const RuleHeader& header, AuthenticityHint hint) {
+    switch (hint) {
+    case AuthenticityHint::DkimFailed:
+    case AuthenticityHint::SpfFailed:
+    case AuthenticityHint::DmarcFailed:
+        return header.firstIsWhole(u"Authentication-Results");
+    case AuthenticityHint::MisleadingName:
+        return header.firstIsWhole(u"From");
+    case AuthenticityHint::ReplyToOtherDomain:
+        return header.firstIsWhole(u"From") && header.firstIsWhole(u"Reply-To");
     }
     return false;
 }

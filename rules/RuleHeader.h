@@ -12,8 +12,16 @@
 class RuleHeader final {
 public:
     /** @short The header text with CR LF or LF line ends, folded or not, up to the blank line that
-     *  ends it (the whole text when there is none). */
-    explicit RuleHeader(QStringView header);
+     *  ends it (the whole text when there is none). `cut` when it is only the start of the
+     *  message's header, `lastLineCut` when its last line is cut short too (RuleSubject). */
+    explicit RuleHeader(QStringView header, bool cut = false, bool lastLineCut = false);
+
+    /** True when the text is only the start of the header: fields may be missing after it. */
+    bool isCut() const { return m_cut; }
+    /** True for the field the text was cut in (the last one, when the cut fell inside its line). */
+    bool isCutField(qsizetype i) const { return m_fields[size_t(i)].cut; }
+    /** The name of the field the text was cut in, or empty. */
+    QString cutFieldName() const;
 
     /** The unfolded header: one field a line, LF between lines, not decoded. */
     const QString& text() const { return m_text; }
@@ -31,6 +39,9 @@ public:
     const QString& foldedValue(qsizetype i) const;
     /** The raw value of the first field of that name, or nothing. */
     std::optional<QString> firstRawValue(QStringView name) const;
+    /** False when the first field of that name is missing or cut while the text is cut: what is
+     *  read of it would not be what the whole header says. */
+    bool firstIsWhole(QStringView name) const;
 
 private:
     struct Field {
@@ -38,7 +49,9 @@ private:
         QString raw;
         mutable std::optional<QString> decoded;
         mutable std::optional<QString> folded;
+        bool cut = false;
     };
+    bool m_cut = false;
     QString m_text;
     mutable std::optional<QString> m_foldedText;
     std::vector<Field> m_fields;
@@ -48,3 +61,6 @@ private:
 bool IsFieldName(QStringView name);
 /** @short HasHint on a header already read. */
 bool HeaderHasHint(const RuleHeader& header, AuthenticityHint hint);
+/** @short False when the hint reads a field that the header's cut leaves missing or cut, so that
+ *  HeaderHasHint could not tell. */
+bool HintIsDecidable(const RuleHeader& header, AuthenticityHint hint);

@@ -238,6 +238,73 @@ private slots:
         QCOMPARE(d.reason, reason);
     }
 
+    // A header too long to keep arrives cut: the rules never decide on a field cut short, nor on
+    // one the cut may have left out, and a permitir rule they cannot judge holds back every mark.
+    void cutHeaderDecidesNothingOnWhatIsMissing_data() {
+        QTest::addColumn<QString>("rules");
+        QTest::addColumn<QString>("header");
+        QTest::addColumn<bool>("lastLineCut");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("log"); // what the log says of message 12
+        const int none = int(RuleDecision::Kind::None), allowed = int(RuleDecision::Kind::Allowed),
+                  marked = int(RuleDecision::Kind::Marked);
+        const QString top = u"From: a@x.es\r\nSubject: Hola\r\n"_qs;
+        const QString cut = top + u"X-Relleno: aaaa"_qs;
+        const QString tooLong = u"El campo X-Relleno del mensaje 12 es demasiado largo para juzgarlo: las reglas "
+                                "sobre él no se aplican"_qs;
+        QTest::newRow("expression on the cut field")
+            << u"marcar X-Relleno expresion (a+)+$"_qs << cut << true << none << QString() << tooLong;
+        QTest::newRow("contiene on the cut field")
+            << u"marcar x-relleno contiene aaa"_qs << cut << true << none << QString() << tooLong;
+        QTest::newRow("negative expression on the cut field")
+            << u"marcar X-Relleno expresion ^(?!.*!)"_qs << cut << true << none << QString() << tooLong;
+        QTest::newRow("a whole occurrence above the cut decides")
+            << u"marcar X-Relleno contiene b"_qs << u"X-Relleno: b\r\n"_qs + cut << true << marked
+            << u"marcar X-Relleno contiene b"_qs << QString();
+        QTest::newRow("a field the cut may have left out")
+            << u"marcar Date contiene 2024"_qs << cut << true << none << QString()
+            << u"La cabecera del mensaje 12 es demasiado larga para juzgarla entera (el campo X-Relleno no cabe): "
+               "las reglas sobre Date no se aplican"_qs;
+        QTest::newRow("a missing field over the whole header, cut between lines")
+            << u"marcar cabecera expresion (?s)\\A(?!.*\\nDate:)"_qs << top << false << none << QString()
+            << u"La cabecera del mensaje 12 es demasiado larga para juzgarla entera: las reglas sobre cabecera no "
+               "se aplican"_qs;
+        QTest::newRow("cut between lines: the last field is whole")
+            << u"marcar X-Relleno contiene aaa"_qs << cut << false << marked << u"marcar X-Relleno contiene aaa"_qs
+            << QString();
+        QTest::newRow("permitir on the cut field holds back the marks")
+            << u"permitir X-Relleno contiene zzz\nmarcar Subject contiene hola"_qs << cut << true << none << QString()
+            << tooLong;
+        QTest::newRow("permitir on a whole field allows")
+            << u"permitir From contiene a@x\nmarcar X-Relleno contiene a"_qs << cut << true << allowed
+            << u"permitir From contiene a@x"_qs << QString();
+        QTest::newRow("marcar on a whole field marks")
+            << u"marcar X-Relleno contiene a\nmarcar Subject contiene hola"_qs << cut << true << marked
+            << u"marcar Subject contiene hola"_qs << QString();
+        QTest::newRow("hint on the cut field")
+            << u"marcar autenticidad es dkim-fallido"_qs << top + u"Authentication-Results: mx; dkim=fail"_qs << true
+            << none << QString()
+            << u"La cabecera del mensaje 12 es demasiado larga para juzgarla entera (el campo Authentication-Results "
+               "no cabe): las reglas sobre autenticidad no se aplican"_qs;
+        QTest::newRow("hint on a whole field above the cut")
+            << u"marcar autenticidad es dkim-fallido"_qs << u"Authentication-Results: mx; dkim=fail\r\n"_qs + cut
+            << true << marked << u"marcar autenticidad es dkim-fallido"_qs << QString();
+    }
+    void cutHeaderDecidesNothingOnWhatIsMissing() {
+        QFETCH(QString, rules);
+        QFETCH(QString, header);
+        QFETCH(bool, lastLineCut);
+        QFETCH(int, kind);
+        QFETCH(QString, reason);
+        QFETCH(QString, log);
+        const RuleSubject message{header, u"a@x.es"_qs, u"Hola"_qs, true, lastLineCut};
+        const RuleDecision d = FilterRules::Parse(rules.toUtf8()).decide(message, TFiltros());
+        QCOMPARE(int(d.kind), kind);
+        QCOMPARE(d.reason, reason);
+        QCOMPARE(d.unjudged.isEmpty() ? QString() : UnjudgedSentence(12, d), log);
+    }
+
     void hintsOnRealHeaders_data() {
         QTest::addColumn<QString>("header");
         QTest::addColumn<int>("hint");
