@@ -787,7 +787,10 @@ void TPop3::handleHeaderReply(QString reply) {
         ParsedHeader h = ParseHeaderReply(std::move(reply), (m_kept & KeepHeaderText) ? WithText : 0);
         StoredMessage& stored = m_mensajes[i];
         TMensaje& m = stored.m;
-        if (m_kept & KeepHeaderText) stored.texto = toCp1252(h.texto);
+        if (m_kept & KeepHeaderText) {
+            stored.texto = toCp1252(h.texto);
+            m.Cabecera.TextoCortado = h.textoCut;
+        }
         m.Cabecera.From = std::move(h.from);
         m.Cabecera.Subj = std::move(h.subj);
         m.Cabecera.Fecha = std::move(h.fecha);

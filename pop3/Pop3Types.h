@@ -3,6 +3,8 @@
 // deletion).
 #pragma once
 
+#include "MessageHeader.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -11,6 +13,8 @@
 /** The header of one message as the header pass extracted it. */
 struct TCabecera {
     QString Texto;
+    /** Where Texto was cut, the header being longer than what a message keeps of it. */
+    HeaderTextCut TextoCortado = HeaderTextCut::None;
     QString From;
     QString Subj;
     QString Fecha;
