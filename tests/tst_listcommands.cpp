@@ -397,6 +397,21 @@ private slots:
         QVERIFY(h->boxes[1].text.contains(u"\rMotivo: [SUBJ]oferta\r"_qs));
     }
 
+    void aFieldTooLongToKeepIsNeverJudgedOnItsStart() {
+        h->write(u"Reglas.dat"_qs, "marcar X-Relleno expresion (a+)+$\n");
+        openWith(
+            {{"a@x.es", "uno\r\nX-Relleno: " + QByteArray(1 << 20, 'a') + '!'}, {"b@x.es", "dos\r\nX-Relleno: aaa"}});
+        WindowProbe::Config(w).PreguntarAntesDeBorrarEnFiltrado = false;
+        WindowProbe::RunFilter(w, tab, false);
+        QCOMPARE(s->takeWritten(), QByteArray("DELE 2\r\n"));
+        StyledTextView* log = tab->dialogueView();
+        QStringList comments;
+        for (int i = 0; i < log->paragraphCount(); ++i)
+            if (log->paragraphText(i).contains(u"demasiado largo"_qs)) comments << log->paragraphText(i);
+        QCOMPARE(comments, QStringList{u"// El campo X-Relleno del mensaje 1 es demasiado largo para juzgarlo: las "
+                                       "reglas sobre él no se aplican"_qs});
+    }
+
     void rulesSavedWhileConnectedSayTheListedHeadersAreNotKept() {
         openWith(numberedBox(1));
         TfrmReglas* r = WindowProbe::frmReglas(w);

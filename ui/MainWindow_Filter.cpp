@@ -36,27 +36,49 @@ QList<RowSnapshot> snapshot(const MessageList* list, bool selectedOnly) {
 } // namespace
 
 namespace {
+/** The most messages a run names in the log for a field too long to judge; the others are counted. */
+constexpr int kMaxUnjudgedLines = 10;
+
 /** The filter's verdict on each of the rows, shown in the tab's list. The rules see the header text
  *  the session kept (when they read it) and the sender and subject as the row showed them; an
- *  expression that took too long with some message is told in the tab's log, once a run. */
+ *  expression that took too long with some message is told in the tab's log, once a run, and so
+ *  is each message whose header was too long to keep whole where that left a rule unjudged. */
 QList<RuleDecision> showVerdicts(TAccountTab* tab, const QList<RowSnapshot>& rows, const FilterRules& rules,
                                  const TFiltros& lists, int commentStyle) {
     const bool withHeader = rules.needsHeaderText();
     QStringList problems;
+    QStringList unjudged;
+    int unjudgedMore = 0;
     QList<RuleDecision> decisions;
     QList<std::pair<RowVerdict, QString>> verdicts;
     decisions.reserve(rows.size());
     verdicts.reserve(rows.size());
     for (const RowSnapshot& row : rows) {
         RuleSubject subject{QString(), row.sender, row.subject};
-        if (withHeader) subject.header = tab->headerText(row.number);
+        if (withHeader) {
+            subject.header = tab->headerText(row.number);
+            const HeaderTextCut cut = tab->summary(row.number).Cabecera.TextoCortado;
+            subject.headerCut = cut != HeaderTextCut::None;
+            subject.lastLineCut = cut == HeaderTextCut::InLine;
+        }
         const RuleDecision& d = decisions.emplace_back(rules.decide(subject, lists, &problems));
         verdicts.append({d.kind, d.reason});
+        if (d.unjudged.isEmpty()) continue;
+        if (unjudged.size() < kMaxUnjudgedLines)
+            unjudged.append(UnjudgedSentence(row.number, d));
+        else
+            ++unjudgedMore;
     }
     tab->list()->setVerdicts(verdicts);
     problems.removeDuplicates();
     for (const QString& p : std::as_const(problems))
         tab->appendDialogue(u"// "_qs + p, commentStyle);
+    for (const QString& line : std::as_const(unjudged))
+        tab->appendDialogue(u"// "_qs + line, commentStyle);
+    if (unjudgedMore > 0)
+        tab->appendDialogue(u"// Y otros %1 mensajes con la cabecera demasiado larga para juzgarla: las reglas que "
+                            u"no se pudieron juzgar no se aplican"_qs.arg(unjudgedMore),
+                            commentStyle);
     return decisions;
 }
 } // namespace
