@@ -243,10 +243,14 @@ int main(int argc, char* argv[]) {
                              field(m.Cabecera.From) + '\t' + field(m.Cabecera.Fecha) + '\t' + field(m.Cabecera.Subj);
             if (filtering) {
                 QStringList problems;
-                const RuleSubject subject{m.Cabecera.Texto, m.Cabecera.From, m.Cabecera.Subj};
-                row += '\t' + field(rules.decide(subject, lists, &problems).reason);
+                const RuleSubject subject{m.Cabecera.Texto, m.Cabecera.From, m.Cabecera.Subj,
+                                          m.Cabecera.TextoCortado != HeaderTextCut::None,
+                                          m.Cabecera.TextoCortado == HeaderTextCut::InLine};
+                const RuleDecision decision = rules.decide(subject, lists, &problems);
+                row += '\t' + field(decision.reason);
                 for (const QString& problem : problems)
                     printError(u"Reglas.dat, mensaje %1: "_qs.arg(m.Num) + problem);
+                if (!decision.unjudged.isEmpty()) printError(UnjudgedSentence(m.Num, decision));
             }
             row += '\n';
             std::fwrite(row.constData(), 1, size_t(row.size()), stdout); // stdio gathers the rows

@@ -414,6 +414,35 @@ private slots:
         QVERIFY(!log.contains(fx.password(u"ana"_qs)));
     }
 
+    // A field too long to keep is never judged on its start: the scanner gives no verdict and says
+    // why on stderr, while a message whose field is whole is still decided.
+    void scannerNeverJudgesACutField() {
+        const QString user = u"scratch3"_qs;
+        QVERIFY2(fx.resetMailbox(user), qPrintable(fx.lastError()));
+        QVERIFY2(fx.deliver(user, "From: a@example.es\nX-Relleno: " + QByteArray(1 << 20, 'a') + "!\n\nHola\n"),
+                 qPrintable(fx.lastError()));
+        QVERIFY2(fx.deliver(user, "From: b@example.es\nX-Relleno: aaa\n\nHola\n"), qPrintable(fx.lastError()));
+        QTemporaryDir dir;
+        const QByteArray rule = "marcar X-Relleno expresion (a+)+$";
+        writeBytes(dir.filePath(u"Reglas.dat"_qs), rule + '\n');
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"TAVELO_PASSWORD"_qs, fx.password(user));
+        p.setProcessEnvironment(env);
+        p.start(scanner(), scanArgs(user) << u"--filters"_qs << dir.path());
+        QVERIFY(p.waitForFinished(kWaitMs));
+        QCOMPARE(p.exitCode(), 0);
+        const QList<QByteArray> lines = p.readAllStandardOutput().trimmed().split('\n');
+        QVERIFY(lines.size() >= 2);
+        const int cut = lines.size() - 1; // its number
+        QCOMPARE(lines[cut - 1].split('\t').value(5), QByteArray());
+        QCOMPARE(lines[cut].split('\t').value(5), rule);
+        QCOMPARE(QString::fromUtf8(p.readAllStandardError()),
+                 u"El campo X-Relleno del mensaje %1 es demasiado largo para juzgarlo: las reglas sobre él no se "
+                 "aplican\n"_qs.arg(cut));
+        QVERIFY2(fx.resetMailbox(user), qPrintable(fx.lastError()));
+    }
+
     // A header that would drive a terminal (ESC sequences, a right-to-left override, raw or in an
     // encoded word) is written as escapes, in the listing and in --log, unless --raw.
     void scannerEscapesControlCharacters_data() {
