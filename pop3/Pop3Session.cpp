@@ -176,8 +176,9 @@ bool TPop3::EliminarMensajes(const QStringList& numeros, const QStringList& moti
         m_colaBorrar.append({parsed[i], motivos.value(i)});
         ++m_totalBorrar;
     }
-    if (!m_colaBorrar.isEmpty()) sendNextDelete();
-    return !m_colaBorrar.isEmpty();
+    if (m_colaBorrar.isEmpty()) return false;
+    sendNextDelete();
+    return true;
 }
 
 void TPop3::sendNextDelete() {

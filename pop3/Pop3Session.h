@@ -69,7 +69,7 @@ public:
     bool Restaurar();
     /** @short Deletes the listed ones of these decimal numbers, one DELE at a time; motivos[i] is
      *  why numeros[i] goes (handed to the copy hook; may be missing). Throws EConvertError for a
-     *  string that is not a number. */
+     *  string that is not a number. False (nothing sent) unless idle with one of them listed. */
     bool EliminarMensajes(const QStringList& numeros, const QStringList& motivos = {});
     /** @short TOP num lineas for a listed message; false unless idle. */
     bool PedirPrimerasLineas(int num, int lineas);
