@@ -122,6 +122,7 @@ void TPop3::closeSocket(bool afterQuit) {
     m_encrypted = false;
     ++m_tokenRequest; // a token that comes now is for a connection that is gone
     m_saslResponse.clear();
+    m_keptMessages.clear();
 }
 
 void TPop3::ComprobarDeNuevo(bool aplicarBorrados) {
@@ -553,12 +554,16 @@ void TPop3::handleLoginStep(const QString& reply) {
         // may name other messages now, so the mailbox is listed again.
         const bool unchanged =
             count && *count == m_mensajes.size() && m_haveUids && m_haveNewUids && m_uids == m_newUids;
+        if (unchanged) {
+            m_uids = m_newUids;
+            m_haveUids = m_haveNewUids;
+            (void)CambiarEstado(Conectado, connectedText());
+            return;
+        }
+        keepListedMessages();
         m_uids = m_newUids;
         m_haveUids = m_haveNewUids;
-        if (unchanged)
-            (void)CambiarEstado(Conectado, connectedText());
-        else
-            startListing();
+        startListing();
         return;
     }
     case Step::None:
@@ -723,19 +728,40 @@ void TPop3::handleListReply(const QString& reply) {
     const auto entries = ParseListReply(reply);
     if (!entries) return DesconexionForzada(u"Comando LIST fallido"_qs);
     m_mensajes.reserve(entries->size());
+    // A re-check keeps the messages it listed before, found by their unique ids, and asks only for
+    // the headers of the others; without ids every header is asked for.
+    QHash<QString, StoredMessage> kept = std::exchange(m_keptMessages, {});
+    m_fetchAll = kept.isEmpty();
+    m_fetch.clear();
+    m_keptInRows = m_fetchAll ? m_kept : (m_keptInRows & m_kept); // what every row holds
+    QHash<int, QString> uidOf;
+    if (!m_fetchAll) {
+        uidOf.reserve(m_uids.size());
+        for (const auto& [num, uid] : std::as_const(m_uids))
+            uidOf.insert(num, uid);
+    }
     for (const ListEntry& e : *entries) {
         StoredMessage stored;
+        auto found = m_fetchAll ? kept.end() : kept.find(uidOf.value(e.num));
+        if (found != kept.end() && found->m.Bytes == e.bytes) {
+            stored = std::move(found.value());
+            kept.erase(found);
+        } else if (!m_fetchAll) {
+            m_fetch.append(m_mensajes.size());
+        }
         stored.m.Num = e.num;
         stored.m.Bytes = e.bytes;
         m_bytesTotales += e.bytes;
         m_mensajes.append(std::move(stored));
     }
+    kept.clear();
     m_indexDirty = true;
     m_mensajeActual = 1;
     m_nextToSend = 0;
     m_bytesInFlight = 0;
-    if (m_mensajes.isEmpty()) {
-        if (CambiarEstado(Conectado, u"No hay mensajes"_qs)) emit OnConexionCompletada(this);
+    if (m_mensajes.isEmpty() || fetchCount() == 0) {
+        if (CambiarEstado(Conectado, m_mensajes.isEmpty() ? u"No hay mensajes"_qs : connectedText()))
+            emit OnConexionCompletada(this);
         return;
     }
     (void)requestHeader(0);
@@ -745,9 +771,9 @@ bool TPop3::requestHeader(qsizetype index) {
     // The pass asks for each listed message by its own number, so it stays right even when LIST
     // numbers are not 1..N. The event for message k comes when the headers before it are stored.
     m_headerIndex = index;
-    m_mensajeActual = m_mensajes[index].m.Num;
+    m_mensajeActual = m_mensajes[fetchPosition(index)].m.Num;
     const qint64 k = index + 1;
-    const qint64 n = m_mensajes.size();
+    const qint64 n = fetchCount();
     // Put together piece by piece: once a message, and arg() reads its pattern every time.
     const QString progress = u"Obteniendo cabecera del mensaje "_qs + QString::number(k) + u" de "_qs +
                              QString::number(n) + u" ("_qs + QString::number(k * 100 / n) + u"%)"_qs;
@@ -769,8 +795,8 @@ bool TPop3::sendHeaderRequests() {
         (maxInFlight - inFlight < maxInFlight / 4 || kMaxBytesInFlight - m_bytesInFlight < kMaxBytesInFlight / 4))
         return true;
     QStringList commands;
-    while (m_nextToSend < m_mensajes.size() && m_nextToSend - m_headerIndex < maxInFlight) {
-        const TMensaje& m = m_mensajes[m_nextToSend].m;
+    while (m_nextToSend < fetchCount() && m_nextToSend - m_headerIndex < maxInFlight) {
+        const TMensaje& m = m_mensajes[fetchPosition(m_nextToSend)].m;
         const qint64 expected = std::min<qint64>(std::max(m.Bytes, 0), kReplyEstimateCap);
         if (m_nextToSend > m_headerIndex && m_bytesInFlight + expected > kMaxBytesInFlight) break;
         m_bytesInFlight += expected;
@@ -781,7 +807,7 @@ bool TPop3::sendHeaderRequests() {
 }
 
 void TPop3::handleHeaderReply(QString reply) {
-    const qsizetype i = m_headerIndex;
+    const qsizetype i = fetchPosition(m_headerIndex);
     m_bytesInFlight -= std::min<qint64>(std::max(m_mensajes[i].m.Bytes, 0), kReplyEstimateCap);
     // A "-ERR" to one TOP leaves that message without header; the pass goes on.
     if (reply.startsWith(u'+')) {
@@ -805,8 +831,8 @@ void TPop3::handleHeaderReply(QString reply) {
     QPointer<TPop3> self(this);
     emit OnCabeceraRecibida(this, m_mensajes[i].m.Num);
     if (!self || m_estado != LeyendoCabeceras) return; // a listener ended the pass
-    const qsizetype next = i + 1;
-    if (next < m_mensajes.size()) {
+    const qsizetype next = m_headerIndex + 1;
+    if (next < fetchCount()) {
         (void)requestHeader(next);
         return;
     }
@@ -911,6 +937,22 @@ void TPop3::handleStatReply(const QString& reply) {
         return;
     }
     startListing();
+}
+
+void TPop3::keepListedMessages() {
+    // Only what both logins name by unique id, and only when the rows hold all that is kept now.
+    m_keptMessages.clear();
+    if (!m_haveUids || !m_haveNewUids || (m_kept & ~m_keptInRows) != 0) return;
+    QHash<int, QString> uidOf;
+    uidOf.reserve(m_uids.size());
+    for (const auto& [num, uid] : std::as_const(m_uids))
+        uidOf.insert(num, uid);
+    m_keptMessages.reserve(m_mensajes.size());
+    for (StoredMessage& stored : m_mensajes) {
+        const auto uid = uidOf.constFind(stored.m.Num);
+        if (uid == uidOf.cend() || m_keptMessages.contains(*uid)) continue;
+        m_keptMessages.insert(*uid, std::move(stored));
+    }
 }
 
 void TPop3::startListing() {

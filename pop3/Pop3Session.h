@@ -244,6 +244,10 @@ private:
     void noteUnknownCharsetsLater(const QStringList& charsets) const;
     void handleStatReply(const QString& reply);
     void startListing();
+    /** Moves the messages listed into m_keptMessages, by the unique id of the login they came from. */
+    void keepListedMessages();
+    qsizetype fetchCount() const { return m_fetchAll ? m_mensajes.size() : m_fetch.size(); }
+    qsizetype fetchPosition(qsizetype k) const { return m_fetchAll ? k : m_fetch[k]; }
     void sendNextDelete();
     [[nodiscard]] bool requestHeader(qsizetype index);
     [[nodiscard]] bool sendHeaderRequests();
@@ -289,9 +293,16 @@ private:
     TConexion m_conexion;
     qint64 m_bytesTotales = 0;
     int m_mensajeActual = 0;
-    qsizetype m_headerIndex = 0; // position of the message whose header is awaited
-    qsizetype m_nextToSend = 0;  // position of the next message to ask for in the header pass
-    qint64 m_bytesInFlight = 0;  // reply bytes expected for the header requests in flight
+    // The header pass asks for the messages at these positions (every one with m_fetchAll); the two
+    // below count in this list.
+    QList<qsizetype> m_fetch;
+    bool m_fetchAll = true;
+    qsizetype m_headerIndex = 0; // the message whose header is awaited
+    qsizetype m_nextToSend = 0;  // the next message to ask for in the header pass
+    /** Between a re-check's STAT and its LIST: the messages listed before, by unique id. */
+    QHash<QString, StoredMessage> m_keptMessages;
+    int m_keptInRows = KeepAll; ///< what the rows' header pass kept (m_kept then)
+    qint64 m_bytesInFlight = 0; // reply bytes expected for the header requests in flight
     bool m_pipelining = false;
     // A delete batch, one message at a time: (RETR ─ the hook ─) DELE ─ the next one.
     struct PendingDelete {

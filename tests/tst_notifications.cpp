@@ -104,8 +104,7 @@ private slots:
         WindowProbe::Tabs(&w)[0]->checkAgain();
         serveRecheck(s, numberedBox(4), numberedBox(5));
         s->serverSends(listReply(numberedBox(5)));
-        for (const FakeMessage& m : numberedBox(5))
-            s->serverSends(topReply(m));
+        s->serverSends(topReply(numberedBox(5).last())); // the others' headers are kept
         QTRY_COMPARE(service.shown.size(), 3);
         QCOMPARE(service.shown[2].body, u"1 mensaje nuevo\nRemitente 5 &lt;r5@x.es&gt; \u2014 Asunto 5"_qs);
     }

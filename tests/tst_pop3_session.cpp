@@ -525,26 +525,47 @@ private slots:
     }
 
     // Without deletions pending a re-check logs in afresh, since a server counts the mailbox once.
+    // Where the server gives unique ids, the messages it listed before keep their headers under
+    // their new numbers, and only the new ones are asked for.
     void recheckLogsInAfresh_data() {
         QTest::addColumn<QByteArray>("capa");
         QTest::addColumn<QByteArray>("newUidl");
         QTest::addColumn<QByteArray>("stat");
-        QTest::addColumn<QString>("outcome"); // "kept", "relisted" or a forced disconnection's reason
+        QTest::addColumn<QByteArray>("list");      // empty: the rows are kept as they are
+        QTest::addColumn<QByteArray>("tops");      // the header requests after LIST
+        QTest::addColumn<QStringList>("subjects"); // of the messages in order, after the pass
         const QByteArray uidl = "+OK\r\n1 a\r\n2 b\r\n3 c\r\n.\r\n";
         const QByteArray capa = "+OK\r\nUIDL\r\n.\r\n";
-        QTest::newRow("unchanged") << capa << uidl << QByteArray("+OK 3 4997\r\n") << u"kept"_qs;
-        QTest::newRow("one gone, one new") << capa << QByteArray("+OK\r\n1 a\r\n2 c\r\n3 d\r\n.\r\n")
-                                           << QByteArray("+OK 3 4997\r\n") << u"relisted"_qs;
+        const QString hola = u"Hola"_qs, factura = u"Factura de agosto"_qs, sin = u"Sin remitente"_qs;
+        QTest::newRow("unchanged") << capa << uidl << QByteArray("+OK 3 4997\r\n") << QByteArray() << QByteArray()
+                                   << QStringList{hola, factura, sin};
+        QTest::newRow("one gone, one new")
+            << capa << QByteArray("+OK\r\n1 a\r\n2 c\r\n3 d\r\n.\r\n") << QByteArray("+OK 3 4997\r\n")
+            << QByteArray("+OK\r\n1 120\r\n2 77\r\n3 50\r\n.\r\n") << QByteArray("TOP 3 20\r\n")
+            << QStringList{hola, sin, u"nuevo"_qs};
         QTest::newRow("more mail") << capa << QByteArray("+OK\r\n1 a\r\n2 b\r\n3 c\r\n4 d\r\n.\r\n")
-                                   << QByteArray("+OK 4 5100\r\n") << u"relisted"_qs;
+                                   << QByteArray("+OK 4 5100\r\n")
+                                   << QByteArray("+OK\r\n1 120\r\n2 4800\r\n3 77\r\n4 50\r\n.\r\n")
+                                   << QByteArray("TOP 4 20\r\n") << QStringList{hola, factura, sin, u"nuevo"_qs};
+        QTest::newRow("first gone: all renumbered, none asked for")
+            << capa << QByteArray("+OK\r\n1 b\r\n2 c\r\n.\r\n") << QByteArray("+OK 2 4877\r\n")
+            << QByteArray("+OK\r\n1 4800\r\n2 77\r\n.\r\n") << QByteArray() << QStringList{factura, sin};
+        QTest::newRow("an id that came back with another size")
+            << capa << QByteArray("+OK\r\n1 a\r\n2 b\r\n3 c\r\n4 d\r\n.\r\n") << QByteArray("+OK 4 5100\r\n")
+            << QByteArray("+OK\r\n1 120\r\n2 4801\r\n3 77\r\n4 50\r\n.\r\n") << QByteArray("TOP 2 20\r\nTOP 4 20\r\n")
+            << QStringList{hola, u"nuevo"_qs, sin, u"nuevo"_qs};
         QTest::newRow("no UIDL at the server")
-            << QByteArray("-ERR\r\n") << QByteArray() << QByteArray("+OK 3 4997\r\n") << u"relisted"_qs;
+            << QByteArray("-ERR\r\n") << QByteArray() << QByteArray("+OK 3 4997\r\n")
+            << QByteArray("+OK\r\n1 120\r\n2 4800\r\n3 77\r\n.\r\n")
+            << QByteArray("TOP 1 20\r\nTOP 2 20\r\nTOP 3 20\r\n") << QStringList{u"nuevo"_qs, u"nuevo"_qs, u"nuevo"_qs};
     }
     void recheckLogsInAfresh() {
         QFETCH(QByteArray, capa);
         QFETCH(QByteArray, newUidl);
         QFETCH(QByteArray, stat);
-        QFETCH(QString, outcome);
+        QFETCH(QByteArray, list);
+        QFETCH(QByteArray, tops);
+        QFETCH(QStringList, subjects);
         QList<Step> steps = recordedConversation();
         steps[1].server = capa;
         connectTo();
@@ -566,22 +587,37 @@ private slots:
         else
             play({{"+OK\r\n", "STAT\r\n"}}, whole);
         cServer(stat);
-        const QStringList events = rec->take();
+        QStringList events = rec->take();
         QCOMPARE(events.first(), u"estado 10 Comprobando de nuevo la cuenta..."_qs);
         QVERIFY(!events.join(u'|').contains(u"estado 1 "_qs)); // no state 1 to 3: the rows stay
         QVERIFY(!events.join(u'|').contains(u"estado 2 "_qs));
         QVERIFY(events.contains(u"send PASS secreto"_qs));
-        if (outcome == u"kept") {
+        if (list.isEmpty()) {
             QCOMPARE(events.last(), u"estado 6 Conectado al servidor pop.example.es"_qs);
-            QCOMPARE(s->MensajePorNumero(1).Cabecera.Subj, u"Hola"_qs);
-            // Unchanged ids: the numbers still name the same messages and may be deleted.
-            QVERIFY(s->EliminarMensajes({u"2"_qs, u"3"_qs}));
-            QCOMPARE(written(), QByteArray("DELE 2\r\n"));
         } else {
             QCOMPARE(events.mid(events.size() - 3),
                      (QStringList{u"vaciar"_qs, u"estado 4 Enviando comando LIST"_qs, u"send LIST"_qs}));
-            QCOMPARE(s->NumMensajes(), 0);
+            QCOMPARE(written(), QByteArray("LIST\r\n"));
+            cServer(list);
+            QByteArray asked;
+            for (QByteArray w = written(); !w.isEmpty(); w = written()) {
+                asked += w;
+                cServer("+OK\r\nSubject: nuevo\r\n\r\n.\r\n");
+            }
+            QCOMPARE(asked, tops);
+            events = rec->take();
+            QCOMPARE(events.mid(events.size() - 2),
+                     (QStringList{u"estado 6 Conectado al servidor pop.example.es"_qs, u"completada"_qs}));
         }
+        QStringList got;
+        for (int i = 0; i < s->NumMensajes(); ++i)
+            got << s->MensajePorIndice(i).Cabecera.Subj;
+        QCOMPARE(got, subjects);
+        // The numbers name the messages the server has under them now, and may be deleted.
+        QVERIFY(s->EliminarMensajes({u"2"_qs}));
+        QCOMPARE(written(), QByteArray("DELE 2\r\n"));
+        cServer("+OK\r\n");
+        QCOMPARE(s->NumMensajes(), subjects.size() - 1);
     }
 
     void failedFreshLoginEndsTheConnection_data() {

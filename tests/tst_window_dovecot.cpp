@@ -196,6 +196,15 @@ private slots:
         TAccountTab* tab = connect(user);
         QVERIFY(settled(tab));
         const int rows = tab->list()->rowCount();
+        const auto shown = [&] {
+            QStringList out;
+            for (int r = 0; r < tab->list()->rowCount(); ++r)
+                out << RowText(tab->list(), r, 0) + u'|' + RowText(tab->list(), r, 2) + u'|' +
+                           RowText(tab->list(), r, 4);
+            return out;
+        };
+        const QStringList before = shown();
+        const int logBefore = tab->dialogueView()->paragraphCount();
         QCOMPARE(h->sounds.size(), 1);
         QVERIFY2(fx.deliver(user, "From: nuevo@example.es\nSubject: Nuevo\n\nHola\n"), qPrintable(fx.lastError()));
         h->now += 301 * kSecond;
@@ -204,6 +213,12 @@ private slots:
                                 kWaitMs));
         QCOMPARE(h->sounds.size(), 2);
         QCOMPARE(RowText(tab->list(), rows, 4), u"Nuevo"_qs);
+        // The rows it had keep what they showed; only the new message's header was asked for.
+        QCOMPARE(shown().first(rows), before);
+        int tops = 0;
+        for (int i = logBefore; i < tab->dialogueView()->paragraphCount(); ++i)
+            tops += tab->dialogueView()->paragraphText(i).startsWith(u"> TOP "_qs);
+        QCOMPARE(tops, 1);
         WindowProbe::btnDesconectarClick(w);
         QVERIFY2(fx.resetMailbox(user), qPrintable(fx.lastError()));
     }

@@ -196,6 +196,7 @@ void TAccountTab::sessionStateChanged(int estado, const QString& texto) {
         setLook(Look::Busy);
         break;
     case TPop3::Conectado: {
+        if (m_list->rowCount() == 0) fillMessageList(); // a re-check that asked for no header
         setStatus(u"Conectado"_qs, summaryText());
         const bool mail = m_session->NumMensajes() > 0;
         m_lastActivity = now;
@@ -374,6 +375,12 @@ void TAccountTab::fillMessageList() {
         MessageRow& row = rows.emplace_back();
         row.number = m.Num;
         row.bytes = m.Bytes;
+        // A re-check keeps the headers of the messages it had: only the new ones come in the pass.
+        if (!m.Cabecera.From.isEmpty() || !m.Cabecera.Subj.isEmpty() || !m.Cabecera.Fecha.isEmpty()) {
+            row.from = m.Cabecera.From;
+            row.date = ListDate(m.Cabecera.Fecha);
+            row.subject = m.Cabecera.Subj;
+        }
     }
     m_list->appendRows(rows);
 }
