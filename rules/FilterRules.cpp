@@ -40,6 +40,19 @@ QString lineProblem(int line, const QString& what) {
     return u"Línea %1: %2"_qs.arg(line).arg(what);
 }
 
+/** A line that is not a rule, and where in it (1-based, in characters as an editor counts them). */
+QString placedProblem(int line, int column, const QString& what) {
+    return u"Línea %1, posición %2: %3"_qs.arg(line).arg(column).arg(what);
+}
+
+/** The 1-based position of the character at `index` of `line`: a character outside the BMP is one. */
+int columnOf(QStringView line, qsizetype index) {
+    int column = 1;
+    for (qsizetype i = 0; i < index && i < line.size(); ++i)
+        if (!line[i].isLowSurrogate()) ++column;
+    return column;
+}
+
 bool isWord(QStringView word, QStringView expected) {
     return word.compare(expected, Qt::CaseInsensitive) == 0;
 }
@@ -125,25 +138,29 @@ private:
     pcre2_match_data* m_data = nullptr;
 };
 
-/** The rule of one line, or why it is not one. */
-std::optional<FilterRule> parseLine(QStringView line, int number, QString& problem) {
+/** The rule of one line, or why it is not one and where (`at`, an index into `line`). */
+std::optional<FilterRule> parseLine(QStringView line, int number, QString& problem, qsizetype& at) {
     FilterRule rule;
     rule.line = number;
     rule.written = line.toString();
     // "ACCION CAMPO MODO TEXTO": single blanks between the first three words, TEXTO the rest.
     QStringView words[3];
+    qsizetype starts[3] = {};
     QStringView rest = line;
     for (int i = 0; i < 3; ++i) {
+        starts[i] = line.size() - rest.size();
         const qsizetype blank = rest.indexOf(u' ');
         words[i] = blank < 0 ? rest : rest.left(blank);
         rest = blank < 0 ? QStringView() : rest.sliced(blank + 1);
         if (words[i].isEmpty() && blank >= 0) {
-            problem = u"las palabras de una regla van separadas por un solo espacio."_qs;
+            problem = u"las palabras de una regla van separadas por un solo espacio"_qs;
+            at = starts[i];
             return std::nullopt;
         }
     }
     if (words[1].isEmpty() || words[2].isEmpty()) {
-        problem = u"a la regla le faltan partes; se escribe «ACCION CAMPO MODO TEXTO»."_qs;
+        problem = u"a la regla le faltan partes; se escribe «ACCION CAMPO MODO TEXTO»"_qs;
+        at = line.size();
         return std::nullopt;
     }
     if (isWord(words[0], u"permitir")) {
@@ -151,7 +168,8 @@ std::optional<FilterRule> parseLine(QStringView line, int number, QString& probl
     } else if (isWord(words[0], u"marcar")) {
         rule.action = FilterRule::Action::Mark;
     } else {
-        problem = u"acción desconocida «%1»; se esperaba permitir o marcar."_qs.arg(words[0]);
+        problem = u"acción desconocida «%1»; se esperaba permitir o marcar"_qs.arg(words[0]);
+        at = starts[0];
         return std::nullopt;
     }
     const bool hint = isWord(words[1], u"autenticidad");
@@ -161,7 +179,8 @@ std::optional<FilterRule> parseLine(QStringView line, int number, QString& probl
     } else if (IsFieldName(words[1])) {
         rule.field = words[1].toString();
     } else {
-        problem = u"«%1» no es un nombre de campo de cabecera válido."_qs.arg(words[1]);
+        problem = u"«%1» no es un nombre de campo de cabecera válido"_qs.arg(words[1]);
+        at = starts[1];
         return std::nullopt;
     }
     if (isWord(words[2], u"contiene")) {
@@ -171,16 +190,19 @@ std::optional<FilterRule> parseLine(QStringView line, int number, QString& probl
     } else if (isWord(words[2], u"es")) {
         rule.mode = FilterRule::Mode::Is;
     } else {
-        problem = u"modo desconocido «%1»; se esperaba contiene, expresion o es."_qs.arg(words[2]);
+        problem = u"modo desconocido «%1»; se esperaba contiene, expresion o es"_qs.arg(words[2]);
+        at = starts[2];
         return std::nullopt;
     }
     if (hint != (rule.mode == FilterRule::Mode::Is)) {
-        problem = hint ? u"autenticidad solo admite el modo «es»."_qs
-                       : u"el modo «es» solo vale con autenticidad; para un campo, contiene o expresion."_qs;
+        problem = hint ? u"autenticidad solo admite el modo «es»"_qs
+                       : u"el modo «es» solo vale con autenticidad; para un campo, contiene o expresion"_qs;
+        at = starts[2];
         return std::nullopt;
     }
     if (rest.isEmpty()) {
-        problem = u"falta el texto que buscar."_qs;
+        problem = u"falta el texto que buscar"_qs;
+        at = line.size();
         return std::nullopt;
     }
     rule.text = rest.toString();
@@ -218,7 +240,8 @@ FilterRules FilterRules::Parse(QByteArrayView data, QStringList* problems) {
     const QList<QStringView> lines = QStringView(text).split(u'\n');
     for (qsizetype n = 0; n < lines.size(); ++n) {
         const int number = int(n + 1);
-        QStringView line = lines[n];
+        const QStringView raw = lines[n];
+        QStringView line = raw;
         // Blanks, TABs and stray CRs around a rule are not part of it (a file written on one system
         // and edited on another may end its lines in "\r\r\n").
         auto blank = [](QChar c) { return c == u' ' || c == u'\t' || c == u'\r'; };
@@ -227,15 +250,19 @@ FilterRules FilterRules::Parse(QByteArrayView data, QStringList* problems) {
         while (!line.isEmpty() && blank(line.back()))
             line.chop(1);
         if (line.isEmpty() || line.startsWith(u'#')) continue;
+        const qsizetype lead = line.data() - raw.data(); // the blanks before the rule
         QString problem;
-        std::optional<FilterRule> rule = parseLine(line, number, problem);
+        qsizetype at = 0; // where in `line` the problem is
+        std::optional<FilterRule> rule = parseLine(line, number, problem, at);
+        const qsizetype textStart = rule ? line.size() - rule->text.size() : 0;
         Compiled::Matcher m;
         if (rule && rule->mode == FilterRule::Mode::Is) {
             const auto* hint = std::find_if(std::begin(kHints), std::end(kHints),
                                             [&](AuthenticityHint h) { return isWord(rule->text, HintName(h)); });
             if (hint == std::end(kHints)) {
                 problem = u"indicio desconocido «%1»; se esperaba dkim-fallido, spf-fallido, dmarc-fallido, "
-                          "nombre-engañoso o responder-a-otro-dominio."_qs.arg(rule->text);
+                          "nombre-engañoso o responder-a-otro-dominio"_qs.arg(rule->text);
+                at = textStart;
                 rule.reset();
             } else {
                 m.target = Compiled::Target::Hint;
@@ -256,13 +283,14 @@ FilterRules FilterRules::Parse(QByteArrayView data, QStringList* problems) {
             if (!m.pattern) {
                 char16_t message[256] = {};
                 pcre2_get_error_message(error, reinterpret_cast<PCRE2_UCHAR*>(message), 256);
-                problem = u"la expresión no es válida (%1, en la posición %2)."_qs.arg(QString::fromUtf16(message),
-                                                                                       QString::number(offset + 1));
+                // PCRE2's own words, in English, after ours; the offset counts from the pattern.
+                problem = u"la expresión no es válida (%1)"_qs.arg(QString::fromUtf16(message));
+                at = textStart + qsizetype(offset);
                 rule.reset();
             }
         }
         if (!rule) {
-            if (problems) problems->append(lineProblem(number, problem));
+            if (problems) problems->append(placedProblem(number, columnOf(raw, lead + at), problem));
             continue;
         }
         c.rules.append(std::move(*rule));

@@ -76,8 +76,9 @@ public:
     FilterRules& operator=(FilterRules&&) noexcept;
 
     /** @short The rules of a file's bytes. Every line that does not parse, and every expression
-     *  that does not compile, adds one Spanish sentence with its line number to `problems`
-     *  ("Línea 4: ...") and is left out; the other rules still apply. */
+     *  that does not compile, adds one Spanish sentence with its line number and the position in
+     *  the line where the fault is to `problems` ("Línea 4, posición 8: ..."; for an expression,
+     *  PCRE2's English words follow in parentheses) and is left out; the other rules still apply. */
     static FilterRules Parse(QByteArrayView data, QStringList* problems = nullptr);
     /** @short The file's rules; a missing file gives no rules. Throws EInOutError. */
     static FilterRules Load(const QString& path, QStringList* problems = nullptr);

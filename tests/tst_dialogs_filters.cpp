@@ -279,7 +279,7 @@ private slots:
         r->checkNow();
         QCOMPARE(r->lstProblemas->count(), 2);
         QVERIFY(r->lstProblemas->item(0)->text().startsWith(u"Línea 3"_qs));
-        QVERIFY(r->lstProblemas->item(1)->text().startsWith(u"Línea 4"_qs));
+        QVERIFY(r->lstProblemas->item(1)->text().startsWith(u"Línea 4, posición 27: la expresión no es válida ("_qs));
         // The lists come before the rules.
         QCOMPARE(r->lblResultado->text(), u"Se marcaría para borrar por: [SUBJ]oferta"_qs);
         const mode_t previous = ::umask(0);

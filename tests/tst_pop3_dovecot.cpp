@@ -526,7 +526,7 @@ private slots:
             QCOMPARE(f[5], i == listed ? u"[FROM]"_qs + fragment : i == ruled ? rule : QString());
         }
         const QString errors = QString::fromUtf8(p.readAllStandardError());
-        QVERIFY2(errors.contains(u"Línea 3:"_qs) && !errors.contains(u"Línea 2:"_qs), qPrintable(errors));
+        QVERIFY2(errors.contains(u"Línea 3, posición 16: "_qs) && !errors.contains(u"Línea 2:"_qs), qPrintable(errors));
     }
 
     void refusedTokenIsRefreshedOnce_data() {

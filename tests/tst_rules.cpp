@@ -4,6 +4,7 @@
 #include "FilterRules.h"
 #include "TestFiles.h"
 
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -24,12 +25,12 @@ QStringList describeAll(const FilterRules& rules) {
     return out;
 }
 
-/** The line numbers the problems name ("Línea 4: ..."). */
+/** The line numbers the problems name ("Línea 4: ..." or "Línea 4, posición 8: ..."). */
 QList<int> problemLines(const QStringList& problems) {
     QList<int> out;
     for (const QString& p : problems) {
-        const qsizetype colon = p.indexOf(u':');
-        out << (p.startsWith(u"Línea "_qs) && colon > 6 ? p.mid(6, colon - 6).toInt() : -1);
+        const qsizetype end = p.indexOf(QRegularExpression(u"[:,]"_qs));
+        out << (p.startsWith(u"Línea "_qs) && end > 6 ? p.mid(6, end - 6).toInt() : -1);
     }
     return out;
 }
@@ -97,26 +98,38 @@ private slots:
 
     void parserReportsEachBadLineOnce_data() {
         QTest::addColumn<QByteArray>("line");
-        QTest::newRow("unknown action") << QByteArray("borrar Subject contiene x");
-        QTest::newRow("unknown mode") << QByteArray("marcar Subject parece x");
-        QTest::newRow("action alone") << QByteArray("marcar");
-        QTest::newRow("no mode") << QByteArray("marcar Subject");
-        QTest::newRow("no text") << QByteArray("marcar Subject contiene");
-        QTest::newRow("blank text") << QByteArray("marcar Subject contiene   ");
-        QTest::newRow("two blanks between words") << QByteArray("marcar  Subject contiene x");
-        QTest::newRow("es with a field") << QByteArray("marcar From es dkim-fallido");
-        QTest::newRow("autenticidad with contiene") << QByteArray("marcar autenticidad contiene dkim-fallido");
-        QTest::newRow("unknown hint") << QByteArray("marcar autenticidad es arc-fallido");
-        QTest::newRow("colon in field name") << QByteArray("marcar Subject: contiene x");
-        QTest::newRow("accent in field name") << QByteArray("marcar Asúnto contiene x");
-        QTest::newRow("pattern does not compile") << QByteArray("marcar Subject expresion (abc");
+        QTest::addColumn<int>("position"); // in the line, where the fault is
+        QTest::newRow("unknown action") << QByteArray("borrar Subject contiene x") << 1;
+        QTest::newRow("unknown mode") << QByteArray("marcar Subject parece x") << 16;
+        QTest::newRow("action alone") << QByteArray("marcar") << 7;
+        QTest::newRow("no mode") << QByteArray("marcar Subject") << 15;
+        QTest::newRow("no text") << QByteArray("marcar Subject contiene") << 24;
+        QTest::newRow("blank text") << QByteArray("marcar Subject contiene   ") << 24;
+        QTest::newRow("two blanks between words") << QByteArray("marcar  Subject contiene x") << 8;
+        QTest::newRow("es with a field") << QByteArray("marcar From es dkim-fallido") << 13;
+        QTest::newRow("autenticidad with contiene") << QByteArray("marcar autenticidad contiene dkim-fallido") << 21;
+        QTest::newRow("unknown hint") << QByteArray("marcar autenticidad es arc-fallido") << 24;
+        QTest::newRow("colon in field name") << QByteArray("marcar Subject: contiene x") << 8;
+        QTest::newRow("accent in field name") << QByteArray("marcar Asúnto contiene x") << 8;
+        QTest::newRow("pattern does not compile") << QByteArray("marcar Subject expresion (abc") << 30;
+        QTest::newRow("pattern after leading blanks") << QByteArray(" \tmarcar Subject expresion a)b") << 29;
+        QTest::newRow("pattern after a character beyond the BMP")
+            << QByteArray("marcar Subject expresion \xF0\x9F\x98\x80(x") << 29;
     }
     void parserReportsEachBadLineOnce() {
         QFETCH(QByteArray, line);
+        QFETCH(int, position);
         QStringList problems;
         const FilterRules rules =
             FilterRules::Parse("marcar To contiene a\n# c\n" + line + "\nmarcar Cc contiene b\n", &problems);
         QCOMPARE(problemLines(problems), QList<int>{3});
+        const QString where = u"Línea 3, posición %1: "_qs.arg(position);
+        QVERIFY2(problems[0].startsWith(where), qPrintable(problems[0]));
+        // An expression's fault is said in Spanish; PCRE2's English words follow in parentheses.
+        if (line.contains("expresion")) {
+            const QRegularExpression said(u"^la expresión no es válida \\([a-z][^()]+\\)$"_qs);
+            QVERIFY2(said.match(problems[0].mid(where.size())).hasMatch(), qPrintable(problems[0]));
+        }
         QCOMPARE(rules.rules().size(), 2); // the lines around it still apply
         QCOMPARE(rules.rules().at(1).line, 4);
     }
