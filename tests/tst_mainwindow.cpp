@@ -161,6 +161,27 @@ private slots:
         QCOMPARE(h->read(u"Cuentas.dat"_qs), accounts); // read, never rewritten
     }
 
+    void badRulesAreToldOverTheWindowOnceItShows() {
+        h->write(u"Reglas.dat"_qs, "marcar Subject contiene x\nmarcar Subject expresion (abc\n");
+        TfrmPrincipal& w = h->open();
+        QVERIFY(h->boxes.isEmpty()); // nothing yet to centre a box over
+        bool windowShown = false;
+        h->whileBoxOpen = [&] { windowShown = w.isVisible(); };
+        w.show();
+        QTRY_COMPARE(h->boxes.size(), 1);
+        QVERIFY(windowShown);
+        QCOMPARE(h->boxes[0].parent, &w);
+        QCOMPARE(h->boxes[0].text, u"Estas líneas de "_qs + h->path(u"Reglas.dat"_qs) +
+                                       u" no se aplican:\r\rLínea 2, posición 30: la expresión no es válida "
+                                       u"(missing closing parenthesis)"_qs);
+        QCOMPARE(WindowProbe::Rules(&w).rules().size(), 1);
+        // Told once: showing the window again says nothing more.
+        w.hide();
+        w.show();
+        QCoreApplication::processEvents();
+        QCOMPARE(h->boxes.size(), 1);
+    }
+
     void unreadableSettingIsNotOverwritten() {
         const QByteArray ini = "[General]\niniTop=40\nConectarTodosAlArrancar=sí\n";
         h->write(u"Tavelo.ini"_qs, ini);

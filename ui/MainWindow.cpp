@@ -456,6 +456,12 @@ void TfrmPrincipal::resizeEvent(QResizeEvent* event) {
     FormResize();
 }
 
+void TfrmPrincipal::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // What start-up found wrong is told over the window, once the window manager has placed it.
+    if (!m_ruleProblems.isEmpty()) QTimer::singleShot(0, this, [this] { TellRuleProblems(); });
+}
+
 QRect PlaceOnScreen(QSize window, const QRect& available) {
     // Room for the title bar and the frame, which the window manager adds around the window.
     constexpr int kFrameTop = 32, kFrameSide = 8;

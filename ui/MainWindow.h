@@ -77,6 +77,7 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -131,8 +132,12 @@ private:
      *  (struck out, with the reason as a tooltip), without deleting anything. */
     void PopupListViewFiltradoProbarClick();
     /** @short Reglas.dat read again; `reportProblems`: its lines that do not apply are shown in a
-     *  box (the rules dialog lists them itself). A file that cannot be read leaves no rules. */
+     *  box over the window once it is on the screen (the rules dialog lists them itself). A file
+     *  that cannot be read leaves no rules. */
     void LoadRules(bool reportProblems);
+    /** @short The box of the lines of Reglas.dat that do not apply, if any wait to be told. */
+    void TellRuleProblems();
+    QStringList m_ruleProblems; ///< lines of Reglas.dat not told yet: the window was not shown
     void mnuConfigurarFiltradoReglasClick();
     void PopupListViewFiltradoAddRemitenteClick() { addSelectedToFilters(u"FROM"_qs); }
     void PopupListViewFiltradoAddSubjClick() { addSelectedToFilters(u"SUBJ"_qs); }

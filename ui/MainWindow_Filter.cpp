@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <utility>
 
 namespace {
 /** What a row showed when a command began: the command goes on with this even if a re-check
@@ -163,9 +164,18 @@ void TfrmPrincipal::LoadRules(bool reportProblems) {
         ShowMessage(QMessageBox::Information, u"Reglas de filtrado"_qs,
                     u"Los mensajes ya listados se leyeron sin su cabecera completa: hasta que vuelva a conectar "
                     u"sus cuentas, las reglas solo ven su remitente y su asunto."_qs);
-    if (reportProblems && !problems.isEmpty())
-        ShowMessage(QMessageBox::Warning, u"Reglas de filtrado"_qs,
-                    u"Estas líneas de "_qs + RulesPath + u" no se aplican:\r\r"_qs + problems.join(u'\r'));
+    if (!reportProblems || problems.isEmpty()) return;
+    // At start-up the window is not on the screen yet: a box now would have nothing to be centred
+    // over. It is told once the window shows.
+    m_ruleProblems = problems;
+    if (isVisible()) TellRuleProblems();
+}
+
+void TfrmPrincipal::TellRuleProblems() {
+    if (m_ruleProblems.isEmpty() || m_closing) return;
+    const QStringList problems = std::exchange(m_ruleProblems, {});
+    ShowMessage(QMessageBox::Warning, u"Reglas de filtrado"_qs,
+                u"Estas líneas de "_qs + RulesPath + u" no se aplican:\r\r"_qs + problems.join(u'\r'));
 }
 
 bool TfrmPrincipal::AddFilter(const QString& field, const QString& text) {

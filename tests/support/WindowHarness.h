@@ -19,6 +19,7 @@ public:
         QString caption;
         QString text;
         QMessageBox::StandardButton defaultButton;
+        QWidget* parent; ///< what the box is shown over
     };
 
     WindowHarness() { QVERIFY(dir.isValid()); }
@@ -27,9 +28,9 @@ public:
 
     WindowSeams seams() {
         WindowSeams s;
-        s.messageBox = [this](QWidget*, QMessageBox::Icon icon, const QString& caption, const QString& text,
+        s.messageBox = [this](QWidget* parent, QMessageBox::Icon icon, const QString& caption, const QString& text,
                               QMessageBox::StandardButtons, QMessageBox::StandardButton defaultButton) {
-            boxes.append({icon, caption, text, defaultButton});
+            boxes.append({icon, caption, text, defaultButton, parent});
             if (whileBoxOpen) {
                 auto f = std::move(whileBoxOpen);
                 whileBoxOpen = nullptr;
