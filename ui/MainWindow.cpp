@@ -373,6 +373,14 @@ void TfrmPrincipal::LoadAccounts() {
 
 void TfrmPrincipal::AddAccount(const QString& server, const QString& user, const QString& scrambledPassword, int port) {
     auto* account = new TCuenta{user, scrambledPassword, server, port, nullptr, nullptr};
+    // A mailbox still open in a tab stays that account's tab when the accounts are rebuilt.
+    for (auto it = m_openBeforeClear.begin(); it != m_openBeforeClear.end(); ++it) {
+        if (it->tab && it->server == server && it->user == user && it->port == port) {
+            account->Tab = it->tab;
+            m_openBeforeClear.erase(it);
+            break;
+        }
+    }
     account->MenuItem = new QAction(user + u" ("_qs + server + u')', this);
     connect(account->MenuItem, &QAction::triggered, this,
             [this, item = account->MenuItem] { mnuConectarCuentaClick(item); });
@@ -381,7 +389,9 @@ void TfrmPrincipal::AddAccount(const QString& server, const QString& user, const
 }
 
 void TfrmPrincipal::ClearAccounts() {
+    m_openBeforeClear.clear();
     for (TCuenta* a : std::as_const(Accounts)) {
+        if (a->Tab) m_openBeforeClear.append({a->Servidor, a->Usuario, a->Puerto, a->Tab});
         delete a->MenuItem;
         delete a;
     }

@@ -241,6 +241,13 @@ private:
     void LoadAccounts();
     void AddAccount(const QString& server, const QString& user, const QString& scrambledPassword, int port);
     void ClearAccounts();
+    /** The accounts' open tabs when they were last cleared, for the same accounts added again. */
+    struct OpenAccount {
+        QString server, user;
+        int port;
+        QPointer<TAccountTab> tab;
+    };
+    QList<OpenAccount> m_openBeforeClear;
     void mnuConectarConexionRapidaClick();
     void PopupListViewDestinatariosClick();
     void mnuAboutClick();
