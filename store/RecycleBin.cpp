@@ -81,6 +81,11 @@ QList<TCopiaPapelera> readIndex(const QString& path) {
 
 } // namespace
 
+QString CuentaPapelera(const QString& user, const QString& server, int port) {
+    const QString host = server.contains(u':') ? u'[' + server + u']' : server;
+    return user + u'@' + host + u':' + QString::number(port);
+}
+
 TPapelera::TPapelera(const QString& dataDir) : m_root(QDir(dataDir).filePath(u"Papelera"_qs)) {}
 
 QString TPapelera::indexPath() const {

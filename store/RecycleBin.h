@@ -10,13 +10,18 @@
 /** One copy in the Papelera. */
 struct TCopiaPapelera {
     QString Archivo; ///< the Maildir name (without the ":2,..." a mail reader may add)
-    QString Cuenta;  ///< "user@server"; empty for a copy the index does not know
+    QString Cuenta;  ///< "user@server:port" (CuentaPapelera); "user@server" in lines of earlier versions;
+                     ///< empty for a copy the index does not know
     QString Remitente;
     QString Asunto;
     QString Fecha; ///< the message's Date header as written
     QString Motivo;
     QDateTime Guardada; ///< when it was kept: the time in its name, else the file's
 };
+
+/** @short How the index names the account a copy came from: "user@server:port", the port telling
+ *  apart two accounts on one server (an IPv6 address in brackets, "user@[::1]:110"). */
+QString CuentaPapelera(const QString& user, const QString& server, int port);
 
 /**
  * @short The Papelera of one data folder. Files are delivered the Maildir way (written to tmp, then

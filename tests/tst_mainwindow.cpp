@@ -964,6 +964,42 @@ private slots:
         QVERIFY(seen);
     }
 
+    // A copy kept before a DELE names its account with the port, so that two accounts on one server
+    // stay apart; where the window cannot know the port (a quick connection that is no account) it
+    // names none rather than a wrong one.
+    void copiesNameTheirAccountWithItsPort_data() {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("an account") << u"account"_qs << u"ana@pop.a:1110"_qs;
+        QTest::newRow("a quick connection to an account") << u"quick"_qs << u"ana@pop.a:1110"_qs;
+        QTest::newRow("the accounts edited while its tab is open") << u"edited"_qs << u"ana@pop.a:1110"_qs;
+        QTest::newRow("a quick connection to another port") << u"other port"_qs << u"ana@pop.a"_qs;
+    }
+    void copiesNameTheirAccountWithItsPort() {
+        QFETCH(QString, how);
+        QFETCH(QString, named);
+        h->write(u"Cuentas.dat"_qs, accountsFile({{u"pop.a"_qs, u"1110"_qs, u"ana"_qs, u"x"_qs}}));
+        TfrmPrincipal& w = h->open();
+        if (how == u"account" || how == u"edited")
+            WindowProbe::mnuConectarCuentaClick(&w, WindowProbe::Accounts(&w)[0]->MenuItem);
+        else
+            WindowProbe::QuickConnect(&w, u"pop.a"_qs, u"ana"_qs, EncodePassword(u"x"_qs),
+                                      how == u"quick" ? 1110 : 2110);
+        FakeSocket* s = h->sockets.last();
+        serveLogin(s, numberedBox(1));
+        if (how == u"edited")
+            WindowProbe::ReplaceAccounts(&w, {{u"pop.a"_qs, u"1110"_qs, u"ana"_qs, EncodePassword(u"x"_qs)}});
+        TAccountTab* tab = WindowProbe::Tabs(&w).first();
+        SelectRow(tab->list(), 0);
+        WindowProbe::btnEliminarClick(&w);
+        QCOMPARE(s->takeWritten(), QByteArray("RETR 1\r\n"));
+        s->serverSends("+OK\r\nSubject: Asunto 1\r\n\r\nhola\r\n.\r\n");
+        QCOMPARE(s->takeWritten(), QByteArray("DELE 1\r\n"));
+        const QList<TCopiaPapelera> copies = WindowProbe::Papelera(&w).Copias();
+        QCOMPARE(copies.size(), 1);
+        QCOMPARE(copies[0].Cuenta, named);
+    }
+
     void textHelpers_data() {
         QTest::addColumn<QString>("function");
         QTest::addColumn<QString>("input");

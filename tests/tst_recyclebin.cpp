@@ -115,6 +115,42 @@ private slots:
         QVERIFY(bin.Ruta(gone).isEmpty());
     }
 
+    // The index names the account with its port; lines an earlier version wrote, without one, are
+    // still read, and kept as they are when a copy is added.
+    void indexNamesTheAccountWithItsPort_data() {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("name") << u"ana"_qs << u"pop.x.es"_qs << 995 << u"ana@pop.x.es:995"_qs;
+        QTest::newRow("address") << u"ana@x.es"_qs << u"192.0.2.7"_qs << 110 << u"ana@x.es@192.0.2.7:110"_qs;
+        QTest::newRow("IPv6 address") << u"ana"_qs << u"::1"_qs << 1110 << u"ana@[::1]:1110"_qs;
+    }
+    void indexNamesTheAccountWithItsPort() {
+        QFETCH(QString, user);
+        QFETCH(QString, server);
+        QFETCH(int, port);
+        QFETCH(QString, named);
+        QVERIFY(QDir(dir->path()).mkpath(u"Papelera/new"_qs));
+        const QString old = u"1700000000.1_1.host"_qs;
+        const QByteArray oldLine = old.toUtf8() + "\tana@pop.x.es\tb@x.es\tAntiguo\t\tEliminado por el usuario\r\n";
+        QFile oldFile(root() + u"/new/"_qs + old);
+        QVERIFY(oldFile.open(QIODevice::WriteOnly));
+        oldFile.write("Subject: Antiguo\n\n");
+        oldFile.close();
+        QFile index(root() + u"/Indice.dat"_qs);
+        QVERIFY(index.open(QIODevice::WriteOnly));
+        index.write(oldLine);
+        index.close();
+        TPapelera bin(dir->path());
+        const QString name = bin.Guardar(CuentaPapelera(user, server, port), "Subject: Nuevo\r\n\r\n", {}, kNow);
+        QStringList accounts;
+        for (const TCopiaPapelera& c : bin.Copias())
+            accounts << c.Archivo + u'|' + c.Cuenta;
+        QCOMPARE(accounts, (QStringList{name + u'|' + named, old + u"|ana@pop.x.es"_qs}));
+        QVERIFY(readAll(root() + u"/Indice.dat"_qs).startsWith(oldLine));
+    }
+
     // With no umask at all, whatever the Papelera makes is its owner's only; a folder the user made
     // keeps its mode. "%1" stands for the copy's name.
     void whatItKeepsIsItsOwnersOnly_data() {

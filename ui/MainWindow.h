@@ -220,6 +220,8 @@ private:
     /** @short Removes the copies older than DiasPapelera days (at start-up and once a day). */
     void CaducarPapelera();
     void mnuConfigurarPapeleraClick();
+    /** @short The account a copy of the tab's mailbox came from, as the Papelera's index names it. */
+    QString copySource(const TAccountTab* tab) const;
     /** @short One box for the messages of the tab whose copies failed in the batch just ended. */
     void reportFailedCopies(TAccountTab* tab);
 

@@ -23,13 +23,21 @@ void TfrmPrincipal::applyKeepCopy(TAccountTab* tab) {
     tab->setKeepCopy([this, tab = QPointer<TAccountTab>(tab)](int, const QByteArray& message, const QString& motivo) {
         if (!tab) return false;
         try {
-            m_papelera->Guardar(tab->user() + u'@' + tab->server(), message, motivo, dateTimeOf(m_seams.clock()));
+            m_papelera->Guardar(copySource(tab), message, motivo, dateTimeOf(m_seams.clock()));
             return true;
         } catch (const AppError& e) {
             tab->setCopyError(e.message());
             return false; // the message stays on the server, and the user is told
         }
     });
+}
+
+QString TfrmPrincipal::copySource(const TAccountTab* tab) const {
+    // The port tells two accounts on one server apart. The window knows it from the account the tab
+    // was opened for; a quick connection to a mailbox that is no account is named as before.
+    for (const TCuenta* a : std::as_const(Accounts))
+        if (a->Tab == tab) return CuentaPapelera(tab->user(), tab->server(), a->Puerto);
+    return tab->user() + u'@' + tab->server();
 }
 
 void TfrmPrincipal::reportFailedCopies(TAccountTab* tab) {
