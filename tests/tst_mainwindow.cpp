@@ -6,6 +6,7 @@
 #include "PasswordScrambling.h"
 #include "Pop3Session.h"
 #include "StyledTextView.h"
+#include "TrashWindow.h"
 #include "WindowHarness.h"
 #include "WindowSeams.h"
 
@@ -28,6 +29,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTranslator>
+#include <QTreeWidget>
 
 namespace {
 
@@ -998,6 +1000,42 @@ private slots:
         const QList<TCopiaPapelera> copies = WindowProbe::Papelera(&w).Copias();
         QCOMPARE(copies.size(), 1);
         QCOMPARE(copies[0].Cuenta, named);
+    }
+
+    // At the window's first size every column is on the screen, the reason's whole: a short one
+    // shows whole, a long one ends in "…" and its tooltip has it all.
+    void papeleraWindowShowsTheReason_data() {
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<bool>("whole");
+        QTest::newRow("deleted by the user") << u"Eliminado por el usuario"_qs << true;
+        QTest::newRow("a long rule") << u"marcar Subject expresion "_qs + QString(120, u'x') << false;
+    }
+    void papeleraWindowShowsTheReason() {
+        QFETCH(QString, reason);
+        QFETCH(bool, whole);
+        TfrmPrincipal& w = h->open();
+        const QByteArray longText(150, 'a');
+        WindowProbe::Papelera(&w).Guardar(u"una.cuenta.larga@pop.servidor.example:1110"_qs,
+                                          "From: " + longText + "@x.es\r\nSubject: " + longText + "\r\n\r\n", reason,
+                                          QDateTime::currentDateTime());
+        w.show();
+        bool onScreen = false, shownWhole = false, scrolls = true;
+        QString tip;
+        QTimer::singleShot(0, &w, [&] {
+            TfrmPapelera* d = WindowProbe::frmPapelera(&w);
+            const QHeaderView* header = d->ListView->header();
+            const int left = header->sectionViewportPosition(4);
+            onScreen = left >= 0 && left + header->sectionSize(4) <= d->ListView->viewport()->width();
+            shownWhole = header->sectionSize(4) >= static_cast<QAbstractItemView*>(d->ListView)->sizeHintForColumn(4);
+            scrolls = d->ListView->horizontalScrollBar()->maximum() > 0;
+            tip = d->ListView->topLevelItem(0)->toolTip(4);
+            d->reject();
+        });
+        WindowProbe::action(&w, u"mnuConfigurarPapelera"_qs)->trigger();
+        QVERIFY(onScreen);
+        QVERIFY(!scrolls);
+        QCOMPARE(shownWhole, whole);
+        QCOMPARE(tip, reason);
     }
 
     void textHelpers_data() {

@@ -4,6 +4,7 @@
 #include "ShownText.h"
 
 #include <QDir>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPushButton>
@@ -30,7 +31,12 @@ TfrmPapelera::TfrmPapelera(const DialogContext& context, TPapelera& papelera)
     ListView->setUniformRowHeights(true);
     ListView->setAllColumnsShowFocus(true);
     ListView->setHeaderLabels({u"Cuenta"_qs, u"Remitente"_qs, u"Asunto"_qs, u"Fecha"_qs, u"Motivo"_qs});
-    ListView->header()->setStretchLastSection(true);
+    ListView->setTextElideMode(Qt::ElideRight);
+    // Every column within the window's width: the subject takes what the others leave (fitColumns).
+    ListView->header()->setStretchLastSection(false);
+    ListView->header()->setSectionResizeMode(QHeaderView::Interactive);
+    ListView->header()->setSectionResizeMode(ColumnAsunto, QHeaderView::Stretch);
+    ListView->viewport()->installEventFilter(this);
     connect(ListView, &QTreeWidget::itemSelectionChanged, this, &TfrmPapelera::updateButtons);
     connect(ListView, &QTreeWidget::itemDoubleClicked, this, &TfrmPapelera::btnAbrirClick);
 
@@ -72,14 +78,38 @@ void TfrmPapelera::Refrescar() {
         const TCopiaPapelera& c = m_copias[i];
         auto* row = new QTreeWidgetItem({ShownText(c.Cuenta), ShownText(c.Remitente), ShownText(c.Asunto),
                                          ShownText(c.Fecha), ShownText(c.Motivo)});
+        // A cell too narrow for its text ends in "…"; the whole text is in its tooltip.
+        for (int column = ColumnCuenta; column <= ColumnMotivo; ++column)
+            row->setToolTip(column, row->text(column));
         row->setData(ColumnCuenta, kCopyIndex, int(i));
         rows.append(row);
     }
     ListView->addTopLevelItems(rows);
     if (!rows.isEmpty()) ListView->setCurrentItem(rows.first());
-    for (int c = ColumnCuenta; c < ColumnMotivo; ++c)
-        ListView->resizeColumnToContents(c);
+    fitColumns();
     updateButtons();
+}
+
+void TfrmPapelera::fitColumns() {
+    // Each column as wide as its widest cell, up to a share of the list's width, so that the reason
+    // is always on the screen; the subject stretches over the rest.
+    struct Share {
+        int column;
+        double most;
+    };
+    const int width = ListView->viewport()->width();
+    const QAbstractItemView* view = ListView; // the widest cell: public in the base class
+    for (const Share& s : {Share{ColumnCuenta, 0.18}, Share{ColumnRemitente, 0.2}, Share{ColumnFecha, 0.17},
+                           Share{ColumnMotivo, 0.25}}) {
+        const int wanted = std::max(view->sizeHintForColumn(s.column), ListView->header()->sectionSizeHint(s.column));
+        ListView->setColumnWidth(s.column, std::min(wanted, int(width * s.most)));
+    }
+}
+
+bool TfrmPapelera::eventFilter(QObject* watched, QEvent* event) {
+    // The list's own width, once its layout has given it one.
+    if (watched == ListView->viewport() && event->type() == QEvent::Resize) fitColumns();
+    return QDialog::eventFilter(watched, event);
 }
 
 const TCopiaPapelera* TfrmPapelera::selectedCopy() const {

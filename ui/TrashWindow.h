@@ -33,7 +33,12 @@ public:
     QPushButton* btnGuardarComo = nullptr;
     QPushButton* btnCerrar = nullptr;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    /** The columns' widths for the list's width: the reason never off the screen. */
+    void fitColumns();
     /** The copy of the selected row, or null. */
     const TCopiaPapelera* selectedCopy() const;
     /** Writes the copy to `target`; false (the error shown, the list refreshed) when it cannot. */
