@@ -1038,6 +1038,37 @@ private slots:
         QCOMPARE(tip, reason);
     }
 
+    // "Guardar como..." starts in the user's Documents folder, or the home folder without one;
+    // never in the program's folder.
+    void papeleraSavesFromTheDocumentsFolder_data() {
+        QTest::addColumn<bool>("documents"); // the home folder has one
+        QTest::newRow("Documents") << true;
+        QTest::newRow("no Documents") << false;
+    }
+    void papeleraSavesFromTheDocumentsFolder() {
+        QFETCH(bool, documents);
+        QTemporaryDir home;
+        if (documents) QVERIFY(QDir(home.path()).mkdir(u"Documents"_qs));
+        const QByteArray oldHome = qgetenv("HOME"), oldConfig = qgetenv("XDG_CONFIG_HOME");
+        const auto restore = qScopeGuard([&] {
+            qputenv("HOME", oldHome);
+            oldConfig.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", oldConfig);
+        });
+        qputenv("HOME", home.path().toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", home.filePath(u".config"_qs).toLocal8Bit()); // no user-dirs.dirs
+        TfrmPrincipal& w = h->open();
+        WindowProbe::Papelera(&w).Guardar(u"ana@pop.a:110"_qs, "Subject: Factura\r\n\r\nx\r\n", {},
+                                          QDateTime::currentDateTime());
+        QTimer::singleShot(0, &w, [&] {
+            TfrmPapelera* d = WindowProbe::frmPapelera(&w);
+            d->btnGuardarComo->click();
+            d->reject();
+        });
+        WindowProbe::action(&w, u"mnuConfigurarPapelera"_qs)->trigger();
+        const QString folder = documents ? home.filePath(u"Documents"_qs) : home.path();
+        QCOMPARE(h->saveProposals, QStringList{folder + u"/Factura.eml"_qs});
+    }
+
     void textHelpers_data() {
         QTest::addColumn<QString>("function");
         QTest::addColumn<QString>("input");

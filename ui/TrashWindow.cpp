@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QEvent>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPushButton>
@@ -156,9 +157,14 @@ void TfrmPapelera::btnGuardarComoClick() {
     QString proposal = (copy->Asunto.isEmpty() ? u"mensaje"_qs : copy->Asunto).left(60);
     for (QChar& ch : proposal)
         if (ch == u'/' || ch == u'\\' || ch == u':' || ch.category() == QChar::Other_Control) ch = u'_';
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    const QString target =
-        m_context.saveFileName(this, u"Guardar copia del mensaje"_qs, QDir(documents).filePath(proposal + u".eml"_qs),
-                               u"Mensajes de correo (*.eml);;Todos los archivos (*)"_qs);
+    const QString target = m_context.saveFileName(this, u"Guardar copia del mensaje"_qs,
+                                                  QDir(SaveFolder()).filePath(proposal + u".eml"_qs),
+                                                  u"Mensajes de correo (*.eml);;Todos los archivos (*)"_qs);
     if (!target.isEmpty()) exportCopy(*copy, target);
+}
+
+QString TfrmPapelera::SaveFolder() {
+    // Never the program's own folder (where a relative name would land).
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return !documents.isEmpty() && QFileInfo(documents).isDir() ? documents : QDir::homePath();
 }

@@ -27,6 +27,9 @@ public:
 
     void btnAbrirClick();
     void btnGuardarComoClick();
+    /** @short Where "Guardar como..." starts: the user's Documents folder, or the home folder when
+     *  there is none. */
+    static QString SaveFolder();
 
     QTreeWidget* ListView = nullptr;
     QPushButton* btnAbrir = nullptr;

@@ -45,7 +45,10 @@ public:
             return true;
         };
         s.openFileName = [this](QWidget*, const QString&, const QString&, const QString&) { return fileAnswer; };
-        s.saveFileName = [this](QWidget*, const QString&, const QString&, const QString&) { return fileAnswer; };
+        s.saveFileName = [this](QWidget*, const QString&, const QString& proposal, const QString&) {
+            saveProposals.append(proposal);
+            return fileAnswer;
+        };
         s.playSound = [this](const QString& file) { sounds.append(file); };
         s.openUrl = [this](const QUrl& url) {
             urls.append(url);
@@ -98,6 +101,7 @@ public:
     QMessageBox::StandardButton boxAnswer = QMessageBox::Ok;
     std::optional<QString> promptAnswer;
     QString fileAnswer;
+    QStringList saveProposals; ///< what each save dialog was opened with
     std::function<void()> whileBoxOpen;
     bool trayAvailable = false;
     double now = 46000.5;
