@@ -110,7 +110,7 @@ private slots:
         TfrmPrincipal& w = h->open();
         QCOMPARE(w.windowTitle(), u"Tavelo v2.0"_qs);
         QCOMPARE(h->read(u"Cuentas.dat"_qs), QByteArray());
-        QVERIFY(menuEntries(w).isEmpty());
+        QCOMPARE(WindowProbe::Accounts(&w).size(), 0);
         QVERIFY(h->boxes.isEmpty());
         QVERIFY(!WindowProbe::PanelBotonera(&w)->isVisible());
         QVERIFY(!QFile::exists(h->path(u"Tavelo.ini"_qs))); // nothing written at start-up
@@ -124,6 +124,51 @@ private slots:
         TfrmPrincipal& w = h->open();
         QCOMPARE(menuEntries(w), (QStringList{u"ana (pop.a)"_qs, u"bea (pop.b)"_qs}));
         QCOMPARE(WindowProbe::Accounts(&w)[1]->Puerto, 995);
+    }
+
+    // With no account and no tab the client area welcomes and offers to add an account, and the
+    // connect menu says there is none; accounts added or removed, tabs opened or closed, follow.
+    void welcomeAndConnectMenuFollowAccountsAndTabs_data() {
+        QTest::addColumn<int>("accounts"); // in Cuentas.dat at start
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<bool>("welcome");
+        QTest::addColumn<QStringList>("menu");
+        const QStringList none{u"(ninguna cuenta)"_qs, u"&Añadir una cuenta..."_qs};
+        const QStringList ana{u"ana (pop.a)"_qs};
+        QTest::newRow("no account") << 0 << QStringList() << true << none;
+        QTest::newRow("an account") << 1 << QStringList() << false << ana;
+        QTest::newRow("the first account added") << 0 << QStringList{u"add"_qs} << false << ana;
+        QTest::newRow("the last account removed") << 1 << QStringList{u"remove"_qs} << true << none;
+        QTest::newRow("a quick connection's tab") << 0 << QStringList{u"quick"_qs} << false << none;
+        QTest::newRow("its tab closed") << 0 << QStringList{u"quick"_qs, u"close"_qs} << true << none;
+        QTest::newRow("an account's last tab closed") << 1 << QStringList{u"quick"_qs, u"close"_qs} << false << ana;
+    }
+    void welcomeAndConnectMenuFollowAccountsAndTabs() {
+        QFETCH(int, accounts);
+        QFETCH(QStringList, steps);
+        QFETCH(bool, welcome);
+        QFETCH(QStringList, menu);
+        const QList<AccountRecord> ana{{u"pop.a"_qs, u"110"_qs, u"ana"_qs, EncodePassword(u"x"_qs)}};
+        if (accounts) h->write(u"Cuentas.dat"_qs, accountsFile({{u"pop.a"_qs, u"110"_qs, u"ana"_qs, u"x"_qs}}));
+        TfrmPrincipal& w = h->open();
+        for (const QString& step : steps) {
+            if (step == u"add") WindowProbe::ReplaceAccounts(&w, ana);
+            if (step == u"remove") WindowProbe::ReplaceAccounts(&w, {});
+            if (step == u"quick") connectQuickly(w);
+            if (step == u"close") WindowProbe::btnDesconectarClick(&w);
+        }
+        QWidget* panel = w.findChild<QWidget*>(u"PanelBienvenida"_qs);
+        QVERIFY(panel);
+        QCOMPARE(panel->isVisibleTo(&w), welcome);
+        QCOMPARE(WindowProbe::Page95Control(&w)->isVisibleTo(&w), !welcome);
+        QCOMPARE(menuEntries(w), menu);
+        const bool noAccount = WindowProbe::Accounts(&w).isEmpty();
+        QCOMPARE(WindowProbe::mnuConectarCuentas(&w)->actions().first()->isEnabled(), !noAccount);
+        QCOMPARE(WindowProbe::action(&w, u"mnuConectarConectarTodas"_qs)->isEnabled(), !noAccount);
+        if (welcome) {
+            const auto* what = panel->findChild<QLabel*>(u"lblQueHace"_qs);
+            QVERIFY(what && what->text().contains(u"POP3"_qs));
+        }
     }
 
     void badPortIsReportedAndLosesNothing_data() {
@@ -944,6 +989,8 @@ private slots:
         QTest::addColumn<QString>("entry");
         QTest::addColumn<QString>("dialog");
         QTest::newRow("accounts") << u"mnuConfigurarCuentasDeCorreo"_qs << u"TfrmCuentas"_qs;
+        QTest::newRow("accounts, the welcome's button") << u"btnAnadirCuenta"_qs << u"TfrmCuentas"_qs;
+        QTest::newRow("accounts, the empty connect menu") << u"mnuConectarCuentasAnadir"_qs << u"TfrmCuentas"_qs;
         QTest::newRow("filters, main menu") << u"mnuConfigurarFiltradoConfigurar"_qs << u"TfrmFiltros"_qs;
         QTest::newRow("filters, pop-up") << u"PopupListViewFiltradoConfigurar"_qs << u"TfrmFiltros"_qs;
         QTest::newRow("quick connection") << u"mnuConectarConexionRapida"_qs << u"TfrmConexionRapida"_qs;
@@ -962,7 +1009,10 @@ private slots:
                    std::abs(d->x() - (w.x() + (w.width() - d->width()) / 2)) <= 1;
             if (auto* dialog = qobject_cast<QDialog*>(d)) dialog->done(0);
         });
-        WindowProbe::action(&w, entry)->trigger();
+        if (QAction* item = WindowProbe::action(&w, entry))
+            item->trigger();
+        else
+            w.findChild<QPushButton*>(entry)->click();
         QVERIFY(seen);
     }
 

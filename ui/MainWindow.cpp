@@ -12,13 +12,16 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QSettings>
 #include <QTabWidget>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 namespace {
 std::function<void(const AppError&)>& unhandledErrorHandler() {
@@ -50,8 +53,10 @@ TfrmPrincipal::TfrmPrincipal(WindowSeams seams, QWidget* parent) : QMainWindow(p
     connect(Page95Control, &QTabWidget::currentChanged, this, [this] {
         Page95ControlChange();
         placeButtonBar();
+        followTabs(); // the first tab opened, or the last one closed
     });
     buildButtonBar();
+    buildWelcome();
     followPalette();
     buildMenus();
 
@@ -68,6 +73,7 @@ TfrmPrincipal::TfrmPrincipal(WindowSeams seams, QWidget* parent) : QMainWindow(p
 
     FormCreate();
     CreateForms();
+    followAccounts();
     TimerReconexiones.start();
     TimerPapelera.start();
 }
@@ -100,6 +106,13 @@ void TfrmPrincipal::buildMenus() {
     connect(todas, &QAction::triggered, this, &TfrmPrincipal::mnuConectarConectarTodasClick);
     mnuConectarCuentas = conectar->addMenu(u"&Cuentas..."_qs);
     mnuConectarCuentas->menuAction()->setObjectName(u"mnuConectarCuentas"_qs);
+    // In the submenu only while there is no account (followAccounts).
+    mnuConectarCuentasNinguna = new QAction(u"(ninguna cuenta)"_qs, this);
+    mnuConectarCuentasNinguna->setObjectName(u"mnuConectarCuentasNinguna"_qs);
+    mnuConectarCuentasNinguna->setEnabled(false);
+    mnuConectarCuentasAnadir = new QAction(u"&Añadir una cuenta..."_qs, this);
+    mnuConectarCuentasAnadir->setObjectName(u"mnuConectarCuentasAnadir"_qs);
+    connect(mnuConectarCuentasAnadir, &QAction::triggered, this, &TfrmPrincipal::mnuConfigurarCuentasDeCorreoClick);
 
     QMenu* configurar = bar->addMenu(u"Con&figurar"_qs);
     configurar->menuAction()->setObjectName(u"mnuConfigurar"_qs);
@@ -218,6 +231,76 @@ void TfrmPrincipal::buildButtonBar() {
     imgArroba->setAccessibleName(u"Actividad"_qs);
     imgArroba->setAccessibleDescription(u"Se mueve mientras una cuenta trabaja"_qs);
     fitButtonBar();
+}
+
+void TfrmPrincipal::buildWelcome() {
+    PanelBienvenida = new QWidget(centralWidget());
+    PanelBienvenida->setObjectName(u"PanelBienvenida"_qs);
+    PanelBienvenida->hide();
+    // A column of lines short enough to read at a glance, in the middle of the client area.
+    auto* column = new QWidget(PanelBienvenida);
+    column->setFixedWidth(column->fontMetrics().averageCharWidth() * 64);
+    auto* title = new QLabel(u"Bienvenido a Tavelo"_qs, column);
+    title->setObjectName(u"lblBienvenida"_qs);
+    QFont big = title->font();
+    big.setPointSizeF(big.pointSizeF() * 1.5);
+    big.setBold(true);
+    title->setFont(big);
+    auto* what = new QLabel(u"Tavelo muestra lo que espera en cada buzón POP3 del servidor y borra el correo no "
+                            u"deseado antes de que ningún programa de correo lo descargue."_qs,
+                            column);
+    what->setObjectName(u"lblQueHace"_qs);
+    auto* add = new QPushButton(u"Añadir una cuenta..."_qs, column);
+    add->setObjectName(u"btnAnadirCuenta"_qs);
+    connect(add, &QPushButton::clicked, this, &TfrmPrincipal::mnuConfigurarCuentasDeCorreoClick);
+    auto* once = new QLabel(
+        u"Para conectar una sola vez sin guardar la cuenta: Conectar\u00A0>\u00A0Conexión\u00A0Rápida."_qs, column);
+    once->setObjectName(u"lblConexionRapida"_qs);
+    once->setForegroundRole(QPalette::PlaceholderText);
+    for (QLabel* label : {title, what, once}) {
+        label->setWordWrap(true);
+        label->setAlignment(Qt::AlignCenter);
+    }
+
+    // The labels fill the column's width (a wrapped label given an alignment in its layout would
+    // be cut to its one-line height); the button keeps its own.
+    auto* lines = new QVBoxLayout(column);
+    lines->setContentsMargins(0, 0, 0, 0);
+    lines->addStretch(2);
+    lines->addWidget(title);
+    lines->addSpacing(12);
+    lines->addWidget(what);
+    lines->addSpacing(18);
+    lines->addWidget(add, 0, Qt::AlignHCenter);
+    lines->addSpacing(18);
+    lines->addWidget(once);
+    lines->addStretch(3);
+    auto* centre = new QHBoxLayout(PanelBienvenida);
+    centre->addStretch();
+    centre->addWidget(column);
+    centre->addStretch();
+}
+
+void TfrmPrincipal::followAccounts() {
+    const bool none = Accounts.isEmpty();
+    for (QAction* item : {mnuConectarCuentasNinguna, mnuConectarCuentasAnadir}) {
+        if (none)
+            mnuConectarCuentas->addAction(item); // at the end, once
+        else
+            mnuConectarCuentas->removeAction(item);
+    }
+    action(u"mnuConectarConectarTodas"_qs)->setEnabled(!none);
+    followTabs();
+}
+
+void TfrmPrincipal::followTabs() {
+    if (m_closing) return;
+    const bool welcome = Accounts.isEmpty() && Page95Control->count() == 0;
+    if (welcome == PanelBienvenida->isVisibleTo(this)) return;
+    PanelBienvenida->setGeometry(Page95Control->geometry());
+    PanelBienvenida->setVisible(welcome);
+    Page95Control->setVisible(!welcome);
+    if (welcome) PanelBienvenida->findChild<QPushButton*>(u"btnAnadirCuenta"_qs)->setFocus();
 }
 
 void TfrmPrincipal::fitButtonBar() {
@@ -386,6 +469,7 @@ void TfrmPrincipal::AddAccount(const QString& server, const QString& user, const
             [this, item = account->MenuItem] { mnuConectarCuentaClick(item); });
     Accounts.append(account);
     mnuConectarCuentas->addAction(account->MenuItem);
+    followAccounts();
 }
 
 void TfrmPrincipal::ClearAccounts() {
@@ -396,6 +480,7 @@ void TfrmPrincipal::ClearAccounts() {
         delete a;
     }
     Accounts.clear();
+    followAccounts();
 }
 
 QMessageBox::StandardButton TfrmPrincipal::ShowMessage(QMessageBox::Icon icon, const QString& caption,
@@ -493,6 +578,7 @@ void TfrmPrincipal::FormResize() {
     }
     const QWidget* client = centralWidget();
     Page95Control->setGeometry(2, 8, client->width() - 4, client->height() - 10);
+    PanelBienvenida->setGeometry(Page95Control->geometry());
     const int w = Page95Control->width() - 8;
     PanelBotonera->resize(w, PanelBotonera->height());
     PanelArroba->move(w - 40, PanelArroba->y());

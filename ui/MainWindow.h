@@ -185,6 +185,11 @@ private:
     QFrame* PanelArroba = nullptr;
     QLabel* imgArroba = nullptr;
     QMenu* mnuConectarCuentas = nullptr;
+    // While there is no account: the Cuentas submenu says so and offers to add one.
+    QAction* mnuConectarCuentasNinguna = nullptr;
+    QAction* mnuConectarCuentasAnadir = nullptr;
+    /** The welcome of a window with no account and no tab, where the tabs would be. */
+    QWidget* PanelBienvenida = nullptr;
     QMenu* PopupListView = nullptr;
     QTimer TimerSocketExc;
     QTimer TimerReconexiones;
@@ -267,6 +272,11 @@ private:
     void FormResize();
     void buildMenus();
     void buildButtonBar();
+    void buildWelcome();
+    /** @short The connect menu, Conectar Todas and the welcome follow the accounts there are now. */
+    void followAccounts();
+    /** @short The welcome shows while there is no account and no tab; otherwise the tabs do. */
+    void followTabs();
     QAction* addItem(QMenu* menu, const QString& name, const QString& caption);
     void TimerArrobaTimer();
     void Page95ControlChange();
