@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -17,6 +18,19 @@
 namespace {
 enum Column { ColumnCuenta, ColumnRemitente, ColumnAsunto, ColumnFecha, ColumnMotivo };
 constexpr int kCopyIndex = Qt::UserRole; ///< a row's position in m_copias
+
+/** The account's cells shorten in the middle: the port at the end tells two accounts on one server
+ *  apart. */
+class MiddleElided final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->textElideMode = Qt::ElideMiddle;
+    }
+};
 } // namespace
 
 TfrmPapelera::TfrmPapelera(const DialogContext& context, TPapelera& papelera)
@@ -24,7 +38,7 @@ TfrmPapelera::TfrmPapelera(const DialogContext& context, TPapelera& papelera)
     setObjectName(u"frmPapelera"_qs);
     setModal(true);
     setWindowTitle(u"Papelera"_qs);
-    resize(720, 380);
+    resize(880, 400);
 
     ListView = new QTreeWidget(this);
     ListView->setObjectName(u"ListView"_qs);
@@ -33,6 +47,7 @@ TfrmPapelera::TfrmPapelera(const DialogContext& context, TPapelera& papelera)
     ListView->setAllColumnsShowFocus(true);
     ListView->setHeaderLabels({u"Cuenta"_qs, u"Remitente"_qs, u"Asunto"_qs, u"Fecha"_qs, u"Motivo"_qs});
     ListView->setTextElideMode(Qt::ElideRight);
+    ListView->setItemDelegateForColumn(ColumnCuenta, new MiddleElided(ListView));
     // Every column within the window's width: the subject takes what the others leave (fitColumns).
     ListView->header()->setStretchLastSection(false);
     ListView->header()->setSectionResizeMode(QHeaderView::Interactive);
@@ -100,8 +115,8 @@ void TfrmPapelera::fitColumns() {
     };
     const int width = ListView->viewport()->width();
     const QAbstractItemView* view = ListView; // the widest cell: public in the base class
-    for (const Share& s : {Share{ColumnCuenta, 0.18}, Share{ColumnRemitente, 0.2}, Share{ColumnFecha, 0.17},
-                           Share{ColumnMotivo, 0.25}}) {
+    for (const Share& s : {Share{ColumnCuenta, 0.22}, Share{ColumnRemitente, 0.2}, Share{ColumnFecha, 0.16},
+                           Share{ColumnMotivo, 0.24}}) {
         const int wanted = std::max(view->sizeHintForColumn(s.column), ListView->header()->sectionSizeHint(s.column));
         ListView->setColumnWidth(s.column, std::min(wanted, int(width * s.most)));
     }
