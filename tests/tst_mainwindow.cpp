@@ -1017,15 +1017,14 @@ private slots:
     }
 
     // A copy kept before a DELE names its account with the port, so that two accounts on one server
-    // stay apart; where the window cannot know the port (a quick connection that is no account) it
-    // names none rather than a wrong one.
+    // stay apart.
     void copiesNameTheirAccountWithItsPort_data() {
         QTest::addColumn<QString>("how");
         QTest::addColumn<QString>("named");
         QTest::newRow("an account") << u"account"_qs << u"ana@pop.a:1110"_qs;
         QTest::newRow("a quick connection to an account") << u"quick"_qs << u"ana@pop.a:1110"_qs;
         QTest::newRow("the accounts edited while its tab is open") << u"edited"_qs << u"ana@pop.a:1110"_qs;
-        QTest::newRow("a quick connection to another port") << u"other port"_qs << u"ana@pop.a"_qs;
+        QTest::newRow("a quick connection to another port") << u"other port"_qs << u"ana@pop.a:2110"_qs;
     }
     void copiesNameTheirAccountWithItsPort() {
         QFETCH(QString, how);

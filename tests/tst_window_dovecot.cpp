@@ -347,7 +347,7 @@ private slots:
             QCOMPARE(h->boxes.size(), before + 1); // the confirmation only
             const QList<TCopiaPapelera> copies = WindowProbe::Papelera(w).Copias();
             QCOMPARE(copies.size(), 1);
-            QCOMPARE(copies[0].Cuenta, user + u'@' + fx.host());
+            QCOMPARE(copies[0].Cuenta, user + u'@' + fx.host() + u':' + QString::number(fx.pop3Port()));
             QCOMPARE(copies[0].Motivo, u"Eliminado por el usuario"_qs);
             QByteArray expected = fx.rawMessage(user, stuffed.num);
             expected.replace("\r\n", "\n");

@@ -33,11 +33,8 @@ void TfrmPrincipal::applyKeepCopy(TAccountTab* tab) {
 }
 
 QString TfrmPrincipal::copySource(const TAccountTab* tab) const {
-    // The port tells two accounts on one server apart. The window knows it from the account the tab
-    // was opened for; a quick connection to a mailbox that is no account is named as before.
-    for (const TCuenta* a : std::as_const(Accounts))
-        if (a->Tab == tab) return CuentaPapelera(tab->user(), tab->server(), a->Puerto);
-    return tab->user() + u'@' + tab->server();
+    // The port tells two accounts on one server apart.
+    return CuentaPapelera(tab->user(), tab->server(), tab->port());
 }
 
 void TfrmPrincipal::reportFailedCopies(TAccountTab* tab) {
