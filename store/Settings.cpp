@@ -195,6 +195,8 @@ TAdvancedSettings LoadAdvancedSettings(const QString& iniPath) {
     if (const auto v = integer(u"CopiaAntesDeBorrar"_qs)) advanced.CopiaAntesDeBorrar = *v != 0;
     if (const auto v = integer(u"DiasPapelera"_qs); v && *v >= kMinDiasPapelera && *v <= kMaxDiasPapelera)
         advanced.DiasPapelera = *v;
+    if (const auto v = integer(u"LimiteDialogoMB"_qs); v && *v >= kMinLimiteDialogoMB && *v <= kMaxLimiteDialogoMB)
+        advanced.LimiteDialogoMB = *v;
     return advanced;
 }
 
@@ -205,6 +207,7 @@ void SaveAdvancedSettings(const TAdvancedSettings& advanced, const QString& iniP
     settings.setValue(u"Avanzado/Notificaciones"_qs, advanced.Notificaciones ? 1 : 0);
     settings.setValue(u"Avanzado/CopiaAntesDeBorrar"_qs, advanced.CopiaAntesDeBorrar ? 1 : 0);
     settings.setValue(u"Avanzado/DiasPapelera"_qs, advanced.DiasPapelera);
+    settings.setValue(u"Avanzado/LimiteDialogoMB"_qs, advanced.LimiteDialogoMB);
     settings.sync();
     checkWritten(settings);
 }

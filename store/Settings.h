@@ -71,13 +71,17 @@ struct TAdvancedSettings {
     bool Notificaciones = true;     ///< a desktop notification when a connection or re-check finds mail
     bool CopiaAntesDeBorrar = true; ///< keep a copy of each message in the Papelera before it is deleted
     int DiasPapelera = 30;          ///< days a copy stays in the Papelera
+    int LimiteDialogoMB = 16;       ///< the most text each tab's dialogue log keeps, in MB
     bool operator==(const TAdvancedSettings&) const = default;
 };
 /// The range of DiasPapelera: a day to ten years.
 inline constexpr int kMinDiasPapelera = 1;
 inline constexpr int kMaxDiasPapelera = 3650;
+/// The range of LimiteDialogoMB.
+inline constexpr int kMinLimiteDialogoMB = 1;
+inline constexpr int kMaxLimiteDialogoMB = 4096;
 /** @short The [Avanzado] group; missing or unreadable values keep their defaults, and so does a
- *  DiasPapelera outside kMinDiasPapelera..kMaxDiasPapelera. Never writes. */
+ *  DiasPapelera or LimiteDialogoMB outside its range. Never writes. */
 TAdvancedSettings LoadAdvancedSettings(const QString& iniPath);
 /** @short Writes the [Avanzado] group (booleans 0 or 1). Throws ERegistryException when it cannot be written. */
 void SaveAdvancedSettings(const TAdvancedSettings& advanced, const QString& iniPath);

@@ -6,6 +6,7 @@
 #include "PasswordScrambling.h"
 #include "Pop3Session.h"
 #include "StyledTextView.h"
+#include "TextAndTime.h"
 #include "TrashWindow.h"
 #include "WindowHarness.h"
 #include "WindowSeams.h"
@@ -404,17 +405,18 @@ private slots:
     void logTextBecomesOneParagraphALine_data() {
         QTest::addColumn<QStringList>("texts"); // added one after the other
         QTest::addColumn<QStringList>("paragraphs");
-        QTest::newRow("lines") << QStringList{u"a\r\nbc\r\n"_qs} << QStringList{u"a"_qs, u"bc"_qs};
-        QTest::newRow("last line without its break") << QStringList{u"a\r\nb"_qs} << QStringList{u"a"_qs, u"b"_qs};
+        QTest::addColumn<int>("limit"); // the most text kept, in bytes (0: all)
+        QTest::newRow("lines") << QStringList{u"a\r\nbc\r\n"_qs} << QStringList{u"a"_qs, u"bc"_qs} << 0;
+        QTest::newRow("last line without its break") << QStringList{u"a\r\nb"_qs} << QStringList{u"a"_qs, u"b"_qs} << 0;
         QTest::newRow("empty lines are one blank")
-            << QStringList{u"\r\na\r\n\r\n"_qs} << QStringList{u" "_qs, u"a"_qs, u" "_qs};
+            << QStringList{u"\r\na\r\n\r\n"_qs} << QStringList{u" "_qs, u"a"_qs, u" "_qs} << 0;
         QTest::newRow("a lone CR or LF stays in its line")
-            << QStringList{u"a\rb\r\nc\nd\r"_qs} << QStringList{u"a\rb"_qs, u"c\nd\r"_qs};
+            << QStringList{u"a\rb\r\nc\nd\r"_qs} << QStringList{u"a\rb"_qs, u"c\nd\r"_qs} << 0;
         QTest::newRow("each text starts a paragraph")
-            << QStringList{u"a"_qs, u"b\r\n"_qs, u""_qs, u"c"_qs} << QStringList{u"a"_qs, u"b"_qs, u"c"_qs};
+            << QStringList{u"a"_qs, u"b\r\n"_qs, u""_qs, u"c"_qs} << QStringList{u"a"_qs, u"b"_qs, u"c"_qs} << 0;
         QTest::newRow("outside Windows-1252")
             << QStringList{u"\u00E9\u20AC\u4F60 0123456789abcdefghij\u4F60\r\n\u0153"_qs}
-            << QStringList{u"\u00E9\u20AC? 0123456789abcdefghij?"_qs, u"\u0153"_qs};
+            << QStringList{u"\u00E9\u20AC? 0123456789abcdefghij?"_qs, u"\u0153"_qs} << 0;
         // Full chunks of the log are kept compressed: every paragraph reads back the same.
         QStringList texts, paragraphs;
         QString text;
@@ -428,14 +430,20 @@ private slots:
             }
             if (i % 97 == 0) texts << std::exchange(text, QString());
         }
-        QTest::newRow("many chunks") << (texts << text) << paragraphs;
+        texts << text;
+        QTest::newRow("many chunks") << texts << paragraphs << 0;
+        // Past its bound the log drops its oldest lines and says how many went.
+        QTest::newRow("bounded") << texts << paragraphs << 100 * 1024;
     }
     void logTextBecomesOneParagraphALine() {
         QFETCH(QStringList, texts);
         QFETCH(QStringList, paragraphs);
+        QFETCH(int, limit);
         TRVStyle sheet;
         StyledTextView view(&sheet);
         LogStore store(nullptr, 0); // every full chunk compressed
+        view.setLimit(limit, 3);
+        store.setLimit(limit, 3);
         for (const QString& t : texts) {
             view.AddLines(t, 1);
             store.append(t, 2);
@@ -443,6 +451,19 @@ private slots:
         QStringList got;
         for (int i = 0; i < view.paragraphCount(); ++i)
             got << view.paragraphText(i);
+        if (limit > 0) {
+            // A note, then the newest lines: no more than the bound and a chunk.
+            const qsizetype kept = got.size() - 1;
+            QVERIFY(kept < paragraphs.size());
+            QCOMPARE(got.first(), u"// ("_qs + FormatThousands(paragraphs.size() - kept) +
+                                      u" líneas anteriores no se muestran: el registro llegó a su límite)"_qs);
+            QCOMPARE(view.paragraphStyle(0), 3);
+            qsizetype bytes = 0;
+            for (const QString& line : got.mid(1))
+                bytes += line.size() + 2;
+            QVERIFY(bytes <= limit + LogStore::kChunkBytes);
+            paragraphs = QStringList{got.first()} + paragraphs.last(kept);
+        }
         QCOMPARE(got, paragraphs);
         store.settle(); // what was compressed is in
         got.clear();

@@ -357,30 +357,36 @@ private slots:
         QCOMPARE(pid, QCoreApplication::applicationPid());
     }
 
-    // The recycle bin's options of [Avanzado]: a value that is no number, or days out of range, keep
-    // the default; what is loaded is saved and loaded back the same.
+    // The recycle bin's and the log's options of [Avanzado]: a value that is no number, or out of
+    // range, keeps the default; what is loaded is saved and loaded back the same.
     void papeleraOptionsLoadWithinBounds_data() {
         QTest::addColumn<QByteArray>("group");
         QTest::addColumn<bool>("copy");
         QTest::addColumn<int>("days");
-        QTest::newRow("none") << QByteArray() << true << 30;
-        QTest::newRow("off, a week") << QByteArray("CopiaAntesDeBorrar=0\nDiasPapelera=7\n") << false << 7;
-        QTest::newRow("any other number is on") << QByteArray("CopiaAntesDeBorrar=2\n") << true << 30;
-        QTest::newRow("bounds") << QByteArray("DiasPapelera=1\n") << true << 1;
-        QTest::newRow("ten years") << QByteArray("DiasPapelera= 3650 \n") << true << 3650;
-        QTest::newRow("no days") << QByteArray("DiasPapelera=0\n") << true << 30;
-        QTest::newRow("negative") << QByteArray("DiasPapelera=-5\n") << true << 30;
-        QTest::newRow("beyond ten years") << QByteArray("DiasPapelera=3651\n") << true << 30;
-        QTest::newRow("not numbers") << QByteArray("CopiaAntesDeBorrar=no\nDiasPapelera=siete\n") << true << 30;
+        QTest::addColumn<int>("logMB");
+        QTest::newRow("none") << QByteArray() << true << 30 << 16;
+        QTest::newRow("off, a week") << QByteArray("CopiaAntesDeBorrar=0\nDiasPapelera=7\n") << false << 7 << 16;
+        QTest::newRow("any other number is on") << QByteArray("CopiaAntesDeBorrar=2\n") << true << 30 << 16;
+        QTest::newRow("bounds") << QByteArray("DiasPapelera=1\n") << true << 1 << 16;
+        QTest::newRow("ten years") << QByteArray("DiasPapelera= 3650 \n") << true << 3650 << 16;
+        QTest::newRow("no days") << QByteArray("DiasPapelera=0\n") << true << 30 << 16;
+        QTest::newRow("negative") << QByteArray("DiasPapelera=-5\n") << true << 30 << 16;
+        QTest::newRow("beyond ten years") << QByteArray("DiasPapelera=3651\n") << true << 30 << 16;
+        QTest::newRow("not numbers") << QByteArray("CopiaAntesDeBorrar=no\nDiasPapelera=siete\n") << true << 30 << 16;
+        // The dialogue log's bound, in the same group.
+        QTest::newRow("log bound") << QByteArray("LimiteDialogoMB=64\n") << true << 30 << 64;
+        QTest::newRow("log bound of none") << QByteArray("LimiteDialogoMB=0\n") << true << 30 << 16;
     }
     void papeleraOptionsLoadWithinBounds() {
         QFETCH(QByteArray, group);
         QFETCH(bool, copy);
         QFETCH(int, days);
+        QFETCH(int, logMB);
         writeBytes(ini(), "[Avanzado]\nPipelining=0\n" + group);
         const TAdvancedSettings loaded = LoadAdvancedSettings(ini());
         QCOMPARE(loaded.CopiaAntesDeBorrar, copy);
         QCOMPARE(loaded.DiasPapelera, days);
+        QCOMPARE(loaded.LimiteDialogoMB, logMB);
         QVERIFY(!loaded.Pipelining);
         const QString copyPath = caseDir() + u"/copy.ini"_qs;
         SaveAdvancedSettings(loaded, copyPath);

@@ -126,6 +126,7 @@ void TAccountTab::buildPage(QSize client) {
     dialogueLayout->setContentsMargins(1, 1, 1, 1);
     m_dialogueView = new StyledTextView(m_context.logStyles, m_dialoguePanel);
     dialogueLayout->addWidget(m_dialogueView);
+    applyLogLimit();
     m_listSplitter->setStretchFactor(0, 1);
     m_listSplitter->setStretchFactor(1, 0);
     m_dialogueSplitter->setStretchFactor(0, 1);
@@ -201,6 +202,10 @@ template <typename Text> void appendKeepingTheEnd(StyledTextView* view, Text tex
     view->ScrollTo(atEnd ? view->VScrollMax() : position);
 }
 } // namespace
+
+void TAccountTab::applyLogLimit() {
+    m_dialogueView->setLimit(qsizetype(m_context.advanced->LimiteDialogoMB) * 1024 * 1024, m_context.commentStyle);
+}
 
 void TAccountTab::appendDialogue(const QString& text, int style) {
     flushServerLine(); // the start of a line the server has not finished shows before it

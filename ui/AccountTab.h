@@ -130,6 +130,8 @@ public:
     void setStatus(const QString& connection, const QString& activity);
     /** @short Appends to the dialogue log; the log follows the text only when it was at its end. */
     void appendDialogue(const QString& text, int style);
+    /** @short The dialogue log keeps what the settings allow (LimiteDialogoMB). */
+    void applyLogLimit();
     /** @short appendDialogue of Windows-1252 bytes. */
     void appendDialogue(QByteArrayView bytes, int style);
 

@@ -1,6 +1,7 @@
 #include "LogStore.h"
 
 #include "Cp1252.h"
+#include "TextAndTime.h"
 
 #include <QCoreApplication>
 #include <algorithm>
@@ -44,6 +45,7 @@ char* LogStore::grow(qsizetype n) {
     if (chunk.plain.capacity() < base + n) chunk.plain.reserve(std::max(base + n, kChunkBytes + kChunkBytes / 4));
     chunk.plain.resize(base + n);
     chunk.plainSize = base + n;
+    m_textBytes += n;
     return chunk.plain.data() + base;
 }
 
@@ -97,6 +99,34 @@ void LogStore::seal() {
     auto open = std::make_shared<Chunk>();
     open->first = m_count;
     m_chunks.append(std::move(open));
+    keepWithinLimit();
+}
+
+void LogStore::setLimit(qsizetype bytes, int noteStyle) {
+    m_limit = std::max<qsizetype>(0, bytes);
+    m_noteStyle = noteStyle;
+    keepWithinLimit();
+}
+
+void LogStore::keepWithinLimit() {
+    // Whole chunks go, the open one never: the log keeps its newest text, at least one chunk.
+    while (m_limit > 0 && m_chunks.size() > 1 && m_textBytes > m_limit) {
+        const std::shared_ptr<Chunk> oldest = m_chunks.takeFirst();
+        const int lines = m_chunks.first()->first - oldest->first;
+        m_shift += lines - (m_dropped == 0 ? 1 : 0); // the note takes the place of one line
+        m_dropped += lines;
+        m_textBytes -= oldest->plainSize;
+        for (int i = 0; i < 2; ++i) {
+            if (m_cachedChunk[i] != oldest.get()) continue;
+            m_cachedChunk[i] = nullptr;
+            m_cached[i] = QByteArray();
+        }
+    }
+}
+
+QString LogStore::droppedNote() const {
+    return u"// ("_qs + FormatThousands(m_dropped) +
+           u" líneas anteriores no se muestran: el registro llegó a su límite)"_qs;
 }
 
 void LogStore::compress(std::shared_ptr<Chunk> full) {
@@ -124,6 +154,9 @@ void LogStore::clear() {
     ++m_generation;
     m_chunks.clear();
     m_count = 0;
+    m_textBytes = 0;
+    m_dropped = 0;
+    m_shift = 0;
     for (int i = 0; i < 2; ++i) {
         m_cachedChunk[i] = nullptr;
         m_cached[i] = QByteArray();
@@ -145,14 +178,16 @@ qsizetype LogStore::startOf(const Chunk& chunk, int local) const {
 }
 
 int LogStore::style(int paragraph) const {
+    if (m_dropped > 0 && paragraph == 0) return m_noteStyle;
     int local = 0;
-    const Chunk& chunk = chunkOf(paragraph, local);
+    const Chunk& chunk = chunkOf(stored(paragraph), local);
     return quint8(chunk.styles[local]);
 }
 
 int LogStore::length(int paragraph) const {
+    if (m_dropped > 0 && paragraph == 0) return int(droppedNote().size());
     int local = 0;
-    const Chunk& chunk = chunkOf(paragraph, local);
+    const Chunk& chunk = chunkOf(stored(paragraph), local);
     return int(qsizetype(chunk.ends[local] & kEndMask) - startOf(chunk, local));
 }
 
@@ -175,8 +210,9 @@ QByteArrayView LogStore::bytesOf(const Chunk& chunk) const {
 }
 
 QString LogStore::text(int paragraph) const {
+    if (m_dropped > 0 && paragraph == 0) return droppedNote();
     int local = 0;
-    const Chunk& chunk = chunkOf(paragraph, local);
+    const Chunk& chunk = chunkOf(stored(paragraph), local);
     const qsizetype start = startOf(chunk, local);
     const qsizetype end = qsizetype(chunk.ends[local] & kEndMask);
     return fromCp1252(bytesOf(chunk).sliced(start, end - start));

@@ -13,6 +13,7 @@
 #include <QStringView>
 #include <QThreadPool>
 #include <memory>
+#include <utility>
 
 class LogStore final : public QObject {
     Q_OBJECT
@@ -27,8 +28,14 @@ public:
     /** @short append of text already in Windows-1252 bytes. */
     void append(QByteArrayView bytes, int style);
     void clear();
+    /** @short Keeps at most about `bytes` of text (0: no bound): past it the oldest lines go, a
+     *  chunk at a time, and a first paragraph in `noteStyle` says how many went. */
+    void setLimit(qsizetype bytes, int noteStyle);
+    /** @short The paragraphs the bound took from the front since the last call, less the note
+     *  paragraph when it first appeared: how far every paragraph's number moved back. */
+    int takeShift() { return std::exchange(m_shift, 0); }
 
-    int count() const { return m_count; }
+    int count() const { return m_count - firstKept() + (m_dropped > 0 ? 1 : 0); }
     int style(int paragraph) const;
     int length(int paragraph) const;
     QString text(int paragraph) const;
@@ -52,6 +59,12 @@ private:
         QByteArray styles;
     };
     const Chunk& chunkOf(int paragraph, int& local) const;
+    int firstKept() const { return m_chunks.isEmpty() ? 0 : m_chunks.first()->first; }
+    /** The paragraph of the store for a paragraph number as counted outside (after the note). */
+    int stored(int paragraph) const { return paragraph - (m_dropped > 0 ? 1 : 0) + firstKept(); }
+    QString droppedNote() const;
+    /** Drops the oldest chunks while the text is past the bound. */
+    void keepWithinLimit();
     qsizetype startOf(const Chunk& chunk, int local) const;
     QByteArrayView bytesOf(const Chunk& chunk) const;
     void seal();
@@ -64,6 +77,11 @@ private:
     QList<std::shared_ptr<Chunk>> m_chunks;
     qsizetype m_plainTail;
     int m_count = 0;
+    qsizetype m_limit = 0; ///< the most text kept, 0 for no bound
+    int m_noteStyle = 0;
+    qsizetype m_textBytes = 0; ///< the text of the chunks kept
+    qint64 m_dropped = 0;      ///< paragraphs dropped for the bound
+    int m_shift = 0;
     quint64 m_generation = 0; ///< a compression finished for a log since cleared is dropped
     QThreadPool m_pool;       ///< one thread: the chunks are compressed in turn beside the window
     // Unpacked chunks read lately (paint and selection read a few chunks again and again).

@@ -423,9 +423,11 @@ void TfrmPrincipal::SaveFilters() {
 void TfrmPrincipal::KeepSettings() {
     SettingsChanged = true;
     guarded([this] { SaveSettings(); });
-    // The copy option reaches the sessions already open.
-    for (TAccountTab* tab : std::as_const(Tabs))
+    // The copy option and the log's bound reach the tabs already open.
+    for (TAccountTab* tab : std::as_const(Tabs)) {
         applyKeepCopy(tab);
+        tab->applyLogLimit();
+    }
 }
 
 void TfrmPrincipal::KeepFilters() {

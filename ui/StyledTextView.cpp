@@ -105,6 +105,21 @@ void StyledTextView::applyFrame() {
 
 void StyledTextView::AddLines(QStringView text, int style) {
     m_store.append(text, style);
+    followShift();
+}
+
+void StyledTextView::setLimit(qsizetype bytes, int noteStyle) {
+    m_store.setLimit(bytes, noteStyle);
+    followShift();
+    Format();
+}
+
+void StyledTextView::followShift() {
+    const int shift = m_store.takeShift();
+    if (shift == 0) return;
+    m_top = std::max(0, m_top - shift);
+    for (Position* p : {&m_anchor, &m_cursor})
+        if (p->paragraph >= 0) p->paragraph = std::max(0, p->paragraph - shift);
 }
 
 void StyledTextView::Clear() {

@@ -52,7 +52,13 @@ public:
      *  as one blank; lone CRs and LFs stay in their line; text after the last CR LF is a paragraph. */
     void AddLines(QStringView text, int style);
     /** @short AddLines of Windows-1252 bytes. */
-    void AddLines(QByteArrayView bytes, int style) { m_store.append(bytes, style); }
+    void AddLines(QByteArrayView bytes, int style) {
+        m_store.append(bytes, style);
+        followShift();
+    }
+    /** @short Keeps at most about `bytes` of text (0: no bound), the oldest lines going first and a
+     *  first line in `noteStyle` saying how many went. */
+    void setLimit(qsizetype bytes, int noteStyle);
     void Clear();
     /** @short Brings the scroll range up to date with the paragraphs appended. */
     void Format();
@@ -87,6 +93,8 @@ private:
         auto operator<=>(const Position&) const = default;
     };
     Position positionAt(const QPoint& point) const;
+    /** @short The view stays on the same lines when the bound drops the oldest. */
+    void followShift();
     int visibleLines() const;
     void updateHorizontalRange(int width);
     /** @short Shows the paragraphs and the scroll position at the next frame (at most one a frame). */
