@@ -1,6 +1,7 @@
 #include "AboutBox.h"
 
 #include "Artwork.h"
+#include "DialogFit.h"
 #include "StyledTextView.h"
 
 #include <QEvent>
@@ -107,6 +108,8 @@ TfrmAbout::TfrmAbout(const DialogContext& context) : QDialog(context.owner), m_o
     btnSalir->setFocusPolicy(Qt::NoFocus);
     connect(btnSalir, &QPushButton::clicked, this, &TfrmAbout::btnSalirClick);
     FormCreate();
+    FitToFont(this);
+    FitToScreen(this);
 }
 
 void TfrmAbout::FormCreate() {

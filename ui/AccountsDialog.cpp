@@ -2,6 +2,7 @@
 
 #include "AccountLogins.h"
 #include "AccountWidgets.h"
+#include "DialogFit.h"
 #include "Errors.h"
 #include "LoginDialog.h"
 #include "LoginFields.h"
@@ -103,6 +104,8 @@ TfrmCuentas::TfrmCuentas(const DialogContext& context, const QString& accountsPa
     PanelBotones->move(PanelBotones->x() + growth, PanelBotones->y());
     ListView->resize(ListView->width() + growth, ListView->height());
     setFixedSize(width() + growth, height());
+    FitToFont(this);
+    FitToScreen(this);
 
     // FormCreate.
     try {

@@ -1,6 +1,7 @@
 #include "FiltersDialog.h"
 
 #include "AccountWidgets.h"
+#include "DialogFit.h"
 #include "FilterLists.h"
 
 #include <QComboBox>
@@ -98,6 +99,8 @@ TfrmFiltros::TfrmFiltros(const DialogContext& context, TFiltros& lists, std::fun
     ListView->setColumnWidth(ColTexto, 207);
     SetUpReportList(ListView);
     ListView->viewport()->installEventFilter(this);
+    FitToFont(this);
+    FitToScreen(this);
 }
 
 void TfrmFiltros::showModal() {

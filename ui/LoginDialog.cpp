@@ -1,6 +1,7 @@
 #include "LoginDialog.h"
 
 #include "AccountLogins.h"
+#include "DialogFit.h"
 #include "OAuthEndpoints.h"
 #include "SecretStore.h"
 
@@ -112,6 +113,7 @@ TfrmAcceso::TfrmAcceso(const DialogContext& context, QWidget* parent, bool keyri
         showBackend();
     }
     Load({});
+    FitToScreen(this);
 }
 
 void TfrmAcceso::showBackend() {

@@ -1,5 +1,6 @@
 #include "QuickConnectDialog.h"
 
+#include "DialogFit.h"
 #include "Errors.h"
 #include "LoginDialog.h"
 #include "LoginFields.h"
@@ -71,6 +72,8 @@ TfrmConexionRapida::TfrmConexionRapida(const DialogContext& context, Connect con
     setFixedSize(width() + growth, height());
     setTabOrder(btnAcceso, btnConectar);
     setTabOrder(btnConectar, btnCancelar);
+    FitToFont(this);
+    FitToScreen(this);
 }
 
 void TfrmConexionRapida::ClearFields() {

@@ -1,6 +1,7 @@
 #include "RecipientsWindow.h"
 
 #include "AccountWidgets.h"
+#include "DialogFit.h"
 #include "EncodedWords.h"
 #include "MailAddress.h"
 #include "ShownText.h"
@@ -91,6 +92,7 @@ TfrmDestinatarios::TfrmDestinatarios(const DialogContext& context)
     FormCreate();
     resize(420, 310);
     FormResize();
+    FitToScreen(this);
 }
 
 void TfrmDestinatarios::FormCreate() {
@@ -103,15 +105,32 @@ void TfrmDestinatarios::resizeEvent(QResizeEvent* event) {
     FormResize();
 }
 
+void TfrmDestinatarios::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::FontChange) FormResize();
+}
+
 void TfrmDestinatarios::FormResize() {
     // The smallest size, 400 x 200, is the window's minimum size: Qt snaps anything smaller to it.
+    // The three lines are drawn for the usual font and grow with a larger one.
+    const QFontMetrics fm = fontMetrics();
+    const int labelHeight = std::max(17, fm.height() + 2);
+    int captionWidth = 40;
+    for (const QLabel* caption : {Label1, Label3, Label4}) // right-aligned: their ink must fit
+        captionWidth = std::max(captionWidth, fm.boundingRect(caption->text()).right() + 1);
+    const int lineHeight = labelHeight + 6, bevelHeight = 3 * lineHeight + 6;
     const int bevelWidth = width() - 8;
-    Bevel1->setGeometry(4, 4, bevelWidth, 75);
-    for (QFrame* frame : {BevelFrom, BevelSubj, BevelDate})
-        frame->resize(bevelWidth - 10, 23);
+    Bevel1->setGeometry(4, 4, bevelWidth, bevelHeight);
+    int top = 5;
+    for (QFrame* frame : {BevelFrom, BevelSubj, BevelDate}) {
+        frame->setGeometry(5, top, bevelWidth - 10, lineHeight);
+        top += lineHeight;
+    }
+    for (QLabel* caption : {Label1, Label3, Label4})
+        caption->setGeometry(1, 2, captionWidth, labelHeight);
     for (QLabel* label : {lblFrom, lblSubject, lblDate})
-        label->resize(bevelWidth - 54, label->height());
-    ListView->setGeometry(4, 84, width() - 8, height() - 101);
+        label->setGeometry(captionWidth + 4, 2, bevelWidth - 14 - captionWidth, labelHeight);
+    ListView->setGeometry(4, bevelHeight + 9, width() - 8, height() - bevelHeight - 26);
     ListView->setColumnWidth(0, ListView->width() - 20);
 }
 

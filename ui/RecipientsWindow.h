@@ -56,6 +56,8 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    /** A change of font (the desktop's) lays the header lines out again. */
+    void changeEvent(QEvent* event) override;
 
 private:
     void FormCreate();

@@ -1,6 +1,7 @@
 #include "RulesDialog.h"
 
 #include "DataFile.h"
+#include "DialogFit.h"
 #include "Errors.h"
 #include "FilterLists.h"
 #include "FilterRules.h"
@@ -71,6 +72,7 @@ TfrmReglas::TfrmReglas(const DialogContext& context, const QString& rulesPath, c
     buttons->addWidget(btnCancelar);
     layout->addLayout(buttons);
     resize(620, 560);
+    FitToScreen(this); // a small screen takes less than that
 
     m_recheck.setSingleShot(true);
     m_recheck.setInterval(300);

@@ -1,6 +1,7 @@
 #include "SettingsDialog.h"
 
 #include "Artwork.h"
+#include "DialogFit.h"
 #include "Errors.h"
 #include "Settings.h"
 #include "TextAndTime.h"
@@ -86,6 +87,7 @@ TfrmConfig::TfrmConfig(const DialogContext& context, TConfig& config, TAdvancedS
     // A fixed border: the dialog takes the size its contents need.
     root->setSizeConstraint(QLayout::SetFixedSize);
     adjustSize();
+    FitToScreen(this);
 }
 
 QWidget* TfrmConfig::buildGeneralPage() {
@@ -114,20 +116,7 @@ QWidget* TfrmConfig::buildGeneralPage() {
     Label2 = new QLabel(u"Al conectar al Buzón, cargar            líneas de cada mensaje"_qs, topLine);
     Label2->setObjectName(u"Label2"_qs);
     edtIniTop = makeEdit(topLine, u"edtIniTop"_qs, u"20"_qs, 28);
-    const QString caption = Label2->text();
-    const qsizetype gapStart = caption.indexOf(u"  "_qs);
-    qsizetype gapEnd = gapStart;
-    while (caption[gapEnd] == u' ')
-        ++gapEnd;
-    const QFontMetrics metrics = Label2->fontMetrics();
-    const int gapCentre =
-        (metrics.horizontalAdvance(caption.left(gapStart)) + metrics.horizontalAdvance(caption.left(gapEnd))) / 2;
-    const int lineHeight = std::max(edtIniTop->sizeHint().height(), Label2->sizeHint().height());
-    Label2->setGeometry(0, (lineHeight - Label2->sizeHint().height()) / 2, Label2->sizeHint().width(),
-                        Label2->sizeHint().height());
-    edtIniTop->setGeometry(gapCentre - edtIniTop->width() / 2, 0, edtIniTop->width(), lineHeight);
-    topLine->setFixedHeight(lineHeight);
-    topLine->setMinimumWidth(Label2->sizeHint().width());
+    placeLineCount();
     page->addWidget(topLine);
 
     chkConectarTodas = makeButton<QCheckBox>(TabSheet1, u"chkConectarTodas"_qs,
@@ -178,6 +167,33 @@ QWidget* TfrmConfig::buildGeneralPage() {
     for (QLineEdit* edit : {edtIniTop, edtRefrescar, edtReintentar})
         edit->installEventFilter(this);
     return TabSheet1;
+}
+
+void TfrmConfig::placeLineCount() {
+    QWidget* topLine = Label2->parentWidget();
+    const QString caption = Label2->text();
+    const qsizetype gapStart = caption.indexOf(u"  "_qs);
+    qsizetype gapEnd = gapStart;
+    while (caption[gapEnd] == u' ')
+        ++gapEnd;
+    const QFontMetrics metrics = Label2->fontMetrics();
+    const int gapCentre =
+        (metrics.horizontalAdvance(caption.left(gapStart)) + metrics.horizontalAdvance(caption.left(gapEnd))) / 2;
+    const int lineHeight = std::max(edtIniTop->sizeHint().height(), Label2->sizeHint().height());
+    Label2->setGeometry(0, (lineHeight - Label2->sizeHint().height()) / 2, Label2->sizeHint().width(),
+                        Label2->sizeHint().height());
+    edtIniTop->setGeometry(gapCentre - edtIniTop->width() / 2, 0, edtIniTop->width(), lineHeight);
+    topLine->setFixedHeight(lineHeight);
+    topLine->setMinimumWidth(Label2->sizeHint().width());
+}
+
+void TfrmConfig::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() != QEvent::FontChange) return;
+    // A change of the desktop's font: what was measured for the old one is measured again.
+    placeLineCount();
+    for (QLineEdit* delay : {edtRefrescar, edtReintentar})
+        delay->setFixedWidth(std::max(50, delay->fontMetrics().horizontalAdvance(u"00:00:00"_qs) + 16));
 }
 
 QWidget* TfrmConfig::buildSoundsPage() {

@@ -87,10 +87,13 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     QWidget* buildGeneralPage();
     QWidget* buildSoundsPage();
+    /** The line count's field in the gap of the sentence around it. */
+    void placeLineCount();
     void LoadFromSettings();
     void FillSoundList();
     void AddSoundRow(const QString& caption, const QString& path);
