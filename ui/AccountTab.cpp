@@ -2,6 +2,7 @@
 #include "AccountTab.h"
 
 #include "AccountWidgets.h"
+#include "DialogFit.h"
 #include "Pop3Session.h"
 #include "Settings.h"
 #include "ShownText.h"
@@ -17,6 +18,7 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QSplitter>
+#include <QStyleOptionViewItem>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -107,10 +109,18 @@ void TAccountTab::buildPage(QSize client) {
     }
     auto* deleteKey = new QShortcut(QKeySequence::Delete, m_list, nullptr, nullptr, Qt::WidgetShortcut);
     connect(deleteKey, &QShortcut::activated, this, [this] { emit deleteRequested(this); });
+    // The drawn widths are the least; a larger font widens a column to its caption.
     const int widths[] = {35, 65, 200, 120};
     for (int c = ColumnNumber; c < ColumnSubject; ++c)
         m_list->setColumnWidth(c, widths[c]);
-    m_list->setColumnWidth(ColumnSubject, std::max(0, client.width() + 2 - (35 + 65 + 200 + 120) - 4));
+    m_list->setColumnWidth(ColumnSubject, 0);
+    FitColumnsToHeaders(m_list);
+    int fixedColumns = 0;
+    for (int c = ColumnNumber; c < ColumnSubject; ++c)
+        fixedColumns += m_list->columnWidth(c);
+    m_list->setColumnWidth(ColumnSubject, std::max(0, client.width() + 2 - fixedColumns - 4));
+    keepEightRows();
+    m_list->installEventFilter(this);
 
     m_lowerPanel = new QWidget(m_listSplitter);
     auto* lowerLayout = new QHBoxLayout(m_lowerPanel);
@@ -140,6 +150,34 @@ void TAccountTab::buildPage(QSize client) {
     m_dialogueSplitter->setSizes({std::max(0, client.width() + 2 - dialogueWidth - 4), dialogueWidth});
     m_savedLowerHeight = lowerHeight;
     m_savedDialogueWidth = dialogueWidth;
+}
+
+void TAccountTab::keepEightRows() {
+    // A row is as high as the item delegate makes one line of text in the list's font.
+    QStyleOptionViewItem row;
+    row.initFrom(m_list);
+    row.font = m_list->font();
+    row.fontMetrics = m_list->fontMetrics();
+    row.features = QStyleOptionViewItem::HasDisplay;
+    row.text = u"Num"_qs;
+    const QStyle* style = m_list->style();
+    const int rowHeight = style->sizeFromContents(QStyle::CT_ItemViewItem, &row, QSize(), m_list).height();
+    const int frame = 2 * m_list->frameWidth();
+    const int scrollBar = style->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_list);
+    m_list->setLeastHeight(m_list->header()->sizeHint().height() + 8 * rowHeight + frame + scrollBar);
+}
+
+bool TAccountTab::eventFilter(QObject* watched, QEvent* event) {
+    // Once the header, a child of the list, has the new font too.
+    if (watched == m_list && event->type() == QEvent::FontChange)
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                FitColumnsToHeaders(m_list);
+                keepEightRows();
+            },
+            Qt::QueuedConnection);
+    return QObject::eventFilter(watched, event);
 }
 
 void TAccountTab::addTo(QTabWidget* tabs, const QString& caption) {

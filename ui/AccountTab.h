@@ -192,8 +192,14 @@ signals:
     /** Delete was pressed in the list: what " Eliminar " does. */
     void deleteRequested(TAccountTab* tab);
 
+protected:
+    /** The list's font changed (the desktop's): its least height and columns follow. */
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void buildPage(QSize client);
+    /** The splitter never gives the message list less room than its header and eight rows. */
+    void keepEightRows();
     void buildSession();
     /** @short The tab's name for screen readers: its caption and its state in words. */
     void nameForScreenReaders(int index);

@@ -235,6 +235,16 @@ bool MessageList::isRowSelected(int position) const {
     return position >= 0 && position < rowCount() && selectionModel()->isRowSelected(position, {});
 }
 
+void MessageList::setLeastHeight(int height) {
+    m_leastHeight = height;
+    updateGeometry();
+}
+
+QSize MessageList::minimumSizeHint() const {
+    const QSize hint = QTreeView::minimumSizeHint();
+    return {hint.width(), std::max(hint.height(), m_leastHeight)};
+}
+
 void MessageList::resizeEvent(QResizeEvent* event) {
     QTreeView::resizeEvent(event);
     emit resized();

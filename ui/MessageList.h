@@ -94,6 +94,10 @@ public:
     /** @short The positions of the selected rows, in list order. */
     QList<int> selectedPositions() const;
     bool isRowSelected(int position) const;
+    /** @short The height the list asks of a layout or splitter at least (not a minimum size: it
+     *  can still be made smaller by hand). */
+    void setLeastHeight(int height);
+    QSize minimumSizeHint() const override;
 
 signals:
     void resized();
@@ -110,6 +114,7 @@ protected:
 
 private:
     MessageRowModel m_model;
+    int m_leastHeight = 0;
     int m_changedFirst = std::numeric_limits<int>::max(); ///< rows set by setRowHeader, not yet announced
     int m_changedLast = -1;
     QTimer m_announceTimer;
