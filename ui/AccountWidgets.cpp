@@ -1,9 +1,14 @@
 #include "AccountWidgets.h"
 
+#include "StyledTextView.h"
+
+#include <QApplication>
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QStyleOption>
+#include <QTabWidget>
 
 TStatusPanels::TStatusPanels(QWidget* parent) : QWidget(parent) {
     setFixedHeight(fontMetrics().height() + 8);
@@ -82,6 +87,40 @@ void AccountPage::resizeEvent(QResizeEvent* event) {
     if (statusBar) statusBar->setGeometry(0, height() - statusBar->height(), width(), statusBar->height());
     placeContent();
     emit resized();
+}
+
+QColor TabPaneColor(const QTabWidget* tabs) {
+    // Drawn by the style itself, away from its edges. In the application's palette: a tab widget
+    // with a style sheet has the new one only later, after a change of the desktop's colours.
+    const QPalette palette = QApplication::palette(tabs);
+    QImage pane(64, 64, QImage::Format_ARGB32_Premultiplied);
+    pane.fill(palette.color(QPalette::Window));
+    QPainter p(&pane);
+    QStyleOptionTabWidgetFrame option;
+    option.initFrom(tabs);
+    option.palette = palette;
+    option.rect = pane.rect();
+    option.lineWidth = tabs->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, tabs);
+    option.shape = QTabBar::RoundedNorth;
+    tabs->style()->drawPrimitive(QStyle::PE_FrameTabWidget, &option, &p, tabs);
+    p.end();
+    return pane.pixelColor(32, 32);
+}
+
+QList<QColor> InactiveTabColors(const QTabWidget* tabs) {
+    // Styles shade an inactive tab from their pane's colour: Fusion 8 % darker, down to 16 % at
+    // its foot; the pane's own colour covers the flat styles.
+    const QColor pane = TabPaneColor(tabs);
+    return {pane, pane.darker(108), pane.darker(116)};
+}
+
+QColor ReadableOnAll(const QColor& color, const QList<QColor>& backgrounds, double minimum) {
+    QColor out = color;
+    // A colour moved for one background may fall short on another close to it: a second round.
+    for (int round = 0; round < 2; ++round)
+        for (const QColor& background : backgrounds)
+            out = ReadableColor(out, background, minimum);
+    return out;
 }
 
 void DrawGridLines(QPainter* painter, const QStyleOptionViewItem& option, const QHeaderView* header,

@@ -2,12 +2,15 @@
 // at the bottom) and the status bar of numbered panels; the report lists' look and clicks.
 #pragma once
 
+#include <QColor>
 #include <QLabel>
 #include <QList>
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QWidget>
+
+class QTabWidget;
 
 /** The panels of a tab's status bar; the countdown panel is there only while one runs. */
 enum StatusPanel : int { PanelConnection = 0, PanelActivity, PanelCountdown };
@@ -53,6 +56,15 @@ signals:
 protected:
     void resizeEvent(QResizeEvent* event) override;
 };
+
+/** @short The colour the style fills a tab widget's pane with: what the button bar and the "@" on
+ *  it are drawn on. */
+QColor TabPaneColor(const QTabWidget* tabs);
+/** @short The colours an inactive tab of such a tab widget is filled with (a gradient gives
+ *  several), which its caption is drawn on. */
+QList<QColor> InactiveTabColors(const QTabWidget* tabs);
+/** @short `color`, made readable (see ReadableColor) on each of the backgrounds. */
+QColor ReadableOnAll(const QColor& color, const QList<QColor>& backgrounds, double minimum);
 
 /** @short Grid lines under a row and between its columns, drawn after the row itself. */
 void DrawGridLines(QPainter* painter, const QStyleOptionViewItem& option, const QHeaderView* header,

@@ -30,8 +30,12 @@ QIcon lamp(const QColor& color) {
         QRadialGradient g(QPointF(6, 6), 8);
         g.setColorAt(0, color.lighter(170));
         g.setColorAt(1, color.darker(120));
+        // A light ring around a dark rim: one of the two stands out on any panel, light or dark.
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(QColor(255, 255, 255), 1));
+        p.drawEllipse(QRectF(0.5, 0.5, 15, 15));
         p.setBrush(g);
-        p.setPen(QPen(color.darker(180), 1));
+        p.setPen(QPen(color.darker(300), 1));
         p.drawEllipse(QRectF(1.5, 1.5, 13, 13));
     });
 }

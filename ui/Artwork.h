@@ -6,7 +6,8 @@
 #include <QList>
 #include <QPixmap>
 
-/** Lamps 0 red (disconnected), 1 amber (busy), 2 green (mail), 3 blue (empty mailbox), 16 x 16. */
+/** Lamps 0 red (disconnected), 1 amber (busy), 2 green (mail), 3 blue (empty mailbox), 16 x 16; a dark
+ *  rim inside a white ring, so that they stand out on a light panel and on a dark one. */
 QList<QIcon> MakeLampImages();
 /** Two distinguishable 16 x 16 tray icons: 0 normal, 1 the other blink image. */
 QList<QIcon> MakeTrayImages();

@@ -321,14 +321,14 @@ void TfrmPrincipal::fitButtonBar() {
 }
 
 void TfrmPrincipal::followPalette() {
-    // Colours that are fixed in the pictures are made readable on the window's own background,
-    // light or dark.
-    const QColor background = palette().color(QPalette::Window);
-    const QColor ink = ReadableColor(QColor(30, 60, 160), background, 3.0);
+    // Colours that are fixed in the pictures are made readable on what they are drawn on, light or
+    // dark: the "@" on the tab widget's pane, the inactive tabs' captions on those tabs.
+    // The "@" is drawn smooth: its edges are lighter than its ink, which is kept a little above 3:1.
+    const QColor ink = ReadableColor(QColor(30, 60, 160), TabPaneColor(Page95Control), 3.5);
     const QPixmap strip = MakeArrobaStrip(ink, devicePixelRatioF());
     imgArroba->setPixmap(strip);
     imgArroba->resize(strip.deviceIndependentSize().toSize());
-    const QColor dimmed = ReadableColor(QColor(85, 85, 85), background);
+    const QColor dimmed = ReadableOnAll(QColor(85, 85, 85), InactiveTabColors(Page95Control), 4.5);
     Page95Control->setStyleSheet(u"QTabBar::tab:!selected { color: %1; }"_qs.arg(dimmed.name()));
 }
 
