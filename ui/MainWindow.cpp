@@ -4,6 +4,7 @@
 #include "AccountTab.h"
 #include "AccountWidgets.h"
 #include "Artwork.h"
+#include "DialogFit.h"
 #include "Errors.h"
 #include "QtClientSocket.h"
 #include "StyledTextView.h"
@@ -212,7 +213,8 @@ void TfrmPrincipal::buildButtonBar() {
         b->setToolButtonStyle(Qt::ToolButtonIconOnly);
         b->setAccessibleName(b->toolTip()); // a screen reader would say "1", "2", "3"
     }
-    btnDesconectar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    btnDesconectar->setToolTip(u"Desconectar"_qs);
+    btnDesconectar->setAccessibleName(u"Desconectar"_qs);
     connect(btnRefrescar, &QToolButton::clicked, this, &TfrmPrincipal::btnRefrescarClick);
     connect(btnEliminar, &QToolButton::clicked, this, &TfrmPrincipal::btnEliminarClick);
     connect(btnRestaurar, &QToolButton::clicked, this, &TfrmPrincipal::btnRestaurarClick);
@@ -317,7 +319,16 @@ void TfrmPrincipal::fitButtonBar() {
         x += p.button->width();
     }
     m_barLeftEnd = x;
+    btnDesconectar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     btnDesconectar->resize(std::max(101, btnDesconectar->sizeHint().width()), 25);
+    // Where the screen cannot hold the bar with such a font but can with Desconectar showing its
+    // lamp alone, it does (its name is still in its tooltip and for screen readers).
+    const int room = screen() ? WindowRoom(screen()->availableGeometry()).width() : INT_MAX;
+    const int rest = m_barLeftEnd + 75 + 45 + 12;
+    if (rest + btnDesconectar->width() > room && std::max(620, rest + 25) <= room) {
+        btnDesconectar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+        btnDesconectar->resize(25, 25);
+    }
 }
 
 void TfrmPrincipal::followPalette() {
