@@ -100,6 +100,7 @@ private slots:
         QVERIFY(!d->chkConectarTodas->isChecked() && !d->chkMinimizarAlTray->isChecked());
         QVERIFY(d->chkCopiaAntesDeBorrar->isChecked());
         QCOMPARE(d->spnDiasPapelera->value(), 30);
+        QCOMPARE(d->spnLimiteDialogo->value(), 16);
         QCOMPARE(d->edtRefrescar->text(), u"0:05:00"_qs);
         QCOMPARE(d->edtReintentar->text(), u"0:10:00"_qs);
         QCOMPARE(rows(), (QStringList{u"Conexión a Buzón, hay mensajes||"_qs, u"Conexión a Buzón, no hay mensajes||"_qs,
@@ -130,7 +131,10 @@ private slots:
         WindowProbe::Advanced(main).Pipelining = checked == 1;
         WindowProbe::Advanced(main).CopiaAntesDeBorrar = checked == 2;
         WindowProbe::Advanced(main).DiasPapelera = days;
+        WindowProbe::Advanced(main).LimiteDialogoMB = days % 100 + 1;
         d->show();
+        QCOMPARE(d->spnLimiteDialogo->value(), days % 100 + 1);
+        d->spnLimiteDialogo->setValue(days % 100 + 2);
         QCOMPARE(d->chkPipelining->isChecked(), checked == 1);
         QCOMPARE(d->chkCopiaAntesDeBorrar->isChecked(), checked == 2);
         QCOMPARE(d->spnDiasPapelera->value(), days);
@@ -146,6 +150,7 @@ private slots:
         QCOMPARE(WindowProbe::Advanced(main).Pipelining, checked == 1);
         QCOMPARE(WindowProbe::Advanced(main).CopiaAntesDeBorrar, checked == 2);
         QCOMPARE(WindowProbe::Advanced(main).DiasPapelera, days);
+        QCOMPARE(WindowProbe::Advanced(main).LimiteDialogoMB, days % 100 + 2);
     }
 
     void textFieldsAreCheckedOnAccept_data() {

@@ -162,6 +162,18 @@ QWidget* TfrmConfig::buildGeneralPage() {
     trashDays->addWidget(spnDiasPapelera);
     trashDays->addStretch();
     page->addLayout(trashDays);
+    // Each tab's dialogue log keeps so much text: past it the oldest lines go.
+    auto* logBound = new QHBoxLayout;
+    lblLimiteDialogo = new QLabel(u"&Límite del registro de diálogo de cada cuenta (MB):"_qs, TabSheet1);
+    lblLimiteDialogo->setObjectName(u"lblLimiteDialogo"_qs);
+    spnLimiteDialogo = new QSpinBox(TabSheet1);
+    spnLimiteDialogo->setObjectName(u"spnLimiteDialogo"_qs);
+    spnLimiteDialogo->setRange(kMinLimiteDialogoMB, kMaxLimiteDialogoMB);
+    lblLimiteDialogo->setBuddy(spnLimiteDialogo);
+    logBound->addWidget(lblLimiteDialogo);
+    logBound->addWidget(spnLimiteDialogo);
+    logBound->addStretch();
+    page->addLayout(logBound);
     page->addStretch();
 
     for (QLineEdit* edit : {edtIniTop, edtRefrescar, edtReintentar})
@@ -280,6 +292,7 @@ void TfrmConfig::LoadFromSettings() {
     chkNotificaciones->setChecked(m_advanced.Notificaciones);
     chkCopiaAntesDeBorrar->setChecked(m_advanced.CopiaAntesDeBorrar);
     spnDiasPapelera->setValue(m_advanced.DiasPapelera);
+    spnLimiteDialogo->setValue(m_advanced.LimiteDialogoMB);
     FillSoundList();
 }
 
@@ -435,6 +448,7 @@ void TfrmConfig::ApplyToSettings() {
     m_advanced.Notificaciones = chkNotificaciones->isChecked();
     m_advanced.CopiaAntesDeBorrar = chkCopiaAntesDeBorrar->isChecked();
     m_advanced.DiasPapelera = spnDiasPapelera->value();
+    m_advanced.LimiteDialogoMB = spnLimiteDialogo->value();
 }
 
 void TfrmConfig::ApplySounds() {

@@ -76,6 +76,8 @@ public:
     QCheckBox* chkCopiaAntesDeBorrar = nullptr;
     QLabel* lblDiasPapelera = nullptr;
     QSpinBox* spnDiasPapelera = nullptr;
+    QLabel* lblLimiteDialogo = nullptr;
+    QSpinBox* spnLimiteDialogo = nullptr;
     QWidget* TabSheet4 = nullptr;
     QTreeWidget* ListViewSonidos = nullptr;
     QLineEdit* edtRutaSonido = nullptr;
