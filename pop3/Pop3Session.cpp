@@ -213,7 +213,9 @@ bool TPop3::PedirPrimerasLineas(int num, int lineas) {
         return true;
     const qsizetype i = indexOfNum(num);
     if (i >= 0) {
-        m_mensajes[i].primerasLineas.clear();
+        KeptTexts texts = UnpackKeptTexts(m_mensajes[i].kept);
+        texts.primerasLineas.clear();
+        m_mensajes[i].kept = PackKeptTexts(texts);
         TMensaje& m = m_mensajes[i].m;
         m.Lineas = lineas;
         m.EnCabecera = true;
@@ -227,16 +229,17 @@ bool TPop3::PedirPrimerasLineas(int num, int lineas) {
 
 TMensaje TPop3::expanded(const StoredMessage& stored) const {
     TMensaje m = stored.m;
-    m.Cabecera.Texto = fromCp1252(stored.texto);
+    const KeptTexts texts = UnpackKeptTexts(stored.kept);
+    m.Cabecera.Texto = fromCp1252(texts.texto);
     // The preview is made when a message is asked for, not for every message of a listing.
-    const qsizetype cut = stored.mime.indexOf('\n');
-    const QByteArrayView mime(stored.mime);
+    const qsizetype cut = texts.mime.indexOf('\n');
+    const QByteArrayView mime(texts.mime);
     const MessagePreview preview =
         BuildPreview(cut < 0 ? mime : mime.first(cut), cut < 0 ? QByteArrayView() : mime.sliced(cut + 1),
-                     stored.primerasLineas, m.Lineas);
+                     texts.primerasLineas, m.Lineas);
     m.PrimerasLineas = preview.text;
     if (!preview.unknownCharsets.isEmpty()) noteUnknownCharsetsLater(preview.unknownCharsets);
-    m.Cabecera.Destinatarios = SplitRecipients(fromCp1252(stored.to), fromCp1252(stored.cc));
+    m.Cabecera.Destinatarios = SplitRecipients(fromCp1252(texts.to), fromCp1252(texts.cc));
     return m;
 }
 
@@ -260,7 +263,7 @@ TMensaje TPop3::ResumenPorIndice(int index) const {
 
 QString TPop3::TextoCabeceraPorNumero(int num) const {
     const qsizetype i = indexOfNum(num);
-    return i < 0 ? QString() : fromCp1252(m_mensajes[i].texto);
+    return i < 0 ? QString() : fromCp1252(UnpackKeptTexts(m_mensajes[i].kept).texto);
 }
 
 int TPop3::MensajeActual() const {
@@ -814,19 +817,21 @@ void TPop3::handleHeaderReply(QString reply) {
         ParsedHeader h = ParseHeaderReply(std::move(reply), (m_kept & KeepHeaderText) ? WithText : 0);
         StoredMessage& stored = m_mensajes[i];
         TMensaje& m = stored.m;
+        KeptTexts texts;
         if (m_kept & KeepHeaderText) {
-            stored.texto = toCp1252(h.texto);
+            texts.texto = toCp1252(h.texto);
             m.Cabecera.TextoCortado = h.textoCut;
         }
         m.Cabecera.From = std::move(h.from);
         m.Cabecera.Subj = std::move(h.subj);
         m.Cabecera.Fecha = std::move(h.fecha);
         if (m_kept & KeepRecipients) {
-            stored.to = toCp1252(h.to);
-            stored.cc = toCp1252(h.cc);
+            texts.to = toCp1252(h.to);
+            texts.cc = toCp1252(h.cc);
         }
         m.Lineas = LineasTop;
-        if (m_kept & KeepFirstLines) keepFirstLines(stored, h);
+        if (m_kept & KeepFirstLines) keepFirstLines(texts, h);
+        stored.kept = PackKeptTexts(texts);
     }
     QPointer<TPop3> self(this);
     emit OnCabeceraRecibida(this, m_mensajes[i].m.Num);
@@ -876,11 +881,11 @@ void TPop3::handleCopyReply(const QString& reply) {
     if (self) continueDeleting();
 }
 
-void TPop3::keepFirstLines(StoredMessage& stored, const ParsedHeader& h) {
-    stored.primerasLineas = toCp1252(h.body);
-    stored.mime.clear();
+void TPop3::keepFirstLines(KeptTexts& texts, const ParsedHeader& h) {
+    texts.primerasLineas = toCp1252(h.body);
+    texts.mime.clear();
     if (!h.contentType.isEmpty() || !h.transferEncoding.isEmpty())
-        stored.mime = toCp1252(h.contentType) + '\n' + toCp1252(h.transferEncoding);
+        texts.mime = toCp1252(h.contentType) + '\n' + toCp1252(h.transferEncoding);
 }
 
 bool TPop3::noteUnknownCharsets(const QStringList& charsets) {
@@ -922,7 +927,9 @@ void TPop3::handleFirstLinesReply(const QString& reply) {
             return;
         }
         m_mensajes[i].m.EnCabecera = blank < 0;
-        keepFirstLines(m_mensajes[i], h);
+        KeptTexts texts = UnpackKeptTexts(m_mensajes[i].kept);
+        keepFirstLines(texts, h);
+        m_mensajes[i].kept = PackKeptTexts(texts);
         if (!noteUnknownCharsets(preview.unknownCharsets)) return;
     }
     QPointer<TPop3> self(this);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "ClientSocket.h"
+#include "KeptTexts.h"
 #include "MessageHeader.h"
 #include "Pop3Replies.h"
 #include "Pop3Types.h"
@@ -271,21 +272,16 @@ private:
     QString m_readText;       ///< the buffer of the last read's text, kept for the next one
 
     /** A message as kept: its header text, first lines and the values of its To and Cc fields as
-     *  the server's bytes (half the room of text), the record's own fields for them empty; `mime`
-     *  the values of Content-Type and Content-Transfer-Encoding, a LF between them (empty when
-     *  there are none). The recipients are split and decoded, and the preview of the first lines
-     *  made, when the message is asked for. */
+     *  the server's bytes, packed in one block (KeptTexts), the record's own fields for them empty.
+     *  The recipients are split and decoded, and the preview of the first lines made, when the
+     *  message is asked for. */
     struct StoredMessage {
         TMensaje m;
-        QByteArray texto;
-        QByteArray primerasLineas;
-        QByteArray to;
-        QByteArray cc;
-        QByteArray mime;
+        QByteArray kept; ///< PackKeptTexts
     };
     TMensaje expanded(const StoredMessage& stored) const;
     /** Keeps the body lines of a TOP reply and what it takes to read them. */
-    void keepFirstLines(StoredMessage& stored, const ParsedHeader& h);
+    static void keepFirstLines(KeptTexts& texts, const ParsedHeader& h);
     QList<StoredMessage> m_mensajes;
     int m_kept = KeepAll;
     mutable QHash<int, qsizetype> m_index; // Num -> first position in m_mensajes
