@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""The benchmark's Dovecot: plain POP3 on 127.0.0.1 and a free port, serving the cached mailboxes.
+"""The benchmark's Dovecot: POP3 on 127.0.0.1 and a free port, serving the cached mailboxes.
 
-usage: benchserver.py serve STATE CACHE SIZES | stop STATE
+usage: benchserver.py serve STATE CACHE SIZES [--tls] | stop STATE
 
 "serve" runs Dovecot until Ctrl-C; bench/run.py imports start() and stop_child() instead.
 "stop" ends an instance left behind by a process that was killed.
@@ -12,14 +12,21 @@ server.json ({"host", "port", "users": {name: password}}); Dovecot's runtime fil
 directory under /tmp (its unix sockets need short paths). Run as root, Dovecot reads the mail as
 uid 65534 (genbench.py --owner 65534:65534); as another user, as that user.
 
-Settings differ from the test fixture's only where a benchmark needs it: no TLS, and no flag
-updates (POP3 never renames a message file, so the cache stays as generated).
+Settings differ from the test fixture's only where a benchmark needs it: no flag updates (POP3
+never renames a message file, so the cache stays as generated), and no TLS unless asked for. With
+tls=True (--tls) the server offers STLS on its port and, run as root, POP3 over TLS from the first
+byte on 127.0.0.95:995 (the port clients know as TLS; an address of its own, so that another server
+on this computer's 995 is no obstacle), with a throwaway self-signed certificate written into STATE;
+server.json then also holds "tls_host", "tls_port" (0 when not root) and "sha256", the certificate's
+fingerprint for the clients to trust. A clear-text server and a TLS one may run side by side (two
+STATE directories) on the same mailboxes: they only read them.
 """
 import contextlib
 import json
 import os
 import pwd
 import grp
+import hashlib
 import shutil
 import signal
 import socket
@@ -29,6 +36,10 @@ import tempfile
 import time
 
 HOST = "127.0.0.1"
+# Implicit TLS: the port a client takes for POP3 over TLS, on an address of its own (all of
+# 127.0.0.0/8 is this computer).
+TLS_HOST = "127.0.0.95"
+TLS_PORT = 995
 
 
 def read(path):
@@ -84,8 +95,32 @@ def free_port():
         return s.getsockname()[1]
 
 
-def config_text(state, runtime, port):
+def certificate(state):
+    """(cert path, key path, SHA-256 hex) of a fresh self-signed certificate in state."""
+    cert, key = os.path.join(state, "cert.pem"), os.path.join(state, "key.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "30", "-subj",
+                    "/CN=localhost", "-addext", "subjectAltName=DNS:localhost,IP:%s,IP:%s" % (HOST, TLS_HOST),
+                    "-keyout", key, "-out", cert], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.chmod(key, 0o600)
+    der = subprocess.run(["openssl", "x509", "-in", cert, "-outform", "DER"], check=True,
+                         capture_output=True).stdout
+    return cert, key, hashlib.sha256(der).hexdigest()
+
+
+def tls_text(cert, key, implicit):
+    text = "ssl = yes\nssl_cert = <%s\nssl_key = <%s\n" % (cert, key)
+    listener = """  inet_listener pop3s {{
+    address = {host}
+    port = {port}
+    ssl = yes
+  }}
+""".format(host=TLS_HOST, port=TLS_PORT) if implicit else ""
+    return text, listener
+
+
+def config_text(state, runtime, port, tls=None):
     internal, group, login = identities()
+    ssl, listener = tls or ("ssl = no\n", "")
     return """# Written by bench/benchserver.py: the header-scan benchmark's POP3 server.
 protocols = pop3
 listen = {host}
@@ -102,8 +137,7 @@ disable_plaintext_auth = no
 auth_mechanisms = plain
 auth_failure_delay = 0
 mail_max_userip_connections = 100
-ssl = no
-pop3_no_flag_updates = yes
+{ssl}pop3_no_flag_updates = yes
 passdb {{
   driver = passwd-file
   args = scheme=PLAIN {runtime}/passwd
@@ -117,12 +151,13 @@ service pop3-login {{
   inet_listener pop3 {{
     port = {port}
   }}
-}}
+{listener}}}
 service anvil {{
   chroot =
 }}
 """.format(host=HOST, runtime=runtime, tag=os.path.basename(runtime), state=state, internal=internal,
-           group=group, login=login, port=port)
+           group=group, login=login, port=port, ssl=ssl,
+           listener=listener)
 
 
 def greets(port, deadline):
@@ -136,9 +171,10 @@ def greets(port, deadline):
             time.sleep(0.05)
 
 
-def start(state, cache, sizes):
+def start(state, cache, sizes, tls=False):
     """Starts Dovecot in the foreground as a child of this process (so that it is reaped when it
-    ends); returns ({"host", "port", "users"}, the process)."""
+    ends); returns ({"host", "port", "users"}, the process), with "tls_host", "tls_port" and
+    "sha256" when tls."""
     state, cache = os.path.abspath(state), os.path.abspath(cache)
     stop(state)
     os.makedirs(state, exist_ok=True)
@@ -154,12 +190,17 @@ def start(state, cache, sizes):
             f.write("m%d:{PLAIN}bench-%d:%d:%d::%s\n" % (n, n, uid, gid, os.path.join(cache, "m%d" % n)))
     os.chmod(os.path.join(runtime, "passwd"), 0o644)
     config = os.path.join(state, "dovecot.conf")
+    implicit = tls and os.geteuid() == 0  # a port below 1024
+    tls_settings = None
+    if tls:
+        cert, key, sha256 = certificate(state)
+        tls_settings = tls_text(cert, key, implicit)
     dovecot = shutil.which("dovecot") or "/usr/sbin/dovecot"
     try:
         for _ in range(10):
             port = free_port()
             with open(config, "w") as f:
-                f.write(config_text(state, runtime, port))
+                f.write(config_text(state, runtime, port, tls_settings))
             with open(os.path.join(state, "start.log"), "w") as out:
                 proc = subprocess.Popen([dovecot, "-F", "-c", config], stdin=subprocess.DEVNULL, stdout=out,
                                         stderr=out)
@@ -176,6 +217,8 @@ def start(state, cache, sizes):
                 proc.wait()
                 raise RuntimeError("dovecot does not greet on port %d" % port)
             info = {"host": HOST, "port": port, "users": users}
+            if tls:
+                info.update(tls_host=TLS_HOST, tls_port=TLS_PORT if implicit else 0, sha256=sha256)
             with open(os.path.join(state, "server.json"), "w") as f:
                 json.dump(info, f)
             return info, proc
@@ -198,9 +241,11 @@ def stop_child(state, proc):
 
 
 def main():
-    if len(sys.argv) == 5 and sys.argv[1] == "serve":
-        info, proc = start(sys.argv[2], sys.argv[3], [int(s) for s in sys.argv[4].split(",")])
-        print("benchserver: dovecot on %s port %d; Ctrl-C stops it" % (info["host"], info["port"]), flush=True)
+    if len(sys.argv) in (5, 6) and sys.argv[1] == "serve" and sys.argv[5:] in ([], ["--tls"]):
+        info, proc = start(sys.argv[2], sys.argv[3], [int(s) for s in sys.argv[4].split(",")], tls=len(sys.argv) == 6)
+        print("benchserver: dovecot on %s port %d%s; Ctrl-C stops it" % (
+            info["host"], info["port"], ", TLS on %s:%d, certificate %s" % (
+                info["tls_host"], info["tls_port"], info["sha256"]) if "sha256" in info else ""), flush=True)
         try:
             proc.wait()
         except KeyboardInterrupt:

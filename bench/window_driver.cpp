@@ -6,9 +6,12 @@
 // the tab's session reports the end of the header pass (OnConexionCompletada).
 //
 // usage: tavelo-window-bench --host NAME --port N --user NAME [--sequential] [--events]
-//        (password in TAVELO_PASSWORD)
+//        [--trust-certificate SHA256]   (password in TAVELO_PASSWORD)
 // The window keeps its default settings (the advanced option "Pipelining" on); --sequential turns
-// that option off before the tab opens: one TOP at a time.
+// that option off before the tab opens: one TOP at a time. Port 995 is TLS from the first byte and
+// other ports upgrade with STLS where the server offers it, as in the program; a server certificate
+// that does not verify (the benchmark's own, self-signed) is accepted when its fingerprint is the
+// one given with --trust-certificate: it goes into the settings as the user's "Sí" would put it.
 // Prints on stderr one line: messages, rows, log paragraphs and the seconds to the end of the pass.
 // --events adds, for profiling, the count and time of the events delivered, by event type and
 // receiving class (time includes what nested deliveries took).
@@ -27,6 +30,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMap>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
@@ -108,7 +112,9 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption userOpt(u"user"_qs, u"User name."_qs, u"name"_qs);
     const QCommandLineOption eventsOpt(u"events"_qs, u"Count and time the events delivered."_qs);
     const QCommandLineOption sequentialOpt(u"sequential"_qs, u"Turn the advanced option Pipelining off."_qs);
-    parser.addOptions({hostOpt, portOpt, userOpt, eventsOpt, sequentialOpt});
+    const QCommandLineOption trustOpt(u"trust-certificate"_qs, u"Trust this server certificate (SHA-256, hex)."_qs,
+                                      u"sha256"_qs);
+    parser.addOptions({hostOpt, portOpt, userOpt, eventsOpt, sequentialOpt, trustOpt});
     bool portOk = false;
     const int port = parser.parse(QCoreApplication::arguments()) ? parser.value(portOpt).toInt(&portOk) : 0;
     if (!portOk || !parser.isSet(hostOpt) || !parser.isSet(userOpt) || !qEnvironmentVariableIsSet("TAVELO_PASSWORD")) {
@@ -126,6 +132,11 @@ int main(int argc, char* argv[]) {
         return QMessageBox::Ok;
     };
     seams.playSound = [](const QString&) {};
+    if (parser.isSet(trustOpt)) {
+        QSettings settings(seams.settingsPath, QSettings::IniFormat);
+        settings.setValue(u"CertificadosConfiados/"_qs + parser.value(hostOpt) + u':' + QString::number(port),
+                          parser.value(trustOpt).remove(u':').toLower());
+    }
 
     app.counting = parser.isSet(eventsOpt);
     TfrmPrincipal window(seams);
