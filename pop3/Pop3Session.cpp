@@ -825,6 +825,9 @@ void TPop3::handleHeaderReply(QString reply) {
         m.Cabecera.From = std::move(h.from);
         m.Cabecera.Subj = std::move(h.subj);
         m.Cabecera.Fecha = std::move(h.fecha);
+        // Kept for as long as the message is listed: no room beyond the text.
+        for (QString* kept : {&m.Cabecera.From, &m.Cabecera.Subj, &m.Cabecera.Fecha})
+            kept->squeeze();
         if (m_kept & KeepRecipients) {
             texts.to = toCp1252(h.to);
             texts.cc = toCp1252(h.cc);
