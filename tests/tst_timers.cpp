@@ -108,6 +108,14 @@ private slots:
         tick(1);
         QCOMPARE(first->statusBar()->panelText(2), u"Reconexión en 0:08:19 (Refrescar reintenta ahora)"_qs);
         QCOMPARE(second->statusBar()->panelText(2), u"Reconexión en 0:10:00 (Refrescar reintenta ahora)"_qs);
+        // A tab whose countdown began while another was in front leaves the reason its room.
+        w->show();
+        WindowProbe::Page95Control(w)->setCurrentWidget(first->page());
+        QTRY_VERIFY(first->page()->isVisible());
+        const TStatusPanels* bar = first->statusBar();
+        const int countdown = bar->fontMetrics().horizontalAdvance(bar->panelText(2));
+        QVERIFY(bar->panelWidth(1) > bar->width() / 3);
+        QVERIFY(bar->panelWidth(0) + bar->panelWidth(1) + countdown <= bar->width());
     }
 
     void countdownSwitchedOffOrLongerThanADay_data() {

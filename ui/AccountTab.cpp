@@ -63,7 +63,10 @@ TAccountTab::~TAccountTab() {
 void TAccountTab::buildPage(QSize client) {
     m_page = new AccountPage;
     m_page->resize(client);
-    connect(m_page, &AccountPage::resized, this, [this] { emit pageResized(this); });
+    connect(m_page, &AccountPage::resized, this, [this] {
+        fitCountdownPanel(); // a page first shown after its countdown began has its width only now
+        emit pageResized(this);
+    });
     m_statusBar = new TStatusPanels(m_page);
     m_statusBar->setPanelWidth(PanelConnection, 100);
     m_page->statusBar = m_statusBar;
