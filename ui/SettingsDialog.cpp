@@ -151,29 +151,26 @@ QWidget* TfrmConfig::buildGeneralPage() {
     chkCopiaAntesDeBorrar = makeButton<QCheckBox>(TabSheet1, u"chkCopiaAntesDeBorrar"_qs,
                                                   u"&Guardar una copia antes de borrar un mensaje"_qs);
     page->addWidget(chkCopiaAntesDeBorrar);
-    auto* trashDays = new QHBoxLayout;
-    lblDiasPapelera = new QLabel(u"&Días que se guarda cada copia en la papelera:"_qs, TabSheet1);
-    lblDiasPapelera->setObjectName(u"lblDiasPapelera"_qs);
-    spnDiasPapelera = new QSpinBox(TabSheet1);
-    spnDiasPapelera->setObjectName(u"spnDiasPapelera"_qs);
-    spnDiasPapelera->setRange(kMinDiasPapelera, kMaxDiasPapelera);
-    lblDiasPapelera->setBuddy(spnDiasPapelera);
-    trashDays->addWidget(lblDiasPapelera);
-    trashDays->addWidget(spnDiasPapelera);
-    trashDays->addStretch();
-    page->addLayout(trashDays);
+    // A number with its caption on one line.
+    const auto numberLine = [&](QLabel*& label, QSpinBox*& spin, const QString& name, const QString& caption, int least,
+                                int most) {
+        auto* line = new QHBoxLayout;
+        label = new QLabel(caption, TabSheet1);
+        label->setObjectName(u"lbl"_qs + name);
+        spin = new QSpinBox(TabSheet1);
+        spin->setObjectName(u"spn"_qs + name);
+        spin->setRange(least, most);
+        label->setBuddy(spin);
+        line->addWidget(label);
+        line->addWidget(spin);
+        line->addStretch();
+        page->addLayout(line);
+    };
+    numberLine(lblDiasPapelera, spnDiasPapelera, u"DiasPapelera"_qs,
+               u"&Días que se guarda cada copia en la papelera:"_qs, kMinDiasPapelera, kMaxDiasPapelera);
     // Each tab's dialogue log keeps so much text: past it the oldest lines go.
-    auto* logBound = new QHBoxLayout;
-    lblLimiteDialogo = new QLabel(u"&Límite del registro de diálogo de cada cuenta (MB):"_qs, TabSheet1);
-    lblLimiteDialogo->setObjectName(u"lblLimiteDialogo"_qs);
-    spnLimiteDialogo = new QSpinBox(TabSheet1);
-    spnLimiteDialogo->setObjectName(u"spnLimiteDialogo"_qs);
-    spnLimiteDialogo->setRange(kMinLimiteDialogoMB, kMaxLimiteDialogoMB);
-    lblLimiteDialogo->setBuddy(spnLimiteDialogo);
-    logBound->addWidget(lblLimiteDialogo);
-    logBound->addWidget(spnLimiteDialogo);
-    logBound->addStretch();
-    page->addLayout(logBound);
+    numberLine(lblLimiteDialogo, spnLimiteDialogo, u"LimiteDialogo"_qs,
+               u"&Límite del registro de diálogo de cada cuenta (MB):"_qs, kMinLimiteDialogoMB, kMaxLimiteDialogoMB);
     page->addStretch();
 
     for (QLineEdit* edit : {edtIniTop, edtRefrescar, edtReintentar})
