@@ -68,6 +68,13 @@ class TestPop3Dovecot : public QObject {
         return unquoted(QString::fromUtf8(raw.mid(at + 14, raw.indexOf('\n', at + 1) - at - 14)));
     }
     QString scanner() const { return QString::fromUtf8(TAVELO_BINARY_DIR) + u"/bin/tavelo-scan"_qs; }
+    /** tavelo-scan on the user's mailbox with the password in its environment, and these options. */
+    void startScanner(QProcess& p, const QString& user, const QStringList& options) const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"TAVELO_PASSWORD"_qs, fx.password(user));
+        p.setProcessEnvironment(env);
+        p.start(scanner(), scanArgs(user) + options);
+    }
 
     QString fixtureFingerprint() const {
         const QList<QSslCertificate> certs = QSslCertificate::fromPath(fx.certificatePath());
@@ -408,10 +415,7 @@ private slots:
 
     void scannerPrintsTheListing() {
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"TAVELO_PASSWORD"_qs, fx.password(u"ana"_qs));
-        p.setProcessEnvironment(env);
-        p.start(scanner(), scanArgs(u"ana"_qs) << u"--log"_qs);
+        startScanner(p, u"ana"_qs, {u"--log"_qs});
         QVERIFY(p.waitForFinished(kWaitMs));
         QCOMPARE(p.exitCode(), 0);
         const QStringList lines = QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
@@ -443,10 +447,7 @@ private slots:
         const QByteArray rule = "marcar X-Relleno expresion (a+)+$";
         writeBytes(dir.filePath(u"Reglas.dat"_qs), rule + '\n');
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"TAVELO_PASSWORD"_qs, fx.password(user));
-        p.setProcessEnvironment(env);
-        p.start(scanner(), scanArgs(user) << u"--filters"_qs << dir.path());
+        startScanner(p, user, {u"--filters"_qs, dir.path()});
         QVERIFY(p.waitForFinished(kWaitMs));
         QCOMPARE(p.exitCode(), 0);
         const QList<QByteArray> lines = p.readAllStandardOutput().trimmed().split('\n');
@@ -475,12 +476,7 @@ private slots:
                                   "Subject: \x1b]0;pwned\x07\x1b[2J hola\n\nHola\n"),
                  qPrintable(fx.lastError()));
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"TAVELO_PASSWORD"_qs, fx.password(user));
-        p.setProcessEnvironment(env);
-        QStringList args = scanArgs(user) << u"--log"_qs;
-        if (raw) args << u"--raw"_qs;
-        p.start(scanner(), args);
+        startScanner(p, user, raw ? QStringList{u"--log"_qs, u"--raw"_qs} : QStringList{u"--log"_qs});
         QVERIFY(p.waitForFinished(kWaitMs));
         QCOMPARE(p.exitCode(), 0);
         const QByteArray out = p.readAllStandardOutput();
@@ -529,10 +525,7 @@ private slots:
         writeBytes(dir.filePath(u"Reglas.dat"_qs), "# prueba\n" + rule.toUtf8() + "\nmarcar Subject parece x\n");
 
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(u"TAVELO_PASSWORD"_qs, fx.password(user));
-        p.setProcessEnvironment(env);
-        p.start(scanner(), scanArgs(user) << u"--filters"_qs << dir.path());
+        startScanner(p, user, {u"--filters"_qs, dir.path()});
         QVERIFY(p.waitForFinished(kWaitMs));
         QCOMPARE(p.exitCode(), 0);
         const QStringList lines = QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
