@@ -79,16 +79,16 @@ class Run:
         self.load = os.getloadavg()[0]  # the machine is shared: how busy it was when the run started
 
 
-def timed(cmd, env, stdout_path, stderr_path, timeout):
-    """(seconds, peak KB, exit status or None on timeout) of a child process.
+def measured(cmd, env, stdout_path, stderr_path, timeout):
+    """(seconds, peak KB, CPU seconds, exit status or None on timeout) of a child process.
 
-    The peak comes from GNU time, a small C program that forks and execs the command: a process
-    forked from this Python one would keep this one's resident size as its high-water mark
-    across exec, and ru_maxrss would report that instead."""
-    mem_path = stderr_path + ".maxrss"
+    The peak and the CPU time come from GNU time, a small C program that forks and execs the
+    command: a process forked from this Python one would keep this one's resident size as its
+    high-water mark across exec, and ru_maxrss would report that instead."""
+    usage_path = stderr_path + ".usage"
     with open(stdout_path, "wb") as out, open(stderr_path, "wb") as err:
         start = time.perf_counter()
-        proc = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", mem_path] + cmd, env=env, stdout=out,
+        proc = subprocess.Popen(["/usr/bin/time", "-f", "%M %U %S", "-o", usage_path] + cmd, env=env, stdout=out,
                                 stderr=err, stdin=subprocess.DEVNULL, start_new_session=True)
         timer = threading.Timer(timeout, lambda: os.killpg(proc.pid, signal.SIGKILL))
         timer.start()
@@ -99,13 +99,30 @@ def timed(cmd, env, stdout_path, stderr_path, timeout):
             timer.cancel()
     killed = seconds >= timeout and proc.returncode != 0
     try:
-        with open(mem_path) as f:
-            peak = int(f.read().split()[-1])  # after "Command exited with non-zero status N"
-    except (OSError, ValueError, IndexError):
-        peak = 0
-    if os.path.exists(mem_path):
-        os.remove(mem_path)
-    return seconds, peak, None if killed else proc.returncode
+        with open(usage_path) as f:
+            peak, user, system = f.read().split()[-3:]  # after "Command exited with non-zero status N"
+        peak, cpu = int(peak), float(user) + float(system)
+    except (OSError, ValueError):
+        peak, cpu = 0, 0.0
+    if os.path.exists(usage_path):
+        os.remove(usage_path)
+    return seconds, peak, cpu, None if killed else proc.returncode
+
+
+def timed(cmd, env, stdout_path, stderr_path, timeout):
+    """(seconds, peak KB, exit status or None on timeout) of a child process (measured)."""
+    seconds, peak, _, rc = measured(cmd, env, stdout_path, stderr_path, timeout)
+    return seconds, peak, rc
+
+
+def write_results(out, text, header, rows):
+    """A benchmark's report into out/table.txt and its samples into out/samples.csv."""
+    with open(os.path.join(out, "table.txt"), "w") as f:
+        f.write(text)
+    with open(os.path.join(out, "samples.csv"), "w", newline="") as f:
+        w = csv.writer(f)
+        w.writerow(header)
+        w.writerows(rows)
 
 
 class Bench:

@@ -35,13 +35,12 @@ import statistics
 import subprocess
 import sys
 import tempfile
-import threading
-import time
 
 sys.dont_write_bytecode = True
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import benchserver  # noqa: E402
+import run  # noqa: E402  (the GNU time wrapper of the speed benchmark)
 
 PROGRAMS = ["scan", "window", "floor"]
 LINKS = ["clear", "stls", "995"]
@@ -54,28 +53,8 @@ def log(text):
 
 def timed(cmd, env, out_path, err_path, timeout):
     """(wall seconds, CPU seconds, exit status or None when killed) of a child process."""
-    usage_path = err_path + ".usage"
-    with open(out_path, "wb") as out, open(err_path, "wb") as err:
-        start = time.perf_counter()
-        proc = subprocess.Popen(["/usr/bin/time", "-f", "%U %S", "-o", usage_path] + cmd, env=env, stdout=out,
-                                stderr=err, stdin=subprocess.DEVNULL, start_new_session=True)
-        timer = threading.Timer(timeout, lambda: os.killpg(proc.pid, signal.SIGKILL))
-        timer.start()
-        try:
-            proc.wait()
-            wall = time.perf_counter() - start
-        finally:
-            timer.cancel()
-    try:
-        with open(usage_path) as f:
-            user, system = f.read().split()[-2:]  # after "Command exited with non-zero status N"
-        cpu = float(user) + float(system)
-    except (OSError, ValueError):
-        cpu = 0.0
-    if os.path.exists(usage_path):
-        os.remove(usage_path)
-    killed = wall >= timeout and proc.returncode != 0
-    return wall, cpu, None if killed else proc.returncode
+    wall, _, cpu, rc = run.measured(cmd, env, out_path, err_path, timeout)
+    return wall, cpu, rc
 
 
 class Bench:
