@@ -23,7 +23,6 @@ most a tenth of its log. Results in --out (default <build>/recheck-results): tab
 samples.csv.
 """
 import argparse
-import csv
 import os
 import re
 import shlex
@@ -41,6 +40,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import benchserver  # noqa: E402
 import maildrop  # noqa: E402
+import run  # noqa: E402  (the results files of the speed benchmark)
 
 FRESH = re.compile(r"^fresh: (\d+) messages, (\d+) rows, (\d+) log paragraphs, (\d+) log bytes, ([\d.]+) s$", re.M)
 RECHECK = re.compile(r"^recheck: (\d+) messages \((\d+) new\), (\d+) rows, (\d+) log paragraphs added, "
@@ -237,16 +237,12 @@ def main():
     text = "\n".join(lines) + "\n"
     log("")
     log(text)
-    with open(os.path.join(args.out, "table.txt"), "w") as f:
-        f.write(text)
-    with open(os.path.join(args.out, "samples.csv"), "w", newline="") as f:
-        w = csv.writer(f)
-        w.writerow(["round", "load1", "fresh_s", "fresh_lines", "fresh_bytes", "recheck_s", "recheck_lines",
-                    "recheck_bytes", "floor_recheck_s", "floor_pass_s"])
-        for i, (fr, rc, load) in enumerate(pairs, 1):
-            w.writerow([i, "%.2f" % load, "%.4f" % fr["seconds"], fr["paragraphs"], fr["bytes"],
-                        "%.4f" % rc["seconds"], rc["paragraphs"], rc["bytes"], "%.4f" % rc["floor"],
-                        "%.4f" % fr["floor"]])
+    run.write_results(args.out, text,
+                      ["round", "load1", "fresh_s", "fresh_lines", "fresh_bytes", "recheck_s", "recheck_lines",
+                       "recheck_bytes", "floor_recheck_s", "floor_pass_s"],
+                      ([i, "%.2f" % load, "%.4f" % fr["seconds"], fr["paragraphs"], fr["bytes"], "%.4f" % rc["seconds"],
+                        rc["paragraphs"], rc["bytes"], "%.4f" % rc["floor"], "%.4f" % fr["floor"]]
+                       for i, (fr, rc, load) in enumerate(pairs, 1)))
     sys.exit(0 if pairs and not failures else 1)
 
 

@@ -26,7 +26,6 @@ Every line the window prints goes to the output as it comes; the report goes the
 the samples, into --out (default <build>/soak-results): table.txt, samples.csv.
 """
 import argparse
-import csv
 import os
 import re
 import signal
@@ -42,6 +41,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import benchserver  # noqa: E402
 import maildrop  # noqa: E402
+import run  # noqa: E402  (the results files of the speed benchmark)
 
 SAMPLE = re.compile(r"^soak: ([\d.]+) s, rss (-?\d+) kB")
 
@@ -214,12 +214,8 @@ def main():
     text, ok = report(samples, args.warmup, header)
     log("")
     log(text)
-    with open(os.path.join(args.out, "table.txt"), "w") as f:
-        f.write(text)
-    with open(os.path.join(args.out, "samples.csv"), "w", newline="") as f:
-        w = csv.writer(f)
-        w.writerow(["seconds", "rss_kb", "logs_at_bound"])
-        w.writerows((t, kb, "" if full is None else int(full)) for t, kb, full in samples)
+    run.write_results(args.out, text, ["seconds", "rss_kb", "logs_at_bound"],
+                      ((t, kb, "" if full is None else int(full)) for t, kb, full in samples))
     sys.exit(0 if ok and rc == 0 else 1)
 
 if __name__ == "__main__":
