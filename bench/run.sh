@@ -17,4 +17,5 @@ export PYTHONDONTWRITEBYTECODE=1
 # Debian's Python: the one apt installs matplotlib for (another python3 may come first in PATH).
 python=/usr/bin/python3
 [ -x "$python" ] || python=python3
-exec "$python" "$root/bench/run.py" --build "$build" "$@"
+# bench/tls.sh runs its own script after the same set-up.
+exec "$python" "$root/bench/${TAVELO_BENCH_SCRIPT:-run.py}" --build "$build" "$@"

@@ -7,13 +7,5 @@
 #   bench/tls.sh --base OTHER/build-bench  the same programs built from another tree, in the same rounds
 #   bench/tls.sh --help                    every option (sizes, rounds, programs, links)
 set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-build="${TAVELO_BENCH_BUILD:-$root/build-bench}"
-
-"$root/bench/deps.sh"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVELO_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target tavelo-scan tavelo-window-bench
-export PYTHONDONTWRITEBYTECODE=1
-python=/usr/bin/python3
-[ -x "$python" ] || python=python3
-exec "$python" "$root/bench/tls.py" --build "$build" "$@"
+# The set-up of bench/run.sh (what is missing installed, build-bench/ built), then bench/tls.py.
+TAVELO_BENCH_SCRIPT=tls.py exec "$(dirname "$0")/run.sh" "$@"
