@@ -245,6 +245,11 @@ private:
     // Accounts and menu commands the window's own menus and lists call.
     TCuenta* FindAccount(const QString& server, const QString& user, const QString& scrambledPassword, int port);
     TCuenta* AccountOfMenuItem(QAction* item);
+    /** @short The account the tab was opened for, or nullptr (a quick connection to no account). */
+    TCuenta* AccountOfTab(const TAccountTab* tab) const;
+    /** @short A failed tab connects again now: with what its account holds now (its password may
+     *  have been put right meanwhile), or with what it had when it is no account's. */
+    void connectAgain(TAccountTab* tab);
     void LoadAccounts();
     void AddAccount(const QString& server, const QString& user, const QString& scrambledPassword, int port);
     void ClearAccounts();

@@ -57,20 +57,12 @@ void TfrmPrincipal::mnuConfigurarCuentasDeCorreoClick() {
 
 void TfrmPrincipal::ReviewAccount(TAccountTab* tab) {
     const QPointer<TAccountTab> shown(tab);
-    const QString server = tab->server();
-    const QString key = AccountKey(server, tab->port(), tab->user());
     CenterOverMain(frmCuentas);
-    frmCuentas->selectAccount(key);
+    frmCuentas->selectAccount(AccountKey(tab->server(), tab->port(), tab->user()));
     frmCuentas->showModal();
-    // The accounts were built again from the dialog's rows: the tab goes on as the account it was.
-    if (!shown || !shown->accessDenied()) return;
-    for (TCuenta* account : std::as_const(Accounts)) {
-        if (AccountKey(account->Servidor, account->Puerto, account->Usuario) != key) continue;
-        if (account->Tab && account->Tab != tab) return; // the account has a tab of its own now
-        account->Tab = tab;
-        startSession(tab, account->Servidor, account->Usuario, account->Password, account->Puerto);
-        return;
-    }
+    // The accounts built again from the dialog's rows keep their tabs (AddAccount): the account
+    // is tried with what it holds now.
+    if (shown && shown->accessDenied() && AccountOfTab(shown)) connectAgain(shown);
 }
 
 void TfrmPrincipal::PopupListViewFiltradoConfigurarClick() {

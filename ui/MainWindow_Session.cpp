@@ -30,6 +30,20 @@ void TfrmPrincipal::mnuConectarCuentaClick(QAction* sender) {
     connectAccount(account);
 }
 
+TCuenta* TfrmPrincipal::AccountOfTab(const TAccountTab* tab) const {
+    for (TCuenta* a : Accounts)
+        if (a->Tab == tab) return a;
+    return nullptr;
+}
+
+void TfrmPrincipal::connectAgain(TAccountTab* tab) {
+    tab->endCountdown();
+    if (TCuenta* account = AccountOfTab(tab))
+        startSession(tab, account->Servidor, account->Usuario, account->Password, account->Puerto);
+    else
+        guarded([&] { tab->reconnect(); });
+}
+
 void TfrmPrincipal::connectAccount(TCuenta* account) {
     TAccountTab* tab = CreateAccountTab(account->Usuario);
     account->Tab = tab;
@@ -123,15 +137,7 @@ void TfrmPrincipal::QuickConnect(const QString& server, const QString& user, con
 void TfrmPrincipal::btnRefrescarClick() {
     TAccountTab* tab = ActiveTab();
     if (tab && tab->isDisconnected() && tab->look() == TAccountTab::Look::Disconnected) {
-        // A failed account is tried again now, without waiting for its countdown.
-        tab->endCountdown();
-        for (TCuenta* account : std::as_const(Accounts)) {
-            if (account->Tab != tab) continue;
-            // With what the account holds now: its password may have been put right meanwhile.
-            startSession(tab, account->Servidor, account->Usuario, account->Password, account->Puerto);
-            return;
-        }
-        guarded([&] { tab->reconnect(); });
+        connectAgain(tab); // without waiting for its countdown
         return;
     }
     if (!tab || !tab->isIdle()) return;

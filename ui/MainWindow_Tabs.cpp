@@ -61,12 +61,7 @@ void TfrmPrincipal::CloseAccountTab(TAccountTab* tab) {
     // The session's last events still reach this tab: its controls exist until it is taken apart.
     tab->endSession();
     if (!Tabs.contains(tab)) return; // closed by a handler of those events
-    for (TCuenta* a : std::as_const(Accounts)) {
-        if (a->Tab == tab) {
-            a->Tab = nullptr;
-            break;
-        }
-    }
+    if (TCuenta* account = AccountOfTab(tab)) account->Tab = nullptr;
     Tabs.removeOne(tab);
     delete tab;
 }
