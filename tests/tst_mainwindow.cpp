@@ -405,18 +405,20 @@ private slots:
     void logTextBecomesOneParagraphALine_data() {
         QTest::addColumn<QStringList>("texts"); // added one after the other
         QTest::addColumn<QStringList>("paragraphs");
-        QTest::addColumn<int>("limit"); // the most text kept, in bytes (0: all)
-        QTest::newRow("lines") << QStringList{u"a\r\nbc\r\n"_qs} << QStringList{u"a"_qs, u"bc"_qs} << 0;
-        QTest::newRow("last line without its break") << QStringList{u"a\r\nb"_qs} << QStringList{u"a"_qs, u"b"_qs} << 0;
+        QTest::addColumn<int>("limit");  // the most text kept, in bytes (0: all)
+        QTest::addColumn<bool>("quiet"); // chunks compressed once the log is quiet, not as they fill
+        QTest::newRow("lines") << QStringList{u"a\r\nbc\r\n"_qs} << QStringList{u"a"_qs, u"bc"_qs} << 0 << false;
+        QTest::newRow("last line without its break")
+            << QStringList{u"a\r\nb"_qs} << QStringList{u"a"_qs, u"b"_qs} << 0 << false;
         QTest::newRow("empty lines are one blank")
-            << QStringList{u"\r\na\r\n\r\n"_qs} << QStringList{u" "_qs, u"a"_qs, u" "_qs} << 0;
+            << QStringList{u"\r\na\r\n\r\n"_qs} << QStringList{u" "_qs, u"a"_qs, u" "_qs} << 0 << false;
         QTest::newRow("a lone CR or LF stays in its line")
-            << QStringList{u"a\rb\r\nc\nd\r"_qs} << QStringList{u"a\rb"_qs, u"c\nd\r"_qs} << 0;
-        QTest::newRow("each text starts a paragraph")
-            << QStringList{u"a"_qs, u"b\r\n"_qs, u""_qs, u"c"_qs} << QStringList{u"a"_qs, u"b"_qs, u"c"_qs} << 0;
+            << QStringList{u"a\rb\r\nc\nd\r"_qs} << QStringList{u"a\rb"_qs, u"c\nd\r"_qs} << 0 << false;
+        QTest::newRow("each text starts a paragraph") << QStringList{u"a"_qs, u"b\r\n"_qs, u""_qs, u"c"_qs}
+                                                      << QStringList{u"a"_qs, u"b"_qs, u"c"_qs} << 0 << false;
         QTest::newRow("outside Windows-1252")
             << QStringList{u"\u00E9\u20AC\u4F60 0123456789abcdefghij\u4F60\r\n\u0153"_qs}
-            << QStringList{u"\u00E9\u20AC? 0123456789abcdefghij?"_qs, u"\u0153"_qs} << 0;
+            << QStringList{u"\u00E9\u20AC? 0123456789abcdefghij?"_qs, u"\u0153"_qs} << 0 << false;
         // Full chunks of the log are kept compressed: every paragraph reads back the same.
         QStringList texts, paragraphs;
         QString text;
@@ -431,17 +433,19 @@ private slots:
             if (i % 97 == 0) texts << std::exchange(text, QString());
         }
         texts << text;
-        QTest::newRow("many chunks") << texts << paragraphs << 0;
+        QTest::newRow("many chunks") << texts << paragraphs << 0 << false;
+        QTest::newRow("compressed once quiet") << texts << paragraphs << 0 << true;
         // Past its bound the log drops its oldest lines and says how many went.
-        QTest::newRow("bounded") << texts << paragraphs << 100 * 1024;
+        QTest::newRow("bounded") << texts << paragraphs << 100 * 1024 << false;
     }
     void logTextBecomesOneParagraphALine() {
         QFETCH(QStringList, texts);
         QFETCH(QStringList, paragraphs);
         QFETCH(int, limit);
+        QFETCH(bool, quiet);
         TRVStyle sheet;
         StyledTextView view(&sheet);
-        LogStore store(nullptr, 0); // every full chunk compressed
+        LogStore store(nullptr, quiet ? LogStore::kPlainTail : 0, 0); // every full chunk compressed
         view.setLimit(limit, 3);
         store.setLimit(limit, 3);
         for (const QString& t : texts) {
@@ -465,6 +469,11 @@ private slots:
             paragraphs = QStringList{got.first()} + paragraphs.last(kept);
         }
         QCOMPARE(got, paragraphs);
+        if (quiet) {
+            // Nothing is compressed while chunks fill; every full one once the log is quiet.
+            QVERIFY(store.plainBytes() > LogStore::kChunkBytes);
+            QTRY_VERIFY_WITH_TIMEOUT(store.plainBytes() < LogStore::kChunkBytes, 3 * LogStore::kQuietMs);
+        }
         store.settle(); // what was compressed is in
         got.clear();
         for (int i = store.count() - 1; i >= 0; --i) // backwards: a chunk is unpacked again and again

@@ -13,8 +13,12 @@ constexpr quint32 kEndMask = (1u << 30) - 1;
 constexpr qsizetype kMaxAppend = qsizetype(1) << 29; ///< more of one append is not kept
 } // namespace
 
-LogStore::LogStore(QObject* parent, qsizetype plainTail) : QObject(parent), m_plainTail(plainTail) {
+LogStore::LogStore(QObject* parent, qsizetype plainTail, qsizetype quietTail)
+    : QObject(parent), m_plainTail(plainTail), m_quietTail(quietTail) {
     m_pool.setMaxThreadCount(1);
+    m_quiet.setSingleShot(true);
+    m_quiet.setInterval(kQuietMs);
+    connect(&m_quiet, &QTimer::timeout, this, &LogStore::compact);
 }
 
 LogStore::~LogStore() {
@@ -95,6 +99,7 @@ void LogStore::seal() {
         const qsizetype keptPlain = m_plainTail / kChunkBytes;
         const qsizetype older = m_chunks.size() - 1 - keptPlain;
         if (older >= 0) compress(m_chunks[older]);
+        m_quiet.start(); // a timer restarted a chunk at a time, not at every line
     }
     auto open = std::make_shared<Chunk>();
     open->first = m_count;
@@ -129,7 +134,14 @@ QString LogStore::droppedNote() const {
            u" líneas anteriores no se muestran: el registro llegó a su límite)"_qs;
 }
 
+void LogStore::compact() {
+    const qsizetype keptPlain = m_quietTail / kChunkBytes;
+    for (qsizetype i = 0; i < m_chunks.size() - 1 - keptPlain; ++i)
+        compress(m_chunks[i]);
+}
+
 void LogStore::compress(std::shared_ptr<Chunk> full) {
+    if (std::exchange(full->queued, true)) return;
     const quint64 generation = m_generation;
     m_pool.start([this, full, plain = full->plain, generation] {
         // The output goes to a buffer of the thread's own, then to one of its exact size.
@@ -150,6 +162,7 @@ void LogStore::compress(std::shared_ptr<Chunk> full) {
 }
 
 void LogStore::clear() {
+    m_quiet.stop();
     m_pool.clear();
     ++m_generation;
     m_chunks.clear();
@@ -216,6 +229,13 @@ QString LogStore::text(int paragraph) const {
     const qsizetype start = startOf(chunk, local);
     const qsizetype end = qsizetype(chunk.ends[local] & kEndMask);
     return fromCp1252(bytesOf(chunk).sliced(start, end - start));
+}
+
+qsizetype LogStore::plainBytes() const {
+    qsizetype bytes = 0;
+    for (const auto& chunk : m_chunks)
+        if (chunk->packed.isEmpty()) bytes += chunk->plainSize;
+    return bytes;
 }
 
 void LogStore::settle() {

@@ -1,7 +1,9 @@
 // The text of a dialogue log: every line a paragraph of Windows-1252 bytes with a style, kept in
-// chunks of about 256 KB. Once 24 MB of newer text follows it, a chunk is compressed (LZ4: about
-// half the CPU of zstd's fastest level, for a little less room saved) on a worker thread and its
-// plain bytes given back; a paragraph of a compressed chunk is read through a small cache.
+// chunks of about 256 KB. Once 24 MB of newer text follows it, or once the log has been quiet for
+// a while (kQuietMs), a full chunk is compressed (LZ4: about half the CPU of zstd's fastest level,
+// for a little less room saved) on a worker thread and its plain bytes given back; a paragraph of a
+// compressed chunk is read through a small cache. Waiting for a quiet log spares the chunks that a
+// bounded log drops soon after, in a header pass, the work of compressing them.
 // A header pass of 50,000 messages logs some 200 MB of text: kept plain, the log alone would take
 // more room than the rest of the window.
 #pragma once
@@ -12,14 +14,16 @@
 #include <QString>
 #include <QStringView>
 #include <QThreadPool>
+#include <QTimer>
 #include <memory>
 #include <utility>
 
 class LogStore final : public QObject {
     Q_OBJECT
 public:
-    /** @short plainTail: how much of the newest text is never compressed (kPlainTail). */
-    explicit LogStore(QObject* parent = nullptr, qsizetype plainTail = kPlainTail);
+    /** @short plainTail: how much of the newest text is left plain (kPlainTail); quietTail: the same
+     *  once the log is quiet (kQuietTail). */
+    explicit LogStore(QObject* parent = nullptr, qsizetype plainTail = kPlainTail, qsizetype quietTail = kQuietTail);
     ~LogStore() override;
 
     /** @short Appends text in a style, one paragraph a CR LF line. An empty line keeps a paragraph
@@ -40,19 +44,27 @@ public:
     int length(int paragraph) const;
     QString text(int paragraph) const;
 
+    /** @short Compresses every full chunk but the newest few (what the quiet timer does). */
+    void compact();
     /** @short Waits for the chunks being compressed (tests and measurements). */
     void settle();
+    /** @short The bytes of text held plain. */
+    qsizetype plainBytes() const;
 
     /** A chunk is sealed and compressed once its plain text reaches this size. */
     static constexpr qsizetype kChunkBytes = 256 * 1024;
     /** The newest text of the log stays plain: a log of a few thousand messages is never compressed. */
     static constexpr qsizetype kPlainTail = 24 * 1024 * 1024;
+    /** Once no chunk has filled for this long, the full ones are compressed but the newest kQuietTail. */
+    static constexpr int kQuietMs = 2000;
+    static constexpr qsizetype kQuietTail = 1024 * 1024;
 
 private:
     struct Chunk {
-        int first = 0;     ///< its first paragraph
-        QByteArray plain;  ///< the text while open or until its compressed form is in
-        QByteArray packed; ///< LZ4, once compressed
+        int first = 0;       ///< its first paragraph
+        QByteArray plain;    ///< the text while open or until its compressed form is in
+        QByteArray packed;   ///< LZ4, once compressed
+        bool queued = false; ///< handed to the worker
         qsizetype plainSize = 0;
         /** Per paragraph: where it ends (30 bits) and the bytes of line break after it (2 bits). */
         QList<quint32> ends;
@@ -76,6 +88,7 @@ private:
 
     QList<std::shared_ptr<Chunk>> m_chunks;
     qsizetype m_plainTail;
+    qsizetype m_quietTail;
     int m_count = 0;
     qsizetype m_limit = 0; ///< the most text kept, 0 for no bound
     int m_noteStyle = 0;
@@ -84,6 +97,7 @@ private:
     int m_shift = 0;
     quint64 m_generation = 0; ///< a compression finished for a log since cleared is dropped
     QThreadPool m_pool;       ///< one thread: the chunks are compressed in turn beside the window
+    QTimer m_quiet;
     // Unpacked chunks read lately (paint and selection read a few chunks again and again).
     mutable const Chunk* m_cachedChunk[2] = {nullptr, nullptr};
     mutable QByteArray m_cached[2];
