@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <memory>
 
 /** The texts as the server's bytes. */
 struct KeptTexts {
@@ -14,7 +15,31 @@ struct KeptTexts {
     QByteArray mime; ///< Content-Type and Content-Transfer-Encoding, a LF between them, or empty
 };
 
-/** @short One block of them all: compressed (LZ4) where that saves room, empty when all are. */
-QByteArray PackKeptTexts(const KeptTexts& texts);
-/** @short The texts of a block of PackKeptTexts; all empty for a block that is damaged. */
-KeptTexts UnpackKeptTexts(const QByteArray& packed);
+/** @short Packs the kept texts of one mailbox's messages, a block each, and reads them back.
+ *
+ *  Every block is compressed (LZ4) on its own, so that any one reads back alone. A message of a
+ *  kilobyte or two compresses poorly alone: most of it is what recurs from one message to the next
+ *  (field names, the mailbox's own address, MIME lines, the lists' footers). So the texts of the
+ *  first messages, kDictionaryBytes of them, become a dictionary that every later block is
+ *  compressed with: at 50,000 messages they take 31 MB instead of 51, for a quarter more time.
+ *  (zstd with a dictionary took 21 MB, but twice LZ4's time: a tenth of a whole header pass.)
+ *  A block can only be read by the packer that made it. */
+class KeptTextsPacker {
+public:
+    KeptTextsPacker();
+    ~KeptTextsPacker();
+    KeptTextsPacker(const KeptTextsPacker&) = delete;
+    KeptTextsPacker& operator=(const KeptTextsPacker&) = delete;
+
+    /** @short One block of them all: empty when all are. */
+    QByteArray pack(const KeptTexts& texts);
+    /** @short The texts of a block of pack; all empty for a block that is damaged. */
+    KeptTexts unpack(const QByteArray& packed) const;
+
+    /** The first messages' text that makes the dictionary (LZ4 looks back no further). */
+    static constexpr qsizetype kDictionaryBytes = 64 * 1024;
+
+private:
+    struct Dictionary;
+    std::unique_ptr<Dictionary> m_dictionary;
+};

@@ -213,9 +213,9 @@ bool TPop3::PedirPrimerasLineas(int num, int lineas) {
         return true;
     const qsizetype i = indexOfNum(num);
     if (i >= 0) {
-        KeptTexts texts = UnpackKeptTexts(m_mensajes[i].kept);
+        KeptTexts texts = m_packer.unpack(m_mensajes[i].kept);
         texts.primerasLineas.clear();
-        m_mensajes[i].kept = PackKeptTexts(texts);
+        m_mensajes[i].kept = m_packer.pack(texts);
         TMensaje& m = m_mensajes[i].m;
         m.Lineas = lineas;
         m.EnCabecera = true;
@@ -229,7 +229,7 @@ bool TPop3::PedirPrimerasLineas(int num, int lineas) {
 
 TMensaje TPop3::expanded(const StoredMessage& stored) const {
     TMensaje m = stored.m;
-    const KeptTexts texts = UnpackKeptTexts(stored.kept);
+    const KeptTexts texts = m_packer.unpack(stored.kept);
     m.Cabecera.Texto = fromCp1252(texts.texto);
     // The preview is made when a message is asked for, not for every message of a listing.
     const qsizetype cut = texts.mime.indexOf('\n');
@@ -263,7 +263,7 @@ TMensaje TPop3::ResumenPorIndice(int index) const {
 
 QString TPop3::TextoCabeceraPorNumero(int num) const {
     const qsizetype i = indexOfNum(num);
-    return i < 0 ? QString() : fromCp1252(UnpackKeptTexts(m_mensajes[i].kept).texto);
+    return i < 0 ? QString() : fromCp1252(m_packer.unpack(m_mensajes[i].kept).texto);
 }
 
 int TPop3::MensajeActual() const {
@@ -834,7 +834,7 @@ void TPop3::handleHeaderReply(QString reply) {
         }
         m.Lineas = LineasTop;
         if (m_kept & KeepFirstLines) keepFirstLines(texts, h);
-        stored.kept = PackKeptTexts(texts);
+        stored.kept = m_packer.pack(texts);
     }
     QPointer<TPop3> self(this);
     emit OnCabeceraRecibida(this, m_mensajes[i].m.Num);
@@ -930,9 +930,9 @@ void TPop3::handleFirstLinesReply(const QString& reply) {
             return;
         }
         m_mensajes[i].m.EnCabecera = blank < 0;
-        KeptTexts texts = UnpackKeptTexts(m_mensajes[i].kept);
+        KeptTexts texts = m_packer.unpack(m_mensajes[i].kept);
         keepFirstLines(texts, h);
-        m_mensajes[i].kept = PackKeptTexts(texts);
+        m_mensajes[i].kept = m_packer.pack(texts);
         if (!noteUnknownCharsets(preview.unknownCharsets)) return;
     }
     QPointer<TPop3> self(this);

@@ -277,11 +277,12 @@ private:
      *  message is asked for. */
     struct StoredMessage {
         TMensaje m;
-        QByteArray kept; ///< PackKeptTexts
+        QByteArray kept; ///< m_packer's
     };
     TMensaje expanded(const StoredMessage& stored) const;
     /** Keeps the body lines of a TOP reply and what it takes to read them. */
     static void keepFirstLines(KeptTexts& texts, const ParsedHeader& h);
+    KeptTextsPacker m_packer; ///< before the messages: their blocks need it to be read
     QList<StoredMessage> m_mensajes;
     int m_kept = KeepAll;
     mutable QHash<int, qsizetype> m_index; // Num -> first position in m_mensajes

@@ -1,5 +1,6 @@
 // The reply framing and the parsers of LIST, TOP and STAT replies, in data tables.
 #include "Cp1252.h"
+#include "KeptTexts.h"
 #include "MessageHeader.h"
 #include "Pop3Replies.h"
 
@@ -11,6 +12,9 @@ namespace {
 QString q(const char* s) {
     return QString::fromUtf8(s);
 }
+
+/** Messages of some 200 bytes that fill the packer's dictionary twice over. */
+constexpr int kFillsTheDictionary = int(KeptTextsPacker::kDictionaryBytes / 100);
 } // namespace
 
 class TestPop3Replies : public QObject {
@@ -313,6 +317,67 @@ private slots:
         const QString got = ParseFirstLinesReply(reply);
         QCOMPARE(got, lines);
         QVERIFY(got.capacity() <= kMaxFirstLines);
+    }
+
+    // What a message keeps beside its record reads back as it was, before and after the packer has
+    // made its dictionary; a damaged block reads back as nothing, never as other text.
+    void keptTextsReadBack_data() {
+        QTest::addColumn<int>("seen");    // messages packed before
+        QTest::addColumn<bool>("fields"); // header text, To, Cc and MIME type too
+        QTest::addColumn<QByteArray>("body");
+        const QByteArray letter =
+            QByteArray("Estimado cliente: su pedido ha salido hoy del almac\xe9n.\r\n").repeated(8);
+        QByteArray noise(3000, Qt::Uninitialized);
+        for (qsizetype i = 0; i < noise.size(); ++i)
+            noise[i] = char((i * 7919 + (i >> 3) * 104729) % 251);
+        QTest::newRow("nothing") << 0 << false << QByteArray();
+        QTest::newRow("short: kept plain") << 0 << false << QByteArray("Hola");
+        QTest::newRow("alone") << 10 << true << letter;
+        QTest::newRow("with the dictionary") << kFillsTheDictionary << true << letter;
+        QTest::newRow("incompressible") << kFillsTheDictionary << false << noise;
+    }
+    void keptTextsReadBack() {
+        QFETCH(int, seen);
+        QFETCH(bool, fields);
+        QFETCH(QByteArray, body);
+        auto message = [fields](int n, const QByteArray& lines) {
+            KeptTexts t;
+            t.primerasLineas = lines;
+            if (!fields) return t;
+            const QByteArray number = QByteArray::number(n);
+            t.texto = "Received: from mx" + number + ".example.es\r\nSubject: Pedido " + number + "\r\n";
+            t.to = "cliente" + number + "@example.es";
+            t.cc = n % 2 ? QByteArray() : "ventas@example.es";
+            t.mime = "text/plain; charset=iso-8859-1\nquoted-printable";
+            return t;
+        };
+        KeptTextsPacker packer;
+        for (int i = 0; i < seen; ++i)
+            (void)packer.pack(message(i, "Buenos d\xed"
+                                         "as, le escribimos por su pedido n\xfa"
+                                         "mero " +
+                                             QByteArray::number(i)));
+        const KeptTexts texts = message(seen, body);
+        const QByteArray block = packer.pack(texts);
+        auto parts = [](const KeptTexts& t) {
+            return QList<QByteArray>{t.texto, t.primerasLineas, t.to, t.cc, t.mime};
+        };
+        QCOMPARE(parts(packer.unpack(block)), parts(texts));
+        const QList<QByteArray> nothing(5);
+        if (!block.isEmpty()) {
+            QCOMPARE(parts(packer.unpack(block.chopped(1))), nothing);
+            QByteArray longer = block;
+            longer[1] = char(longer[1] + 1); // the first length
+            QCOMPARE(parts(packer.unpack(longer)), nothing);
+        }
+        if (seen >= kFillsTheDictionary && fields) {
+            // The dictionary saves room, and only its packer reads what it packed.
+            KeptTextsPacker fresh;
+            const QByteArray alone = fresh.pack(texts);
+            QVERIFY2(block.size() * 3 < alone.size() * 2,
+                     QByteArray::number(block.size()) + " against " + QByteArray::number(alone.size()));
+            QCOMPARE(parts(fresh.unpack(block)), nothing);
+        }
     }
 
     void statCount_data() {
