@@ -1,6 +1,7 @@
 // The accent fold, the sound seam, the conversions between seconds, times of day and "H:MM:SS",
 // and server text made safe to show or to write to a terminal.
 #include "Errors.h"
+#include "FreedMemory.h"
 #include "ShownText.h"
 #include "TextAndTime.h"
 
@@ -12,6 +13,9 @@
 #include <QThread>
 #include <QTime>
 #include <limits>
+#if __has_include(<malloc.h>)
+#include <malloc.h>
+#endif
 
 namespace {
 
@@ -47,11 +51,30 @@ class TestUtils : public QObject {
     QStringList m_played;
 
 private slots:
+    // A large block freed goes back to the system whatever was freed before it; glibc alone would
+    // serve it from the heap after a larger one was freed, and keep it there once freed.
+    void largeFreedBlocksGoBackToTheSystem() {
+#if defined(M_MMAP_THRESHOLD) && !defined(__SANITIZE_ADDRESS__)
+        ReturnLargeBlocksToTheSystem();
+        void* volatile larger = std::malloc(8 << 20);
+        std::free(larger); // glibc's own bound would be 8 MB from now on
+        const size_t mapped = mallinfo2().hblks;
+        void* volatile block = std::malloc(256 * 1024);
+        QCOMPARE(mallinfo2().hblks, mapped + 1);
+        std::free(block);
+        QCOMPARE(mallinfo2().hblks, mapped);
+#else
+        QSKIP("glibc's allocator only");
+#endif
+    }
+
     void init() {
         m_played.clear();
         SetSoundPlayer([this](const QString& fileName) { m_played << fileName; });
     }
-    void cleanup() { SetSoundPlayer({}); }
+    void cleanup() {
+        SetSoundPlayer({});
+    }
 
     void serverTextShownSafely_data() {
         QTest::addColumn<QString>("text");
