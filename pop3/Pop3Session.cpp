@@ -961,7 +961,7 @@ void TPop3::keepListedMessages() {
     for (StoredMessage& stored : m_mensajes) {
         const auto uid = uidOf.constFind(stored.m.Num);
         if (uid == uidOf.cend() || m_keptMessages.contains(*uid)) continue;
-        m_keptMessages.insert(*uid, std::move(stored));
+        m_keptMessages.emplace(*uid, std::move(stored)); // insert() would copy it
     }
 }
 
