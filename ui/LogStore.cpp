@@ -46,6 +46,10 @@ char* LogStore::grow(qsizetype n) {
     if (m_chunks.isEmpty() || m_chunks.last()->plainSize + n > qsizetype(kEndMask)) seal();
     Chunk& chunk = *m_chunks.last();
     const qsizetype base = chunk.plainSize;
+    if (base == 0 && !m_spare.isNull()) {
+        chunk.plain = std::move(m_spare);
+        chunk.plain.truncate(0); // keeps its room
+    }
     if (chunk.plain.capacity() < base + n) chunk.plain.reserve(std::max(base + n, kChunkBytes + kChunkBytes / 4));
     chunk.plain.resize(base + n);
     chunk.plainSize = base + n;
@@ -121,6 +125,9 @@ void LogStore::keepWithinLimit() {
         m_shift += lines - (m_dropped == 0 ? 1 : 0); // the note takes the place of one line
         m_dropped += lines;
         m_textBytes -= oldest->plainSize;
+        // At its bound a busy log drops a chunk for each it fills: the room of one goes to the next,
+        // instead of being freed and asked for again.
+        if (oldest->packed.isEmpty() && !oldest->queued && oldest.use_count() == 1) m_spare = std::move(oldest->plain);
         for (int i = 0; i < 2; ++i) {
             if (m_cachedChunk[i] != oldest.get()) continue;
             m_cachedChunk[i] = nullptr;
@@ -166,6 +173,7 @@ void LogStore::clear() {
     m_pool.clear();
     ++m_generation;
     m_chunks.clear();
+    m_spare = QByteArray();
     m_count = 0;
     m_textBytes = 0;
     m_dropped = 0;

@@ -87,6 +87,7 @@ private:
     void split(qsizetype n, int style);
 
     QList<std::shared_ptr<Chunk>> m_chunks;
+    QByteArray m_spare; ///< the plain text's room of the last chunk the bound dropped, for the next one
     qsizetype m_plainTail;
     qsizetype m_quietTail;
     int m_count = 0;
