@@ -2,7 +2,6 @@
 // windows in order, the message loop, and the same orderly end however the run ends.
 #include "Artwork.h"
 #include "Errors.h"
-#include "FreedMemory.h"
 #include "MainWindow.h"
 #include "SingleInstance.h"
 #include "TerminationSignals.h"
@@ -87,7 +86,6 @@ std::optional<int> handleCommandLine(int argc, char* argv[]) {
 
 int main(int argc, char* argv[]) {
     if (const std::optional<int> code = handleCommandLine(argc, argv)) return *code;
-    ReturnLargeBlocksToTheSystem();
     // Installed first, so that no signal finds the default handler (an end without QUIT) once the
     // data folder is taken; one that comes early is held until the event loop can take it.
     TerminationSignals termination;

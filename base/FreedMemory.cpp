@@ -4,9 +4,8 @@
 #include <malloc.h>
 #endif
 
-void ReturnLargeBlocksToTheSystem() {
-#if defined(M_MMAP_THRESHOLD) // glibc
-    // Setting the bound at all keeps it where it is set (glibc's default start).
-    (void)mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+void ReturnFreedMemory() {
+#if defined(M_TRIM_THRESHOLD) // glibc
+    (void)malloc_trim(0);
 #endif
 }

@@ -1,9 +1,9 @@
 // A window that lives in the tray for weeks allocates and frees hundreds of megabytes a day: the
-// header pass of a large mailbox, and the log chunks its bound drops.
+// header pass of a large mailbox, each re-check's listing, the log chunks its bound drops.
 #pragma once
 
-/** @short Makes large blocks (128 KiB and more) come from the system and go back to it when freed.
- *  Call once, first thing in main. Otherwise glibc raises that bound to the largest block freed so
- *  far, after which such blocks come from the heap and what is freed stays with the process: its
- *  memory then steps up and down with each listing instead of following what it keeps. */
-void ReturnLargeBlocksToTheSystem();
+/** @short Gives the pages of memory freed so far back to the system. glibc keeps freed memory for
+ *  later (all of it but what lies at the top of the heap), so the window's memory would step up
+ *  with each listing that frees its blocks in another order than the last, and stay there. Cheap
+ *  (a few milliseconds), but not for every block: call it once some work is done. */
+void ReturnFreedMemory();

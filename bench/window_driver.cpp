@@ -34,7 +34,6 @@
 // --log-limit MB sets the advanced option LimiteDialogoMB (16 by default) before the tabs open.
 #include "AccountTab.h"
 #include "AccountWidgets.h"
-#include "FreedMemory.h"
 #include "MainWindow.h"
 #include "PasswordScrambling.h"
 #include "Pop3Session.h"
@@ -321,7 +320,6 @@ int runSoak(TfrmPrincipal& window, const QString& host, int port, const QStringL
 int main(int argc, char* argv[]) {
     QElapsedTimer clock;
     clock.start();
-    ReturnLargeBlocksToTheSystem(); // as the program does
     // The user's settings and data are never touched: everything the window writes goes to a
     // temporary directory, the settings paths included (fixed at the first QSettings made).
     QTemporaryDir home(QDir::tempPath() + u"/tavelo-window-bench-XXXXXX"_qs);

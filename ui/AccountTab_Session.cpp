@@ -2,6 +2,7 @@
 // what it reports: the status and lamp of each state, the dialogue log, the rows of the message list.
 #include "AccountTab.h"
 #include "AccountWidgets.h"
+#include "FreedMemory.h"
 #include "Pop3Session.h"
 #include "Settings.h"
 #include "TextAndTime.h"
@@ -360,6 +361,7 @@ void TAccountTab::sessionCompleted() {
     appendDialogue(u" "_qs, style);
     appendDialogue(u"// Conectado al servidor "_qs + m_session->Servidor(), style);
     if (m_session->NumMensajes() == 0) appendDialogue(u"// No tiene mensajes"_qs, style);
+    ReturnFreedMemory(); // what the listing freed: the replies, the rows and records it replaced
     emit connectionCompleted(this);
 }
 

@@ -1,6 +1,7 @@
 #include "LogStore.h"
 
 #include "Cp1252.h"
+#include "FreedMemory.h"
 #include "TextAndTime.h"
 
 #include <QCoreApplication>
@@ -145,24 +146,28 @@ void LogStore::compact() {
     const qsizetype keptPlain = m_quietTail / kChunkBytes;
     for (qsizetype i = 0; i < m_chunks.size() - 1 - keptPlain; ++i)
         compress(m_chunks[i]);
+    m_returnWhenCompressed = m_compressing > 0;
 }
 
 void LogStore::compress(std::shared_ptr<Chunk> full) {
     if (std::exchange(full->queued, true)) return;
     const quint64 generation = m_generation;
+    ++m_compressing;
     m_pool.start([this, full, plain = full->plain, generation] {
         // The output goes to a buffer of the thread's own, then to one of its exact size.
         thread_local QByteArray scratch;
         const int bound = LZ4_compressBound(int(plain.size()));
         if (scratch.size() < bound) scratch.resize(bound);
         const int size = LZ4_compress_default(plain.constData(), scratch.data(), int(plain.size()), bound);
-        if (size <= 0) return; // the chunk stays plain
         QMetaObject::invokeMethod(
             this,
-            [this, full, packed = QByteArray(scratch.constData(), size), generation]() mutable {
+            [this, full, packed = QByteArray(scratch.constData(), std::max(size, 0)), generation]() mutable {
                 if (generation != m_generation) return;
-                full->packed = std::move(packed);
-                full->plain = QByteArray();
+                if (!packed.isEmpty()) { // else the chunk stays plain
+                    full->packed = std::move(packed);
+                    full->plain = QByteArray();
+                }
+                if (--m_compressing == 0 && std::exchange(m_returnWhenCompressed, false)) ReturnFreedMemory();
             },
             Qt::QueuedConnection);
     });
@@ -174,6 +179,8 @@ void LogStore::clear() {
     ++m_generation;
     m_chunks.clear();
     m_spare = QByteArray();
+    m_compressing = 0;
+    m_returnWhenCompressed = false;
     m_count = 0;
     m_textBytes = 0;
     m_dropped = 0;

@@ -44,7 +44,8 @@ public:
     int length(int paragraph) const;
     QString text(int paragraph) const;
 
-    /** @short Compresses every full chunk but the newest few (what the quiet timer does). */
+    /** @short Compresses every full chunk but the newest few (what the quiet timer does), then gives
+     *  the memory freed back to the system. */
     void compact();
     /** @short Waits for the chunks being compressed (tests and measurements). */
     void settle();
@@ -96,8 +97,10 @@ private:
     qsizetype m_textBytes = 0; ///< the text of the chunks kept
     qint64 m_dropped = 0;      ///< paragraphs dropped for the bound
     int m_shift = 0;
-    quint64 m_generation = 0; ///< a compression finished for a log since cleared is dropped
-    QThreadPool m_pool;       ///< one thread: the chunks are compressed in turn beside the window
+    int m_compressing = 0;               ///< chunks handed to the worker and not back yet
+    bool m_returnWhenCompressed = false; ///< a compaction's plain text is freed: give the memory back
+    quint64 m_generation = 0;            ///< a compression finished for a log since cleared is dropped
+    QThreadPool m_pool;                  ///< one thread: the chunks are compressed in turn beside the window
     QTimer m_quiet;
     // Unpacked chunks read lately (paint and selection read a few chunks again and again).
     mutable const Chunk* m_cachedChunk[2] = {nullptr, nullptr};
