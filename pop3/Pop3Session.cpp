@@ -19,6 +19,29 @@ constexpr qsizetype kMaxCommandOctets = 255;
 bool isChallenge(QStringView reply) {
     return reply.startsWith(u"+ ") || reply == u"+\r\n";
 }
+
+/** The unique id a UIDL listing gives a message number, or null. Servers list 1 to N in order, so
+ *  the number finds its line at once; for any other listing a table is made, once. */
+class UidOf {
+public:
+    explicit UidOf(QList<std::pair<int, QString>> uids) : m_uids(std::move(uids)) {}
+    const QString* operator()(int num) const {
+        const qsizetype at = qsizetype(num) - 1;
+        if (at >= 0 && at < m_uids.size() && m_uids[at].first == num) return &m_uids[at].second;
+        if (!m_byNum) {
+            m_byNum.emplace();
+            m_byNum->reserve(m_uids.size());
+            for (qsizetype i = m_uids.size(); i-- > 0;) // a number listed twice: its first line
+                m_byNum->insert(m_uids[i].first, i);
+        }
+        const auto found = m_byNum->constFind(num);
+        return found == m_byNum->cend() ? nullptr : &m_uids[*found].second;
+    }
+
+private:
+    const QList<std::pair<int, QString>> m_uids;
+    mutable std::optional<QHash<int, qsizetype>> m_byNum;
+};
 } // namespace
 
 TPop3::TPop3(IDesktop* desktop, SocketFactory socketFactory, QObject* parent)
@@ -123,6 +146,7 @@ void TPop3::closeSocket(bool afterQuit) {
     ++m_tokenRequest; // a token that comes now is for a connection that is gone
     m_saslResponse.clear();
     m_keptMessages.clear();
+    m_keptByUid.clear();
 }
 
 void TPop3::ComprobarDeNuevo(bool aplicarBorrados) {
@@ -733,22 +757,19 @@ void TPop3::handleListReply(const QString& reply) {
     m_mensajes.reserve(entries->size());
     // A re-check keeps the messages it listed before, found by their unique ids, and asks only for
     // the headers of the others; without ids every header is asked for.
-    QHash<QString, StoredMessage> kept = std::exchange(m_keptMessages, {});
-    m_fetchAll = kept.isEmpty();
+    QList<StoredMessage> kept = std::exchange(m_keptMessages, {});
+    QHash<QString, qsizetype> keptByUid = std::exchange(m_keptByUid, {});
+    m_fetchAll = keptByUid.isEmpty();
     m_fetch.clear();
     m_keptInRows = m_fetchAll ? m_kept : (m_keptInRows & m_kept); // what every row holds
-    QHash<int, QString> uidOf;
-    if (!m_fetchAll) {
-        uidOf.reserve(m_uids.size());
-        for (const auto& [num, uid] : std::as_const(m_uids))
-            uidOf.insert(num, uid);
-    }
+    const UidOf uidOf(m_fetchAll ? QList<std::pair<int, QString>>() : m_uids);
     for (const ListEntry& e : *entries) {
         StoredMessage stored;
-        auto found = m_fetchAll ? kept.end() : kept.find(uidOf.value(e.num));
-        if (found != kept.end() && found->m.Bytes == e.bytes) {
-            stored = std::move(found.value());
-            kept.erase(found);
+        const QString* uid = m_fetchAll ? nullptr : uidOf(e.num);
+        const auto found = uid ? keptByUid.constFind(*uid) : keptByUid.cend();
+        if (found != keptByUid.cend() && kept[*found].m.Bytes == e.bytes) {
+            stored = std::move(kept[*found]);
+            keptByUid.erase(found); // an id LIST names twice gets its message once
         } else if (!m_fetchAll) {
             m_fetch.append(m_mensajes.size());
         }
@@ -952,17 +973,14 @@ void TPop3::handleStatReply(const QString& reply) {
 void TPop3::keepListedMessages() {
     // Only what both logins name by unique id, and only when the rows hold all that is kept now.
     m_keptMessages.clear();
+    m_keptByUid.clear();
     if (!m_haveUids || !m_haveNewUids || (m_kept & ~m_keptInRows) != 0) return;
-    QHash<int, QString> uidOf;
-    uidOf.reserve(m_uids.size());
-    for (const auto& [num, uid] : std::as_const(m_uids))
-        uidOf.insert(num, uid);
-    m_keptMessages.reserve(m_mensajes.size());
-    for (StoredMessage& stored : m_mensajes) {
-        const auto uid = uidOf.constFind(stored.m.Num);
-        if (uid == uidOf.cend() || m_keptMessages.contains(*uid)) continue;
-        m_keptMessages.emplace(*uid, std::move(stored)); // insert() would copy it
-    }
+    const UidOf uidOf(m_uids);
+    m_keptByUid.reserve(m_mensajes.size());
+    for (qsizetype i = m_mensajes.size(); i-- > 0;) // an id named twice: its first message
+        if (const QString* uid = uidOf(m_mensajes[i].m.Num)) m_keptByUid.insert(*uid, i);
+    m_keptMessages = std::exchange(m_mensajes, {});
+    m_indexDirty = true;
 }
 
 void TPop3::startListing() {

@@ -245,7 +245,8 @@ private:
     void noteUnknownCharsetsLater(const QStringList& charsets) const;
     void handleStatReply(const QString& reply);
     void startListing();
-    /** Moves the messages listed into m_keptMessages, by the unique id of the login they came from. */
+    /** Moves the messages listed into m_keptMessages, found by the unique ids of the login they
+     *  came from. */
     void keepListedMessages();
     qsizetype fetchCount() const { return m_fetchAll ? m_mensajes.size() : m_fetch.size(); }
     qsizetype fetchPosition(qsizetype k) const { return m_fetchAll ? k : m_fetch[k]; }
@@ -296,8 +297,10 @@ private:
     bool m_fetchAll = true;
     qsizetype m_headerIndex = 0; // the message whose header is awaited
     qsizetype m_nextToSend = 0;  // the next message to ask for in the header pass
-    /** Between a re-check's STAT and its LIST: the messages listed before, by unique id. */
-    QHash<QString, StoredMessage> m_keptMessages;
+    /** Between a re-check's STAT and its LIST: the messages listed before, and where each is in
+     *  that list by its unique id (an id named twice keeps its first message). */
+    QList<StoredMessage> m_keptMessages;
+    QHash<QString, qsizetype> m_keptByUid;
     int m_keptInRows = KeepAll; ///< what the rows' header pass kept (m_kept then)
     qint64 m_bytesInFlight = 0; // reply bytes expected for the header requests in flight
     bool m_pipelining = false;

@@ -543,6 +543,10 @@ private slots:
             << capa << QByteArray("+OK\r\n1 a\r\n2 c\r\n3 d\r\n.\r\n") << QByteArray("+OK 3 4997\r\n")
             << QByteArray("+OK\r\n1 120\r\n2 77\r\n3 50\r\n.\r\n") << QByteArray("TOP 3 20\r\n")
             << QStringList{hola, sin, u"nuevo"_qs};
+        QTest::newRow("ids listed out of order")
+            << capa << QByteArray("+OK\r\n3 d\r\n1 a\r\n2 c\r\n.\r\n") << QByteArray("+OK 3 4997\r\n")
+            << QByteArray("+OK\r\n1 120\r\n2 77\r\n3 50\r\n.\r\n") << QByteArray("TOP 3 20\r\n")
+            << QStringList{hola, sin, u"nuevo"_qs};
         QTest::newRow("more mail") << capa << QByteArray("+OK\r\n1 a\r\n2 b\r\n3 c\r\n4 d\r\n.\r\n")
                                    << QByteArray("+OK 4 5100\r\n")
                                    << QByteArray("+OK\r\n1 120\r\n2 4800\r\n3 77\r\n4 50\r\n.\r\n")
