@@ -40,7 +40,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import benchserver  # noqa: E402
 import maildrop  # noqa: E402
-import run  # noqa: E402  (the results files of the speed benchmark)
+import run  # noqa: E402  (the speed benchmark's directories, environment and results files)
 
 FRESH = re.compile(r"^fresh: (\d+) messages, (\d+) rows, (\d+) log paragraphs, (\d+) log bytes, ([\d.]+) s$", re.M)
 RECHECK = re.compile(r"^recheck: (\d+) messages \((\d+) new\), (\d+) rows, (\d+) log paragraphs added, "
@@ -120,9 +120,7 @@ def one_round(args, port, n, record, work, rnd):
     maildir = os.path.join(args.cache, user, "Maildir")
     deliver = " ".join(shlex.quote(a) for a in (sys.executable, os.path.join(HERE, "maildrop.py"), "deliver",
                                                    maildir, record))
-    env = dict(os.environ)
-    env.update({"TAVELO_PASSWORD": password, "QT_QPA_PLATFORM": "offscreen", "LC_ALL": "C.UTF-8",
-                "XDG_RUNTIME_DIR": work, "PYTHONDONTWRITEBYTECODE": "1"})
+    env = run.program_env(work, password)
     cmd = [os.path.join(args.build, "bin", "tavelo-window-bench"), "--host", "127.0.0.1", "--port", str(port),
            "--user", user, "--recheck-after", deliver]
     try:
@@ -153,9 +151,7 @@ def main():
     ap.add_argument("--cache", help="mailbox cache (default <build>/bench-cache, as run.py)")
     ap.add_argument("--out", help="results directory (default <build>/recheck-results)")
     args = ap.parse_args()
-    args.build = os.path.abspath(args.build)
-    args.cache = os.path.abspath(args.cache or os.path.join(args.build, "bench-cache"))
-    args.out = os.path.abspath(args.out or os.path.join(args.build, "recheck-results"))
+    run.settle_dirs(args, "recheck-results")
     if not os.access(os.path.join(args.build, "bin", "tavelo-window-bench"), os.X_OK):
         sys.exit("recheck.py: %s/bin/tavelo-window-bench is missing: build it first" % args.build)
     os.makedirs(args.out, exist_ok=True)

@@ -125,21 +125,40 @@ def write_results(out, text, header, rows):
         w.writerows(rows)
 
 
-class Bench:
-    def __init__(self, args):
-        self.args = args
-        self.bin = os.path.join(os.path.abspath(args.build), "bin")
-        self.work = tempfile.mkdtemp(prefix="tavelo-bench-")
-        self.logs = os.path.join(args.out, "logs")
+def settle_dirs(args, results):
+    """--build, --cache and --out made absolute; the cache and the results (a folder named results)
+    under the build unless given."""
+    args.build = os.path.abspath(args.build)
+    args.cache = os.path.abspath(args.cache or os.path.join(args.build, "bench-cache"))
+    args.out = os.path.abspath(args.out or os.path.join(args.build, results))
+
+
+def program_env(runtime, password):
+    """What the measured programs run with: offscreen, the password(s), runtime as XDG_RUNTIME_DIR."""
+    env = dict(os.environ)
+    env.update({"TAVELO_PASSWORD": password, "QT_QPA_PLATFORM": "offscreen", "XDG_RUNTIME_DIR": runtime,
+                "PYTHONDONTWRITEBYTECODE": "1", "LC_ALL": "C.UTF-8"})
+    return env
+
+
+class Scratch:
+    """A benchmark's temporary directory (work), its logs under out, and a private XDG runtime."""
+    def __init__(self, out, prefix):
+        self.work = tempfile.mkdtemp(prefix=prefix)
+        self.logs = os.path.join(out, "logs")
         os.makedirs(self.logs, exist_ok=True)
         self.runtime = os.path.join(self.work, "xdg-runtime")
         os.makedirs(self.runtime, mode=0o700)
 
     def env(self, password):
-        env = dict(os.environ)
-        env.update({"TAVELO_PASSWORD": password, "QT_QPA_PLATFORM": "offscreen", "XDG_RUNTIME_DIR": self.runtime,
-                    "PYTHONDONTWRITEBYTECODE": "1", "LC_ALL": "C.UTF-8"})
-        return env
+        return program_env(self.runtime, password)
+
+
+class Bench(Scratch):
+    def __init__(self, args):
+        super().__init__(args.out, "tavelo-bench-")
+        self.args = args
+        self.bin = os.path.join(os.path.abspath(args.build), "bin")
 
     def mpop_config(self, user, password, port):
         path = os.path.join(self.work, "mpop-%s-%d.conf" % (user, port))
@@ -508,9 +527,7 @@ def main():
     if args.quick:
         args.sizes, args.delay_sizes = "1000,10000", "1000"
         args.rounds = args.rounds_large = args.rounds_delay = args.rounds_delay_large = 2
-    args.build = os.path.abspath(args.build)
-    args.out = os.path.abspath(args.out or os.path.join(args.build, "bench-results"))
-    args.cache = os.path.abspath(args.cache or os.path.join(args.build, "bench-cache"))
+    settle_dirs(args, "bench-results")
     sizes = sorted(int(s) for s in args.sizes.split(",") if s)
     delay_sizes = sorted(int(s) for s in args.delay_sizes.split(",") if s)
     contenders = args.only.split(",") if args.only else CONTENDERS

@@ -41,7 +41,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import benchserver  # noqa: E402
 import maildrop  # noqa: E402
-import run  # noqa: E402  (the results files of the speed benchmark)
+import run  # noqa: E402  (the speed benchmark's directories, environment and results files)
 
 SAMPLE = re.compile(r"^soak: ([\d.]+) s, rss (-?\d+) kB")
 
@@ -139,9 +139,7 @@ def main():
         args.warmup = 300 if args.duration >= 900 else args.duration / 3
     if not args.build:
         sys.exit("soak.py: --build DIR is needed")
-    args.build = os.path.abspath(args.build)
-    args.cache = os.path.abspath(args.cache or os.path.join(args.build, "bench-cache"))
-    args.out = os.path.abspath(args.out or os.path.join(args.build, "soak-results"))
+    run.settle_dirs(args, "soak-results")
     driver = os.path.join(args.build, "bin", "tavelo-window-bench")
     if not os.access(driver, os.X_OK):
         sys.exit("soak.py: %s is missing: build it first" % driver)
@@ -174,9 +172,7 @@ def main():
             "each every %g s, memory every %d s" % (info["port"], ", ".join("m%d" % n for n in sizes),
                                                      args.duration, args.recheck_every, args.deliver_every,
                                                      args.sample_every))
-        env = dict(os.environ)
-        env.update({"TAVELO_PASSWORD": ",".join("bench-%d" % n for n in sizes), "QT_QPA_PLATFORM": "offscreen",
-                    "LC_ALL": "C.UTF-8", "XDG_RUNTIME_DIR": work})
+        env = run.program_env(work, ",".join("bench-%d" % n for n in sizes))
         cmd = [driver, "--host", "127.0.0.1", "--port", str(info["port"]), "--soak", str(args.duration), "--users",
                ",".join("m%d" % n for n in sizes), "--recheck-every", str(args.recheck_every), "--sample-every",
                str(args.sample_every)] + (["--log-limit", str(args.log_limit)] if args.log_limit else [])

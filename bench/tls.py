@@ -34,13 +34,12 @@ import signal
 import statistics
 import subprocess
 import sys
-import tempfile
 
 sys.dont_write_bytecode = True
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import benchserver  # noqa: E402
-import run  # noqa: E402  (the GNU time wrapper of the speed benchmark)
+import run  # noqa: E402  (the speed benchmark's GNU time wrapper, directories and environment)
 
 PROGRAMS = ["scan", "window", "floor"]
 LINKS = ["clear", "stls", "995"]
@@ -57,20 +56,10 @@ def timed(cmd, env, out_path, err_path, timeout):
     return wall, cpu, rc
 
 
-class Bench:
+class Bench(run.Scratch):
     def __init__(self, args, clear, tls):
+        super().__init__(args.out, "tavelo-bench-tls-")
         self.args, self.clear, self.tls = args, clear, tls
-        self.work = tempfile.mkdtemp(prefix="tavelo-bench-tls-")
-        self.logs = os.path.join(args.out, "logs")
-        os.makedirs(self.logs, exist_ok=True)
-        self.runtime = os.path.join(self.work, "xdg-runtime")
-        os.makedirs(self.runtime, mode=0o700)
-
-    def env(self, password):
-        env = dict(os.environ)
-        env.update({"TAVELO_PASSWORD": password, "QT_QPA_PLATFORM": "offscreen", "XDG_RUNTIME_DIR": self.runtime,
-                    "PYTHONDONTWRITEBYTECODE": "1", "LC_ALL": "C.UTF-8"})
-        return env
 
     def endpoint(self, link):
         if link == "clear":
@@ -210,9 +199,7 @@ def main():
     ap.add_argument("--out", help="results directory (default <build>/bench-results-tls)")
     ap.add_argument("--cache", help="mailbox cache (default <build>/bench-cache, shared with run.py)")
     args = ap.parse_args()
-    args.build = os.path.abspath(args.build)
-    args.out = os.path.abspath(args.out or os.path.join(args.build, "bench-results-tls"))
-    args.cache = os.path.abspath(args.cache or os.path.join(args.build, "bench-cache"))
+    run.settle_dirs(args, "bench-results-tls")
     sizes = sorted(int(s) for s in args.sizes.split(",") if s)
     programs = args.only.split(",") if args.only else PROGRAMS
     links = args.links.split(",")
