@@ -27,7 +27,6 @@ runs).
 """
 import argparse
 import csv
-import datetime
 import os
 import shutil
 import signal
@@ -173,21 +172,6 @@ def report(args, runs, builds, links, meta):
     return text
 
 
-def describe():
-    def out(cmd):
-        try:
-            return subprocess.run(cmd, capture_output=True, text=True, cwd=HERE).stdout.strip()
-        except OSError:
-            return ""
-    dirty = out(["git", "status", "--porcelain", "--untracked-files=no"])
-    cpu = ""
-    with open("/proc/cpuinfo") as f:
-        cpu = next((l.split(":", 1)[1].strip() for l in f if l.startswith("model name")), "")
-    return {"date": datetime.datetime.now().strftime("%Y-%m-%d %H:%M"),
-            "git": out(["git", "rev-parse", "--short", "HEAD"]) + (" + uncommitted changes" if dirty else ""),
-            "cpu": "%d cores %s" % (os.cpu_count() or 0, cpu)}
-
-
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--build", required=True, help="the build directory (its bin/ holds the programs)")
@@ -218,7 +202,7 @@ def main():
     owner = "%d:%d" % benchserver.mail_owner()
     subprocess.run([sys.executable, os.path.join(HERE, "genbench.py"), "--cache", args.cache, "--sizes",
                     ",".join(map(str, sizes)), "--owner", owner], check=True)
-    meta = describe()
+    meta = run.describe(args)  # date, tree and processor (its other facts go unused)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit("tls.py: stopped"))
     states = [os.path.join(args.out, "server-clear"), os.path.join(args.out, "server-tls")]
     servers = []
