@@ -762,7 +762,7 @@ void TPop3::handleListReply(const QString& reply) {
     m_fetchAll = keptByUid.isEmpty();
     m_fetch.clear();
     m_keptInRows = m_fetchAll ? m_kept : (m_keptInRows & m_kept); // what every row holds
-    const UidOf uidOf(m_fetchAll ? QList<std::pair<int, QString>>() : m_uids);
+    const UidOf uidOf(m_uids);                                    // asked only when ids are kept
     for (const ListEntry& e : *entries) {
         StoredMessage stored;
         const QString* uid = m_fetchAll ? nullptr : uidOf(e.num);
