@@ -104,26 +104,13 @@ public:
 };
 
 /** What a tab's dialogue log has taken in since it was made: its bound drops the oldest lines
- *  (their number is in the note that takes their place), so the lines are summed as they come,
+ *  (a note takes their place), so the lines are summed as they come,
  *  by polling often enough that none goes before it is counted. */
 class LogTally {
 public:
     explicit LogTally(const StyledTextView* view) : m_view(view) {}
 
-    /** Lines dropped by the bound so far (read from the note in the first paragraph). */
-    qint64 dropped() const {
-        if (m_view->paragraphCount() == 0) return 0;
-        const QString first = m_view->paragraphText(0);
-        if (!first.startsWith(u"// ("_qs) || !first.contains(u"líneas anteriores no se muestran"_qs)) return 0;
-        QString digits;
-        for (QChar c : first.sliced(4)) {
-            if (c.isDigit())
-                digits += c;
-            else if (c == u' ')
-                break;
-        }
-        return digits.toLongLong();
-    }
+    qint64 dropped() const { return m_view->droppedLines(); }
     /** Every line the log has taken in, the dropped ones included. */
     qint64 paragraphs() const {
         const qint64 gone = dropped();

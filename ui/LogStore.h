@@ -40,6 +40,8 @@ public:
     int takeShift() { return std::exchange(m_shift, 0); }
 
     int count() const { return m_count - firstKept() + (m_dropped > 0 ? 1 : 0); }
+    /** @short The lines the bound has dropped so far (the note counts them). */
+    qint64 dropped() const { return m_dropped; }
     int style(int paragraph) const;
     int length(int paragraph) const;
     QString text(int paragraph) const;

@@ -70,6 +70,8 @@ public:
     void Repaint();
 
     int paragraphCount() const { return m_store.count(); }
+    /** @short The lines the log's bound has dropped; the first paragraph is their note when any. */
+    qint64 droppedLines() const { return m_store.dropped(); }
     QString paragraphText(int index) const { return m_store.text(index); }
     int paragraphStyle(int index) const { return m_store.style(index); }
     /** @short Whether appends keep the end in view: the view showed its end when last scrolled. */
